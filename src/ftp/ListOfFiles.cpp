@@ -1,0 +1,85 @@
+#include "ftp/ListOfFiles.h"
+
+#include <QStringView>
+
+int TListOfFiles::AddFile(const QString& name, qint64 size, NaiveDateTime time) {
+    auto entry = std::make_unique<TFileEntry>();
+    entry->Size = size;
+    entry->Time = time;
+    return AddObject(name, std::move(entry));
+}
+
+int TListOfFiles::Add(const QString& name) {
+    return AddObject(name, nullptr);
+}
+
+int TListOfFiles::AddObject(const QString& name, std::unique_ptr<TFileEntry> entry) {
+    m_items.push_back(Item{name, std::move(entry)});
+    return Count() - 1;
+}
+
+void TListOfFiles::Clear() {
+    m_items.clear();
+}
+
+void TListOfFiles::Delete(int index) {
+    m_items.erase(m_items.begin() + index);
+}
+
+NaiveDateTime TListOfFiles::GetDateTime(int index) const {
+    const TFileEntry* entry = Objects(index);
+    Q_ASSERT(entry);
+    return entry ? entry->Time : NaiveDateTime();
+}
+
+int TListOfFiles::IndexOf(const QString& name) const {
+    for (int i = 0; i < Count(); ++i) {
+        if (QString::compare(m_items[size_t(i)].name, name, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+NaiveDateTime TruncateDateTime(int level, NaiveDateTime value) {
+    if (level < 0 || level > 5)
+        return value;
+    QDate date = value.date();
+    const QTime time = value.time();
+    int hour = time.hour(), minute = time.minute(), second = time.second();
+    int day = date.day(), month = date.month();
+    // Each level resets one more part than the level below it.
+    second = level >= 1 ? 0 : second;
+    minute = level >= 2 ? 0 : minute;
+    hour = level >= 3 ? 0 : hour;
+    day = level >= 4 ? 1 : day;
+    month = level >= 5 ? 1 : month;
+    return NaiveDateTime::fromParts(date.year(), month, day, hour, minute, second, 0);
+}
+
+namespace {
+
+// The key under which QString::compare(..., Qt::CaseInsensitive) sees a name:
+// every code point replaced by its simple case folding, which is what that
+// comparison applies before it compares.
+QString foldedKey(const QString& name) {
+    QString key;
+    key.reserve(name.size());
+    for (const uint codePoint : QStringView(name).toUcs4())
+        key.append(QChar::fromUcs4(QChar::toCaseFolded(char32_t(codePoint))));
+    return key;
+}
+
+} // namespace
+
+FileNameIndex::FileNameIndex(const TListOfFiles& list) {
+    m_firstIndex.reserve(list.Count());
+    for (int i = 0; i < list.Count(); ++i) {
+        QString key = foldedKey(list.Strings(i));
+        if (!m_firstIndex.contains(key)) // a later duplicate keeps the first index
+            m_firstIndex.insert(std::move(key), i);
+    }
+}
+
+int FileNameIndex::IndexOf(const QString& name) const {
+    return m_firstIndex.value(foldedKey(name), -1);
+}

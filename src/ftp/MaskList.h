@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// File masks: lists, matching and the include/exclude decision of the scans.
+
+using MaskList = QStringList;
+
+// Splits a mask text into masks: blanks/control characters separate masks, as
+// do commas; a mask in double quotes may hold blanks and commas ("" stands for
+// one quote); a trailing comma or two commas in a row give an empty mask.
+MaskList ParseMaskList(const QString& text);
+
+// Whether name matches mask (both reduced to their last path component, "."
+// appended to one without an extension; * ? [set] [!set] wildcards, letters
+// A-Z case-insensitive). Throws VellisyncError
+// "'%s' is an invalid mask at (%d)" for an invalid mask.
+bool MatchesFileMask(const QString& mask, const QString& name);
+
+// True at the first mask of the list that matches; an empty list matches nothing.
+bool MatchesMaskList(const MaskList& masks, const QString& name);
+
+// True when name matches at least one include mask and no exclude mask.
+bool IsFileIncluded(const QString& name, const MaskList& includeMasks, const MaskList& excludeMasks);

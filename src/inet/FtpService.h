@@ -1,0 +1,163 @@
+#pragma once
+
+// The FTP client service: a synchronous RFC 959 client (with the RFC 2428 and
+// RFC 3659 extensions) on QtNetwork. Every call runs on the calling thread and
+// blocks until done. Calls never throw: a failing call returns false or an
+// empty handle and leaves a code in the calling thread's last-error slot.
+
+#include <QDate>
+#include <QString>
+#include <QTime>
+
+#include <chrono>
+#include <memory>
+#include <vector>
+
+namespace inet {
+
+// Error codes of the service. The numbers follow the classic internet error
+// range so that stored logs and user expectations stay stable; 18 marks the end
+// of a listing. Local file-system failures are reported with their errno value.
+enum ErrorCode : int {
+    ErrorSuccess = 0,
+    ErrorNoMoreFiles = 18,
+    ErrorOutOfHandles = 12001,
+    ErrorTimeout = 12002,
+    ErrorExtendedError = 12003, // the server sent an error reply: see lastResponseInfo()
+    ErrorInternalError = 12004,
+    ErrorInvalidUrl = 12005,
+    ErrorNameNotResolved = 12007,
+    ErrorProtocolNotFound = 12008,
+    ErrorInvalidOption = 12009,
+    ErrorLoginFailure = 12015,
+    ErrorInvalidOperation = 12016,
+    ErrorOperationCancelled = 12017,
+    ErrorIncorrectHandleType = 12018,
+    ErrorIncorrectHandleState = 12019,
+    ErrorCannotConnect = 12029,
+    ErrorConnectionAborted = 12030,
+    ErrorConnectionReset = 12031,
+    ErrorInvalidProxyRequest = 12033,
+    ErrorProxyServerUnreachable = 12165,
+    ErrorFtpTransferInProgress = 12110,
+    ErrorFtpDropped = 12111,
+    ErrorFtpNoPassiveMode = 12112,
+};
+
+// The calling thread's last error code (0 when none was set).
+int lastError();
+void setLastError(int code);
+
+// The text of the last reply the server sent to this thread, every line of a
+// multi-line reply included, each ended by CR LF. Empty before the first reply.
+QString lastResponseInfo();
+
+// The service's own description of one of its error codes, or an empty text
+// when the code is not the service's.
+QString errorDescription(int code);
+
+// Connect, reply and data inactivity limits. Tests may shorten them.
+struct Timeouts {
+    std::chrono::milliseconds connect{30'000};
+    std::chrono::milliseconds reply{60'000};
+    std::chrono::milliseconds data{60'000};
+};
+// The limits new sessions start with.
+Timeouts defaultTimeouts();
+void setDefaultTimeouts(const Timeouts& timeouts);
+
+enum class AccessType {
+    Preconfigured = 0, // a direct connection
+    Proxy = 3,         // the proxy named by the proxy text
+};
+
+// One listing entry. The time is a wall-clock time without a zone: MLSD times
+// (UTC on the wire) are converted to local time; LIST times are taken as listed.
+struct FindData {
+    QString name;
+    bool isDirectory = false;
+    qint64 size = 0;
+    QDate modifiedDate;
+    QTime modifiedTime;
+};
+
+// A listing handle. The listing was read whole before the handle was returned,
+// so no data connection stays open while it is walked.
+class FtpFind {
+public:
+    explicit FtpFind(std::vector<FindData> entries);
+    // The next entry; false at the end (last error ErrorNoMoreFiles).
+    bool findNext(FindData& data);
+
+private:
+    std::vector<FindData> m_entries;
+    size_t m_next = 1; // entry 0 went out with findFirstFile
+};
+
+class FtpConnectionPrivate;
+
+// One logged-on control connection. Destroying it sends QUIT and closes it.
+class FtpConnection {
+public:
+    explicit FtpConnection(std::unique_ptr<FtpConnectionPrivate> d);
+    ~FtpConnection();
+    FtpConnection(const FtpConnection&) = delete;
+    FtpConnection& operator=(const FtpConnection&) = delete;
+
+    // PWD: the current remote folder, unquoted.
+    bool getCurrentDirectory(QString& directory);
+    // CWD (CDUP for ".."): absolute or relative to the current folder.
+    bool setCurrentDirectory(const QString& directory);
+    // Lists the current folder (MLSD when offered, LIST otherwise) and returns
+    // its first entry; "." and ".." are never returned. An empty folder gives
+    // an empty handle with last error ErrorNoMoreFiles.
+    std::unique_ptr<FtpFind> findFirstFile(const QString& pattern, FindData& first);
+    // RETR into a temporary file beside localFile, renamed over it when complete.
+    bool getFile(const QString& remoteFile, const QString& localFile, bool failIfExists);
+    // STOR under a temporary name in the target folder, renamed when complete.
+    bool putFile(const QString& localFile, const QString& remoteFile);
+    // DELE.
+    bool deleteFile(const QString& remoteFile);
+    // MKD.
+    bool createDirectory(const QString& directory);
+
+    // The commands sent on this connection so far (PASS shown as "PASS ****").
+    const std::vector<QString>& transcript() const;
+
+    FtpConnectionPrivate* d_func() { return d.get(); }
+
+private:
+    std::unique_ptr<FtpConnectionPrivate> d;
+};
+
+// The service object: holds the proxy choice and the limits for the
+// connections it makes.
+class InternetSession {
+public:
+    // Opens the service. With AccessType::Proxy the proxy text is
+    // "ftp=ftp://HOST:PORT" (an FTP proxy, USER user@server[:port] logon) or
+    // "socks=HOST:PORT" (SOCKS5, falling back to SOCKS4). A malformed proxy text
+    // gives an empty handle and a last error.
+    static std::unique_ptr<InternetSession> open(const QString& agent, AccessType access, const QString& proxy);
+    ~InternetSession();
+    InternetSession(const InternetSession&) = delete;
+    InternetSession& operator=(const InternetSession&) = delete;
+
+    void setTimeouts(const Timeouts& timeouts);
+    Timeouts timeouts() const;
+
+    // Connects and logs on (USER/PASS, FEAT, OPTS UTF8 ON when offered, TYPE I).
+    // An empty handle on failure; a refused logon leaves ErrorExtendedError with
+    // the server's reply as the last response info.
+    std::unique_ptr<FtpConnection> connect(const QString& server, quint16 port, const QString& userName,
+                                           const QString& password, bool passive);
+
+private:
+    InternetSession() = default;
+
+    struct ProxySetting;
+    std::unique_ptr<ProxySetting> m_proxy;
+    Timeouts m_timeouts = defaultTimeouts();
+};
+
+} // namespace inet

@@ -1,0 +1,165 @@
+#pragma once
+
+#include "ftp/ListOfFiles.h"
+#include "ftp/MaskList.h"
+#include "inet/FtpService.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+// What a run did, for callers that need more than the log (the headless
+// runner's exit status).
+struct RunOutcome {
+    bool connected = false;        // Connect succeeded
+    bool localScanComplete = false;  // the local scan reached its root and every folder below
+    bool remoteScanComplete = false; // the remote scan reached its root and every folder below
+    bool completed = false;        // the run reached its summary
+    bool stopped = false;          // a stop was requested
+    int failedActions = 0;         // transfers and deletions that failed
+    QString error;                 // message of an error that left the run
+};
+
+// One synchronisation job: its persistent settings, named as their file keys,
+// and the run-time state that the engine needs while it runs the job. The
+// engine's operations (connection, scans, passes, per-file actions) are
+// members too; each concern defines its members in its own source folder.
+class TVellisyncProject {
+public:
+    using TLogEvent = std::function<void(TVellisyncProject& sender, const QString& message)>;
+    using TProgressEvent = std::function<void(TVellisyncProject& sender)>;
+
+    // Display names of the synchronisation modes, indexed by SyncMode.
+    static const std::array<QString, 3> SyncModeNames;
+
+    // An empty project: every setting zero or empty, not modified. The
+    // new-project defaults come from SetDefaults.
+    TVellisyncProject();
+    ~TVellisyncProject();
+    TVellisyncProject(const TVellisyncProject&) = delete;
+    TVellisyncProject& operator=(const TVellisyncProject&) = delete;
+
+    // --- Settings (project/VellisyncProject.cpp) ---------------------------
+
+    // Gives the project the settings of a new project; Modified ends false.
+    void SetDefaults();
+    // Each setter assigns and marks the project modified only when the value
+    // changes. SetRemoteFolder and SetProxyServer trim blanks and control
+    // characters first.
+    void SetCaption(const QString& value);
+    void SetServer(const QString& value);
+    void SetPort(qint32 value);
+    void SetUserName(const QString& value);
+    void SetPassword(const QString& value);
+    void SetPassive(bool value);
+    void SetRemoteFolder(const QString& value);
+    void SetLocalFolder(const QString& value);
+    void SetSyncMode(quint8 value);
+    void SetSubFilders(bool value);
+    void SetExact(bool value);
+    void SetIncludeMasks(const QString& value);
+    void SetExcludeMasks(const QString& value);
+    void SetUseProxy(bool value);
+    void SetProxyKind(qint32 value);
+    void SetProxyServer(const QString& value);
+    void SetProxyPort(qint32 value);
+    // Run-time state; never touches Modified.
+    void SetOnLog(TLogEvent handler);
+    void RequestStop();
+    // Hands one message to OnLog when it is assigned.
+    void Log(const QString& message);
+    // Fires OnProgress when it is assigned.
+    void DoProgress();
+    // The review page's summary, lines ended by CR LF.
+    QString GetReviewText() const;
+
+    // --- Project file (project/ProjectFile.cpp) ----------------------------
+
+    // Loads the seventeen settings from a project file; FileName is set first,
+    // whatever follows. False when the file holds an unknown type tag. Storage
+    // errors propagate as VellisyncError.
+    bool LoadFromFile(const QString& fileName);
+    // Writes the seventeen settings, replacing the file atomically (mode 0600,
+    // folders created with 0700). Storage errors propagate as VellisyncError.
+    bool SaveToFile(const QString& fileName);
+
+    // --- Connection (ftp/Connection.cpp) ------------------------------------
+
+    // Opens the service and logs on, logging progress and failure lines.
+    bool Connect();
+    // Closes the connection, then the service. Always true.
+    bool Disconnect();
+
+    // --- Scans (ftp/Scan.cpp) -----------------------------------------------
+
+    void CollectLocalFiles();
+    void CollectLocalFolder(const QString& relativePath);
+    void CollectRemoteFiles();
+    void CollectRemoteFolder(const QString& relativePath);
+
+    // --- Per-file actions (engine/Transfers.cpp) ----------------------------
+
+    bool DownloadFile(const QString& name, NaiveDateTime time);
+    bool UploadFile(const QString& name);
+    bool ForceRemoteFolders(const QString& path);
+    bool RemoteFolderExists(inet::FtpConnection& connection, const QString& path);
+    bool GetFileWithRetry(inet::FtpConnection& connection, const QString& remoteFile, const QString& localFile,
+                          bool failIfExists);
+    static void SplitRemotePath(const QString& path, QStringList& levels);
+    bool DeleteLocalFile(const QString& name);
+    bool DeleteRemoteFile(const QString& name);
+
+    // --- Run (engine/Run.cpp) -----------------------------------------------
+
+    // One whole synchronisation: connect, scan both trees, run the passes of
+    // SyncMode, log the summary, disconnect.
+    void Run();
+    int DownloadFiles();
+    int UploadFiles();
+    int DeleteLocalFiles();
+    int DeleteRemoteFiles();
+
+    // --- Settings, named as their file keys ---------------------------------
+    bool SubFilders = false;
+    qint32 Port = 0;
+    QString Password;
+    QString LocalFolder;
+    QString RemoteFolder;
+    QString Server;
+    QString UserName;
+    quint8 SyncMode = 0;
+    bool Passive = false;
+    bool Exact = false;
+    QString IncludeMasks;
+    QString ExcludeMasks;
+    bool Modified = false;
+    QString FileName;
+    QString Caption;
+    TLogEvent OnLog;
+    std::unique_ptr<inet::InternetSession> InternetHandle;
+    std::unique_ptr<inet::FtpConnection> ConnectHandle;
+    TListOfFiles LocalFiles;
+    TListOfFiles RemoteFiles;
+    std::atomic<bool> StopRequested{false};
+    TProgressEvent OnProgress;
+    bool UseProxy = false;
+    qint32 ProxyPort = 0;
+    qint32 ProxyKind = 0;
+    QString ProxyServer;
+
+    // --- Beyond the persistent settings -------------------------------------
+
+    // When set, the passes log what they would do instead of doing it.
+    bool DryRun = false;
+    // Filled by Run; read after it returns.
+    RunOutcome LastRunOutcome;
+
+private:
+    // State of the scan in progress (engine helpers may add what they need).
+    MaskList m_includeMasks;
+    MaskList m_excludeMasks;
+};

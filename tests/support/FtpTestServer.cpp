@@ -1,0 +1,88 @@
+#include "support/FtpTestServer.h"
+
+#include <QDeadlineTimer>
+#include <QTcpServer>
+
+QString testSupportPath(const QString& fileName) {
+    return QStringLiteral(VELLISYNC_TEST_SUPPORT_DIR "/") + fileName;
+}
+
+bool hasIpv6Loopback() {
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHostIPv6, 0);
+}
+
+FtpTestServer::FtpTestServer(FtpTestServerOptions options) : m_options(std::move(options)) {}
+
+FtpTestServer::~FtpTestServer() {
+    stop();
+}
+
+bool FtpTestServer::start() {
+    QStringList args{testSupportPath(QStringLiteral("ftp_server.py")),
+                     QStringLiteral("--root"), m_options.root,
+                     QStringLiteral("--host"), m_options.host,
+                     QStringLiteral("--user"), m_options.user,
+                     QStringLiteral("--password"), m_options.password};
+    if (m_options.anonymous)
+        args << QStringLiteral("--anonymous");
+    if (!m_options.mlsd)
+        args << QStringLiteral("--no-mlsd");
+    if (!m_options.epsv)
+        args << QStringLiteral("--no-epsv");
+    for (const QString& name : m_options.denyCwd)
+        args << QStringLiteral("--deny-cwd") << name;
+    for (const QString& name : m_options.readOnlyDirs)
+        args << QStringLiteral("--read-only-dir") << name;
+    for (const QString& stall : m_options.stalls)
+        args << QStringLiteral("--stall") << stall;
+    if (m_options.abortRetrAfter >= 0)
+        args << QStringLiteral("--abort-retr-after") << QString::number(m_options.abortRetrAfter);
+    args << m_options.extraArguments;
+
+    m_process = std::make_unique<QProcess>();
+    // Debian's pyftpdlib belongs to the system interpreter.
+    m_process->start(QStringLiteral("/usr/bin/python3"), args);
+    if (!m_process->waitForStarted(10'000)) {
+        m_error = QStringLiteral("cannot start /usr/bin/python3: ") + m_process->errorString();
+        return false;
+    }
+    QByteArray output;
+    QDeadlineTimer deadline(15'000);
+    while (!deadline.hasExpired()) {
+        if (m_process->canReadLine() || m_process->waitForReadyRead(int(deadline.remainingTime()))) {
+            while (m_process->canReadLine()) {
+                const QByteArray line = m_process->readLine().trimmed();
+                output += line + '\n';
+                if (line.startsWith("PORT ")) {
+                    m_port = quint16(line.mid(5).toUInt());
+                    return m_port != 0;
+                }
+            }
+        }
+        if (m_process->state() == QProcess::NotRunning)
+            break;
+    }
+    m_error = QString::fromUtf8(output + m_process->readAllStandardError());
+    stop();
+    return false;
+}
+
+void FtpTestServer::stop() {
+    if (!m_process)
+        return;
+    if (m_process->state() != QProcess::NotRunning) {
+        m_process->terminate();
+        if (!m_process->waitForFinished(5'000)) {
+            m_process->kill();
+            m_process->waitForFinished(5'000);
+        }
+    }
+    m_process.reset();
+}
+
+QString FtpTestServer::serverLog() {
+    if (m_process)
+        m_log += QString::fromUtf8(m_process->readAllStandardError());
+    return m_log;
+}

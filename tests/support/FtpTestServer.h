@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+// Options of the test FTP server (tests/support/ftp_server.py).
+struct FtpTestServerOptions {
+    QString root;                 // folder served to every user (required)
+    QString host = QStringLiteral("127.0.0.1");
+    QString user = QStringLiteral("tester");
+    QString password = QStringLiteral("secret");
+    bool anonymous = false;
+    bool mlsd = true;
+    bool epsv = true;
+    QStringList denyCwd;          // folder names CWD refuses
+    QStringList readOnlyDirs;     // folder names in which writes are refused
+    QStringList stalls;           // "COMMAND:N": ignore the first N occurrences
+    int abortRetrAfter = -1;      // close RETR data connections after so many bytes
+    QStringList extraArguments;
+};
+
+// A real pyftpdlib server on a loopback address and a free port, started by the
+// test and stopped when the object goes.
+class FtpTestServer {
+public:
+    explicit FtpTestServer(FtpTestServerOptions options);
+    ~FtpTestServer();
+    FtpTestServer(const FtpTestServer&) = delete;
+    FtpTestServer& operator=(const FtpTestServer&) = delete;
+
+    // Starts the server and waits until it announces its port; false (with the
+    // server's output in errorText()) when it did not start.
+    bool start();
+    void stop();
+
+    quint16 port() const { return m_port; }
+    const QString& host() const { return m_options.host; }
+    const QString& root() const { return m_options.root; }
+    const FtpTestServerOptions& options() const { return m_options; }
+    QString errorText() const { return m_error; }
+    // What the server wrote on standard error so far (its command log).
+    QString serverLog();
+
+private:
+    FtpTestServerOptions m_options;
+    std::unique_ptr<QProcess> m_process;
+    quint16 m_port = 0;
+    QString m_error;
+    QString m_log;
+};
+
+// The path of a helper file in tests/support.
+QString testSupportPath(const QString& fileName);
+// Whether this machine can listen on ::1.
+bool hasIpv6Loopback();

@@ -1,0 +1,162 @@
+#!/usr/bin/python3
+"""A real FTP server for the tests: pyftpdlib on a loopback address.
+
+Prints "PORT <n>" on standard output once it listens, then serves until it is
+terminated. Faults come from options, so a test asks for exactly the server
+behaviour it needs.
+"""
+import argparse
+import os
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def parse_args():
+    p = argparse.ArgumentParser()
+    p.add_argument("--root", required=True, help="folder served to every user")
+    p.add_argument("--host", default="127.0.0.1")
+    p.add_argument("--port", type=int, default=0)
+    p.add_argument("--user", default="tester")
+    p.add_argument("--password", default="secret")
+    p.add_argument("--anonymous", action="store_true", help="allow anonymous logon (read and write)")
+    p.add_argument("--no-mlsd", action="store_true", help="refuse MLSD/MLST and leave them out of FEAT")
+    p.add_argument("--no-epsv", action="store_true", help="refuse EPSV and EPRT")
+    p.add_argument("--deny-cwd", action="append", default=[],
+                   help="folder name (last component) that CWD refuses with 550")
+    p.add_argument("--read-only-dir", action="append", default=[],
+                   help="folder name (last component) in which STOR, MKD, DELE and RNTO are refused")
+    p.add_argument("--stall", action="append", default=[],
+                   help="COMMAND:N - ignore the first N occurrences of COMMAND (no reply at all)")
+    p.add_argument("--abort-retr-after", type=int, default=-1,
+                   help="close the data connection of every RETR after this many bytes")
+    p.add_argument("--passive-ports", default="", help="LOW-HIGH range of passive ports")
+    return p.parse_args()
+
+
+def make_handler(args):
+    stalls = {}
+    for spec in args.stall:
+        command, _, count = spec.partition(":")
+        stalls[command.upper()] = int(count or "1")
+
+    class TestHandler(FTPHandler):
+        banner = "Vellisync test server ready."
+        use_gmt_times = True
+        permit_foreign_addresses = False
+
+        def _leaf(self, path):
+            return os.path.basename(os.path.normpath(path))
+
+        def pre_process_command(self, line, cmd, arg):
+            remaining = stalls.get(cmd, 0)
+            if remaining > 0:
+                stalls[cmd] = remaining - 1
+                return  # swallow the command: the client sees no reply
+            return FTPHandler.pre_process_command(self, line, cmd, arg)
+
+        def ftp_CWD(self, path):
+            if self._leaf(path) in args.deny_cwd:
+                self.respond("550 Permission denied.")
+                return
+            return FTPHandler.ftp_CWD(self, path)
+
+        def _refused_here(self, path):
+            return self._leaf(os.path.dirname(os.path.normpath(path))) in args.read_only_dir
+
+        def ftp_STOR(self, file, mode="w"):
+            if self._refused_here(file):
+                self.respond("553 Can't open that file: Permission denied")
+                return
+            return FTPHandler.ftp_STOR(self, file, mode)
+
+        def ftp_MKD(self, path):
+            if self._refused_here(path):
+                self.respond("550 Can't create directory: Permission denied")
+                return
+            return FTPHandler.ftp_MKD(self, path)
+
+        def ftp_DELE(self, path):
+            if self._refused_here(path):
+                self.respond("550 Permission denied.")
+                return
+            return FTPHandler.ftp_DELE(self, path)
+
+        def ftp_RNTO(self, path):
+            if self._refused_here(path):
+                self.respond("550 Permission denied.")
+                return
+            return FTPHandler.ftp_RNTO(self, path)
+
+    if args.no_mlsd:
+        proto = dict(TestHandler.proto_cmds)
+        proto.pop("MLSD", None)
+        proto.pop("MLST", None)
+        TestHandler.proto_cmds = proto
+    if args.no_epsv:
+        proto = dict(TestHandler.proto_cmds)
+        proto.pop("EPSV", None)
+        proto.pop("EPRT", None)
+        TestHandler.proto_cmds = proto
+
+    if args.abort_retr_after >= 0:
+        from pyftpdlib.handlers import DTPHandler
+
+        limit = args.abort_retr_after
+
+        class AbortingDTPHandler(DTPHandler):
+            def __init__(self, sock, cmd_channel):
+                DTPHandler.__init__(self, sock, cmd_channel)
+                self._sent = 0
+
+            def send(self, data):
+                if not self.receive and self._sent + len(data) > limit:
+                    part = data[: max(0, limit - self._sent)]
+                    if part:
+                        DTPHandler.send(self, part)
+                        self._sent += len(part)
+                    # Leave before the whole file has gone: the client sees the
+                    # data connection close early and a 426 reply.
+                    self.cmd_channel.respond("426 Connection closed; transfer aborted.")
+                    self.transfer_finished = False
+                    self._resp = None
+                    DTPHandler.close(self)
+                    return 0
+                sent = DTPHandler.send(self, data)
+                self._sent += sent
+                return sent
+
+        TestHandler.dtp_handler = AbortingDTPHandler
+
+    return TestHandler
+
+
+def main():
+    args = parse_args()
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    if args.anonymous:
+        authorizer.add_anonymous(args.root, perm="elradfmwMT")
+    handler = make_handler(args)
+    handler.authorizer = authorizer
+    if args.passive_ports:
+        low, high = args.passive_ports.split("-")
+        handler.passive_ports = range(int(low), int(high) + 1)
+    server = FTPServer((args.host, args.port), handler)
+    server.max_cons = 64
+    port = server.socket.getsockname()[1]
+    sys.stdout.write("PORT %d\n" % port)
+    sys.stdout.flush()
+    try:
+        server.serve_forever(handle_exit=True)
+    finally:
+        server.close_all()
+
+
+if __name__ == "__main__":
+    # pyftpdlib logs every command on stderr; keep it for failing tests only.
+    import logging
+    logging.basicConfig(level=logging.WARNING)
+    main()
