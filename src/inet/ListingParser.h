@@ -1,0 +1,39 @@
+#pragma once
+
+// Pure parsers of what an FTP server sends: listing lines (Unix "ls -l", DOS/IIS,
+// MLSD facts) and the replies whose text carries data (PWD, EPSV, PASV).
+
+#include "inet/FtpService.h"
+
+#include <QDate>
+#include <QHostAddress>
+#include <QString>
+
+#include <optional>
+
+namespace inet {
+
+// One line of a LIST reply in the Unix or the DOS/IIS form. `today` is the
+// date against which a Unix line without a year is placed (the six-month rule).
+// Empty for lines that are no entry ("total 12", blank lines) and for "." and "..".
+std::optional<FindData> parseListLine(const QString& line, QDate today);
+
+// One line of an MLSD reply ("fact=value;...; name"). The UTC modify time is
+// converted to local time. Empty for cdir/pdir entries and malformed lines.
+std::optional<FindData> parseMlsdLine(const QString& line);
+
+// The folder of a 257 reply: the text between the first quote and its closing
+// quote, doubled quotes inside standing for one. Empty when there is none.
+std::optional<QString> parsePwdReply(const QString& replyText);
+
+// The port of a 229 reply ("(|||port|)").
+std::optional<quint16> parseEpsvReply(const QString& replyText);
+
+// The address and port of a 227 reply ("h1,h2,h3,h4,p1,p2").
+struct PassiveAddress {
+    QHostAddress address;
+    quint16 port = 0;
+};
+std::optional<PassiveAddress> parsePasvReply(const QString& replyText);
+
+} // namespace inet
