@@ -14,6 +14,12 @@ int lastError() { return t_lastError; }
 void setLastError(int code) { t_lastError = code; }
 QString lastResponseInfo() { return t_lastResponse; }
 QString errorDescription(int) { return {}; }
+QString transferTempName(const QString& fileName) {
+    return QLatin1Char('.') + fileName + QStringLiteral(".vstmp");
+}
+bool isTransferTempName(const QString& fileName) {
+    return fileName.size() > 7 && fileName.startsWith(QLatin1Char('.')) && fileName.endsWith(QStringLiteral(".vstmp"));
+}
 Timeouts defaultTimeouts() { return g_defaultTimeouts; }
 void setDefaultTimeouts(const Timeouts& timeouts) { g_defaultTimeouts = timeouts; }
 

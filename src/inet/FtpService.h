@@ -56,6 +56,12 @@ QString lastResponseInfo();
 // when the code is not the service's.
 QString errorDescription(int code);
 
+// The name under which a transfer writes a file before renaming it into place:
+// ".name.vstmp" beside the target, the same pattern on both sides.
+QString transferTempName(const QString& fileName);
+// Whether a bare file name is such a leftover; both scans skip these names.
+bool isTransferTempName(const QString& fileName);
+
 // Connect, reply and data inactivity limits. Tests may shorten them.
 struct Timeouts {
     std::chrono::milliseconds connect{30'000};
