@@ -1,0 +1,175 @@
+#include "project/VellisyncProject.h"
+
+#include <utility>
+
+namespace {
+
+// Removes leading and trailing characters with codes up to 32 (blanks and
+// control characters), the rule the folder and proxy settings use.
+QString trimControlAndBlanks(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first).unicode() <= 32) {
+        ++first;
+    }
+    while (last > first && text.at(last - 1).unicode() <= 32) {
+        --last;
+    }
+    return text.mid(first, last - first);
+}
+
+QString yesNo(bool value) {
+    return value ? QStringLiteral("Yes") : QStringLiteral("No");
+}
+
+// Assigns value to member and marks the project modified, only when they differ.
+template <typename T, typename U> void assignIfChanged(T& member, const U& value, bool& modified) {
+    if (member != value) {
+        member = value;
+        modified = true;
+    }
+}
+
+} // namespace
+
+const std::array<QString, 3> TVellisyncProject::SyncModeNames = {
+    QStringLiteral("Local -> Remote"),
+    QStringLiteral("Remote -> Local"),
+    QStringLiteral("Bidirectional"),
+};
+
+// The two file lists are values of the project, so they live and die with it.
+TVellisyncProject::TVellisyncProject() = default;
+
+// Defined here, where the service types are complete, so the handles can be freed.
+TVellisyncProject::~TVellisyncProject() = default;
+
+void TVellisyncProject::SetDefaults() {
+    Caption = QStringLiteral("<No Caption>");
+    Server = QStringLiteral("ftp.example.com");
+    Port = 21;
+    UserName = QStringLiteral("anonymous");
+    Password = QStringLiteral("guest@example.com");
+    Passive = false;
+    RemoteFolder = QStringLiteral("/");
+    LocalFolder.clear();
+    SyncMode = 2;
+    SubFilders = false;
+    Exact = false;
+    IncludeMasks = QStringLiteral("*.*");
+    ExcludeMasks.clear();
+    FileName.clear();
+
+    SetUseProxy(false);
+    SetProxyKind(0);
+    SetProxyServer(QString());
+    SetProxyPort(21);
+
+    Modified = false;
+    StopRequested = false;
+}
+
+void TVellisyncProject::SetCaption(const QString& value) {
+    assignIfChanged(Caption, value, Modified);
+}
+void TVellisyncProject::SetServer(const QString& value) {
+    assignIfChanged(Server, value, Modified);
+}
+void TVellisyncProject::SetPort(qint32 value) {
+    assignIfChanged(Port, value, Modified);
+}
+void TVellisyncProject::SetUserName(const QString& value) {
+    assignIfChanged(UserName, value, Modified);
+}
+void TVellisyncProject::SetPassword(const QString& value) {
+    assignIfChanged(Password, value, Modified);
+}
+void TVellisyncProject::SetPassive(bool value) {
+    assignIfChanged(Passive, value, Modified);
+}
+
+void TVellisyncProject::SetRemoteFolder(const QString& value) {
+    assignIfChanged(RemoteFolder, trimControlAndBlanks(value), Modified);
+}
+
+void TVellisyncProject::SetLocalFolder(const QString& value) {
+    assignIfChanged(LocalFolder, value, Modified);
+}
+void TVellisyncProject::SetSyncMode(quint8 value) {
+    assignIfChanged(SyncMode, value, Modified);
+}
+void TVellisyncProject::SetSubFilders(bool value) {
+    assignIfChanged(SubFilders, value, Modified);
+}
+void TVellisyncProject::SetExact(bool value) {
+    assignIfChanged(Exact, value, Modified);
+}
+void TVellisyncProject::SetIncludeMasks(const QString& value) {
+    assignIfChanged(IncludeMasks, value, Modified);
+}
+void TVellisyncProject::SetExcludeMasks(const QString& value) {
+    assignIfChanged(ExcludeMasks, value, Modified);
+}
+void TVellisyncProject::SetUseProxy(bool value) {
+    assignIfChanged(UseProxy, value, Modified);
+}
+void TVellisyncProject::SetProxyKind(qint32 value) {
+    assignIfChanged(ProxyKind, value, Modified);
+}
+
+void TVellisyncProject::SetProxyServer(const QString& value) {
+    assignIfChanged(ProxyServer, trimControlAndBlanks(value), Modified);
+}
+
+void TVellisyncProject::SetProxyPort(qint32 value) {
+    assignIfChanged(ProxyPort, value, Modified);
+}
+
+void TVellisyncProject::SetOnLog(TLogEvent handler) {
+    OnLog = std::move(handler);
+}
+
+void TVellisyncProject::RequestStop() {
+    StopRequested = true;
+}
+
+void TVellisyncProject::Log(const QString& message) {
+    if (OnLog) {
+        OnLog(*this, message);
+    }
+}
+
+void TVellisyncProject::DoProgress() {
+    if (OnProgress) {
+        OnProgress(*this);
+    }
+}
+
+QString TVellisyncProject::GetReviewText() const {
+    // A file may carry any mode number; only 0 to 2 have names, and the run
+    // transfers nothing for the others, so the review says exactly that.
+    const QString modeName = SyncMode < SyncModeNames.size()
+                                 ? SyncModeNames[SyncMode]
+                                 : QStringLiteral("Unknown (%1), nothing is transferred").arg(SyncMode);
+
+    QString text;
+    text += QStringLiteral("FTP server\r\n");
+    text += QStringLiteral("Host: %1\r\n").arg(Server);
+    text += QStringLiteral("Port: %1\r\n").arg(Port);
+    text += QStringLiteral("User name: %1\r\n").arg(UserName);
+    text += QStringLiteral("Passive mode: %1\r\n").arg(yesNo(Passive));
+    text += QStringLiteral("\r\n");
+    text += QStringLiteral("Remote folder: %1\r\n").arg(RemoteFolder);
+    text += QStringLiteral("Local folder: %1\r\n").arg(LocalFolder);
+    text += QStringLiteral("Mode: %1\r\n").arg(modeName);
+    text += QStringLiteral("With subfolders: %1\r\n").arg(yesNo(SubFilders));
+    if (SyncMode != 2) {
+        text += QStringLiteral("Exact copy: %1\r\n").arg(yesNo(Exact));
+    }
+    text += QStringLiteral("\r\n");
+    text += QStringLiteral("Include files: %1\r\n").arg(IncludeMasks);
+    if (!ExcludeMasks.isEmpty()) {
+        text += QStringLiteral("Exclude files: %1\r\n").arg(ExcludeMasks);
+    }
+    return text;
+}
