@@ -16,6 +16,8 @@
 // runner's exit status).
 struct RunOutcome {
     bool connected = false;        // Connect succeeded
+    bool localRootReached = false;   // the local scan could list its root folder
+    bool remoteRootReached = false;  // the remote scan could enter and list its root folder
     bool localScanComplete = false;  // the local scan reached its root and every folder below
     bool remoteScanComplete = false; // the remote scan reached its root and every folder below
     bool completed = false;        // the run reached its summary
