@@ -15,11 +15,17 @@ namespace inet {
 
 // One line of a LIST reply in the Unix or the DOS/IIS form. `today` is the
 // date against which a Unix line without a year is placed (the six-month rule).
-// Empty for lines that are no entry ("total 12", blank lines) and for "." and "..".
+// Empty for lines that are no entry ("total 12", blank lines), for "." and "..",
+// and for devices, pipes and sockets. A symbolic link is a file named without
+// its " -> target"; the name is everything after the blank that follows the
+// time or year column, so blanks in names are kept. The line may end in CR.
 std::optional<FindData> parseListLine(const QString& line, QDate today);
 
 // One line of an MLSD reply ("fact=value;...; name"). The UTC modify time is
-// converted to local time. Empty for cdir/pdir entries and malformed lines.
+// converted to local time (left invalid when the line has none). Empty for
+// cdir/pdir entries, "." and "..", entries other than files, folders and links,
+// and malformed lines. The name follows the first "; " and may hold blanks and
+// semicolons.
 std::optional<FindData> parseMlsdLine(const QString& line);
 
 // The folder of a 257 reply: the text between the first quote and its closing

@@ -1,0 +1,428 @@
+#include "inet/ListingParser.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QStringList>
+
+namespace inet {
+
+namespace {
+
+// A line as it came off the data connection may still carry its CR (or LF).
+QString withoutLineBreak(const QString& line) {
+    qsizetype end = line.size();
+    while (end > 0 && (line.at(end - 1) == QLatin1Char('\r') || line.at(end - 1) == QLatin1Char('\n')))
+        --end;
+    return line.left(end);
+}
+
+bool isDotEntry(const QString& name) {
+    return name == QLatin1String(".") || name == QLatin1String("..");
+}
+
+// A whitespace-separated field of a listing line and where it ends, so that the
+// name can be cut from the line itself with its blanks intact.
+struct Field {
+    QString text;
+    qsizetype end = 0; // index just past the field
+};
+
+std::vector<Field> splitFields(const QString& line) {
+    std::vector<Field> fields;
+    qsizetype i = 0;
+    const qsizetype n = line.size();
+    while (i < n) {
+        while (i < n && line.at(i).isSpace())
+            ++i;
+        if (i >= n)
+            break;
+        const qsizetype start = i;
+        while (i < n && !line.at(i).isSpace())
+            ++i;
+        fields.push_back({line.mid(start, i - start), i});
+    }
+    return fields;
+}
+
+std::optional<qint64> parseSize(const QString& text) {
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    if (!ok || value < 0)
+        return std::nullopt;
+    return value;
+}
+
+// "Jan".."Dec" in any letter case (servers print the C locale's names).
+int monthFromName(const QString& text) {
+    static const char* const names[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                        "jul", "aug", "sep", "oct", "nov", "dec"};
+    if (text.size() != 3)
+        return 0;
+    const QString lower = text.toLower();
+    for (int i = 0; i < 12; ++i) {
+        if (lower == QLatin1String(names[i]))
+            return i + 1;
+    }
+    return 0;
+}
+
+// "hh:mm" or "hh:mm:ss".
+std::optional<QTime> parseClock(const QString& text) {
+    static const QRegularExpression re(QStringLiteral("^(\\d{1,2}):(\\d{2})(?::(\\d{2}))?$"));
+    const QRegularExpressionMatch m = re.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    const QTime time(m.captured(1).toInt(), m.captured(2).toInt(), m.hasCaptured(3) ? m.captured(3).toInt() : 0);
+    if (!time.isValid())
+        return std::nullopt;
+    return time;
+}
+
+// `ls -l` shows "Mon dd hh:mm" without a year for entries of the last six
+// months. The year is the one that puts the date latest without being more than
+// one day after `today`: the day of grace absorbs a server clock or zone that is
+// ahead of ours (a listing in UTC can be a day ahead of local time). So on
+// 7 December "Nov 07" is this year and "Dec 20" last year, and on 31 December
+// "Jan 01" is tomorrow, next year. Going back several years also places
+// "Feb 29" in the latest leap year.
+QDate placeInYear(int month, int day, QDate today) {
+    const QDate latest = today.addDays(1);
+    for (int year = today.year() + 1; year >= today.year() - 8; --year) {
+        const QDate date(year, month, day);
+        if (date.isValid() && date <= latest)
+            return date;
+    }
+    return {};
+}
+
+// The Unix form:
+//   -rw-r--r--   1 tester   tester         11 Nov 07 12:34 known.txt      (pyftpdlib, vsftpd)
+//   -rw-r--r--   1 tester   tester         11 Nov  7 12:34 known.txt      (proftpd)
+//   -rw-r--r--    1 1001       tester             11 Nov  7 13:34 known.txt (pure-ftpd)
+//   -rw-r--r--   1 tester   tester         11 Jan  2  2020 old.txt
+//   lrwxrwxrwx   1 tester   tester          9 Nov 07 12:34 link -> known.txt
+// The group column is missing on some servers and the owner may be numeric, so
+// the date is found by its shape (size, month, day, time or year) rather than by
+// column number. The first such group from the left is the date: a name may
+// contain something that looks like a date, the owner columns hardly.
+std::optional<FindData> parseUnixLine(const QString& line, QDate today) {
+    static const QRegularExpression permissions(QStringLiteral("^[-dlbcpsDn][-rwxsStTlL?]{9}[+@.]?$"));
+    static const QRegularExpression isoDate(QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2})$"));
+    static const QRegularExpression zoneOffset(QStringLiteral("^[+-]\\d{4}$"));
+    static const QRegularExpression dayOfMonth(QStringLiteral("^\\d{1,2}$"));
+    static const QRegularExpression yearField(QStringLiteral("^\\d{4}$"));
+
+    const std::vector<Field> fields = splitFields(line);
+    if (fields.size() < 5 || !permissions.match(fields[0].text).hasMatch())
+        return std::nullopt;
+
+    const QChar type = fields[0].text.at(0);
+    // Devices, pipes, sockets and the like are no files to copy: reading a pipe
+    // could block the transfer for ever.
+    if (type != QLatin1Char('-') && type != QLatin1Char('d') && type != QLatin1Char('l'))
+        return std::nullopt;
+
+    for (size_t i = 2; i + 1 < fields.size(); ++i) {
+        const std::optional<qint64> size = parseSize(fields[i - 1].text);
+        if (!size)
+            continue;
+
+        QDate date;
+        QTime time(0, 0);
+        size_t last = 0; // the field after which the name begins
+
+        if (const int month = monthFromName(fields[i].text); month != 0 && i + 2 < fields.size()) {
+            if (!dayOfMonth.match(fields[i + 1].text).hasMatch())
+                continue;
+            const int day = fields[i + 1].text.toInt();
+            const QString& yearOrTime = fields[i + 2].text;
+            if (yearField.match(yearOrTime).hasMatch()) {
+                date = QDate(yearOrTime.toInt(), month, day);
+            } else if (const std::optional<QTime> clock = parseClock(yearOrTime)) {
+                date = placeInYear(month, day, today);
+                time = *clock;
+            } else {
+                continue;
+            }
+            last = i + 2;
+        } else if (const QRegularExpressionMatch m = isoDate.match(fields[i].text); m.hasMatch()) {
+            // "2026-11-07 12:34" (ls with an ISO time style)
+            const std::optional<QTime> clock = parseClock(fields[i + 1].text);
+            if (!clock)
+                continue;
+            date = QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+            time = *clock;
+            last = i + 1;
+            if (last + 1 < fields.size() && zoneOffset.match(fields[last + 1].text).hasMatch())
+                ++last;
+        } else {
+            continue;
+        }
+        if (!date.isValid() || last + 1 >= fields.size())
+            continue;
+
+        // The name is everything after the single blank that follows the time or
+        // year column, so leading and inner blanks of a name survive.
+        QString name = line.mid(fields[last].end + 1);
+        if (type == QLatin1Char('l')) {
+            // "name -> target". Whether the target is a folder cannot be told
+            // from the listing, so a link counts as a file: the server follows it
+            // on RETR, and a link to a folder fails as a single file would
+            // instead of leading a recursive walk into a possible loop.
+            const qsizetype arrow = name.indexOf(QLatin1String(" -> "));
+            if (arrow >= 0)
+                name.truncate(arrow);
+        }
+        if (name.isEmpty() || isDotEntry(name))
+            return std::nullopt;
+
+        FindData data;
+        data.name = name;
+        data.isDirectory = type == QLatin1Char('d');
+        data.size = *size;
+        data.modifiedDate = date;
+        data.modifiedTime = time;
+        return data;
+    }
+    return std::nullopt;
+}
+
+// Years of two digits: 70 to 99 are 19xx, the rest 20xx, as servers of that
+// form began to appear in the 1990s and none predates 1970.
+int fullYear(const QString& text) {
+    const int year = text.toInt();
+    if (text.size() > 2)
+        return year;
+    return year >= 70 ? 1900 + year : 2000 + year;
+}
+
+// The DOS/IIS form:
+//   11-07-26  12:34PM       <DIR>          folder
+//   11-07-2026  01:05AM                  123 file name.txt
+//   11-07-26  13:34                       11 known.txt        (24-hour clock)
+// The date is month-day-year; a first number above 12 can only be a day, which
+// some servers put first.
+std::optional<FindData> parseDosLine(const QString& line) {
+    static const QRegularExpression re(QStringLiteral(
+        "^\\s*(\\d{1,4})[-/.](\\d{1,2})[-/.](\\d{1,4})\\s+(\\d{1,2}):(\\d{2})(?::(\\d{2}))?\\s*([AaPp][Mm])?"
+        "\\s+(<DIR>|\\d+)\\s"));
+    const QRegularExpressionMatch m = re.match(line);
+    if (!m.hasMatch())
+        return std::nullopt;
+
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    if (m.capturedLength(1) == 4) { // 2026-11-07
+        year = m.captured(1).toInt();
+        month = m.captured(2).toInt();
+        day = m.captured(3).toInt();
+    } else {
+        month = m.captured(1).toInt();
+        day = m.captured(2).toInt();
+        year = fullYear(m.captured(3));
+        if (month > 12 && day <= 12)
+            std::swap(month, day);
+    }
+    const QDate date(year, month, day);
+
+    int hour = m.captured(4).toInt();
+    const QString meridiem = m.captured(7).toUpper();
+    if (!meridiem.isEmpty()) {
+        if (hour < 1 || hour > 12)
+            return std::nullopt;
+        hour = hour % 12 + (meridiem == QLatin1String("PM") ? 12 : 0);
+    }
+    const QTime time(hour, m.captured(5).toInt(), m.hasCaptured(6) ? m.captured(6).toInt() : 0);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+
+    FindData data;
+    data.isDirectory = m.captured(8).compare(QLatin1String("<DIR>"), Qt::CaseInsensitive) == 0;
+    if (!data.isDirectory) {
+        const std::optional<qint64> size = parseSize(m.captured(8));
+        if (!size)
+            return std::nullopt;
+        data.size = *size;
+    }
+    // A size is followed by exactly one blank, so the rest is the name, leading
+    // blanks included; "<DIR>" is followed by a padded column.
+    QString name = line.mid(m.capturedEnd(0));
+    if (data.isDirectory) {
+        qsizetype start = 0;
+        while (start < name.size() && name.at(start) == QLatin1Char(' '))
+            ++start;
+        name = name.mid(start);
+    }
+    if (name.isEmpty() || isDotEntry(name))
+        return std::nullopt;
+    data.name = name;
+    data.modifiedDate = date;
+    data.modifiedTime = time;
+    return data;
+}
+
+// "20261107123456" or "20261107123456.789" (RFC 3659 time-val, always UTC).
+std::optional<QDateTime> parseMlsdTime(const QString& text) {
+    static const QRegularExpression re(
+        QStringLiteral("^(\\d{4})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(?:\\.(\\d+))?$"));
+    const QRegularExpressionMatch m = re.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    int ms = 0;
+    if (m.hasCaptured(7))
+        ms = m.captured(7).left(3).leftJustified(3, QLatin1Char('0')).toInt();
+    const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    // Some servers send second 60 for a leap second; it is the last second.
+    const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), qMin(m.captured(6).toInt(), 59), ms);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    return QDateTime(date, time, Qt::UTC);
+}
+
+// The text after the reply code of a one-line reply, or the whole text when it
+// carries no code.
+QString afterReplyCode(const QString& replyText) {
+    static const QRegularExpression code(QStringLiteral("^\\s*\\d{3}[ -]?"));
+    const QRegularExpressionMatch m = code.match(replyText);
+    return m.hasMatch() ? replyText.mid(m.capturedEnd(0)) : replyText;
+}
+
+} // namespace
+
+std::optional<FindData> parseListLine(const QString& rawLine, QDate today) {
+    const QString line = withoutLineBreak(rawLine);
+    if (line.trimmed().isEmpty())
+        return std::nullopt;
+    if (std::optional<FindData> data = parseUnixLine(line, today))
+        return data;
+    return parseDosLine(line);
+}
+
+// "modify=20261107123456;perm=radfwMT;size=11;type=file;unique=fe00ga782c8; known.txt"
+std::optional<FindData> parseMlsdLine(const QString& rawLine) {
+    const QString line = withoutLineBreak(rawLine);
+    // The facts end with "; " and the name follows; the name itself may hold
+    // blanks and semicolons. A line without facts starts with the blank.
+    qsizetype split = line.indexOf(QLatin1String("; "));
+    qsizetype nameStart = split + 2;
+    if (line.startsWith(QLatin1Char(' '))) {
+        split = 0;
+        nameStart = 1;
+    } else if (split < 0) {
+        split = line.indexOf(QLatin1Char(' '));
+        nameStart = split + 1;
+    }
+    if (split < 0)
+        return std::nullopt;
+    const QString name = line.mid(nameStart);
+    if (name.isEmpty() || isDotEntry(name))
+        return std::nullopt;
+
+    FindData data;
+    data.name = name;
+    const QStringList facts = line.left(split).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (const QString& fact : facts) {
+        const qsizetype eq = fact.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            continue;
+        const QString key = fact.left(eq).trimmed().toLower();
+        const QString value = fact.mid(eq + 1);
+        if (key == QLatin1String("type")) {
+            const QString type = value.toLower();
+            if (type == QLatin1String("file")) {
+                data.isDirectory = false;
+            } else if (type == QLatin1String("dir")) {
+                data.isDirectory = true;
+            } else if (type.startsWith(QLatin1String("os.unix=slink")) ||
+                       type.startsWith(QLatin1String("os.unix=symlink"))) {
+                // A symbolic link, like a link in LIST: the server follows it on
+                // RETR, and whether it points to a folder is not told.
+                data.isDirectory = false;
+            } else {
+                // cdir, pdir, devices, pipes and anything unknown.
+                return std::nullopt;
+            }
+        } else if (key == QLatin1String("size") || key == QLatin1String("sizd")) {
+            if (const std::optional<qint64> size = parseSize(value))
+                data.size = *size;
+        } else if (key == QLatin1String("modify")) {
+            if (const std::optional<QDateTime> utc = parseMlsdTime(value)) {
+                const QDateTime local = utc->toLocalTime();
+                data.modifiedDate = local.date();
+                data.modifiedTime = local.time();
+            }
+        }
+    }
+    // An entry without a type fact stays a plain file: every server we know
+    // sends one, and a file is the harmless guess.
+    return data;
+}
+
+std::optional<QString> parsePwdReply(const QString& replyText) {
+    const QString text = afterReplyCode(withoutLineBreak(replyText.section(QLatin1Char('\n'), 0, 0)));
+    const qsizetype open = text.indexOf(QLatin1Char('"'));
+    if (open < 0) {
+        // "257 /home/user is current directory." from servers that do not quote.
+        const QString word = text.trimmed().section(QLatin1Char(' '), 0, 0);
+        if (word.isEmpty())
+            return std::nullopt;
+        return word;
+    }
+    QString directory;
+    for (qsizetype i = open + 1; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c != QLatin1Char('"')) {
+            directory.append(c);
+        } else if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('"')) {
+            directory.append(c); // "" inside the quotes is one quote (RFC 959, appendix II)
+            ++i;
+        } else {
+            return directory;
+        }
+    }
+    return std::nullopt; // no closing quote
+}
+
+// "229 Entering Extended Passive Mode (|||50000|)": RFC 2428 lets the server
+// choose any printable delimiter instead of '|'.
+std::optional<quint16> parseEpsvReply(const QString& replyText) {
+    static const QRegularExpression re(QStringLiteral("\\(([!-~])\\1\\1(\\d{1,5})\\1\\)"));
+    static const QRegularExpression bare(QStringLiteral("([!-~])\\1\\1(\\d{1,5})\\1"));
+    QRegularExpressionMatch m = re.match(replyText);
+    if (!m.hasMatch())
+        m = bare.match(afterReplyCode(replyText));
+    if (!m.hasMatch())
+        return std::nullopt;
+    const int port = m.captured(2).toInt();
+    if (port < 1 || port > 65535)
+        return std::nullopt;
+    return static_cast<quint16>(port);
+}
+
+// "227 Entering Passive Mode (127,0,0,1,195,80)." Some servers leave out the
+// parentheses ("227 Entering Passive Mode 127,0,0,1,195,80" or "227 =127,...").
+std::optional<PassiveAddress> parsePasvReply(const QString& replyText) {
+    static const QRegularExpression re(QStringLiteral(
+        "(?<!\\d)(\\d+)\\s*,\\s*(\\d+)\\s*,\\s*(\\d+)\\s*,\\s*(\\d+)\\s*,\\s*(\\d+)\\s*,\\s*(\\d+)(?!\\d)"));
+    const QRegularExpressionMatch m = re.match(afterReplyCode(replyText));
+    if (!m.hasMatch())
+        return std::nullopt;
+    int numbers[6] = {};
+    for (int i = 0; i < 6; ++i) {
+        bool ok = false;
+        numbers[i] = m.captured(i + 1).toInt(&ok);
+        if (!ok || numbers[i] > 255)
+            return std::nullopt;
+    }
+    const int port = numbers[4] * 256 + numbers[5];
+    if (port == 0)
+        return std::nullopt;
+    PassiveAddress result;
+    result.address = QHostAddress((quint32(numbers[0]) << 24) | (quint32(numbers[1]) << 16) |
+                                  (quint32(numbers[2]) << 8) | quint32(numbers[3]));
+    result.port = static_cast<quint16>(port);
+    return result;
+}
+
+} // namespace inet
