@@ -66,13 +66,19 @@ int monthFromName(const QString& text) {
     return 0;
 }
 
-// "hh:mm" or "hh:mm:ss".
+// The milliseconds of a decimal fraction of a second ("25" is 250 ms).
+int millisecondsOf(const QString& fraction) {
+    return fraction.isEmpty() ? 0 : fraction.left(3).leftJustified(3, QLatin1Char('0')).toInt();
+}
+
+// "hh:mm", "hh:mm:ss" or "hh:mm:ss.fraction" (ls with full times).
 std::optional<QTime> parseClock(const QString& text) {
-    static const QRegularExpression re(QStringLiteral("^(\\d{1,2}):(\\d{2})(?::(\\d{2}))?$"));
+    static const QRegularExpression re(QStringLiteral("^(\\d{1,2}):(\\d{2})(?::(\\d{2})(?:\\.(\\d+))?)?$"));
     const QRegularExpressionMatch m = re.match(text);
     if (!m.hasMatch())
         return std::nullopt;
-    const QTime time(m.captured(1).toInt(), m.captured(2).toInt(), m.hasCaptured(3) ? m.captured(3).toInt() : 0);
+    const int seconds = m.hasCaptured(3) ? m.captured(3).toInt() : 0;
+    const QTime time(m.captured(1).toInt(), m.captured(2).toInt(), seconds, millisecondsOf(m.captured(4)));
     if (!time.isValid())
         return std::nullopt;
     return time;
@@ -146,7 +152,8 @@ std::optional<FindData> parseUnixLine(const QString& line, QDate today) {
             }
             last = i + 2;
         } else if (const QRegularExpressionMatch m = isoDate.match(fields[i].text); m.hasMatch()) {
-            // "2026-11-07 12:34" (ls with an ISO time style)
+            // "2026-11-07 12:34" or "2026-11-07 12:34:56.123456789 +0000" (ls with
+            // an ISO time style; the zone is not applied, as with every LIST time)
             const std::optional<QTime> clock = parseClock(fields[i + 1].text);
             if (!clock)
                 continue;
@@ -204,7 +211,7 @@ int fullYear(const QString& text) {
 // some servers put first.
 std::optional<FindData> parseDosLine(const QString& line) {
     static const QRegularExpression re(QStringLiteral(
-        "^\\s*(\\d{1,4})[-/.](\\d{1,2})[-/.](\\d{1,4})\\s+(\\d{1,2}):(\\d{2})(?::(\\d{2}))?\\s*([AaPp][Mm])?"
+        "^\\s*(\\d{1,4})[-/](\\d{1,2})[-/](\\d{1,4})\\s+(\\d{1,2}):(\\d{2})(?::(\\d{2}))?\\s*([AaPp][Mm])?"
         "\\s+(<DIR>|\\d+)\\s"));
     const QRegularExpressionMatch m = re.match(line);
     if (!m.hasMatch())
@@ -269,9 +276,7 @@ std::optional<QDateTime> parseMlsdTime(const QString& text) {
     const QRegularExpressionMatch m = re.match(text);
     if (!m.hasMatch())
         return std::nullopt;
-    int ms = 0;
-    if (m.hasCaptured(7))
-        ms = m.captured(7).left(3).leftJustified(3, QLatin1Char('0')).toInt();
+    const int ms = millisecondsOf(m.captured(7));
     const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
     // Some servers send second 60 for a leap second; it is the last second.
     const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), qMin(m.captured(6).toInt(), 59), ms);

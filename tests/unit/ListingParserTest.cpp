@@ -123,7 +123,9 @@ INSTANTIATE_TEST_SUITE_P(
                                    {"filezilla.txt", false, 11, "2026-11-07 12:34:00.000"},
                                    {"filezilla dir", true, 0, "2026-11-07 12:34:00.000"},
                                    {"to dir", false, 6, "2026-12-01 08:00:00.000"},
-                                   {"last year.txt", false, 11, "2025-12-20 12:34:00.000"}}}),
+                                   {"last year.txt", false, 11, "2025-12-20 12:34:00.000"},
+                                   {" old leading blank", false, 11, "2020-01-02 00:00:00.000"},
+                                   {"full time.txt", false, 11, "2026-11-07 12:34:56.250"}}}),
     [](const ::testing::TestParamInfo<ListingCase>& info) {
         std::string name = info.param.file;
         name = name.substr(0, name.find('.'));
