@@ -160,7 +160,10 @@ std::optional<FindData> parseUnixLine(const QString& line, QDate today) {
             date = QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
             time = *clock;
             last = i + 1;
-            if (last + 1 < fields.size() && zoneOffset.match(fields[last + 1].text).hasMatch())
+            // Only the full form (with seconds) carries a zone; in the short form
+            // a "+0100" field is the start of the name.
+            const bool fullForm = fields[i + 1].text.count(QLatin1Char(':')) == 2;
+            if (fullForm && last + 1 < fields.size() && zoneOffset.match(fields[last + 1].text).hasMatch())
                 ++last;
         } else {
             continue;

@@ -7,7 +7,7 @@
 
 #include <cctype>
 #include <ctime>
-#include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -63,6 +63,10 @@ struct ListingCase {
     const char* file;
     std::vector<Entry> expected;
 };
+
+void PrintTo(const ListingCase& c, std::ostream* os) {
+    *os << c.file;
+}
 
 class CapturedListing : public ::testing::TestWithParam<ListingCase> {};
 
@@ -125,7 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
                                    {"to dir", false, 6, "2026-12-01 08:00:00.000"},
                                    {"last year.txt", false, 11, "2025-12-20 12:34:00.000"},
                                    {" old leading blank", false, 11, "2020-01-02 00:00:00.000"},
-                                   {"full time.txt", false, 11, "2026-11-07 12:34:56.250"}}}),
+                                   {"full time.txt", false, 11, "2026-11-07 12:34:56.250"},
+                                   {"+0100 report.txt", false, 11, "2026-11-07 12:34:00.000"}}}),
     [](const ::testing::TestParamInfo<ListingCase>& info) {
         std::string name = info.param.file;
         name = name.substr(0, name.find('.'));
@@ -143,6 +148,10 @@ struct YearCase {
     const char* line;
     QDate expected;
 };
+
+void PrintTo(const YearCase& c, std::ostream* os) {
+    *os << c.line << " on " << c.today.toString().toStdString();
+}
 
 class SixMonthRule : public ::testing::TestWithParam<YearCase> {};
 
@@ -232,6 +241,10 @@ struct MlsdCase {
     std::vector<Entry> expected;
 };
 
+void PrintTo(const MlsdCase& c, std::ostream* os) {
+    *os << "TZ=" << c.zone;
+}
+
 class CapturedMlsd : public ::testing::TestWithParam<MlsdCase> {};
 
 TEST_P(CapturedMlsd, ParsesFactsAndConvertsUtcToLocalTime) {
@@ -291,6 +304,10 @@ struct PwdCase {
     std::optional<QString> expected;
 };
 
+void PrintTo(const PwdCase& c, std::ostream* os) {
+    *os << c.reply;
+}
+
 class PwdReply : public ::testing::TestWithParam<PwdCase> {};
 
 TEST_P(PwdReply, GivesTheUnquotedFolder) {
@@ -315,6 +332,10 @@ struct EpsvCase {
     std::optional<quint16> expected;
 };
 
+void PrintTo(const EpsvCase& c, std::ostream* os) {
+    *os << c.reply;
+}
+
 class EpsvReply : public ::testing::TestWithParam<EpsvCase> {};
 
 TEST_P(EpsvReply, GivesThePort) {
@@ -336,6 +357,10 @@ struct PasvCase {
     const char* address; // nullptr when the reply is to be rejected
     quint16 port;
 };
+
+void PrintTo(const PasvCase& c, std::ostream* os) {
+    *os << c.reply;
+}
 
 class PasvReply : public ::testing::TestWithParam<PasvCase> {};
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@ struct ReplyCase {
     std::vector<const char*> lines;
     std::vector<std::string> expected;
 };
+
+void PrintTo(const ReplyCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class ReplyAssembly : public ::testing::TestWithParam<ReplyCase> {};
 
