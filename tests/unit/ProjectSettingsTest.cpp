@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "support/QtPrinters.h"
+
 #include <functional>
+#include <ostream>
 
 namespace {
 
@@ -13,6 +16,10 @@ struct SetterCase {
     Change applySame;  // the value the defaulted project already holds
     Change applyOther; // a different value
 };
+
+void PrintTo(const SetterCase& c, std::ostream* out) {
+    *out << c.label;
+}
 
 class SetterModifiedTest : public ::testing::TestWithParam<SetterCase> {};
 

@@ -1,0 +1,157 @@
+#include "project/Global.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+
+#include "project/VellisyncProject.h"
+
+QString ProjectsFolder;
+std::unique_ptr<TVellisyncProject> CurrentProject;
+
+namespace {
+
+#ifdef Q_OS_WIN
+constexpr QChar PathSeparator = u'\\';
+#else
+constexpr QChar PathSeparator = u'/';
+#endif
+
+quint32 clockSeed() {
+    return quint32(QDateTime::currentMSecsSinceEpoch());
+}
+
+// Function-local so that it exists before start-up seeds it.
+QRandomGenerator& randomGenerator() {
+    static QRandomGenerator generator(clockSeed());
+    return generator;
+}
+
+bool isDriveLetter(QChar c) {
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
+
+[[maybe_unused]] bool isDriveRoot(const QString& path) {
+    return path.size() == 3 && isDriveLetter(path.at(0)) && path.at(1) == u':' &&
+           (path.at(2) == u'\\' || path.at(2) == u'/');
+}
+
+// The path up to and including its last separator (and on Windows the drive colon).
+QString parentOf(const QString& path) {
+#ifdef Q_OS_WIN
+    const qsizetype cut = std::max(path.lastIndexOf(u'\\'), path.lastIndexOf(u':'));
+#else
+    const qsizetype cut = path.lastIndexOf(PathSeparator);
+#endif
+    return path.left(cut + 1);
+}
+
+bool createFolder(const QString& path, QFileDevice::Permissions permissions) {
+    QDir dir;
+    return permissions == QFileDevice::Permissions() ? dir.mkdir(path) : dir.mkdir(path, permissions);
+}
+
+} // namespace
+
+void InitializeGlobals() {
+    randomGenerator().seed(clockSeed());
+    ProjectsFolder = DefaultProjectsFolder();
+    CurrentProject = std::make_unique<TVellisyncProject>();
+}
+
+QString DefaultProjectsFolder() {
+    return AddTrailingBackslash(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)) +
+           QStringLiteral("Orvanta") + PathSeparator + QStringLiteral("VellisyncProjects");
+}
+
+QStringList ProjectFilesIn(const QString& folder) {
+    QStringList files;
+    if (folder.isEmpty()) {
+        return files;
+    }
+    const QDir dir(folder);
+    const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& entry : entries) {
+        if (entry.fileName().endsWith(QLatin1String(".VSPJ"), Qt::CaseInsensitive)) {
+            files << entry.absoluteFilePath();
+        }
+    }
+    return files;
+}
+
+QString AddTrailingBackslash(const QString& path) {
+    if (path.isEmpty() || path.endsWith(PathSeparator)) {
+        return path;
+    }
+#ifdef Q_OS_WIN
+    if (path.size() == 1 && isDriveLetter(path.at(0))) {
+        return path + QStringLiteral(":\\");
+    }
+#endif
+    return path + PathSeparator;
+}
+
+QString RemoveTrailingSlash(const QString& path) {
+    if (path.size() <= 1 || !(path.endsWith(u'\\') || path.endsWith(u'/'))) {
+        return path;
+    }
+#ifdef Q_OS_WIN
+    if (isDriveRoot(path)) {
+        return path;
+    }
+#endif
+    return path.chopped(1);
+}
+
+bool ForceFolders(const QString& folder, QFileDevice::Permissions permissions) {
+    if (folder.isEmpty()) {
+        return true;
+    }
+    QString path = folder;
+    if (path.endsWith(PathSeparator)) {
+        path.chop(1);
+    }
+#ifdef Q_OS_WIN
+    // "C:" and shorter: a drive, taken as existing.
+    const bool tooShortToCreate = path.size() < 3;
+#else
+    // Only the file-system root (which the chop above has emptied) is taken as existing.
+    const bool tooShortToCreate = path.isEmpty();
+#endif
+    if (tooShortToCreate || QFileInfo(path).isDir()) {
+        return true;
+    }
+    const QString parent = parentOf(path);
+    if (parent == path) {
+        return true;
+    }
+    if (!ForceFolders(parent, permissions)) {
+        return false;
+    }
+    return createFolder(path, permissions);
+}
+
+QString RandomString(int count, QStringView alphabet) {
+    const QString defaultAlphabet = QString::fromLatin1(DefaultRandomAlphabet);
+    const QStringView letters = alphabet.isEmpty() ? QStringView(defaultAlphabet) : alphabet;
+    QString result;
+    result.reserve(std::max(count, 0));
+    for (int i = 0; i < count; ++i) {
+        result += letters.at(randomGenerator().bounded(int(letters.size())));
+    }
+    return result;
+}
+
+QString UniqueFileName(const QString& folder, const QString& format) {
+    const QString prefix = AddTrailingBackslash(folder);
+    QString name;
+    do {
+        name = format;
+        const qsizetype slot = name.indexOf(QLatin1String("%s"));
+        // A format without a slot still gets a random part, so the loop can end.
+        name.replace(std::max<qsizetype>(slot, 0), slot < 0 ? 0 : 2, RandomString(8));
+    } while (QFileInfo::exists(prefix + name));
+    return name;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QFileDevice>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <memory>
+
+class TVellisyncProject;
+
+// The program's two globals. Both are set by InitializeGlobals, which the
+// program calls once at start-up before it uses either.
+
+// Full path of the per-user projects folder, without a trailing separator.
+extern QString ProjectsFolder;
+// The project that the wizard edits, runs and saves; lives until the program ends.
+extern std::unique_ptr<TVellisyncProject> CurrentProject;
+
+// Start-up of the globals: seeds the random generator from the clock, sets
+// ProjectsFolder to DefaultProjectsFolder() and creates CurrentProject with the
+// plain constructor (no defaults). Calling it again starts them afresh.
+void InitializeGlobals();
+
+// The per-user projects folder: the generic data location followed by
+// "Orvanta/VellisyncProjects" (~/.local/share/Orvanta/VellisyncProjects).
+QString DefaultProjectsFolder();
+
+// Name format of new project files, for UniqueFileName.
+inline constexpr char ProjectFileNameFormat[] = "%s.VSPJ";
+
+// Full paths of the project files directly in folder: every regular file whose
+// extension is VSPJ in any letter case, sorted by name. Empty when the folder
+// does not exist.
+QStringList ProjectFilesIn(const QString& folder);
+
+// The path ending in the path separator; an empty path stays empty.
+QString AddTrailingBackslash(const QString& path);
+
+// The path without one trailing backslash or slash. A path of one character
+// (and on Windows a drive root such as E:\) is returned unchanged.
+QString RemoveTrailingSlash(const QString& path);
+
+// Creates folder with every missing parent. True when the folder exists
+// afterwards or nothing had to be done; false when a level could not be
+// created (nothing below it is attempted). Folders it creates get permissions
+// (default: the process's umask decides).
+bool ForceFolders(const QString& folder, QFileDevice::Permissions permissions = {});
+
+// Permissions for folders and files that hold passwords (owner only).
+inline constexpr QFileDevice::Permissions OwnerOnlyFolder =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+
+// The default alphabet of RandomString: digits and upper-case letters, with
+// 0 twice (so it is drawn twice as often).
+inline constexpr char DefaultRandomAlphabet[] = "01234567890ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+
+// count characters drawn uniformly from the positions of alphabet (an empty
+// alphabet means the default one).
+QString RandomString(int count, QStringView alphabet = {});
+
+// A file name (without folder) made from format by putting eight random
+// characters in place of its "%s", such that nothing of that name exists in
+// folder at the time of the call.
+QString UniqueFileName(const QString& folder, const QString& format);

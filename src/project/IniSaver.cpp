@@ -1,0 +1,467 @@
+#include "project/IniSaver.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QScopeGuard>
+
+#include "project/Errors.h"
+#include "project/UserMessage.h"
+
+namespace {
+
+const QString RootSectionName = QStringLiteral("Root");
+const QString NoValue = QStringLiteral("NONE");
+constexpr QChar TokenSeparator = u'|';
+constexpr QChar QuoteChar = u'"';
+
+bool isBlank(QChar c) {
+    return c.unicode() >= 1 && c.unicode() <= 32;
+}
+
+// Removes leading and trailing characters with codes up to 32.
+QString trimmedLine(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first).unicode() <= 32) {
+        ++first;
+    }
+    while (last > first && text.at(last - 1).unicode() <= 32) {
+        --last;
+    }
+    return text.mid(first, last - first);
+}
+
+QStringList splitIntoLines(const QString& text) {
+    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
+    return text.split(lineBreak);
+}
+
+QString decodeText(QByteArray bytes) {
+    // A byte-order mark left by an editor would otherwise hide the first section.
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
+        bytes.remove(0, 3);
+    }
+    return QString::fromUtf8(bytes);
+}
+
+QByteArray encodeLines(const QStringList& lines) {
+    QByteArray bytes;
+    for (const QString& line : lines) {
+        bytes += line.toUtf8();
+        bytes += "\r\n";
+    }
+    return bytes;
+}
+
+// Splits a value text into tokens: separated by '|' and blanks, a token in
+// double quotes may hold both ("" inside stands for one quote). A '|' at the
+// very end adds a last, empty token.
+QStringList splitTokens(QString text) {
+    // A NUL ends the text, as it would in a C string; it could not be stepped over otherwise.
+    if (const qsizetype nul = text.indexOf(QChar(0)); nul >= 0) {
+        text.truncate(nul);
+    }
+    QStringList tokens;
+    const qsizetype size = text.size();
+    qsizetype pos = 0;
+    while (pos < size && isBlank(text.at(pos))) {
+        ++pos;
+    }
+    while (pos < size) {
+        QString token;
+        if (text.at(pos) == QuoteChar) {
+            ++pos;
+            while (pos < size) {
+                if (text.at(pos) == QuoteChar) {
+                    if (pos + 1 < size && text.at(pos + 1) == QuoteChar) {
+                        token += QuoteChar;
+                        pos += 2;
+                        continue;
+                    }
+                    ++pos;
+                    break;
+                }
+                token += text.at(pos++);
+            }
+        } else {
+            const qsizetype start = pos;
+            while (pos < size && text.at(pos).unicode() > 32 && text.at(pos) != TokenSeparator) {
+                ++pos;
+            }
+            token = text.mid(start, pos - start);
+        }
+        tokens << token;
+        while (pos < size && isBlank(text.at(pos))) {
+            ++pos;
+        }
+        if (pos < size && text.at(pos) == TokenSeparator) {
+            if (pos + 1 == size) {
+                tokens << QString();
+            }
+            do {
+                ++pos;
+            } while (pos < size && isBlank(text.at(pos)));
+        }
+    }
+    return tokens;
+}
+
+const QString& tokenAt(const QStringList& tokens, int index) {
+    if (index >= tokens.size()) {
+        throw VellisyncError(QStringLiteral("List index out of bounds (%1)").arg(index));
+    }
+    return tokens.at(index);
+}
+
+qint32 toInteger(const QString& text) {
+    bool ok = false;
+    const qint32 value = text.toInt(&ok, 10);
+    if (!ok) {
+        throw VellisyncError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+    }
+    return value;
+}
+
+// Numbers are written and read with a point as decimal separator in every
+// locale, so a file means the same on every machine.
+double toFloat(const QString& text) {
+    bool ok = false;
+    const double value = QLocale::c().toDouble(text, &ok);
+    if (!ok) {
+        throw VellisyncError(QStringLiteral("'%1' is not a valid floating point value").arg(text));
+    }
+    return value;
+}
+
+// Up to 15 significant digits; scientific form as 1.5E20 or 2E-7.
+QString formatFloat(double value) {
+    QString text = QString::number(value, 'g', 15);
+    const qsizetype e = text.indexOf(u'e');
+    if (e < 0) {
+        return text;
+    }
+    QString exponent = text.mid(e + 1);
+    const bool negative = exponent.startsWith(u'-');
+    exponent.remove(0, exponent.startsWith(u'-') || exponent.startsWith(u'+') ? 1 : 0);
+    while (exponent.size() > 1 && exponent.startsWith(u'0')) {
+        exponent.remove(0, 1);
+    }
+    return text.left(e) + u'E' + (negative ? QStringLiteral("-") : QString()) + exponent;
+}
+
+// The layout keeps one value per line: a line break inside a text would split
+// the file line and lose what follows, so each one is written as a blank.
+QString singleLine(QString text) {
+    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
+    return text.replace(lineBreak, QStringLiteral(" "));
+}
+
+QString quoted(const QString& text) {
+    QString doubled = text;
+    doubled.replace(QuoteChar, QStringLiteral("\"\""));
+    return QuoteChar + doubled + QuoteChar;
+}
+
+} // namespace
+
+// --- IniDocument ---------------------------------------------------------------
+
+std::unique_ptr<IniDocument> IniDocument::fromFile(const QString& fileName) {
+    auto document = std::make_unique<IniDocument>();
+    if (fileName.isEmpty() || !QFile::exists(fileName)) {
+        return document;
+    }
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw VellisyncError(QStringLiteral("Cannot open file \"%1\". %2").arg(fileName, file.errorString()));
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        throw VellisyncError(QStringLiteral("Cannot open file \"%1\". %2").arg(fileName, file.errorString()));
+    }
+    document->setLines(splitIntoLines(decodeText(bytes)));
+    return document;
+}
+
+void IniDocument::setLines(const QStringList& lines) {
+    m_sections.clear();
+    Section* current = nullptr;
+    for (const QString& rawLine : lines) {
+        const QString line = trimmedLine(rawLine);
+        if (line.isEmpty() || line.startsWith(u';')) {
+            continue;
+        }
+        if (line.size() >= 2 && line.startsWith(u'[') && line.endsWith(u']')) {
+            const QString name = trimmedLine(line.mid(1, line.size() - 2));
+            current = findSection(name);
+            if (current == nullptr) {
+                m_sections.push_back(Section{name, {}});
+                current = &m_sections.back();
+            }
+            continue;
+        }
+        if (current == nullptr) {
+            continue; // before the first section
+        }
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals < 0) {
+            current->lines.push_back(Line{QString(), line, false});
+        } else {
+            current->lines.push_back(Line{trimmedLine(line.left(equals)), trimmedLine(line.mid(equals + 1)), true});
+        }
+    }
+}
+
+QStringList IniDocument::lines() const {
+    QStringList text;
+    for (const Section& section : m_sections) {
+        text << u'[' + section.name + u']';
+        for (const Line& line : section.lines) {
+            text << (line.isPair ? line.key + u'=' + line.value : line.value);
+        }
+        text << QString();
+    }
+    return text;
+}
+
+IniDocument::Section* IniDocument::findSection(const QString& name) {
+    for (Section& section : m_sections) {
+        if (QString::compare(section.name, name, Qt::CaseInsensitive) == 0) {
+            return &section;
+        }
+    }
+    return nullptr;
+}
+
+const IniDocument::Section* IniDocument::findSection(const QString& name) const {
+    return const_cast<IniDocument*>(this)->findSection(name);
+}
+
+QStringList IniDocument::keys(const QString& section) const {
+    QStringList result;
+    if (const Section* found = findSection(section)) {
+        for (const Line& line : found->lines) {
+            if (line.isPair) {
+                result << line.key;
+            }
+        }
+    }
+    return result;
+}
+
+QStringList IniDocument::values(const QString& section) const {
+    QStringList result;
+    if (const Section* found = findSection(section)) {
+        for (const Line& line : found->lines) {
+            if (line.isPair) {
+                result << line.value;
+            }
+        }
+    }
+    return result;
+}
+
+QString IniDocument::value(const QString& section, const QString& key, const QString& defaultValue) const {
+    if (const Section* found = findSection(section)) {
+        for (const Line& line : found->lines) {
+            if (line.isPair && QString::compare(line.key, key, Qt::CaseInsensitive) == 0) {
+                return line.value;
+            }
+        }
+    }
+    return defaultValue;
+}
+
+void IniDocument::setValue(const QString& section, const QString& key, const QString& value) {
+    Section* target = findSection(section);
+    if (target == nullptr) {
+        m_sections.push_back(Section{section, {}});
+        target = &m_sections.back();
+    }
+    for (Line& line : target->lines) {
+        if (line.isPair && QString::compare(line.key, key, Qt::CaseInsensitive) == 0) {
+            line = Line{key, value, true};
+            return;
+        }
+    }
+    target->lines.push_back(Line{key, value, true});
+}
+
+void IniDocument::writeToFile(const QString& fileName) const {
+    // The new content goes to a temporary file beside the old one, which is
+    // renamed over it only when complete: a failed or interrupted save leaves
+    // the previous file whole. Stores hold passwords, so only the owner may
+    // read the file.
+    QSaveFile file(fileName);
+    const auto fail = [&] {
+        throw VellisyncError(QStringLiteral("Cannot create file \"%1\". %2").arg(fileName, file.errorString()));
+    };
+    // Unbuffered, so a short write (a full disk) shows in write()'s count
+    // instead of being lost in a flush that the commit does not check.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        fail();
+    }
+    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        fail();
+    }
+    const QByteArray bytes = encodeLines(lines());
+    if (file.write(bytes) != bytes.size() || file.error() != QFileDevice::NoError || !file.commit()) {
+        fail();
+    }
+}
+
+// --- tinidatasaver ---------------------------------------------------------------
+
+std::unique_ptr<TBaseDataSaver> tinidatasaver::NewStore() const {
+    return std::make_unique<tinidatasaver>();
+}
+
+QString tinidatasaver::SectionName() const {
+    const QString path = GetPath();
+    return path.isEmpty() ? RootSectionName : path;
+}
+
+bool tinidatasaver::DelegateTo(TBaseDataSaver* store, IniDocument* document, int depth, bool save) {
+    auto* nested = dynamic_cast<tinidatasaver*>(store);
+    if (nested == nullptr) {
+        return false;
+    }
+    nested->IniFile = document;
+    nested->Depth = depth;
+    // The document belongs to the outermost store; the nested one only borrows it.
+    const auto release = qScopeGuard([nested] { nested->IniFile = nullptr; });
+    return save ? nested->Save() : nested->Load();
+}
+
+bool tinidatasaver::Save() {
+    std::unique_ptr<IniDocument> ownDocument;
+    if (Depth == 0 && !StreamMode) {
+        // Reading the old file first reports a file that exists but cannot be read.
+        ownDocument = IniDocument::fromFile(FileName);
+        ownDocument->clear();
+        IniFile = ownDocument.get();
+    }
+    const auto release = qScopeGuard([&] {
+        if (ownDocument) {
+            IniFile = nullptr;
+        }
+    });
+    bool result = true;
+    SaveEntries(result);
+    if (ownDocument) {
+        ownDocument->writeToFile(FileName);
+    }
+    return result;
+}
+
+void tinidatasaver::SaveEntries(bool& result) {
+    const QString section = SectionName();
+    const QString path = GetPath();
+    for (int i = 0; i < Count(); ++i) {
+        const DataEntry& entry = EntryAt(i);
+        switch (entry.Type) {
+        case DataType::Integer:
+            IniFile->setValue(section, entry.Name, QStringLiteral("INTEGER|") + QString::number(entry.IntegerValue));
+            continue;
+        case DataType::Float:
+            IniFile->setValue(section, entry.Name, QStringLiteral("FLOAT|") + formatFloat(entry.FloatValue));
+            continue;
+        case DataType::String:
+            IniFile->setValue(section, entry.Name, QStringLiteral("STRING|") + quoted(singleLine(entry.StringValue)));
+            continue;
+        case DataType::StringList: {
+            IniFile->setValue(section, entry.Name, QStringLiteral("STRINGLIST"));
+            const QString listSection = path + u'\\' + entry.Name;
+            for (int line = 0; line < entry.StringListValue.size(); ++line) {
+                IniFile->setValue(listSection, u's' + QString::number(line + 1),
+                                  singleLine(entry.StringListValue.at(line)));
+            }
+            continue;
+        }
+        case DataType::Folder:
+            IniFile->setValue(section, entry.Name, QStringLiteral("FOLDER"));
+            DelegateTo(entry.FolderValue.get(), IniFile, Depth + 1, true);
+            continue;
+        }
+        showUserMessage(QStringLiteral("Unknown vaiable type \"%1\"").arg(entry.Name));
+        result = false;
+    }
+}
+
+bool tinidatasaver::Load() {
+    std::unique_ptr<IniDocument> ownDocument;
+    if (Depth == 0 && !StreamMode) {
+        ownDocument = IniDocument::fromFile(FileName);
+        IniFile = ownDocument.get();
+    }
+    const auto release = qScopeGuard([&] {
+        if (ownDocument) {
+            IniFile = nullptr;
+        }
+    });
+    bool result = true;
+    LoadKeys(result);
+    return result;
+}
+
+void tinidatasaver::LoadKeys(bool& result) {
+    const QString section = SectionName();
+    const QString path = GetPath();
+    const QStringList keys = IniFile->keys(section);
+    for (const QString& key : keys) {
+        const QString valueText = IniFile->value(section, key, NoValue);
+        if (valueText == NoValue) {
+            continue;
+        }
+        const QStringList tokens = splitTokens(valueText);
+        const QString& tag = tokenAt(tokens, 0);
+        const QString upperTag = tag.toUpper();
+        if (upperTag == QLatin1String("INTEGER")) {
+            WriteInteger(key, toInteger(tokenAt(tokens, 1)));
+        } else if (upperTag == QLatin1String("FLOAT")) {
+            WriteFloat(key, toFloat(tokenAt(tokens, 1)));
+        } else if (upperTag == QLatin1String("STRING")) {
+            WriteString(key, tokenAt(tokens, 1));
+        } else if (upperTag == QLatin1String("STRINGLIST")) {
+            WriteStringList(key, IniFile->values(path + u'\\' + key));
+        } else if (upperTag == QLatin1String("FOLDER")) {
+            DelegateTo(AddFolder(key), IniFile, Depth + 1, false);
+        } else {
+            showUserMessage(QStringLiteral("Unknown type '") + tag + u'\'');
+            result = false;
+        }
+    }
+}
+
+bool tinidatasaver::SaveToStream(QIODevice& stream) {
+    if (Depth != 0) {
+        return false;
+    }
+    IniDocument document;
+    StreamMode = true;
+    IniFile = &document;
+    const auto restore = qScopeGuard([this] {
+        StreamMode = false;
+        IniFile = nullptr;
+    });
+    const bool result = Save();
+    const QByteArray bytes = encodeLines(document.lines());
+    return stream.write(bytes) == bytes.size() && result;
+}
+
+bool tinidatasaver::LoadFromStream(QIODevice& stream) {
+    if (Depth != 0) {
+        return false;
+    }
+    IniDocument document;
+    document.setLines(splitIntoLines(decodeText(stream.readAll())));
+    StreamMode = true;
+    IniFile = &document;
+    const auto restore = qScopeGuard([this] {
+        StreamMode = false;
+        IniFile = nullptr;
+    });
+    return Load();
+}

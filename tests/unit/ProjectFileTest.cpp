@@ -1,0 +1,378 @@
+#include "project/ProjectFile.h"
+
+#include <gtest/gtest.h>
+
+#include "support/QtPrinters.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <ostream>
+
+#include "project/Errors.h"
+#include "project/UserMessage.h"
+#include "project/VellisyncProject.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+const QByteArray nightlyMirrorFile = "[Root]\r\n"
+                                     "Caption=STRING|\"Nightly mirror\"\r\n"
+                                     "Exact=INTEGER|0\r\n"
+                                     "ExcludeMasks=STRING|\"\"\r\n"
+                                     "IncludeMasks=STRING|\"*.*\"\r\n"
+                                     "LocalFolder=STRING|\"D:\\Site\"\r\n"
+                                     "Passive=INTEGER|1\r\n"
+                                     "Password=STRING|\"...\"\r\n"
+                                     "Port=INTEGER|21\r\n"
+                                     "ProxyKind=INTEGER|0\r\n"
+                                     "ProxyPort=INTEGER|21\r\n"
+                                     "ProxyServer=STRING|\"\"\r\n"
+                                     "RemoteFolder=STRING|\"/public\"\r\n"
+                                     "Server=STRING|\"ftpserver\"\r\n"
+                                     "SubFilders=INTEGER|1\r\n"
+                                     "SyncMode=INTEGER|1\r\n"
+                                     "UseProxy=INTEGER|0\r\n"
+                                     "UserName=STRING|\"anonymous\"\r\n"
+                                     "\r\n";
+
+QString errorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const VellisyncError& error) {
+        return error.message();
+    }
+    return QString();
+}
+
+QByteArray readBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+mode_t modeOf(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+void fillNightlyMirror(TVellisyncProject& project) {
+    project.SetDefaults();
+    project.SetCaption("Nightly mirror");
+    project.SetServer("ftpserver");
+    project.SetPassword("me@example.org");
+    project.SetPassive(true);
+    project.SetRemoteFolder("/public");
+    project.SetLocalFolder("D:\\Site");
+    project.SetSyncMode(1);
+    project.SetSubFilders(true);
+}
+
+class ProjectFileTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_temp.isValid()); }
+    QString path(const QString& name) const { return m_temp.filePath(name); }
+
+    QTemporaryDir m_temp;
+};
+
+TEST_F(ProjectFileTest, SaveWritesTheExampleFileAndLoadReadsItBack) {
+    TVellisyncProject project;
+    fillNightlyMirror(project);
+    ASSERT_TRUE(project.SaveToFile(path("7K0QZ3AB.VSPJ")));
+    const QByteArray saved = readBytes(path("7K0QZ3AB.VSPJ"));
+
+    static const QRegularExpression passwordLine(QStringLiteral("Password=STRING\\|\"(\\d+)\"\r\n"));
+    const QRegularExpressionMatch match = passwordLine.match(QString::fromUtf8(saved));
+    ASSERT_TRUE(match.hasMatch()) << saved.toStdString();
+    EXPECT_EQ(match.captured(1).size(), 40) << "14 bytes cover 16";
+    QByteArray withoutDigits = saved;
+    withoutDigits.replace(match.captured(1).toUtf8(), "...");
+    EXPECT_EQ(withoutDigits, nightlyMirrorFile);
+
+    TVellisyncProject loaded;
+    ASSERT_TRUE(loaded.LoadFromFile(path("7K0QZ3AB.VSPJ")));
+    EXPECT_EQ(loaded.Caption, "Nightly mirror");
+    EXPECT_EQ(loaded.Server, "ftpserver");
+    EXPECT_EQ(loaded.Password, "me@example.org");
+    EXPECT_EQ(loaded.LocalFolder, "D:\\Site");
+    EXPECT_EQ(loaded.RemoteFolder, "/public");
+    EXPECT_EQ(loaded.SyncMode, 1);
+    EXPECT_TRUE(loaded.Passive);
+    EXPECT_TRUE(loaded.SubFilders);
+    EXPECT_EQ(loaded.GetReviewText(), project.GetReviewText());
+}
+
+struct PasswordCase {
+    int bytes;
+    int digits;
+};
+
+void PrintTo(const PasswordCase& c, std::ostream* out) {
+    *out << c.bytes << " bytes";
+}
+
+class PasswordRoundTripTest : public ::testing::TestWithParam<PasswordCase> {};
+
+TEST_P(PasswordRoundTripTest, EverySettingComesBackAndThePasswordHasItsDigitCount) {
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    QString password;
+    for (int i = 0; i < GetParam().bytes; ++i) {
+        password += QChar(u'!' + (i * 7) % 90);
+    }
+    const QString expectedPassword = password.left(255);
+
+    TVellisyncProject project;
+    project.SetCaption("Every setting");
+    project.SetServer("ftp.local");
+    project.SetPort(2121);
+    project.SetUserName("mirror user");
+    project.SetPassword(password);
+    project.SetPassive(true);
+    project.SetRemoteFolder("/a \"quoted\" | folder");
+    project.SetLocalFolder("/home/u/Site=1");
+    project.SetSyncMode(0);
+    project.SetSubFilders(true);
+    project.SetExact(true);
+    project.SetIncludeMasks("*.html, \"a b.txt\"");
+    project.SetExcludeMasks("*.bak;*.tmp");
+    project.SetUseProxy(true);
+    project.SetProxyKind(1);
+    project.SetProxyServer("socks.local");
+    project.SetProxyPort(1080);
+    project.FileName = "/elsewhere/kept.VSPJ";
+    const QString file = temp.filePath("p.VSPJ");
+    ASSERT_TRUE(project.SaveToFile(file));
+    EXPECT_FALSE(project.Modified);
+    EXPECT_EQ(project.FileName, "/elsewhere/kept.VSPJ") << "SaveToFile leaves FileName alone";
+
+    TVellisyncProject loaded;
+    loaded.SetDefaults();
+    loaded.Modified = true;
+    ASSERT_TRUE(loaded.LoadFromFile(file));
+    EXPECT_FALSE(loaded.Modified);
+    EXPECT_EQ(loaded.FileName, file);
+    EXPECT_EQ(loaded.Caption, project.Caption);
+    EXPECT_EQ(loaded.Server, project.Server);
+    EXPECT_EQ(loaded.Port, project.Port);
+    EXPECT_EQ(loaded.UserName, project.UserName);
+    EXPECT_EQ(loaded.Password, expectedPassword);
+    EXPECT_EQ(loaded.Passive, project.Passive);
+    EXPECT_EQ(loaded.RemoteFolder, project.RemoteFolder);
+    EXPECT_EQ(loaded.LocalFolder, project.LocalFolder);
+    EXPECT_EQ(loaded.SyncMode, project.SyncMode);
+    EXPECT_EQ(loaded.SubFilders, project.SubFilders);
+    EXPECT_EQ(loaded.Exact, project.Exact);
+    EXPECT_EQ(loaded.IncludeMasks, project.IncludeMasks);
+    EXPECT_EQ(loaded.ExcludeMasks, project.ExcludeMasks);
+    EXPECT_EQ(loaded.UseProxy, project.UseProxy);
+    EXPECT_EQ(loaded.ProxyKind, project.ProxyKind);
+    EXPECT_EQ(loaded.ProxyServer, project.ProxyServer);
+    EXPECT_EQ(loaded.ProxyPort, project.ProxyPort);
+
+    const QString scrambled = ScramblePassword(password);
+    EXPECT_EQ(scrambled.size(), GetParam().digits);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d*$")).match(scrambled).hasMatch());
+    EXPECT_EQ(UnscramblePassword(scrambled), expectedPassword);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, PasswordRoundTripTest,
+                         ::testing::Values(PasswordCase{0, 25}, PasswordCase{1, 25}, PasswordCase{8, 25},
+                                           PasswordCase{9, 25}, PasswordCase{10, 30}, PasswordCase{11, 30},
+                                           PasswordCase{255, 640}, PasswordCase{300, 640}),
+                         [](const auto& info) { return "Bytes" + std::to_string(info.param.bytes); });
+
+TEST(PasswordScrambling, IsUtf8AndKeepsWholeCharactersWhenCut) {
+    const QString text = QStringLiteral("pässwörd ✓");
+    EXPECT_EQ(UnscramblePassword(ScramblePassword(text)), text);
+    // 254 bytes of 'a' and then a two-byte letter: the letter does not fit and is left out whole.
+    const QString tooLong = QString(254, u'a') + QStringLiteral("é");
+    EXPECT_EQ(UnscramblePassword(ScramblePassword(tooLong)), QString(254, u'a'));
+}
+
+TEST(PasswordScrambling, AnEmptyPasswordVariesYetAlwaysUnscramblesToEmpty) {
+    for (int i = 0; i < 5; ++i) {
+        const QString scrambled = ScramblePassword(QString());
+        EXPECT_EQ(scrambled.size(), 25);
+        EXPECT_EQ(UnscramblePassword(scrambled), "");
+    }
+    // The first group is the length byte and the first password byte: 2 + 256 * 'a' + 9463.
+    EXPECT_EQ(ScramblePassword("ab").left(5), "34297");
+}
+
+TEST(PasswordScrambling, DamagedTextsStayInsideTheBuffer) {
+    struct Case {
+        const char* label;
+        QString text;
+        QString expected;
+    };
+    const auto group = [](int value) { return QStringLiteral("%1").arg(value + PasswordKey, 5, 10, QChar(u'0')); };
+    const QString sixHundredAndFortyDigits = ScramblePassword(QString(255, u'z'));
+    const Case cases[] = {
+        {"empty text", "", QString(35, u' ')},
+        {"excess groups are ignored", sixHundredAndFortyDigits + group('x' * 256 + 3) + group(0), QString(255, u'z')},
+        // length 200: the groups and the initial blanks reach byte 35, nothing beyond
+        {"length beyond the filled bytes", group(200 + 256 * 'x') + group('a' + 256 * 'b'), "xab" + QString(32, u' ')},
+        {"length beyond, long text", group(255 + 256 * 'x') + sixHundredAndFortyDigits.mid(5, 5 * 49),
+         "x" + QString(98, u'z')},
+        {"length within the initial blanks", group(3 + 256 * 'q'), "q  "},
+        {"a short last group", group(1 + 256 * 'k') + "9", "k"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(UnscramblePassword(c.text), c.expected) << c.label;
+    }
+}
+
+TEST(PasswordScrambling, ANonNumericGroupRaisesTheConversionError) {
+    struct Case {
+        QString text;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"1234x12345", "'1234x' is not a valid integer value"},
+        {"09463abc", "'abc' is not a valid integer value"},
+        {ScramblePassword(QString(255, u'z')) + "12345-.-.-", "'-.-.-' is not a valid integer value"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(errorOf([&] { UnscramblePassword(c.text); }), c.message);
+    }
+}
+
+TEST_F(ProjectFileTest, AMissingFileGivesEveryDefault) {
+    TVellisyncProject project;
+    project.Modified = true;
+    ASSERT_TRUE(project.LoadFromFile(path("absent.VSPJ")));
+    EXPECT_EQ(project.FileName, path("absent.VSPJ"));
+    EXPECT_EQ(project.Caption, "<No Caption>");
+    EXPECT_EQ(project.Server, "localhost");
+    EXPECT_EQ(project.Port, 21);
+    EXPECT_EQ(project.UserName, "anonymous");
+    EXPECT_EQ(project.Password, QString(35, u' '));
+    EXPECT_FALSE(project.Passive);
+    EXPECT_EQ(project.RemoteFolder, "/");
+    EXPECT_EQ(project.LocalFolder, "");
+    EXPECT_EQ(project.SyncMode, 2);
+    EXPECT_FALSE(project.SubFilders);
+    EXPECT_FALSE(project.Exact);
+    EXPECT_EQ(project.IncludeMasks, "*.*");
+    EXPECT_EQ(project.ExcludeMasks, "");
+    EXPECT_FALSE(project.UseProxy);
+    EXPECT_EQ(project.ProxyKind, 0);
+    EXPECT_EQ(project.ProxyServer, "");
+    EXPECT_EQ(project.ProxyPort, 21);
+    EXPECT_FALSE(project.Modified);
+    EXPECT_FALSE(QFileInfo::exists(path("absent.VSPJ")));
+}
+
+TEST_F(ProjectFileTest, StoredValuesAreTakenAsTheFileGivesThem) {
+    writeBytes(path("p.VSPJ"), "[root]\nport=INTEGER|990\nSyncMode=INTEGER|258\nPassive=INTEGER|5\n"
+                               "RemoteFolder=STRING|\"  /spaced  \"\nProxyServer=STRING|\"  proxy  \"\n"
+                               "Exact=INTEGER|-1\n");
+    TVellisyncProject project;
+    ASSERT_TRUE(project.LoadFromFile(path("p.VSPJ")));
+    EXPECT_EQ(project.Port, 990);
+    EXPECT_EQ(project.SyncMode, 2);
+    EXPECT_TRUE(project.Passive);
+    EXPECT_TRUE(project.Exact);
+    EXPECT_EQ(project.RemoteFolder, "  /spaced  ") << "taken without trimming";
+    EXPECT_EQ(project.ProxyServer, "proxy") << "through its trimming setter";
+}
+
+TEST_F(ProjectFileTest, AnUnknownTypeTagFailsTheLoadAndChangesNothingButFileName) {
+    QStringList shown;
+    const UserMessageHandler previous = setUserMessageHandler([&](const QString& m) { shown << m; });
+    writeBytes(path("p.VSPJ"), "[Root]\nCaption=STRING|\"New\"\nPort=WORD|21\n");
+    TVellisyncProject project;
+    project.SetDefaults();
+    project.SetCaption("Old");
+    EXPECT_FALSE(project.LoadFromFile(path("p.VSPJ")));
+    setUserMessageHandler(previous);
+    EXPECT_EQ(shown, QStringList{"Unknown type 'WORD'"});
+    EXPECT_EQ(project.Caption, "Old");
+    EXPECT_TRUE(project.Modified);
+    EXPECT_EQ(project.FileName, path("p.VSPJ"));
+}
+
+TEST_F(ProjectFileTest, StorageErrorsPropagateAndKeepWhatWasReadBefore) {
+    struct Case {
+        QByteArray text;
+        const char* message;
+        bool raisedWhileAssigning; // else raised while the file is read, before any assignment
+    };
+    const Case cases[] = {
+        {"Port=STRING|\"21\"", "It's not an integer \"Port\"", true},
+        {"Password=STRING|\"0946x\"", "'0946x' is not a valid integer value", true},
+        {"Password=INTEGER|5", "It's not a string \"Password\"", true},
+        {"Port=INTEGER|2l", "'2l' is not a valid integer value", false},
+        {"Port=", "List index out of bounds (0)", false},
+    };
+    for (const Case& c : cases) {
+        writeBytes(path("p.VSPJ"), "[Root]\nCaption=STRING|\"Read first\"\n" + c.text + "\n");
+        TVellisyncProject project;
+        project.Modified = true;
+        EXPECT_EQ(errorOf([&] { project.LoadFromFile(path("p.VSPJ")); }), c.message) << c.text.toStdString();
+        EXPECT_EQ(project.Caption, c.raisedWhileAssigning ? "Read first" : "") << c.text.toStdString();
+        EXPECT_TRUE(project.Modified);
+        EXPECT_EQ(project.FileName, path("p.VSPJ"));
+    }
+}
+
+TEST_F(ProjectFileTest, SaveRewritesTheWholeFileAndCreatesMissingFoldersPrivately) {
+    const QString folder = path("share/Orvanta/VellisyncProjects");
+    const QString file = folder + "/A.VSPJ";
+    TVellisyncProject project;
+    project.SetDefaults();
+    ASSERT_TRUE(project.SaveToFile(file));
+    EXPECT_EQ(modeOf(path("share")), 0700u);
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(file), 0600u);
+
+    QFile extra(file);
+    ASSERT_TRUE(extra.open(QIODevice::Append));
+    extra.write("[Other]\r\nx=y\r\n");
+    extra.close();
+    project.SetCaption("Second");
+    ASSERT_TRUE(project.SaveToFile(file));
+    const QByteArray saved = readBytes(file);
+    EXPECT_FALSE(saved.contains("[Other]"));
+    EXPECT_TRUE(saved.contains("Caption=STRING|\"Second\""));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"A.VSPJ"});
+}
+
+TEST_F(ProjectFileTest, FileErrorsPropagateAndLeaveModifiedAsItWas) {
+    QDir(m_temp.path()).mkdir("folder.VSPJ");
+    writeBytes(path("plain"), "x");
+    struct Case {
+        QString file;
+        bool save;
+        QString messageStart;
+    };
+    const Case cases[] = {
+        {path("folder.VSPJ"), false, "Cannot open file \"" + path("folder.VSPJ") + "\". "},
+        {path("folder.VSPJ"), true, "Cannot open file \"" + path("folder.VSPJ") + "\". "},
+        {path("plain/p.VSPJ"), true, "Cannot create file \"" + path("plain/p.VSPJ") + "\". "},
+    };
+    for (const Case& c : cases) {
+        TVellisyncProject project;
+        project.SetDefaults();
+        project.SetCaption("Changed");
+        const QString message = errorOf([&] { c.save ? project.SaveToFile(c.file) : project.LoadFromFile(c.file); });
+        EXPECT_TRUE(message.startsWith(c.messageStart)) << message.toStdString();
+        EXPECT_TRUE(project.Modified);
+        EXPECT_EQ(project.Caption, "Changed");
+    }
+    EXPECT_TRUE(QFileInfo(path("plain")).isFile());
+}
+
+} // namespace
