@@ -76,13 +76,13 @@ int TBaseDataSaver::AddEntry(const QString& name, DataType type) {
     // The entry keeps the whole name (no cut to a fixed field width), so a
     // long name is written under the name it is found by and nothing is lost.
     auto entry = std::make_unique<DataEntry>();
-    entry->Name = name;
-    entry->Type = type;
+    entry->name = name;
+    entry->type = type;
     if (type == DataType::Folder) {
-        entry->FolderValue = NewStore();
-        entry->FolderValue->FileName = FileName;
-        entry->FolderValue->Parent = this;
-        entry->FolderValue->OwnEntry = entry.get();
+        entry->folderValue = NewStore();
+        entry->folderValue->FileName = FileName;
+        entry->folderValue->Parent = this;
+        entry->folderValue->OwnEntry = entry.get();
     }
     const auto inserted = Items.insert(place, Item{name, std::move(entry)});
     return int(inserted - Items.begin());
@@ -93,16 +93,16 @@ void TBaseDataSaver::Clear() {
 }
 
 QString TBaseDataSaver::GetEntryName(int index) const {
-    return EntryAt(index).Name;
+    return EntryAt(index).name;
 }
 
 DataType TBaseDataSaver::GetEntryType(int index) const {
-    return EntryAt(index).Type;
+    return EntryAt(index).type;
 }
 
 TBaseDataSaver* TBaseDataSaver::AddFolder(const QString& name) {
     const int index = AddEntry(name, DataType::Folder);
-    return Items[size_t(index)].entry->FolderValue.get();
+    return Items[size_t(index)].entry->folderValue.get();
 }
 
 TBaseDataSaver* TBaseDataSaver::FindFolder(const QString& folderPath) {
@@ -120,8 +120,8 @@ TBaseDataSaver* TBaseDataSaver::OpenFolder(const QString& folderPath, bool creat
                 return nullptr;
             }
             store = store->AddFolder(level);
-        } else if (entry->Type == DataType::Folder) {
-            store = entry->FolderValue.get();
+        } else if (entry->type == DataType::Folder) {
+            store = entry->folderValue.get();
         } else {
             return nullptr;
         }
@@ -132,7 +132,7 @@ TBaseDataSaver* TBaseDataSaver::OpenFolder(const QString& folderPath, bool creat
 QString TBaseDataSaver::GetPath() const {
     QString path;
     for (const TBaseDataSaver* store = this; store->Parent != nullptr; store = store->Parent) {
-        path = path.isEmpty() ? store->OwnEntry->Name : store->OwnEntry->Name + PathDelimiter + path;
+        path = path.isEmpty() ? store->OwnEntry->name : store->OwnEntry->name + PathDelimiter + path;
     }
     return path;
 }
@@ -143,8 +143,8 @@ void TBaseDataSaver::SetFileName(const QString& fileName) {
     }
     FileName = fileName;
     for (const Item& item : Items) {
-        if (item.entry->Type == DataType::Folder) {
-            item.entry->FolderValue->SetFileName(fileName);
+        if (item.entry->type == DataType::Folder) {
+            item.entry->folderValue->SetFileName(fileName);
         }
     }
 }
@@ -157,10 +157,10 @@ qint32 TBaseDataSaver::GetInteger(const QString& name, qint32 defaultValue) cons
     if (entry == nullptr) {
         return defaultValue;
     }
-    if (entry->Type != DataType::Integer) {
+    if (entry->type != DataType::Integer) {
         raise(NotAnIntegerOnRead, name);
     }
-    return entry->IntegerValue;
+    return entry->integerValue;
 }
 
 double TBaseDataSaver::GetFloat(const QString& name, double defaultValue) const {
@@ -169,10 +169,10 @@ double TBaseDataSaver::GetFloat(const QString& name, double defaultValue) const 
     if (entry == nullptr) {
         return defaultValue;
     }
-    if (entry->Type != DataType::Float) {
+    if (entry->type != DataType::Float) {
         raise(NotAFloat, name);
     }
-    return entry->FloatValue;
+    return entry->floatValue;
 }
 
 QString TBaseDataSaver::GetString(const QString& name, const QString& defaultValue) const {
@@ -181,10 +181,10 @@ QString TBaseDataSaver::GetString(const QString& name, const QString& defaultVal
     if (entry == nullptr) {
         return defaultValue;
     }
-    if (entry->Type != DataType::String) {
+    if (entry->type != DataType::String) {
         raise(NotAString, name);
     }
-    return entry->StringValue;
+    return entry->stringValue;
 }
 
 bool TBaseDataSaver::GetStringList(const QString& name, QStringList& list) const {
@@ -193,10 +193,10 @@ bool TBaseDataSaver::GetStringList(const QString& name, QStringList& list) const
     if (entry == nullptr) {
         return false;
     }
-    if (entry->Type != DataType::StringList) {
+    if (entry->type != DataType::StringList) {
         raise(NotAStringListOnRead, name);
     }
-    list = entry->StringListValue;
+    list = entry->stringListValue;
     return true;
 }
 
@@ -206,26 +206,26 @@ DataEntry& TBaseDataSaver::EntryForWrite(const QString& name, DataType type, con
     if (entry == nullptr) {
         return *Items[size_t(AddEntry(name, type))].entry;
     }
-    if (entry->Type != type) {
+    if (entry->type != type) {
         raise(typeError, name);
     }
     return *entry;
 }
 
 void TBaseDataSaver::PutInteger(const QString& name, qint32 value) {
-    EntryForWrite(name, DataType::Integer, NotAnIntegerOnWrite).IntegerValue = value;
+    EntryForWrite(name, DataType::Integer, NotAnIntegerOnWrite).integerValue = value;
 }
 
 void TBaseDataSaver::PutFloat(const QString& name, double value) {
-    EntryForWrite(name, DataType::Float, NotAFloat).FloatValue = value;
+    EntryForWrite(name, DataType::Float, NotAFloat).floatValue = value;
 }
 
 void TBaseDataSaver::PutString(const QString& name, const QString& value) {
-    EntryForWrite(name, DataType::String, NotAString).StringValue = value;
+    EntryForWrite(name, DataType::String, NotAString).stringValue = value;
 }
 
 void TBaseDataSaver::PutStringList(const QString& name, const QStringList& list) {
-    EntryForWrite(name, DataType::StringList, NotAStringListOnWrite).StringListValue = list;
+    EntryForWrite(name, DataType::StringList, NotAStringListOnWrite).stringListValue = list;
 }
 
 // --- Path values -------------------------------------------------------------

@@ -19,15 +19,15 @@ enum class DataType : quint8 {
 };
 
 // One named value of a store. The entry owns its value; only the member that
-// matches Type is used.
+// matches type is used.
 struct DataEntry {
-    QString Name;
-    DataType Type = DataType::Integer;
-    qint32 IntegerValue = 0;
-    double FloatValue = 0.0;
-    QString StringValue;
-    QStringList StringListValue;
-    std::unique_ptr<TBaseDataSaver> FolderValue;
+    QString name;
+    DataType type = DataType::Integer;
+    qint32 integerValue = 0;
+    double floatValue = 0.0;
+    QString stringValue;
+    QStringList stringListValue;
+    std::unique_ptr<TBaseDataSaver> folderValue;
 };
 
 // An in-memory store of named, typed values, nested in folders. Names are

@@ -361,31 +361,31 @@ void tinidatasaver::SaveEntries(bool& result) {
     const QString path = GetPath();
     for (int i = 0; i < Count(); ++i) {
         const DataEntry& entry = EntryAt(i);
-        switch (entry.Type) {
+        switch (entry.type) {
         case DataType::Integer:
-            IniFile->setValue(section, entry.Name, QStringLiteral("INTEGER|") + QString::number(entry.IntegerValue));
+            IniFile->setValue(section, entry.name, QStringLiteral("INTEGER|") + QString::number(entry.integerValue));
             continue;
         case DataType::Float:
-            IniFile->setValue(section, entry.Name, QStringLiteral("FLOAT|") + formatFloat(entry.FloatValue));
+            IniFile->setValue(section, entry.name, QStringLiteral("FLOAT|") + formatFloat(entry.floatValue));
             continue;
         case DataType::String:
-            IniFile->setValue(section, entry.Name, QStringLiteral("STRING|") + quoted(singleLine(entry.StringValue)));
+            IniFile->setValue(section, entry.name, QStringLiteral("STRING|") + quoted(singleLine(entry.stringValue)));
             continue;
         case DataType::StringList: {
-            IniFile->setValue(section, entry.Name, QStringLiteral("STRINGLIST"));
-            const QString listSection = path + u'\\' + entry.Name;
-            for (int line = 0; line < entry.StringListValue.size(); ++line) {
+            IniFile->setValue(section, entry.name, QStringLiteral("STRINGLIST"));
+            const QString listSection = path + u'\\' + entry.name;
+            for (int line = 0; line < entry.stringListValue.size(); ++line) {
                 IniFile->setValue(listSection, u's' + QString::number(line + 1),
-                                  singleLine(entry.StringListValue.at(line)));
+                                  singleLine(entry.stringListValue.at(line)));
             }
             continue;
         }
         case DataType::Folder:
-            IniFile->setValue(section, entry.Name, QStringLiteral("FOLDER"));
-            DelegateTo(entry.FolderValue.get(), IniFile, Depth + 1, true);
+            IniFile->setValue(section, entry.name, QStringLiteral("FOLDER"));
+            DelegateTo(entry.folderValue.get(), IniFile, Depth + 1, true);
             continue;
         }
-        showUserMessage(QStringLiteral("Unknown vaiable type \"%1\"").arg(entry.Name));
+        showUserMessage(QStringLiteral("Unknown vaiable type \"%1\"").arg(entry.name));
         result = false;
     }
 }

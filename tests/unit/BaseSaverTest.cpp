@@ -161,18 +161,4 @@ TEST(BaseSaver, FileNameReachesEveryNestedStoreAlsoLaterOnes) {
     EXPECT_EQ(store.FindFolder("Top\\Sub")->GetPath(), "Top\\Sub");
 }
 
-TEST(BaseSaver, NestedFoldersAreOfTheStoresOwnKind) {
-    tinidatasaver store;
-    EXPECT_NE(dynamic_cast<tinidatasaver*>(store.AddFolder("Options")), nullptr);
-}
-
-TEST(BaseSaver, ClearRemovesEverything) {
-    tinidatasaver store;
-    store.WriteInteger("A\\B\\C", 1);
-    store.WriteString("S", "s");
-    store.Clear();
-    EXPECT_EQ(store.Count(), 0);
-    EXPECT_EQ(store.ReadInteger("A\\B\\C", 7), 7);
-}
-
 } // namespace

@@ -72,23 +72,6 @@ TEST(ProjectSettings, TrimmingSettersStoreTheTrimmedTextAndCompareIt) {
     EXPECT_FALSE(project.Modified);
 }
 
-TEST(ProjectSettings, ConstructorLeavesEverythingEmpty) {
-    TVellisyncProject project;
-    EXPECT_FALSE(project.Modified);
-    EXPECT_FALSE(project.StopRequested);
-    EXPECT_EQ(project.Port, 0);
-    EXPECT_EQ(project.SyncMode, 0);
-    EXPECT_TRUE(project.Caption.isEmpty());
-    EXPECT_TRUE(project.Server.isEmpty());
-    EXPECT_EQ(project.ProxyPort, 0);
-    EXPECT_FALSE(project.OnLog);
-    EXPECT_FALSE(project.OnProgress);
-    EXPECT_FALSE(project.InternetHandle);
-    EXPECT_FALSE(project.ConnectHandle);
-    EXPECT_EQ(project.LocalFiles.Count(), 0);
-    EXPECT_EQ(project.RemoteFiles.Count(), 0);
-}
-
 TEST(ProjectSettings, SetDefaultsGivesANewProjectAndClearsModifiedStopAndFileName) {
     TVellisyncProject project;
     project.FileName = "/tmp/x.VSPJ";
