@@ -42,6 +42,7 @@ enum ErrorCode : int {
     ErrorFtpTransferInProgress = 12110,
     ErrorFtpDropped = 12111,
     ErrorFtpNoPassiveMode = 12112,
+    ErrorProxyBindUnsupported = 12113, // active mode through a SOCKS proxy without BIND
 };
 
 // The calling thread's last error code (0 when none was set).

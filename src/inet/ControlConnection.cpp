@@ -1,0 +1,122 @@
+#include "inet/ControlConnection.h"
+
+#include <QDeadlineTimer>
+#include <QStringDecoder>
+
+#include <algorithm>
+
+#include "inet/InetPrivate.h"
+
+namespace inet {
+
+namespace {
+
+// QUIT on a connection that is going away anyway should not hold up the caller.
+constexpr Milliseconds quitTimeout{3'000};
+
+QString redacted(const QString& command) {
+    if (command.startsWith(QLatin1String("PASS "), Qt::CaseInsensitive))
+        return QStringLiteral("PASS ****");
+    return command;
+}
+
+} // namespace
+
+QString decodeServerText(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder(bytes);
+    if (decoder.hasError())
+        return QString::fromLatin1(bytes);
+    return text;
+}
+
+bool isUnknownCommandReply(const FtpReply& reply) {
+    return reply.code == 500 || reply.code == 502 || reply.code == 504;
+}
+
+ControlConnection::ControlConnection(std::unique_ptr<QTcpSocket> socket, Milliseconds replyTimeout,
+                                     std::vector<QString>& transcript)
+    : m_socket(std::move(socket)), m_replyTimeout(replyTimeout), m_transcript(transcript) {}
+
+ControlConnection::~ControlConnection() {
+    if (isUsable()) {
+        // Leave politely; the reply does not matter, and neither may it change
+        // the caller's last response.
+        ErrorStateGuard keep;
+        m_replyTimeout = std::min(m_replyTimeout, quitTimeout);
+        FtpReply reply;
+        command(QStringLiteral("QUIT"), reply);
+    }
+    m_socket->abort();
+}
+
+bool ControlConnection::isUsable() const {
+    return m_usable && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+void ControlConnection::markUnusable() {
+    if (m_usable)
+        qCDebug(lcInet) << "control connection out of step; closing it";
+    m_usable = false;
+    m_socket->abort();
+}
+
+bool ControlConnection::send(const QString& command) {
+    if (!isUsable())
+        return fail(ErrorConnectionAborted);
+    m_transcript.push_back(redacted(command));
+    qCDebug(lcInet).noquote() << "-->" << redacted(command);
+    if (!writeAll(*m_socket, command.toUtf8() + "\r\n", m_replyTimeout)) {
+        markUnusable();
+        return false;
+    }
+    return true;
+}
+
+bool ControlConnection::readReply(FtpReply& reply) {
+    if (!m_usable)
+        return fail(ErrorConnectionAborted);
+    QDeadlineTimer deadline(m_replyTimeout);
+    for (;;) {
+        while (m_socket->canReadLine()) {
+            QByteArray line = m_socket->readLine();
+            while (line.endsWith('\n') || line.endsWith('\r'))
+                line.chop(1);
+            const QString text = decodeServerText(line);
+            qCDebug(lcInet).noquote() << "<--" << text;
+            if (std::optional<FtpReply> complete = m_assembler.addLine(text)) {
+                reply = *complete;
+                setLastResponseInfo(reply.text);
+                // 421: the server is closing the connection (RFC 959, 5.4).
+                if (reply.code == 421)
+                    markUnusable();
+                return true;
+            }
+        }
+        if (m_socket->state() != QAbstractSocket::ConnectedState) {
+            markUnusable();
+            return fail(ErrorConnectionAborted);
+        }
+        if (!m_socket->waitForReadyRead(int(deadline.remainingTime())) && !m_socket->canReadLine()) {
+            if (m_socket->state() != QAbstractSocket::ConnectedState)
+                continue; // the loop above takes what is left, then reports the loss
+            if (deadline.hasExpired()) {
+                qCDebug(lcInet) << "no reply within" << m_replyTimeout.count() << "ms";
+                markUnusable();
+                return fail(ErrorTimeout);
+            }
+        }
+    }
+}
+
+bool ControlConnection::command(const QString& command, FtpReply& reply) {
+    if (!send(command) || !readReply(reply))
+        return false;
+    while (reply.isPreliminary()) {
+        if (!readReply(reply))
+            return false;
+    }
+    return true;
+}
+
+} // namespace inet

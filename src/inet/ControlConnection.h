@@ -1,0 +1,60 @@
+#pragma once
+
+// The control connection: sends commands, assembles replies, keeps the
+// transcript and knows when it can no longer be trusted.
+
+#include "inet/FtpService.h"
+#include "inet/ReplyParser.h"
+#include "inet/SocketIo.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+
+#include <memory>
+#include <vector>
+
+namespace inet {
+
+// Text from the server: UTF-8, or Latin-1 where the bytes are no valid UTF-8
+// (older servers send names in a single-byte code page).
+QString decodeServerText(const QByteArray& bytes);
+
+class ControlConnection {
+public:
+    ControlConnection(std::unique_ptr<QTcpSocket> socket, Milliseconds replyTimeout, std::vector<QString>& transcript);
+    // Says QUIT when the connection is still in step, then closes it.
+    ~ControlConnection();
+    ControlConnection(const ControlConnection&) = delete;
+    ControlConnection& operator=(const ControlConnection&) = delete;
+
+    // Sends one command line (without CR LF). The transcript and the log show
+    // a PASS command without its argument.
+    bool send(const QString& command);
+    // Reads the next whole reply and records it as the thread's last response.
+    // A time-out or a lost connection leaves the connection unusable: a reply
+    // that arrives late must never be read as the answer to a later command.
+    bool readReply(FtpReply& reply);
+    // send() and then readReply() until a reply that is not preliminary.
+    bool command(const QString& command, FtpReply& reply);
+
+    // False once the conversation is out of step or the connection is gone.
+    bool isUsable() const;
+    void markUnusable();
+
+    QHostAddress peerAddress() const { return m_socket->peerAddress(); }
+    QHostAddress localAddress() const { return m_socket->localAddress(); }
+    Milliseconds replyTimeout() const { return m_replyTimeout; }
+
+private:
+    std::unique_ptr<QTcpSocket> m_socket;
+    Milliseconds m_replyTimeout;
+    std::vector<QString>& m_transcript;
+    ReplyAssembler m_assembler;
+    bool m_usable = true;
+};
+
+// Whether a reply says the server does not know or implement a command
+// (500, 502, 504), as opposed to refusing it for this argument.
+bool isUnknownCommandReply(const FtpReply& reply);
+
+} // namespace inet

@@ -1,0 +1,45 @@
+#pragma once
+
+// One data connection: opened before the transfer command (passive), or
+// accepted after it (active, directly or through a SOCKS BIND), then read to
+// its end or written and closed.
+
+#include "inet/Socks.h"
+#include "inet/SocketIo.h"
+
+#include <QIODevice>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <functional>
+#include <memory>
+
+namespace inet {
+
+class DataConnection {
+public:
+    static std::unique_ptr<DataConnection> connected(std::unique_ptr<QTcpSocket> socket);
+    static std::unique_ptr<DataConnection> listening(std::unique_ptr<QTcpServer> listener);
+    static std::unique_ptr<DataConnection> bound(std::unique_ptr<SocksClient::Binding> binding);
+    ~DataConnection();
+
+    // Waits for the server's connection in active mode; at once in passive mode.
+    bool establish(Milliseconds timeout);
+
+    // Hands every received chunk to `sink` until the server closes the
+    // connection. A sink that returns false stops the transfer (it has set the
+    // last error); no data for `inactivity` gives ErrorTimeout.
+    bool receive(const std::function<bool(const QByteArray&)>& sink, Milliseconds inactivity);
+    // Sends the whole of `source` and closes the connection, which tells the
+    // server that the file is complete. A source that cannot be read sets errno.
+    bool send(QIODevice& source, Milliseconds inactivity);
+
+private:
+    DataConnection() = default;
+
+    std::unique_ptr<QTcpSocket> m_socket;
+    std::unique_ptr<QTcpServer> m_listener;
+    std::unique_ptr<SocksClient::Binding> m_binding;
+};
+
+} // namespace inet

@@ -1,0 +1,174 @@
+// The operations of a logged-on connection.
+#include "inet/FtpService.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "inet/FtpConnectionPrivate.h"
+#include "inet/InetPrivate.h"
+#include "inet/ListingParser.h"
+
+namespace inet {
+
+namespace {
+
+// errno after a failed file call, never 0: the caller must see a failure.
+int currentErrno() {
+    return errno ? errno : EIO;
+}
+
+// The temporary name of a remote path: ".name.vstmp" in the same folder.
+QString remoteTempPath(const QString& remoteFile) {
+    const qsizetype slash = remoteFile.lastIndexOf(QLatin1Char('/'));
+    return remoteFile.left(slash + 1) + transferTempName(remoteFile.mid(slash + 1));
+}
+
+QString localTempPath(const QString& localFile) {
+    const QFileInfo info(localFile);
+    return info.dir().filePath(transferTempName(info.fileName()));
+}
+
+bool matchesPattern(const FindData& entry, const QString& pattern) {
+    if (pattern.isEmpty() || pattern == QLatin1String("*") || pattern == QLatin1String("*.*"))
+        return true;
+    const QRegularExpression expression(QRegularExpression::wildcardToRegularExpression(pattern),
+                                        QRegularExpression::CaseInsensitiveOption);
+    return expression.match(entry.name).hasMatch();
+}
+
+} // namespace
+
+FtpConnection::FtpConnection(std::unique_ptr<FtpConnectionPrivate> dd) : d(std::move(dd)) {}
+
+FtpConnection::~FtpConnection() = default;
+
+const std::vector<QString>& FtpConnection::transcript() const {
+    return d->transcript;
+}
+
+bool FtpConnection::getCurrentDirectory(QString& directory) {
+    directory.clear();
+    FtpReply reply;
+    if (!d->simpleCommand(QStringLiteral("PWD"), 2, &reply))
+        return false;
+    // 257 "/pub/my ""quoted"" folder" is current directory. (RFC 959, appendix II)
+    const std::optional<QString> path = parsePwdReply(reply.text);
+    if (!path)
+        return fail(ErrorExtendedError);
+    directory = *path;
+    return true;
+}
+
+bool FtpConnection::setCurrentDirectory(const QString& directory) {
+    return d->changeDirectory(directory);
+}
+
+std::unique_ptr<FtpFind> FtpConnection::findFirstFile(const QString& pattern, FindData& first) {
+    std::vector<FindData> listed;
+    if (!d->listDirectory(listed))
+        return {};
+    std::vector<FindData> entries;
+    for (FindData& entry : listed) {
+        if (matchesPattern(entry, pattern))
+            entries.push_back(std::move(entry));
+    }
+    if (entries.empty()) {
+        fail(ErrorNoMoreFiles);
+        return {};
+    }
+    first = entries.front();
+    return std::make_unique<FtpFind>(std::move(entries));
+}
+
+bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile, bool failIfExists) {
+    if (failIfExists && QFileInfo::exists(localFile))
+        return fail(EEXIST);
+    // The download goes to a temporary file beside the target and replaces the
+    // target only once complete: a broken transfer leaves the old file as it was.
+    const QString tempPath = localTempPath(localFile);
+    QFile temp(tempPath);
+    errno = 0;
+    if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return fail(currentErrno());
+    const auto writeChunk = [&temp](const QByteArray& chunk) {
+        errno = 0;
+        if (temp.write(chunk) == chunk.size())
+            return true;
+        return fail(currentErrno());
+    };
+    const Milliseconds inactivity = d->parameters().timeouts.data;
+    bool done = d->transferCommand(QStringLiteral("RETR ") + remoteFile,
+                                   [&](DataConnection& data) { return data.receive(writeChunk, inactivity); });
+    if (done) {
+        errno = 0;
+        if (!temp.flush()) {
+            fail(currentErrno());
+            done = false;
+        }
+    }
+    temp.close();
+    if (done) {
+        // rename(2) replaces the target in one step.
+        errno = 0;
+        if (std::rename(QFile::encodeName(tempPath).constData(), QFile::encodeName(localFile).constData()) == 0)
+            return true;
+        fail(currentErrno());
+    }
+    ErrorStateGuard keep;
+    QFile::remove(tempPath);
+    return false;
+}
+
+bool FtpConnection::putFile(const QString& localFile, const QString& remoteFile) {
+    QFile source(localFile);
+    errno = 0;
+    if (!source.open(QIODevice::ReadOnly))
+        return fail(currentErrno());
+    // Stored under a temporary name and renamed when complete, so the remote
+    // file is never seen half written and a broken upload leaves it alone.
+    const QString tempPath = remoteTempPath(remoteFile);
+    const Milliseconds inactivity = d->parameters().timeouts.data;
+    if (!d->transferCommand(QStringLiteral("STOR ") + tempPath,
+                            [&](DataConnection& data) { return data.send(source, inactivity); })) {
+        d->removeQuietly(tempPath);
+        return false;
+    }
+    if (!d->simpleCommand(QStringLiteral("RNFR ") + tempPath, 3)) {
+        d->removeQuietly(tempPath);
+        return false;
+    }
+    if (d->simpleCommand(QStringLiteral("RNTO ") + remoteFile, 2))
+        return true;
+    if (lastError() != ErrorExtendedError) {
+        d->removeQuietly(tempPath);
+        return false;
+    }
+    // Some servers will not rename over an existing file: delete it and rename again.
+    {
+        ErrorStateGuard keepRenameFailure;
+        if (!d->simpleCommand(QStringLiteral("DELE ") + remoteFile, 2)) {
+            d->removeQuietly(tempPath);
+            return false;
+        }
+    }
+    if (d->simpleCommand(QStringLiteral("RNFR ") + tempPath, 3) && d->simpleCommand(QStringLiteral("RNTO ") + remoteFile, 2))
+        return true;
+    // The old file is gone by now; the temporary file holds the only copy of
+    // the new content, so it stays for the next upload to replace.
+    return false;
+}
+
+bool FtpConnection::deleteFile(const QString& remoteFile) {
+    return d->simpleCommand(QStringLiteral("DELE ") + remoteFile, 2);
+}
+
+bool FtpConnection::createDirectory(const QString& directory) {
+    return d->simpleCommand(QStringLiteral("MKD ") + directory, 2);
+}
+
+} // namespace inet

@@ -1,0 +1,381 @@
+// Logon, reconnection and data connections of one FTP connection.
+#include "inet/FtpConnectionPrivate.h"
+
+#include <QNetworkProxy>
+
+#include "inet/InetPrivate.h"
+#include "inet/ListingParser.h"
+
+namespace inet {
+
+namespace {
+
+const QString anonymousUser = QStringLiteral("anonymous");
+const QString parentFolder = QStringLiteral("..");
+
+int replyCodeOf(const QString& responseText) {
+    return responseText.left(3).toInt();
+}
+
+// "PORT h1,h2,h3,h4,p1,p2" for IPv4 (RFC 959), "EPRT |2|address|port|" for IPv6 (RFC 2428).
+QString portCommand(const QHostAddress& address, quint16 port) {
+    bool isIpv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIpv4);
+    if (isIpv4) {
+        return QStringLiteral("PORT %1,%2,%3,%4,%5,%6")
+            .arg(ipv4 >> 24)
+            .arg((ipv4 >> 16) & 0xff)
+            .arg((ipv4 >> 8) & 0xff)
+            .arg(ipv4 & 0xff)
+            .arg(port >> 8)
+            .arg(port & 0xff);
+    }
+    QHostAddress plain = address;
+    plain.setScopeId(QString());
+    return QStringLiteral("EPRT |2|%1|%2|").arg(plain.toString()).arg(port);
+}
+
+} // namespace
+
+FtpConnectionPrivate::FtpConnectionPrivate(LogonParameters parameters) : m_parameters(std::move(parameters)) {
+    if (m_parameters.proxy && m_parameters.proxy->kind == ProxyConfig::Kind::Socks)
+        m_socks.emplace(*m_parameters.proxy, m_parameters.timeouts);
+}
+
+bool FtpConnectionPrivate::openControl() {
+    std::unique_ptr<QTcpSocket> socket;
+    const std::optional<ProxyConfig>& proxy = m_parameters.proxy;
+    if (m_socks) {
+        socket = m_socks->connectTo(m_parameters.server, m_parameters.port);
+        if (!socket)
+            return false;
+    } else if (proxy) {
+        socket = makeSocket();
+        if (!connectSocket(*socket, proxy->host, proxy->port, m_parameters.timeouts.connect)) {
+            if (lastError() != ErrorTimeout)
+                setLastError(ErrorProxyServerUnreachable);
+            return false;
+        }
+    } else {
+        socket = makeSocket();
+        if (!connectSocket(*socket, m_parameters.server, m_parameters.port, m_parameters.timeouts.connect))
+            return false;
+    }
+    m_control = std::make_unique<ControlConnection>(std::move(socket), m_parameters.timeouts.reply, transcript);
+    return true;
+}
+
+bool FtpConnectionPrivate::readGreeting() {
+    FtpReply reply;
+    if (!m_control->readReply(reply))
+        return false;
+    // 120: ready in a few minutes; the 220 follows (RFC 959, 5.4).
+    while (reply.code == 120) {
+        if (!m_control->readReply(reply))
+            return false;
+    }
+    if (reply.code != 220)
+        return fail(ErrorExtendedError);
+    return true;
+}
+
+bool FtpConnectionPrivate::exchange(const QString& command, int expectedClass, FtpReply* replyOut) {
+    FtpReply reply;
+    if (!m_control->command(command, reply))
+        return false;
+    if (replyOut)
+        *replyOut = reply;
+    if (reply.code / 100 != expectedClass)
+        return fail(ErrorExtendedError);
+    return true;
+}
+
+bool FtpConnectionPrivate::sendCredentials() {
+    QString user = m_parameters.userName.isEmpty() ? anonymousUser : m_parameters.userName;
+    QString password = m_parameters.password;
+    if (password.isEmpty() && user.compare(anonymousUser, Qt::CaseInsensitive) == 0)
+        password = QStringLiteral("anonymous@");
+    if (m_parameters.proxy && m_parameters.proxy->kind == ProxyConfig::Kind::Ftp) {
+        // The FTP proxy learns the server from the user name.
+        QString server = m_parameters.server;
+        if (server.contains(QLatin1Char(':')))
+            server = QLatin1Char('[') + server + QLatin1Char(']');
+        user += QLatin1Char('@') + server;
+        if (m_parameters.port != 21)
+            user += QLatin1Char(':') + QString::number(m_parameters.port);
+    }
+    FtpReply reply;
+    if (!m_control->command(QStringLiteral("USER ") + user, reply))
+        return false;
+    if (reply.code == 230) // logged on without a password
+        return true;
+    if (reply.code != 331)
+        return fail(ErrorExtendedError);
+    if (!m_control->command(QStringLiteral("PASS ") + password, reply))
+        return false;
+    // 202: no password needed after all. 332 (an account is needed) is not supported.
+    if (reply.code != 230 && reply.code != 202)
+        return fail(ErrorExtendedError);
+    return true;
+}
+
+void FtpConnectionPrivate::readFeatures() {
+    m_capabilities &= ~Capabilities(OffersMlsd | OffersUtf8);
+    FtpReply reply;
+    // An FTP proxy answers FEAT with 500; that only means no extensions.
+    if (!m_control->command(QStringLiteral("FEAT"), reply) || reply.code != 211)
+        return;
+    // 211-Features:\r\n MLST type*;size*;modify*;\r\n UTF8\r\n211 End (RFC 2389, 3.2)
+    const QStringList lines = reply.text.split(QStringLiteral("\r\n"));
+    for (const QString& line : lines) {
+        if (!line.startsWith(QLatin1Char(' ')))
+            continue;
+        const QString feature = line.trimmed().section(QLatin1Char(' '), 0, 0).toUpper();
+        // MLST implies MLSD (RFC 3659, 7.8).
+        if (feature == QLatin1String("MLST") || feature == QLatin1String("MLSD"))
+            m_capabilities |= OffersMlsd;
+        else if (feature == QLatin1String("UTF8"))
+            m_capabilities |= OffersUtf8;
+    }
+    if (m_capabilities & OffersUtf8) {
+        // Names go out as UTF-8 anyway; servers that refuse the option
+        // (501 on pyftpdlib, 504 on Pure-FTPd) are already in UTF-8 mode.
+        m_control->command(QStringLiteral("OPTS UTF8 ON"), reply);
+    }
+}
+
+bool FtpConnectionPrivate::logon() {
+    m_control.reset();
+    const bool loggedOn = openControl() && readGreeting() && sendCredentials() && (readFeatures(), true) &&
+                          exchange(QStringLiteral("TYPE I"), 2) && replayDirectoryTrail();
+    if (!loggedOn) {
+        m_control.reset(); // says QUIT where it still can, keeping the error
+        return false;
+    }
+    return true;
+}
+
+bool FtpConnectionPrivate::ensureConnected() {
+    if (m_control && m_control->isUsable())
+        return true;
+    qCDebug(lcInet) << "replacing the control connection to" << m_parameters.server;
+    return logon();
+}
+
+bool FtpConnectionPrivate::simpleCommand(const QString& command, int expectedClass, FtpReply* reply) {
+    return ensureConnected() && exchange(command, expectedClass, reply);
+}
+
+void FtpConnectionPrivate::removeQuietly(const QString& remoteFile) {
+    if (!m_control || !m_control->isUsable())
+        return;
+    ErrorStateGuard keep;
+    exchange(QStringLiteral("DELE ") + remoteFile, 2);
+}
+
+bool FtpConnectionPrivate::replayDirectoryTrail() {
+    for (const QString& directory : std::as_const(m_directoryTrail)) {
+        if (!changeDirectoryOnce(directory))
+            return false;
+    }
+    return true;
+}
+
+void FtpConnectionPrivate::rememberDirectoryChange(const QString& directory) {
+    if (directory.startsWith(QLatin1Char('/'))) {
+        m_directoryTrail = QStringList{directory};
+    } else if (directory == parentFolder && !m_directoryTrail.isEmpty() && m_directoryTrail.last() != parentFolder &&
+               !m_directoryTrail.last().contains(QLatin1Char('/'))) {
+        m_directoryTrail.removeLast();
+    } else {
+        m_directoryTrail.append(directory);
+    }
+}
+
+bool FtpConnectionPrivate::changeDirectoryOnce(const QString& directory) {
+    if (directory == parentFolder && !(m_capabilities & RefusedCdup)) {
+        FtpReply reply;
+        if (!m_control->command(QStringLiteral("CDUP"), reply))
+            return false;
+        if (reply.isCompletion())
+            return true;
+        if (!isUnknownCommandReply(reply))
+            return fail(ErrorExtendedError);
+        m_capabilities |= RefusedCdup;
+    }
+    return exchange(QStringLiteral("CWD ") + directory, 2);
+}
+
+bool FtpConnectionPrivate::changeDirectory(const QString& directory) {
+    if (!ensureConnected() || !changeDirectoryOnce(directory))
+        return false;
+    rememberDirectoryChange(directory);
+    return true;
+}
+
+std::unique_ptr<QTcpSocket> FtpConnectionPrivate::connectData(quint16 port) {
+    if (m_socks)
+        return m_socks->connectTo(m_parameters.server, port);
+    // The address of a 227 reply is ignored: servers behind NAT often announce
+    // one that cannot be reached. The control connection's peer is the server
+    // (or the FTP proxy, which relays the data).
+    auto socket = makeSocket();
+    if (!connectSocket(*socket, m_control->peerAddress().toString(), port, m_parameters.timeouts.connect)) {
+        if (lastError() != ErrorTimeout)
+            setLastError(ErrorCannotConnect);
+        return {};
+    }
+    return socket;
+}
+
+std::unique_ptr<DataConnection> FtpConnectionPrivate::openPassive() {
+    quint16 port = 0;
+    FtpReply reply;
+    if (!(m_capabilities & RefusedEpsv)) {
+        if (!m_control->command(QStringLiteral("EPSV"), reply))
+            return {};
+        if (reply.code == 229) {
+            if (std::optional<quint16> epsvPort = parseEpsvReply(reply.text))
+                port = *epsvPort;
+        } else if (reply.isPermanentError()) {
+            // 500 through an FTP proxy; 522 where the protocol is not supported.
+            m_capabilities |= RefusedEpsv;
+        }
+    }
+    if (port == 0) {
+        if (!m_control->command(QStringLiteral("PASV"), reply))
+            return {};
+        if (reply.code != 227) {
+            fail(ErrorExtendedError);
+            return {};
+        }
+        const std::optional<PassiveAddress> address = parsePasvReply(reply.text);
+        if (!address || address->port == 0) {
+            fail(ErrorFtpNoPassiveMode);
+            return {};
+        }
+        port = address->port;
+    }
+    auto socket = connectData(port);
+    if (!socket)
+        return {};
+    return DataConnection::connected(std::move(socket));
+}
+
+std::unique_ptr<DataConnection> FtpConnectionPrivate::openActive() {
+    std::unique_ptr<DataConnection> data;
+    QHostAddress address;
+    quint16 port = 0;
+    if (m_socks) {
+        auto binding = m_socks->bind(m_parameters.server, 0);
+        if (!binding)
+            return {};
+        address = binding->address();
+        port = binding->port();
+        data = DataConnection::bound(std::move(binding));
+    } else {
+        auto listener = std::make_unique<QTcpServer>();
+        listener->setProxy(QNetworkProxy::NoProxy);
+        address = m_control->localAddress();
+        if (!listener->listen(address, 0)) {
+            qCDebug(lcInet) << "cannot listen for the data connection:" << listener->errorString();
+            fail(ErrorCannotConnect);
+            return {};
+        }
+        port = listener->serverPort();
+        data = DataConnection::listening(std::move(listener));
+    }
+    if (!exchange(portCommand(address, port), 2))
+        return {};
+    return data;
+}
+
+std::unique_ptr<DataConnection> FtpConnectionPrivate::openDataConnection() {
+    return m_parameters.passive ? openPassive() : openActive();
+}
+
+bool FtpConnectionPrivate::transferCommand(const QString& command,
+                                           const std::function<bool(DataConnection&)>& transfer) {
+    if (!ensureConnected())
+        return false;
+    std::unique_ptr<DataConnection> data = openDataConnection();
+    if (!data)
+        return false;
+    FtpReply reply;
+    if (!m_control->send(command) || !m_control->readReply(reply))
+        return false;
+    if (!reply.isPreliminary() && !reply.isCompletion())
+        return fail(ErrorExtendedError); // e.g. "550 No such file or directory."
+    if (reply.isCompletion()) {
+        // Finished without announcing a transfer: whatever a passive
+        // connection already holds is all there is.
+        return !m_parameters.passive || transfer(*data);
+    }
+    const bool transferred = data->establish(m_parameters.timeouts.data) && transfer(*data);
+    const int transferError = lastError();
+    data.reset(); // closing our end makes a server that is still sending give up
+    if (!transferred && transferError == ErrorTimeout) {
+        // The server may still answer this command at any time: start afresh.
+        m_control->markUnusable();
+        return fail(ErrorTimeout);
+    }
+    // 226 or 250 on success; 426 or 451 when the transfer broke off.
+    if (!m_control->readReply(reply))
+        return false;
+    // A local failure (the target cannot be written) says more than the
+    // server's "426 transfer aborted" that follows it.
+    if (!transferred && transferError > 0 && transferError < ErrorOutOfHandles)
+        return fail(transferError);
+    if (!reply.isCompletion())
+        return fail(ErrorExtendedError);
+    if (!transferred)
+        return fail(transferError);
+    return true;
+}
+
+bool FtpConnectionPrivate::listWith(const QString& command, bool mlsd, std::vector<FindData>& entries) {
+    QByteArray raw;
+    const auto collect = [&raw](const QByteArray& chunk) {
+        raw += chunk;
+        return true;
+    };
+    const Milliseconds inactivity = m_parameters.timeouts.data;
+    if (!transferCommand(command, [&](DataConnection& data) { return data.receive(collect, inactivity); }))
+        return false;
+    entries.clear();
+    const QDate today = QDate::currentDate();
+    for (QByteArray line : raw.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty())
+            continue;
+        const QString text = decodeServerText(line);
+        std::optional<FindData> entry = mlsd ? parseMlsdLine(text) : parseListLine(text, today);
+        if (entry && entry->name != QLatin1String(".") && entry->name != parentFolder)
+            entries.push_back(std::move(*entry));
+    }
+    return true;
+}
+
+bool FtpConnectionPrivate::listDirectory(std::vector<FindData>& entries) {
+    if ((m_capabilities & OffersMlsd) && !(m_capabilities & RefusedMlsd)) {
+        if (listWith(QStringLiteral("MLSD"), true, entries))
+            return true;
+        if (lastError() != ErrorExtendedError || !isUnknownCommandReply(FtpReply{replyCodeOf(lastResponseInfo()), {}}))
+            return false;
+        m_capabilities |= RefusedMlsd;
+    }
+    if (m_capabilities & RefusedListA)
+        return listWith(QStringLiteral("LIST"), false, entries);
+    // Without -a many servers hide dot-files (.htaccess) from LIST.
+    if (listWith(QStringLiteral("LIST -a"), false, entries))
+        return true;
+    if (lastError() != ErrorExtendedError)
+        return false;
+    if (!listWith(QStringLiteral("LIST"), false, entries))
+        return false;
+    m_capabilities |= RefusedListA;
+    return true;
+}
+
+} // namespace inet

@@ -1,0 +1,105 @@
+#pragma once
+
+// The state behind an FtpConnection: how to reach and log on to the server
+// (kept so that a connection that fell out of step can be replaced), what the
+// server offers and refuses, and the current control connection.
+
+#include "inet/ControlConnection.h"
+#include "inet/DataConnection.h"
+#include "inet/FtpService.h"
+#include "inet/ProxyConfig.h"
+#include "inet/Socks.h"
+
+#include <QFlags>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace inet {
+
+struct LogonParameters {
+    QString server;
+    quint16 port = 21;
+    QString userName;
+    QString password;
+    bool passive = true;
+    std::optional<ProxyConfig> proxy;
+    Timeouts timeouts;
+};
+
+class FtpConnectionPrivate {
+public:
+    // What the server has shown it offers or refuses. Refusals are remembered
+    // so that a server (or an FTP proxy) is not asked again for each transfer.
+    enum Capability {
+        OffersMlsd = 0x01,   // FEAT lists MLST/MLSD
+        OffersUtf8 = 0x02,   // FEAT lists UTF8
+        RefusedEpsv = 0x04,  // EPSV answered "unknown command"
+        RefusedMlsd = 0x08,  // MLSD answered "unknown command" despite FEAT
+        RefusedListA = 0x10, // "LIST -a" failed where plain LIST worked
+        RefusedCdup = 0x20,
+    };
+    Q_DECLARE_FLAGS(Capabilities, Capability)
+
+    explicit FtpConnectionPrivate(LogonParameters parameters);
+    const LogonParameters& parameters() const { return m_parameters; }
+
+    // Connects and logs on; after a reconnection also walks back to the
+    // folder the caller last entered.
+    bool logon();
+    // A usable control connection, replacing one that timed out or was lost.
+    bool ensureConnected();
+
+    // Sends a command and expects a reply of the given class (2 or 3);
+    // anything else is ErrorExtendedError with the reply as last response.
+    bool simpleCommand(const QString& command, int expectedClass, FtpReply* reply = nullptr);
+
+    // Runs a command that transfers data: opens the data connection, sends the
+    // command, and calls `transfer` on the open connection; the final reply
+    // decides success. On ErrorExtendedError the last response is the reply.
+    bool transferCommand(const QString& command, const std::function<bool(DataConnection&)>& transfer);
+
+    // DELE of a leftover on a connection still in step, keeping the thread's
+    // error state: clean-up after a failure must not hide the failure.
+    void removeQuietly(const QString& remoteFile);
+
+    bool changeDirectory(const QString& directory);
+    bool listDirectory(std::vector<FindData>& entries);
+
+    std::vector<QString> transcript;
+
+private:
+    // One command on the current control connection; a reply of another
+    // class than `expectedClass` is ErrorExtendedError.
+    bool exchange(const QString& command, int expectedClass, FtpReply* reply = nullptr);
+    bool openControl();
+    bool readGreeting();
+    bool sendCredentials();
+    void readFeatures();
+    bool replayDirectoryTrail();
+    void rememberDirectoryChange(const QString& directory);
+    bool changeDirectoryOnce(const QString& directory);
+
+    std::unique_ptr<DataConnection> openDataConnection();
+    std::unique_ptr<DataConnection> openPassive();
+    std::unique_ptr<DataConnection> openActive();
+    std::unique_ptr<QTcpSocket> connectData(quint16 port);
+
+    bool listWith(const QString& command, bool mlsd, std::vector<FindData>& entries);
+
+    LogonParameters m_parameters;
+    std::optional<SocksClient> m_socks;
+    std::unique_ptr<ControlConnection> m_control;
+    Capabilities m_capabilities;
+    // CWD arguments since the home folder or the last absolute one, so a
+    // replacement connection can return to the folder the caller is in.
+    QStringList m_directoryTrail;
+};
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(FtpConnectionPrivate::Capabilities)
+
+} // namespace inet

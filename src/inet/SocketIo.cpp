@@ -1,0 +1,93 @@
+#include "inet/SocketIo.h"
+
+#include <QDeadlineTimer>
+#include <QNetworkProxy>
+
+#include "inet/InetPrivate.h"
+
+namespace inet {
+
+std::unique_ptr<QTcpSocket> makeSocket() {
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->setProxy(QNetworkProxy::NoProxy);
+    return socket;
+}
+
+bool isReservedInvalidName(const QString& host) {
+    QString name = host.toLower();
+    if (name.endsWith(QLatin1Char('.')))
+        name.chop(1);
+    return name == QLatin1String("invalid") || name.endsWith(QLatin1String(".invalid"));
+}
+
+bool connectSocket(QTcpSocket& socket, const QString& host, quint16 port, Milliseconds timeout) {
+    if (host.isEmpty() || isReservedInvalidName(host)) {
+        qCDebug(lcInet) << "name not resolved:" << host;
+        return fail(ErrorNameNotResolved);
+    }
+    qCDebug(lcInet) << "connecting to" << host << port;
+    socket.connectToHost(host, port);
+    if (socket.waitForConnected(int(timeout.count())))
+        return true;
+    const QAbstractSocket::SocketError error = socket.error();
+    qCDebug(lcInet) << "connect failed:" << socket.errorString();
+    socket.abort();
+    switch (error) {
+    case QAbstractSocket::HostNotFoundError:
+        return fail(ErrorNameNotResolved);
+    case QAbstractSocket::SocketTimeoutError:
+        return fail(ErrorTimeout);
+    default:
+        return fail(ErrorCannotConnect);
+    }
+}
+
+int transferErrorCode(QAbstractSocket::SocketError error) {
+    switch (error) {
+    case QAbstractSocket::SocketTimeoutError:
+        return ErrorTimeout;
+    case QAbstractSocket::RemoteHostClosedError:
+        return ErrorConnectionAborted;
+    default:
+        return ErrorConnectionReset;
+    }
+}
+
+bool writeAll(QTcpSocket& socket, const QByteArray& data, Milliseconds timeout) {
+    if (socket.state() != QAbstractSocket::ConnectedState)
+        return fail(ErrorConnectionAborted);
+    if (socket.write(data) != data.size())
+        return fail(transferErrorCode(socket.error()));
+    QDeadlineTimer deadline(timeout);
+    while (socket.bytesToWrite() > 0) {
+        if (!socket.waitForBytesWritten(int(deadline.remainingTime()))) {
+            if (socket.state() != QAbstractSocket::ConnectedState)
+                return fail(ErrorConnectionAborted);
+            if (deadline.hasExpired())
+                return fail(ErrorTimeout);
+        }
+    }
+    return true;
+}
+
+bool readExactly(QTcpSocket& socket, qint64 count, QByteArray& out, Milliseconds timeout) {
+    out.clear();
+    QDeadlineTimer deadline(timeout);
+    while (out.size() < count) {
+        if (socket.bytesAvailable() > 0) {
+            out += socket.read(count - out.size());
+            continue;
+        }
+        if (socket.state() != QAbstractSocket::ConnectedState)
+            return fail(ErrorConnectionAborted);
+        if (!socket.waitForReadyRead(int(deadline.remainingTime())) && socket.bytesAvailable() == 0) {
+            if (socket.state() != QAbstractSocket::ConnectedState)
+                return fail(ErrorConnectionAborted);
+            if (deadline.hasExpired())
+                return fail(ErrorTimeout);
+        }
+    }
+    return true;
+}
+
+} // namespace inet
