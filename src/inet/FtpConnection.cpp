@@ -156,7 +156,8 @@ bool FtpConnection::putFile(const QString& localFile, const QString& remoteFile)
             return false;
         }
     }
-    if (d->simpleCommand(QStringLiteral("RNFR ") + tempPath, 3) && d->simpleCommand(QStringLiteral("RNTO ") + remoteFile, 2))
+    if (d->simpleCommand(QStringLiteral("RNFR ") + tempPath, 3) &&
+        d->simpleCommand(QStringLiteral("RNTO ") + remoteFile, 2))
         return true;
     // The old file is gone by now; the temporary file holds the only copy of
     // the new content, so it stays for the next upload to replace.

@@ -8,7 +8,7 @@
 
 namespace inet {
 
-Q_LOGGING_CATEGORY(lcInet, "vellisync.inet")
+Q_LOGGING_CATEGORY(lcInet, "vellisync.inet", QtInfoMsg)
 
 namespace {
 thread_local int t_lastError = 0;

@@ -36,6 +36,8 @@ bool FtpTestServer::start() {
         args << QStringLiteral("--read-only-dir") << name;
     for (const QString& stall : m_options.stalls)
         args << QStringLiteral("--stall") << stall;
+    for (const QString& delay : m_options.delays)
+        args << QStringLiteral("--delay") << delay;
     if (m_options.abortRetrAfter >= 0)
         args << QStringLiteral("--abort-retr-after") << QString::number(m_options.abortRetrAfter);
     args << m_options.extraArguments;

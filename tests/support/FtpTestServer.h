@@ -18,6 +18,7 @@ struct FtpTestServerOptions {
     QStringList denyCwd;          // folder names CWD refuses
     QStringList readOnlyDirs;     // folder names in which writes are refused
     QStringList stalls;           // "COMMAND:N": ignore the first N occurrences
+    QStringList delays;           // "COMMAND:SECONDS": answer the first occurrence late
     int abortRetrAfter = -1;      // close RETR data connections after so many bytes
     QStringList extraArguments;
 };

@@ -30,6 +30,9 @@ def parse_args():
                    help="folder name (last component) in which STOR, MKD, DELE and RNTO are refused")
     p.add_argument("--stall", action="append", default=[],
                    help="COMMAND:N - ignore the first N occurrences of COMMAND (no reply at all)")
+    p.add_argument("--delay", action="append", default=[],
+                   help="COMMAND:SECONDS - handle the first occurrence of COMMAND only after SECONDS "
+                        "(a reply that comes late)")
     p.add_argument("--abort-retr-after", type=int, default=-1,
                    help="close the data connection of every RETR after this many bytes")
     p.add_argument("--passive-ports", default="", help="LOW-HIGH range of passive ports")
@@ -41,6 +44,10 @@ def make_handler(args):
     for spec in args.stall:
         command, _, count = spec.partition(":")
         stalls[command.upper()] = int(count or "1")
+    delays = {}
+    for spec in args.delay:
+        command, _, seconds = spec.partition(":")
+        delays[command.upper()] = float(seconds or "1")
 
     class TestHandler(FTPHandler):
         banner = "Vellisync test server ready."
@@ -55,6 +62,13 @@ def make_handler(args):
             if remaining > 0:
                 stalls[cmd] = remaining - 1
                 return  # swallow the command: the client sees no reply
+            delay = delays.pop(cmd, None)
+            if delay is not None:
+                def late():
+                    if self.connected:
+                        FTPHandler.pre_process_command(self, line, cmd, arg)
+                self.ioloop.call_later(delay, late)
+                return
             return FTPHandler.pre_process_command(self, line, cmd, arg)
 
         def ftp_CWD(self, path):
@@ -129,6 +143,8 @@ def make_handler(args):
                 return sent
 
         TestHandler.dtp_handler = AbortingDTPHandler
+        # With sendfile() the file goes out without passing send() above.
+        TestHandler.use_sendfile = False
 
     return TestHandler
 

@@ -1,0 +1,588 @@
+// The FTP client service end to end: a real pyftpdlib server on loopback,
+// directly and through real proxies (microsocks, the Debian ftp-proxy).
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <map>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include "inet/FtpService.h"
+#include "support/FtpTestServer.h"
+#include "support/ProxyProcesses.h"
+
+using namespace inet;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Generous limits: only the tests that stall the server ever reach them.
+const Timeouts generousTimeouts{20s, 30s, 30s};
+
+QByteArray fileContent(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<unreadable>");
+    return file.readAll();
+}
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(file.write(content), content.size());
+}
+
+QByteArray everyByteValue() {
+    QByteArray bytes;
+    for (int round = 0; round < 4; ++round)
+        for (int value = 0; value < 256; ++value)
+            bytes.append(char(value));
+    return bytes;
+}
+
+QByteArray pseudoRandomBytes(qsizetype size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(20261207);
+    generator.fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    return bytes;
+}
+
+std::vector<FindData> listAll(FtpConnection& connection) {
+    std::vector<FindData> entries;
+    FindData entry;
+    std::unique_ptr<FtpFind> find = connection.findFirstFile(QStringLiteral("*.*"), entry);
+    if (!find) {
+        EXPECT_EQ(lastError(), ErrorNoMoreFiles) << lastResponseInfo().toStdString();
+        return entries;
+    }
+    do
+        entries.push_back(entry);
+    while (find->findNext(entry));
+    EXPECT_EQ(lastError(), ErrorNoMoreFiles);
+    std::sort(entries.begin(), entries.end(), [](const FindData& a, const FindData& b) { return a.name < b.name; });
+    return entries;
+}
+
+QStringList namesOf(const std::vector<FindData>& entries) {
+    QStringList names;
+    for (const FindData& entry : entries)
+        names << entry.name;
+    return names;
+}
+
+std::string reply() {
+    return lastResponseInfo().toStdString();
+}
+
+bool transcriptContains(const FtpConnection& connection, const QString& command) {
+    const auto& transcript = connection.transcript();
+    return std::find(transcript.begin(), transcript.end(), command) != transcript.end();
+}
+
+} // namespace
+
+class FtpClientTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_root.isValid());
+        ASSERT_TRUE(m_local.isValid());
+    }
+
+    void startServer(FtpTestServerOptions options = {}) {
+        options.root = m_root.path();
+        m_server = std::make_unique<FtpTestServer>(options);
+        ASSERT_TRUE(m_server->start()) << m_server->errorText().toStdString();
+    }
+
+    std::unique_ptr<InternetSession> openSession(const QString& proxy = {}, Timeouts timeouts = generousTimeouts) {
+        auto session = InternetSession::open(QStringLiteral("Vellisync"),
+                                             proxy.isEmpty() ? AccessType::Preconfigured : AccessType::Proxy, proxy);
+        if (session)
+            session->setTimeouts(timeouts);
+        return session;
+    }
+
+    std::unique_ptr<FtpConnection> connectTo(InternetSession& session, bool passive = true,
+                                             const QString& user = QStringLiteral("tester"),
+                                             const QString& password = QStringLiteral("secret")) {
+        return session.connect(m_server->host(), m_server->port(), user, password, passive);
+    }
+
+    QString serverPath(const QString& relative) const { return m_root.filePath(relative); }
+    QString localPath(const QString& relative) const { return m_local.filePath(relative); }
+
+    // Uploads `content` as `remoteName` in the current folder (which is
+    // `serverFolder` on disk), checks the server's copy, downloads it again
+    // and checks that copy; neither side keeps a temporary file.
+    void roundTrip(FtpConnection& connection, const QString& serverFolder, const QString& remoteName,
+                   const QByteArray& content) {
+        const QString source = localPath(QStringLiteral("up/") + remoteName);
+        const QString target = localPath(QStringLiteral("down/") + remoteName);
+        ASSERT_NO_FATAL_FAILURE(writeFile(source, content));
+        QDir().mkpath(QFileInfo(target).path());
+        ASSERT_TRUE(connection.putFile(source, remoteName)) << lastError() << " " << reply();
+        EXPECT_TRUE(fileContent(QDir(serverFolder).filePath(remoteName)) == content) << remoteName.toStdString();
+        ASSERT_TRUE(connection.getFile(remoteName, target, false)) << lastError() << " " << reply();
+        EXPECT_TRUE(fileContent(target) == content) << remoteName.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(QDir(serverFolder).filePath(transferTempName(remoteName))));
+        EXPECT_FALSE(QFileInfo::exists(QFileInfo(target).dir().filePath(transferTempName(remoteName))));
+    }
+
+    QTemporaryDir m_root;
+    QTemporaryDir m_local;
+    std::unique_ptr<FtpTestServer> m_server;
+};
+
+// --- logon and folders -------------------------------------------------------
+
+struct LogonCase {
+    const char* name;
+    bool passive;
+    bool anonymous;
+};
+
+class FtpLogonTest : public FtpClientTest, public ::testing::WithParamInterface<LogonCase> {};
+
+TEST_P(FtpLogonTest, LogsOnAndWalksFolders) {
+    const LogonCase& param = GetParam();
+    FtpTestServerOptions options;
+    options.anonymous = param.anonymous;
+    ASSERT_NO_FATAL_FAILURE(startServer(options));
+    QDir(m_root.path()).mkpath(QStringLiteral("pub/inner"));
+    auto session = openSession();
+    ASSERT_TRUE(session);
+    auto connection = param.anonymous ? connectTo(*session, param.passive, QStringLiteral("anonymous"), QString())
+                                      : connectTo(*session, param.passive);
+    ASSERT_TRUE(connection) << lastError() << " " << reply();
+
+    QString folder;
+    ASSERT_TRUE(connection->getCurrentDirectory(folder));
+    EXPECT_EQ(folder, QStringLiteral("/"));
+    ASSERT_TRUE(connection->setCurrentDirectory(QStringLiteral("pub")));
+    ASSERT_TRUE(connection->setCurrentDirectory(QStringLiteral("inner")));
+    ASSERT_TRUE(connection->getCurrentDirectory(folder));
+    EXPECT_EQ(folder, QStringLiteral("/pub/inner"));
+    ASSERT_TRUE(connection->setCurrentDirectory(QStringLiteral("..")));
+    ASSERT_TRUE(connection->getCurrentDirectory(folder));
+    EXPECT_EQ(folder, QStringLiteral("/pub"));
+    ASSERT_TRUE(connection->setCurrentDirectory(QStringLiteral("/pub/inner")));
+    ASSERT_TRUE(connection->getCurrentDirectory(folder));
+    EXPECT_EQ(folder, QStringLiteral("/pub/inner"));
+    // A listing needs a data connection in the chosen mode.
+    EXPECT_TRUE(listAll(*connection).empty());
+    EXPECT_EQ(transcriptContains(*connection, QStringLiteral("EPSV")), param.passive);
+
+    EXPECT_TRUE(transcriptContains(*connection, QStringLiteral("TYPE I")));
+    if (!param.anonymous) {
+        EXPECT_TRUE(transcriptContains(*connection, QStringLiteral("PASS ****")));
+        for (const QString& command : connection->transcript())
+            EXPECT_FALSE(command.contains(QStringLiteral("secret"))) << command.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, FtpLogonTest,
+                         ::testing::Values(LogonCase{"PassiveUser", true, false}, LogonCase{"ActiveUser", false, false},
+                                           LogonCase{"PassiveAnonymous", true, true},
+                                           LogonCase{"ActiveAnonymous", false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FtpClientTest, WrongPasswordGivesTheServersReply) {
+    ASSERT_NO_FATAL_FAILURE(startServer());
+    auto session = openSession();
+    setLastError(0);
+    EXPECT_FALSE(connectTo(*session, true, QStringLiteral("tester"), QStringLiteral("wrong")));
+    EXPECT_EQ(lastError(), ErrorExtendedError);
+    EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("530 "))) << reply();
+    EXPECT_TRUE(lastResponseInfo().endsWith(QStringLiteral("\r\n")));
+}
+
+TEST_F(FtpClientTest, UnreachableServersGiveTheirCodes) {
+    auto session = openSession();
+    EXPECT_FALSE(
+        session->connect(QStringLiteral("no-such-host.invalid"), 21, QStringLiteral("u"), QStringLiteral("p"), true));
+    EXPECT_EQ(lastError(), ErrorNameNotResolved);
+    EXPECT_FALSE(session->connect(QStringLiteral("127.0.0.1"), freeLoopbackPort(), QStringLiteral("u"),
+                                  QStringLiteral("p"), true));
+    EXPECT_EQ(lastError(), ErrorCannotConnect);
+    EXPECT_FALSE(errorDescription(ErrorNameNotResolved).isEmpty());
+    EXPECT_FALSE(errorDescription(ErrorCannotConnect).isEmpty());
+}
+
+TEST_F(FtpClientTest, RefusedFolderKeepsTheCurrentOne) {
+    FtpTestServerOptions options;
+    options.denyCwd = QStringList{QStringLiteral("locked")};
+    ASSERT_NO_FATAL_FAILURE(startServer(options));
+    QDir(m_root.path()).mkpath(QStringLiteral("locked"));
+    auto session = openSession();
+    auto connection = connectTo(*session);
+    ASSERT_TRUE(connection);
+    EXPECT_FALSE(connection->setCurrentDirectory(QStringLiteral("locked")));
+    EXPECT_EQ(lastError(), ErrorExtendedError);
+    EXPECT_EQ(lastResponseInfo(), QStringLiteral("550 Permission denied.\r\n"));
+    EXPECT_FALSE(connection->setCurrentDirectory(QStringLiteral("missing")));
+    EXPECT_EQ(lastError(), ErrorExtendedError);
+    QString folder;
+    ASSERT_TRUE(connection->getCurrentDirectory(folder));
+    EXPECT_EQ(folder, QStringLiteral("/"));
+}
+
+TEST_F(FtpClientTest, ServerRefusalsCarryTheReply) {
+    FtpTestServerOptions options;
+    options.readOnlyDirs = QStringList{QStringLiteral("ro")};
+    ASSERT_NO_FATAL_FAILURE(startServer(options));
+    QDir(m_root.path()).mkpath(QStringLiteral("ro"));
+    auto session = openSession();
+    auto connection = connectTo(*session);
+    ASSERT_TRUE(connection);
+
+    ASSERT_TRUE(connection->createDirectory(QStringLiteral("made")));
+    EXPECT_TRUE(QFileInfo(serverPath(QStringLiteral("made"))).isDir());
+    EXPECT_FALSE(connection->createDirectory(QStringLiteral("made")));
+    EXPECT_EQ(lastError(), ErrorExtendedError);
+    EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("550 "))) << reply();
+
+    EXPECT_FALSE(connection->deleteFile(QStringLiteral("nothing.txt")));
+    EXPECT_EQ(lastError(), ErrorExtendedError);
+    EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("550 "))) << reply();
+
+    // A refused upload (vsftpd and Pure-FTPd say 553) leaves nothing behind,
+    // and its clean-up does not hide the refusal.
+    ASSERT_NO_FATAL_FAILURE(writeFile(localPath(QStringLiteral("a.txt")), "content"));
+    EXPECT_FALSE(connection->putFile(localPath(QStringLiteral("a.txt")), QStringLiteral("ro/a.txt")));
+    EXPECT_EQ(lastError(), ErrorExtendedError);
+    EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("553 "))) << reply();
+    EXPECT_TRUE(QDir(serverPath(QStringLiteral("ro")))
+                    .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                    .isEmpty());
+
+    ASSERT_TRUE(connection->putFile(localPath(QStringLiteral("a.txt")), QStringLiteral("a.txt")));
+    ASSERT_TRUE(connection->deleteFile(QStringLiteral("a.txt")));
+    EXPECT_FALSE(QFileInfo::exists(serverPath(QStringLiteral("a.txt"))));
+}
+
+// --- listings ----------------------------------------------------------------
+
+TEST_F(FtpClientTest, MlsdAndListGiveTheSameEntriesAndTimes) {
+    // Minutes only: LIST shows no seconds. Recent entries carry a time, the
+    // old one (beyond six months) a year.
+    const QDateTime recent = QDateTime(QDate::currentDate().addDays(-10), QTime(8, 15), Qt::UTC);
+    const QDateTime old = QDateTime(QDate(2020, 1, 2), QTime(12, 0), Qt::UTC);
+    const std::map<QString, QByteArray> files{
+        {QStringLiteral("plain.txt"), "12345"},     {QStringLiteral(".htaccess"), "deny"},
+        {QStringLiteral("with  blanks .txt"), "b"}, {QStringLiteral("Grüße.txt"), "umlaut"},
+        {QStringLiteral("old.txt"), "old"},         {QStringLiteral("empty"), ""}};
+    for (const auto& [name, content] : files) {
+        ASSERT_NO_FATAL_FAILURE(writeFile(serverPath(name), content));
+        QFile file(serverPath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(
+            file.setFileTime(name == QLatin1String("old.txt") ? old : recent, QFileDevice::FileModificationTime));
+    }
+    QDir(m_root.path()).mkpath(QStringLiteral("folder"));
+
+    std::map<bool, std::vector<FindData>> listings;
+    for (const bool mlsd : {true, false}) {
+        FtpTestServerOptions options;
+        options.mlsd = mlsd;
+        ASSERT_NO_FATAL_FAILURE(startServer(options));
+        auto session = openSession();
+        auto connection = connectTo(*session);
+        ASSERT_TRUE(connection);
+        listings[mlsd] = listAll(*connection);
+        EXPECT_EQ(transcriptContains(*connection, QStringLiteral("MLSD")), mlsd);
+        EXPECT_EQ(transcriptContains(*connection, QStringLiteral("LIST -a")), !mlsd);
+    }
+    const std::vector<FindData>& byMlsd = listings[true];
+    const std::vector<FindData>& byList = listings[false];
+    EXPECT_EQ(namesOf(byMlsd), namesOf(byList));
+    EXPECT_EQ(namesOf(byMlsd),
+              (QStringList{QStringLiteral(".htaccess"), QStringLiteral("Grüße.txt"), QStringLiteral("empty"),
+                           QStringLiteral("folder"), QStringLiteral("old.txt"), QStringLiteral("plain.txt"),
+                           QStringLiteral("with  blanks .txt")}));
+    ASSERT_EQ(byMlsd.size(), byList.size());
+    for (size_t i = 0; i < byMlsd.size(); ++i) {
+        const FindData& m = byMlsd[i];
+        const FindData& l = byList[i];
+        SCOPED_TRACE(m.name.toStdString());
+        EXPECT_EQ(m.isDirectory, l.isDirectory);
+        if (m.isDirectory)
+            continue;
+        EXPECT_EQ(m.size, qint64(files.at(m.name).size()));
+        EXPECT_EQ(l.size, m.size);
+        // MLSD times arrive in UTC and are given in local time; this server
+        // lists in UTC.
+        const QDateTime mlsdUtc = QDateTime(m.modifiedDate, m.modifiedTime, Qt::LocalTime).toUTC();
+        const QDateTime expected = m.name == QLatin1String("old.txt") ? old : recent;
+        EXPECT_EQ(mlsdUtc, expected);
+        if (m.name == QLatin1String("old.txt"))
+            EXPECT_EQ(l.modifiedDate, expected.date());
+        else
+            EXPECT_EQ(QDateTime(l.modifiedDate, l.modifiedTime, Qt::UTC), expected);
+    }
+}
+
+TEST_F(FtpClientTest, EmptyFolderEndsTheListingAtOnce) {
+    ASSERT_NO_FATAL_FAILURE(startServer());
+    auto session = openSession();
+    auto connection = connectTo(*session);
+    ASSERT_TRUE(connection);
+    FindData entry;
+    setLastError(0);
+    EXPECT_FALSE(connection->findFirstFile(QStringLiteral("*.*"), entry));
+    EXPECT_EQ(lastError(), ErrorNoMoreFiles);
+}
+
+// --- transfers ---------------------------------------------------------------
+
+class FtpTransferTest : public FtpClientTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FtpTransferTest, FilesArriveByteForByte) {
+    ASSERT_NO_FATAL_FAILURE(startServer());
+    auto session = openSession();
+    auto connection = connectTo(*session, GetParam());
+    ASSERT_TRUE(connection) << reply();
+    const std::vector<std::pair<QString, QByteArray>> files{
+        {QStringLiteral("empty.bin"), QByteArray()},
+        {QStringLiteral("bytes.bin"), everyByteValue()},
+        {QStringLiteral("large.bin"), pseudoRandomBytes(50 * 1024 * 1024)},
+    };
+    for (const auto& [name, content] : files) {
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_NO_FATAL_FAILURE(roundTrip(*connection, m_root.path(), name, content));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, FtpTransferTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Passive" : "Active"; });
+
+TEST_F(FtpClientTest, TransfersReplaceExistingFiles) {
+    ASSERT_NO_FATAL_FAILURE(startServer());
+    QDir(m_root.path()).mkpath(QStringLiteral("sub"));
+    ASSERT_NO_FATAL_FAILURE(writeFile(serverPath(QStringLiteral("sub/file.txt")), "old remote content"));
+    ASSERT_NO_FATAL_FAILURE(writeFile(localPath(QStringLiteral("new.txt")), "new"));
+    auto session = openSession();
+    auto connection = connectTo(*session);
+    ASSERT_TRUE(connection);
+
+    ASSERT_TRUE(connection->putFile(localPath(QStringLiteral("new.txt")), QStringLiteral("/sub/file.txt")));
+    EXPECT_EQ(fileContent(serverPath(QStringLiteral("sub/file.txt"))), QByteArray("new"));
+    EXPECT_TRUE(transcriptContains(*connection, QStringLiteral("STOR /sub/.file.txt.vstmp")));
+    EXPECT_TRUE(transcriptContains(*connection, QStringLiteral("RNTO /sub/file.txt")));
+
+    ASSERT_NO_FATAL_FAILURE(writeFile(localPath(QStringLiteral("here.txt")), "old local content"));
+    ASSERT_TRUE(connection->getFile(QStringLiteral("/sub/file.txt"), localPath(QStringLiteral("here.txt")), false));
+    EXPECT_EQ(fileContent(localPath(QStringLiteral("here.txt"))), QByteArray("new"));
+
+    ASSERT_NO_FATAL_FAILURE(writeFile(localPath(QStringLiteral("here.txt")), "keep me"));
+    EXPECT_FALSE(connection->getFile(QStringLiteral("/sub/file.txt"), localPath(QStringLiteral("here.txt")), true));
+    EXPECT_EQ(lastError(), EEXIST);
+    EXPECT_EQ(fileContent(localPath(QStringLiteral("here.txt"))), QByteArray("keep me"));
+}
+
+TEST_F(FtpClientTest, LocalFailuresGiveErrnoAndKeepTheConnection) {
+    ASSERT_NO_FATAL_FAILURE(startServer());
+    ASSERT_NO_FATAL_FAILURE(writeFile(serverPath(QStringLiteral("file.txt")), "content"));
+    auto session = openSession();
+    auto connection = connectTo(*session);
+    ASSERT_TRUE(connection);
+    EXPECT_FALSE(
+        connection->getFile(QStringLiteral("file.txt"), localPath(QStringLiteral("no/such/dir/file.txt")), false));
+    EXPECT_EQ(lastError(), ENOENT);
+    EXPECT_FALSE(connection->putFile(localPath(QStringLiteral("missing.txt")), QStringLiteral("missing.txt")));
+    EXPECT_EQ(lastError(), ENOENT);
+    EXPECT_FALSE(connection->getFile(QStringLiteral("absent.txt"), localPath(QStringLiteral("absent.txt")), false));
+    EXPECT_EQ(lastError(), ErrorExtendedError);
+    EXPECT_FALSE(QFileInfo::exists(localPath(QStringLiteral("absent.txt"))));
+    EXPECT_FALSE(QFileInfo::exists(localPath(transferTempName(QStringLiteral("absent.txt")))));
+    QString folder;
+    EXPECT_TRUE(connection->getCurrentDirectory(folder));
+}
+
+TEST_F(FtpClientTest, InterruptedDownloadKeepsThePreviousFile) {
+    FtpTestServerOptions options;
+    options.abortRetrAfter = 64 * 1024;
+    ASSERT_NO_FATAL_FAILURE(startServer(options));
+    ASSERT_NO_FATAL_FAILURE(writeFile(serverPath(QStringLiteral("big.bin")), pseudoRandomBytes(1024 * 1024)));
+    const QString target = localPath(QStringLiteral("big.bin"));
+    ASSERT_NO_FATAL_FAILURE(writeFile(target, "the previous version"));
+    for (const bool passive : {true, false}) {
+        SCOPED_TRACE(passive ? "passive" : "active");
+        auto session = openSession();
+        auto connection = connectTo(*session, passive);
+        ASSERT_TRUE(connection);
+        EXPECT_FALSE(connection->getFile(QStringLiteral("big.bin"), target, false));
+        EXPECT_EQ(lastError(), ErrorExtendedError);
+        EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("426 "))) << reply();
+        EXPECT_EQ(fileContent(target), QByteArray("the previous version"));
+        EXPECT_FALSE(QFileInfo::exists(localPath(transferTempName(QStringLiteral("big.bin")))));
+        QString folder;
+        EXPECT_TRUE(connection->getCurrentDirectory(folder)) << reply();
+    }
+}
+
+// --- time-outs ---------------------------------------------------------------
+
+TEST_F(FtpClientTest, StalledListingTimesOutAndTheRetryWorks) {
+    FtpTestServerOptions options;
+    options.stalls = QStringList{QStringLiteral("MLSD:1")};
+    ASSERT_NO_FATAL_FAILURE(startServer(options));
+    ASSERT_NO_FATAL_FAILURE(writeFile(serverPath(QStringLiteral("file.txt")), "x"));
+    auto session = openSession({}, Timeouts{10s, 2s, 2s});
+    auto connection = connectTo(*session);
+    ASSERT_TRUE(connection);
+    FindData entry;
+    EXPECT_FALSE(connection->findFirstFile(QStringLiteral("*.*"), entry));
+    EXPECT_EQ(lastError(), ErrorTimeout);
+    EXPECT_FALSE(errorDescription(ErrorTimeout).isEmpty());
+    // The next call (the retry) works on a fresh control connection.
+    EXPECT_EQ(namesOf(listAll(*connection)), QStringList{QStringLiteral("file.txt")});
+}
+
+TEST_F(FtpClientTest, LateReplyIsNeverTakenForALaterAnswer) {
+    FtpTestServerOptions options;
+    options.delays = QStringList{QStringLiteral("PWD:3")};
+    ASSERT_NO_FATAL_FAILURE(startServer(options));
+    QDir(m_root.path()).mkpath(QStringLiteral("sub"));
+    auto session = openSession({}, Timeouts{10s, 1s, 10s});
+    auto connection = connectTo(*session);
+    ASSERT_TRUE(connection);
+    ASSERT_TRUE(connection->setCurrentDirectory(QStringLiteral("sub")));
+    QString folder;
+    EXPECT_FALSE(connection->getCurrentDirectory(folder));
+    EXPECT_EQ(lastError(), ErrorTimeout);
+    // Give the late "257 /sub" time to arrive before the next command.
+    QThread::sleep(3);
+    // Each answer must belong to its own command (pyftpdlib's CWD reply also
+    // quotes the folder, so the codes tell them apart).
+    ASSERT_TRUE(connection->setCurrentDirectory(QStringLiteral("..")));
+    EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("250 "))) << reply();
+    ASSERT_TRUE(connection->getCurrentDirectory(folder)) << reply();
+    EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("257 "))) << reply();
+    EXPECT_EQ(folder, QStringLiteral("/"));
+    ASSERT_TRUE(connection->setCurrentDirectory(QStringLiteral("sub")));
+    EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("250 "))) << reply();
+    ASSERT_TRUE(connection->getCurrentDirectory(folder));
+    EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("257 "))) << reply();
+    EXPECT_EQ(folder, QStringLiteral("/sub"));
+}
+
+// --- IPv6 --------------------------------------------------------------------
+
+TEST_F(FtpClientTest, Ipv6LoopbackWorksInBothModes) {
+    if (!hasIpv6Loopback())
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    FtpTestServerOptions options;
+    options.host = QStringLiteral("::1");
+    ASSERT_NO_FATAL_FAILURE(startServer(options));
+    for (const bool passive : {true, false}) {
+        SCOPED_TRACE(passive ? "passive" : "active");
+        auto session = openSession();
+        auto connection = connectTo(*session, passive);
+        ASSERT_TRUE(connection) << lastError() << " " << reply();
+        ASSERT_NO_FATAL_FAILURE(roundTrip(*connection, m_root.path(), QStringLiteral("v6.bin"), everyByteValue()));
+        EXPECT_EQ(namesOf(listAll(*connection)), QStringList{QStringLiteral("v6.bin")});
+        EXPECT_EQ(transcriptContains(*connection, QStringLiteral("EPSV")), passive);
+    }
+}
+
+// --- proxies -----------------------------------------------------------------
+
+struct ProxyCase {
+    const char* name;
+    bool socks;
+    bool passive;
+};
+
+class FtpProxyTest : public FtpClientTest, public ::testing::WithParamInterface<ProxyCase> {};
+
+TEST_P(FtpProxyTest, LogonListingAndTransfers) {
+    const ProxyCase& param = GetParam();
+    ASSERT_NO_FATAL_FAILURE(startServer());
+    QDir(m_root.path()).mkpath(QStringLiteral("pub"));
+    ASSERT_NO_FATAL_FAILURE(writeFile(serverPath(QStringLiteral("pub/.hidden")), "dot"));
+    ASSERT_NO_FATAL_FAILURE(writeFile(serverPath(QStringLiteral("pub/readme.txt")), "read me"));
+
+    std::unique_ptr<ListeningProcess> process;
+    if (param.socks)
+        process = std::make_unique<SocksProxyProcess>();
+    else
+        process = std::make_unique<FtpProxyProcess>(m_server->port());
+    ASSERT_TRUE(process->start()) << process->errorText().toStdString();
+    const QString proxyText =
+        (param.socks ? QStringLiteral("socks=127.0.0.1:") : QStringLiteral("ftp=ftp://127.0.0.1:")) +
+        QString::number(process->port());
+    auto session = openSession(proxyText);
+    ASSERT_TRUE(session) << lastError();
+
+    auto connection = connectTo(*session, param.passive);
+    ASSERT_TRUE(connection) << lastError() << " " << reply();
+    QString folder;
+    ASSERT_TRUE(connection->getCurrentDirectory(folder));
+    EXPECT_EQ(folder, QStringLiteral("/"));
+    ASSERT_TRUE(connection->setCurrentDirectory(QStringLiteral("pub")));
+    EXPECT_EQ(namesOf(listAll(*connection)), (QStringList{QStringLiteral(".hidden"), QStringLiteral("readme.txt")}));
+    ASSERT_NO_FATAL_FAILURE(
+        roundTrip(*connection, serverPath(QStringLiteral("pub")), QStringLiteral("bytes.bin"), everyByteValue()));
+    ASSERT_NO_FATAL_FAILURE(roundTrip(*connection, serverPath(QStringLiteral("pub")), QStringLiteral("large.bin"),
+                                      pseudoRandomBytes(4 * 1024 * 1024)));
+    ASSERT_TRUE(connection->setCurrentDirectory(QStringLiteral("..")));
+    ASSERT_TRUE(connection->getCurrentDirectory(folder));
+    EXPECT_EQ(folder, QStringLiteral("/"));
+    if (!param.socks) {
+        // The FTP proxy passes RFC 959 commands only: the client fell back.
+        EXPECT_TRUE(transcriptContains(*connection,
+                                       QStringLiteral("USER tester@127.0.0.1:") + QString::number(m_server->port())));
+        EXPECT_TRUE(transcriptContains(*connection, QStringLiteral("LIST -a")));
+        EXPECT_EQ(transcriptContains(*connection, QStringLiteral("PASV")), param.passive);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Proxies, FtpProxyTest,
+                         ::testing::Values(ProxyCase{"SocksPassive", true, true},
+                                           ProxyCase{"FtpProxyPassive", false, true},
+                                           ProxyCase{"FtpProxyActive", false, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FtpClientTest, ActiveModeThroughSocksWithoutBindSaysSo) {
+    ASSERT_NO_FATAL_FAILURE(startServer());
+    ASSERT_NO_FATAL_FAILURE(writeFile(serverPath(QStringLiteral("file.txt")), "x"));
+    SocksProxyProcess proxy;
+    ASSERT_TRUE(proxy.start()) << proxy.errorText().toStdString();
+    auto session = openSession(QStringLiteral("socks=127.0.0.1:") + QString::number(proxy.port()));
+    auto connection = connectTo(*session, false);
+    ASSERT_TRUE(connection) << lastError();
+    FindData entry;
+    EXPECT_FALSE(connection->findFirstFile(QStringLiteral("*.*"), entry));
+    EXPECT_EQ(lastError(), ErrorProxyBindUnsupported);
+    EXPECT_TRUE(errorDescription(ErrorProxyBindUnsupported).contains(QStringLiteral("passive mode")));
+}
+
+TEST_F(FtpClientTest, ProxyProblemsAreReported) {
+    EXPECT_FALSE(InternetSession::open(QStringLiteral("Vellisync"), AccessType::Proxy, QStringLiteral("gate:8080")));
+    EXPECT_EQ(lastError(), ErrorInvalidProxyRequest);
+
+    ASSERT_NO_FATAL_FAILURE(startServer());
+    auto session = openSession(QStringLiteral("socks=127.0.0.1:") + QString::number(freeLoopbackPort()));
+    ASSERT_TRUE(session);
+    EXPECT_FALSE(connectTo(*session));
+    EXPECT_EQ(lastError(), ErrorProxyServerUnreachable);
+
+    SocksProxyProcess proxy;
+    ASSERT_TRUE(proxy.start()) << proxy.errorText().toStdString();
+    session = openSession(QStringLiteral("socks=127.0.0.1:") + QString::number(proxy.port()));
+    EXPECT_FALSE(
+        session->connect(QStringLiteral("no-such-host.invalid"), 21, QStringLiteral("u"), QStringLiteral("p"), true));
+    EXPECT_EQ(lastError(), ErrorNameNotResolved);
+    EXPECT_FALSE(session->connect(QStringLiteral("127.0.0.1"), freeLoopbackPort(), QStringLiteral("u"),
+                                  QStringLiteral("p"), true));
+    EXPECT_EQ(lastError(), ErrorCannotConnect);
+}
