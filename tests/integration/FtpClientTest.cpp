@@ -496,9 +496,11 @@ TEST_F(FtpClientTest, Ipv6LoopbackWorksInBothModes) {
 
 // --- proxies -----------------------------------------------------------------
 
+enum class ProxyKind { Socks5, Socks4, Ftp };
+
 struct ProxyCase {
     const char* name;
-    bool socks;
+    ProxyKind kind;
     bool passive;
 };
 
@@ -512,14 +514,21 @@ TEST_P(FtpProxyTest, LogonListingAndTransfers) {
     ASSERT_NO_FATAL_FAILURE(writeFile(serverPath(QStringLiteral("pub/readme.txt")), "read me"));
 
     std::unique_ptr<ListeningProcess> process;
-    if (param.socks)
+    switch (param.kind) {
+    case ProxyKind::Socks5:
         process = std::make_unique<SocksProxyProcess>();
-    else
+        break;
+    case ProxyKind::Socks4:
+        process = std::make_unique<Socks4ProxyProcess>();
+        break;
+    case ProxyKind::Ftp:
         process = std::make_unique<FtpProxyProcess>(m_server->port());
+        break;
+    }
     ASSERT_TRUE(process->start()) << process->errorText().toStdString();
-    const QString proxyText =
-        (param.socks ? QStringLiteral("socks=127.0.0.1:") : QStringLiteral("ftp=ftp://127.0.0.1:")) +
-        QString::number(process->port());
+    const bool socks = param.kind != ProxyKind::Ftp;
+    const QString proxyText = (socks ? QStringLiteral("socks=127.0.0.1:") : QStringLiteral("ftp=ftp://127.0.0.1:")) +
+                              QString::number(process->port());
     auto session = openSession(proxyText);
     ASSERT_TRUE(session) << lastError();
 
@@ -537,7 +546,7 @@ TEST_P(FtpProxyTest, LogonListingAndTransfers) {
     ASSERT_TRUE(connection->setCurrentDirectory(QStringLiteral("..")));
     ASSERT_TRUE(connection->getCurrentDirectory(folder));
     EXPECT_EQ(folder, QStringLiteral("/"));
-    if (!param.socks) {
+    if (!socks) {
         // The FTP proxy passes RFC 959 commands only: the client fell back.
         EXPECT_TRUE(transcriptContains(*connection,
                                        QStringLiteral("USER tester@127.0.0.1:") + QString::number(m_server->port())));
@@ -547,9 +556,13 @@ TEST_P(FtpProxyTest, LogonListingAndTransfers) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Proxies, FtpProxyTest,
-                         ::testing::Values(ProxyCase{"SocksPassive", true, true},
-                                           ProxyCase{"FtpProxyPassive", false, true},
-                                           ProxyCase{"FtpProxyActive", false, false}),
+                         ::testing::Values(ProxyCase{"Socks5Passive", ProxyKind::Socks5, true},
+                                           // A version-4 proxy: the client falls back and uses BIND
+                                           // for active mode.
+                                           ProxyCase{"Socks4Passive", ProxyKind::Socks4, true},
+                                           ProxyCase{"Socks4Active", ProxyKind::Socks4, false},
+                                           ProxyCase{"FtpProxyPassive", ProxyKind::Ftp, true},
+                                           ProxyCase{"FtpProxyActive", ProxyKind::Ftp, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FtpClientTest, ActiveModeThroughSocksWithoutBindSaysSo) {

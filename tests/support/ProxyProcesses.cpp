@@ -6,6 +6,8 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include "support/FtpTestServer.h"
+
 quint16 freeLoopbackPort() {
     QTcpServer probe;
     if (!probe.listen(QHostAddress::LocalHost, 0))
@@ -64,6 +66,14 @@ QString SocksProxyProcess::program() const {
 
 QStringList SocksProxyProcess::arguments(quint16 port) {
     return {QStringLiteral("-i"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port)};
+}
+
+QString Socks4ProxyProcess::program() const {
+    return QStringLiteral("/usr/bin/python3");
+}
+
+QStringList Socks4ProxyProcess::arguments(quint16 port) {
+    return {testSupportPath(QStringLiteral("socks4_proxy.py")), QStringLiteral("--port"), QString::number(port)};
 }
 
 QString FtpProxyProcess::program() const {

@@ -43,6 +43,14 @@ protected:
     QStringList arguments(quint16 port) override;
 };
 
+// tests/support/socks4_proxy.py: SOCKS4 only (CONNECT and BIND), hanging up on
+// a SOCKS5 greeting as old proxies do.
+class Socks4ProxyProcess : public ListeningProcess {
+protected:
+    QString program() const override;
+    QStringList arguments(quint16 port) override;
+};
+
 // The classic FTP proxy (Debian ftp-proxy) on 127.0.0.1 in front of an FTP
 // server on 127.0.0.1:serverPort; users log on as user@127.0.0.1:serverPort.
 class FtpProxyProcess : public ListeningProcess {
