@@ -11,8 +11,9 @@ const QLatin1String lineEnd("\r\n");
 // (the reply still ends at its closing line).
 constexpr qsizetype maxReplyText = 64 * 1024;
 
-// The reply code at the start of a line (RFC 959, 4.2: three digits, the first
-// 1 to 5), or 0 when the line starts otherwise.
+// The reply code at the start of a line (three digits, the first 1 to 5 by
+// RFC 959, 4.2, or 6 for the protected replies of RFC 2228), or 0 when the line
+// starts otherwise.
 int leadingCode(const QString& line) {
     if (line.size() < 3)
         return 0;
@@ -20,7 +21,7 @@ int leadingCode(const QString& line) {
         if (line.at(i) < QLatin1Char('0') || line.at(i) > QLatin1Char('9'))
             return 0;
     }
-    if (line.at(0) < QLatin1Char('1') || line.at(0) > QLatin1Char('5'))
+    if (line.at(0) < QLatin1Char('1') || line.at(0) > QLatin1Char('6'))
         return 0;
     return line.left(3).toInt();
 }

@@ -79,11 +79,13 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"bare code alone", {"200"}, {"200|200\r\n"}},
         // Stray lines between replies carry no code: they are skipped.
         ReplyCase{"noise outside",
-                  {"", "hello", "12", "1234 not a reply", "099 no class", "650 no class", "230 Login successful."},
+                  {"", "hello", "12", "1234 not a reply", "099 no class", "750 no class", "230 Login successful."},
                   {"230|230 Login successful.\r\n"}},
         ReplyCase{"two replies in a row",
                   {"150-Here comes", "150 the listing", "226 Done"},
-                  {"150|150-Here comes\r\n150 the listing\r\n", "226|226 Done\r\n"}}),
+                  {"150|150-Here comes\r\n150 the listing\r\n", "226|226 Done\r\n"}},
+        // RFC 2228 protected replies are replies too, not noise to wait past.
+        ReplyCase{"protected reply", {"631 base64data"}, {"631|631 base64data\r\n"}}),
     [](const ::testing::TestParamInfo<ReplyCase>& info) {
         std::string name = info.param.what;
         for (char& c : name) {
