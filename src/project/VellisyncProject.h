@@ -4,6 +4,7 @@
 #include "ftp/MaskList.h"
 #include "inet/FtpService.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -118,7 +119,9 @@ public:
     // --- Run (engine/Run.cpp) -----------------------------------------------
 
     // One whole synchronisation: connect, scan both trees, run the passes of
-    // SyncMode, log the summary, disconnect.
+    // SyncMode, log the summary, disconnect. An exception that leaves it (an
+    // invalid mask, say) is logged as one line and closes the connection first;
+    // then it propagates to the caller. Fills LastRunOutcome.
     void Run();
     int DownloadFiles();
     int UploadFiles();
@@ -164,4 +167,9 @@ private:
     // State of the scan in progress (engine helpers may add what they need).
     MaskList m_includeMasks;
     MaskList m_excludeMasks;
+    // Canonical paths of the local folders entered by the scan in progress.
+    QSet<QString> m_visitedLocalFolders;
+
+    // The passes of SyncMode and the summary line.
+    void RunPasses();
 };

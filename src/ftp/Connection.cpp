@@ -1,0 +1,126 @@
+#include "ftp/FtpConnection.h"
+
+#include <cstring>
+
+#include <QCoreApplication>
+
+#include "project/VellisyncProject.h"
+
+namespace {
+
+constexpr int MaxTimeoutAttempts = 3;
+
+// Blanks and control characters are trimmed from the proxy host name.
+QString trimBlanksAndControls(const QString& text) {
+    qsizetype start = 0, end = text.size();
+    while (start < end && text.at(start).unicode() <= 32)
+        ++start;
+    while (end > start && text.at(end - 1).unicode() <= 32)
+        --end;
+    return text.mid(start, end - start);
+}
+
+QString withoutTrailingLineBreak(QString text) {
+    while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
+        text.chop(1);
+    return text;
+}
+
+QString proxyPrefix(qint32 kind) {
+    switch (kind) {
+    case 0:
+        return QStringLiteral("ftp=ftp://");
+    case 1:
+        return QStringLiteral("socks=");
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+QString ErrorText(int code) {
+    if (code == inet::ErrorExtendedError)
+        return withoutTrailingLineBreak(inet::lastResponseInfo());
+    QString text = inet::errorDescription(code);
+    if (text.isEmpty()) {
+        // The system's message table: the C library's descriptions of errno values.
+        if (const char* description = strerrordesc_np(code))
+            text = QString::fromLocal8Bit(description);
+    }
+    if (text.isEmpty()) {
+        text = QStringLiteral("Unknown error %1 (%2)")
+                   .arg(code)
+                   .arg(QString::number(quint32(code), 16).toUpper().rightJustified(8, QLatin1Char('0')));
+    }
+    return text;
+}
+
+QString LastErrorText() {
+    return ErrorText(inet::lastError());
+}
+
+QString ftpFailureLine(const QString& label) {
+    return QCoreApplication::translate("Vellisync", "%1 fails with message: %2").arg(label, LastErrorText());
+}
+
+bool GetFtpCurrentDir(inet::FtpConnection& connection, QString& directory) {
+    if (connection.getCurrentDirectory(directory))
+        return true;
+    directory.clear();
+    return false;
+}
+
+bool SetFtpCurrentDir(inet::FtpConnection& connection, const QString& directory) {
+    if (directory.isEmpty())
+        return true;
+    return connection.setCurrentDirectory(directory);
+}
+
+std::unique_ptr<inet::FtpFind> FtpFindFirstFileRetry(inet::FtpConnection& connection, const QString& pattern,
+                                                     inet::FindData& first) {
+    for (int attempt = 1;; ++attempt) {
+        auto find = connection.findFirstFile(pattern, first);
+        if (find)
+            return find;
+        const int code = inet::lastError();
+        inet::setLastError(code);
+        if (code != inet::ErrorTimeout || attempt == MaxTimeoutAttempts)
+            return find;
+    }
+}
+
+QString IncludeTrailingSlash(const QString& path) {
+    if (path.isEmpty() || path.endsWith(QLatin1Char('/')))
+        return path;
+    return path + QLatin1Char('/');
+}
+
+bool TVellisyncProject::Connect() {
+    if (UseProxy) {
+        Log(QStringLiteral("Opening FTP by using proxy..."));
+        const QString proxy =
+            proxyPrefix(ProxyKind) + trimBlanksAndControls(ProxyServer) + QLatin1Char(':') + QString::number(ProxyPort);
+        InternetHandle = inet::InternetSession::open(QStringLiteral("Vellisync"), inet::AccessType::Proxy, proxy);
+    } else {
+        Log(QStringLiteral("Opening FTP by using default settings..."));
+        InternetHandle = inet::InternetSession::open(QStringLiteral("Vellisync"), inet::AccessType::Preconfigured, {});
+    }
+    if (!InternetHandle) {
+        Log(ftpFailureLine(QStringLiteral("InternetOpen")));
+        return false;
+    }
+    ConnectHandle = InternetHandle->connect(Server, quint16(Port), UserName, Password, Passive);
+    if (!ConnectHandle) {
+        Log(ftpFailureLine(QStringLiteral("InternetConnect")));
+        return false;
+    }
+    Log(QStringLiteral("Done!"));
+    return true;
+}
+
+bool TVellisyncProject::Disconnect() {
+    ConnectHandle.reset(); // sends QUIT while the service still exists
+    InternetHandle.reset();
+    return true;
+}

@@ -1,0 +1,169 @@
+#include "project/VellisyncProject.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "project/Errors.h"
+
+namespace {
+
+class LocalScanTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        m_project.LocalFolder = m_dir.path();
+        m_project.IncludeMasks = QStringLiteral("*.*");
+        m_project.SubFilders = true;
+        m_project.OnLog = [this](TVellisyncProject&, const QString& line) { m_log.append(line); };
+    }
+
+    QString path(const QString& relative) const { return m_dir.path() + QLatin1Char('/') + relative; }
+
+    void makeFile(const QString& relative, const QByteArray& content = "x") {
+        QDir().mkpath(QFileInfo(path(relative)).path());
+        QFile file(path(relative));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+
+    QStringList names() const {
+        QStringList result;
+        for (int i = 0; i < m_project.LocalFiles.Count(); ++i)
+            result.append(m_project.LocalFiles.Strings(i));
+        result.sort();
+        return result;
+    }
+
+    QTemporaryDir m_dir;
+    TVellisyncProject m_project;
+    QStringList m_log;
+};
+
+TEST_F(LocalScanTest, CollectsTreeWithSlashJoinedNamesSkippingTransferLeftovers) {
+    makeFile(QStringLiteral("a.txt"), "12345");
+    makeFile(QStringLiteral(".htaccess"));
+    makeFile(QStringLiteral("x/b.txt"));
+    makeFile(QStringLiteral("x/deep/c"));
+    makeFile(QStringLiteral("back\\slash.txt"));
+    makeFile(QStringLiteral(".a.txt.vstmp")); // an interrupted download
+    QDir().mkpath(path(QStringLiteral("empty")));
+    m_project.CollectLocalFiles();
+    EXPECT_EQ(names(), (QStringList{".htaccess", "a.txt", "back\\slash.txt", "x/b.txt", "x/deep/c"}));
+    EXPECT_EQ(m_log, (QStringList{"Collecting local files...", "Done!"}));
+    EXPECT_TRUE(m_project.LastRunOutcome.localScanComplete);
+    const int a = m_project.LocalFiles.IndexOf(QStringLiteral("a.txt"));
+    EXPECT_EQ(m_project.LocalFiles.Objects(a)->Size, 5);
+}
+
+TEST_F(LocalScanTest, HonoursSubfoldersAndMasks) {
+    makeFile(QStringLiteral("a.txt"));
+    makeFile(QStringLiteral("a.bak"));
+    makeFile(QStringLiteral("Makefile"));
+    makeFile(QStringLiteral("x/b.txt"));
+    m_project.SubFilders = false;
+    m_project.ExcludeMasks = QStringLiteral("*.bak");
+    m_project.CollectLocalFiles();
+    EXPECT_EQ(names(), (QStringList{"Makefile", "a.txt"}));
+
+    m_project.SubFilders = true;
+    m_project.IncludeMasks = QStringLiteral("*");
+    m_project.CollectLocalFiles();
+    EXPECT_EQ(names(), (QStringList{"Makefile"}));
+
+    m_project.IncludeMasks.clear(); // folders are walked, nothing is taken
+    m_project.CollectLocalFiles();
+    EXPECT_EQ(names(), QStringList());
+}
+
+TEST_F(LocalScanTest, KeepsFileTimesAtFullPrecisionInAnyYear) {
+    struct Case {
+        const char* name;
+        NaiveDateTime time;
+    };
+    const Case cases[] = {{"now.txt", NaiveDateTime::fromParts(2026, 12, 7, 10, 0, 59, 123)},
+                          {"old.txt", NaiveDateTime::fromParts(1975, 3, 4, 5, 6, 7, 8)},
+                          {"far.txt", NaiveDateTime::fromParts(2150, 1, 2, 3, 4, 5, 999)}};
+    for (const Case& c : cases) {
+        makeFile(QString::fromUtf8(c.name));
+        QFile file(path(QString::fromUtf8(c.name)));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        ASSERT_TRUE(file.setFileTime(c.time.toLocal(), QFileDevice::FileModificationTime));
+    }
+    m_project.CollectLocalFiles();
+    for (const Case& c : cases) {
+        const int index = m_project.LocalFiles.IndexOf(QString::fromUtf8(c.name));
+        ASSERT_GE(index, 0) << c.name;
+        EXPECT_EQ(m_project.LocalFiles.GetDateTime(index).toString(), c.time.toString()) << c.name;
+    }
+}
+
+TEST_F(LocalScanTest, FollowsFolderLinksOnceAndNeverLoops) {
+    makeFile(QStringLiteral("real/f.txt"));
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("real")), path(QStringLiteral("linked"))));
+    ASSERT_TRUE(QFile::link(m_dir.path(), path(QStringLiteral("real/up")))); // a loop back to the root
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("gone")), path(QStringLiteral("dangling"))));
+    m_project.CollectLocalFiles();
+    const QStringList found = names();
+    // The folder is listed once, under whichever of its two names came first.
+    ASSERT_EQ(found.size(), 1) << found.join(QLatin1Char(' ')).toStdString();
+    EXPECT_TRUE(found.first() == QLatin1String("real/f.txt") || found.first() == QLatin1String("linked/f.txt"));
+}
+
+TEST_F(LocalScanTest, MissingRootGivesEmptyListDoneAndIncompleteScan) {
+    m_project.LocalFolder = path(QStringLiteral("missing"));
+    m_project.LocalFiles.AddFile(QStringLiteral("stale"), 1, {});
+    m_project.CollectLocalFiles();
+    EXPECT_EQ(m_project.LocalFiles.Count(), 0);
+    EXPECT_EQ(m_log, (QStringList{"Collecting local files...", "Done!"}));
+    EXPECT_FALSE(m_project.LastRunOutcome.localScanComplete);
+}
+
+TEST_F(LocalScanTest, UnreadableSubfolderIsSkippedSilentlyButMarksScanIncomplete) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind the superuser";
+    makeFile(QStringLiteral("a.txt"));
+    makeFile(QStringLiteral("locked/b.txt"));
+    ASSERT_TRUE(QFile::setPermissions(path(QStringLiteral("locked")), QFileDevice::Permissions()));
+    m_project.CollectLocalFiles();
+    QFile::setPermissions(path(QStringLiteral("locked")), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                              QFileDevice::ExeOwner);
+    EXPECT_EQ(names(), QStringList{"a.txt"});
+    EXPECT_EQ(m_log, (QStringList{"Collecting local files...", "Done!"}));
+    EXPECT_FALSE(m_project.LastRunOutcome.localScanComplete);
+}
+
+TEST_F(LocalScanTest, EmptyLocalFolderScansTheWorkingFolder) {
+    makeFile(QStringLiteral("here.txt"));
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(m_dir.path()));
+    m_project.LocalFolder.clear();
+    m_project.CollectLocalFiles();
+    QDir::setCurrent(previous);
+    EXPECT_EQ(names(), QStringList{"here.txt"});
+}
+
+TEST_F(LocalScanTest, StopRequestedBeforeTheScanLogsNothing) {
+    makeFile(QStringLiteral("a.txt"));
+    m_project.StopRequested = true;
+    m_project.CollectLocalFiles();
+    EXPECT_TRUE(m_log.isEmpty());
+    EXPECT_EQ(m_project.LocalFiles.Count(), 0);
+}
+
+TEST_F(LocalScanTest, InvalidMaskEndsTheScanWithoutDone) {
+    makeFile(QStringLiteral("a.txt"));
+    m_project.IncludeMasks = QStringLiteral("[a");
+    EXPECT_THROW(m_project.CollectLocalFiles(), VellisyncError);
+    EXPECT_EQ(m_log, QStringList{"Collecting local files..."});
+    // The next scan parses its masks afresh.
+    m_project.IncludeMasks = QStringLiteral("*.txt");
+    m_project.CollectLocalFiles();
+    EXPECT_EQ(names(), QStringList{"a.txt"});
+}
+
+} // namespace
