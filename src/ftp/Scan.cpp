@@ -47,6 +47,7 @@ void TVellisyncProject::CollectLocalFiles() {
     Log(QStringLiteral("Collecting local files..."));
     const ScanMasks masks(m_includeMasks, m_excludeMasks, IncludeMasks, ExcludeMasks);
     LocalFiles.Clear();
+    LastRunOutcome.localRootReached = false;
     LastRunOutcome.localScanComplete = true; // cleared by any folder that cannot be listed
     m_visitedLocalFolders.clear();
     CollectLocalFolder({});
@@ -69,6 +70,8 @@ void TVellisyncProject::CollectLocalFolder(const QString& relativePath) {
         LastRunOutcome.localScanComplete = false;
         return;
     }
+    if (relativePath.isEmpty())
+        LastRunOutcome.localRootReached = true;
     const QString canonical = folderInfo.canonicalFilePath();
     if (m_visitedLocalFolders.contains(canonical))
         return;
@@ -102,6 +105,7 @@ void TVellisyncProject::CollectRemoteFiles() {
     Log(QStringLiteral("Collecting FTP files..."));
     const ScanMasks masks(m_includeMasks, m_excludeMasks, IncludeMasks, ExcludeMasks);
     RemoteFiles.Clear();
+    LastRunOutcome.remoteRootReached = false;
     LastRunOutcome.remoteScanComplete = false;
     QString startFolder;
     if (!ConnectHandle || !GetFtpCurrentDir(*ConnectHandle, startFolder))
@@ -128,7 +132,11 @@ void TVellisyncProject::CollectRemoteFolder(const QString& relativePath) {
 
     QStringList pendingFolders;
     inet::FindData data;
-    if (auto find = FtpFindFirstFileRetry(connection, QStringLiteral("*.*"), data)) {
+    auto find = FtpFindFirstFileRetry(connection, QStringLiteral("*.*"), data);
+    const bool listed = find || inet::lastError() == inet::ErrorNoMoreFiles;
+    if (relativePath.isEmpty())
+        LastRunOutcome.remoteRootReached = listed;
+    if (find) {
         const QString prefix = IncludeTrailingSlash(relativePath);
         for (bool haveEntry = true; haveEntry && !StopRequested; haveEntry = find->findNext(data)) {
             DoProgress();
@@ -140,9 +148,10 @@ void TVellisyncProject::CollectRemoteFolder(const QString& relativePath) {
                 pendingFolders.append(prefix + data.name);
             }
         }
-        // The listing is closed here, before any subfolder is entered, so that
-        // only one listing is ever open on the connection.
-    } else if (inet::lastError() != inet::ErrorNoMoreFiles) {
+        // Closed before any subfolder is entered: only one listing is ever open
+        // on the connection.
+        find.reset();
+    } else if (!listed) {
         Log(ftpFailureLine(QStringLiteral("FtpFindFirstFile")));
         LastRunOutcome.remoteScanComplete = false;
     }

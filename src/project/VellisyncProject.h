@@ -158,7 +158,8 @@ public:
 
     // --- Beyond the persistent settings -------------------------------------
 
-    // When set, the passes log what they would do instead of doing it.
+    // When set, the passes decide as usual but only log what they would do
+    // ("Would upload %s" and the like); nothing changes on either side.
     bool DryRun = false;
     // Filled by Run; read after it returns.
     RunOutcome LastRunOutcome;

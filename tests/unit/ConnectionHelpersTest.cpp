@@ -21,6 +21,10 @@ struct SplitCase {
     QStringList levels;
 };
 
+void PrintTo(const SplitCase& c, std::ostream* os) {
+    *os << "path '" << c.path << "'";
+}
+
 class SplitRemotePathTest : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitRemotePathTest, KeepsLeadingSlashWithFirstLevel) {

@@ -58,6 +58,10 @@ struct InvalidCase {
     const char* message;
 };
 
+void PrintTo(const InvalidCase& c, std::ostream* os) {
+    *os << "mask '" << c.mask << "'";
+}
+
 class InvalidMaskTest : public ::testing::TestWithParam<InvalidCase> {};
 
 TEST_P(InvalidMaskTest, RaisesWithReducedMaskAndPosition) {
@@ -122,6 +126,10 @@ struct ParseCase {
     const char* text;
     QStringList masks;
 };
+
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << "text '" << c.text << "'";
+}
 
 class ParseMaskListTest : public ::testing::TestWithParam<ParseCase> {};
 
