@@ -1,0 +1,530 @@
+#include "project/VellisyncProject.h"
+
+#include <gtest/gtest.h>
+
+#include <time.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <set>
+
+#include "ftp/FtpConnection.h"
+#include "project/Errors.h"
+#include "support/FtpTestServer.h"
+
+// Readable failure messages for Qt texts.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+// The test server lists times in UTC and the client turns them into local time;
+// with the process in UTC both sides speak of the same wall-clock times.
+const bool utcZone = [] {
+    qputenv("TZ", "UTC");
+    tzset();
+    return true;
+}();
+
+NaiveDateTime at(int day, int hour, int minute, int second = 0) {
+    return NaiveDateTime::fromParts(2026, 3, day, hour, minute, second);
+}
+
+void writeFile(const QString& path, const QByteArray& content, NaiveDateTime time) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(content);
+    file.flush(); // a later flush would set the time again
+    ASSERT_TRUE(file.setFileTime(time.toLocal(), QFileDevice::FileModificationTime));
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Every file below root, relative, with "/" between levels.
+std::set<QString> tree(const QString& root) {
+    std::set<QString> files;
+    const QDir base(root);
+    std::function<void(const QString&)> walk = [&](const QString& folder) {
+        for (const QFileInfo& info : QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+            if (info.isDir())
+                walk(info.filePath());
+            else
+                files.insert(base.relativeFilePath(info.filePath()));
+        }
+    };
+    walk(root);
+    return files;
+}
+
+class SyncRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(utcZone);
+        ASSERT_TRUE(m_localDir.isValid());
+        ASSERT_TRUE(m_remoteDir.isValid());
+        m_options.root = m_remoteDir.path();
+        m_project.LocalFolder = m_localDir.path();
+        m_project.RemoteFolder = QStringLiteral("/");
+        m_project.UserName = QStringLiteral("tester");
+        m_project.Password = QStringLiteral("secret");
+        m_project.Passive = true;
+        m_project.IncludeMasks = QStringLiteral("*.*");
+        m_project.SubFilders = true;
+        m_project.OnLog = [this](TVellisyncProject&, const QString& line) {
+            m_log.append(line);
+            if (m_onLine)
+                m_onLine(line);
+        };
+    }
+
+    void startServer() {
+        m_server = std::make_unique<FtpTestServer>(m_options);
+        ASSERT_TRUE(m_server->start()) << m_server->errorText().toStdString();
+        m_project.Server = m_server->host();
+        m_project.Port = m_server->port();
+    }
+
+    QString local(const QString& relative) const { return m_localDir.path() + QLatin1Char('/') + relative; }
+    QString remote(const QString& relative) const { return m_remoteDir.path() + QLatin1Char('/') + relative; }
+    QString localRoot() const { return m_localDir.path() + QLatin1Char('/'); }
+
+    // The log from the first line after the scans.
+    QStringList afterScans() const {
+        const int lastDone = int(m_log.lastIndexOf(QStringLiteral("Done!")));
+        return m_log.mid(lastDone + 1);
+    }
+
+    QTemporaryDir m_localDir;
+    QTemporaryDir m_remoteDir;
+    FtpTestServerOptions m_options;
+    std::unique_ptr<FtpTestServer> m_server;
+    TVellisyncProject m_project;
+    QStringList m_log;
+    std::function<void(const QString&)> m_onLine;
+};
+
+const QStringList ConnectAndScanLines{"Opening FTP by using default settings...", "Done!", "Collecting local files...",
+                                      "Done!",
+                                      "Collecting FTP files...",
+                                      "Done!"};
+
+TEST_F(SyncRunTest, LocalToRemoteExactLogsTheDocumentedSequence) {
+    writeFile(local("a.txt"), "A", at(2, 9, 0));
+    writeFile(local("sub/b.txt"), "B", at(2, 9, 0));
+    writeFile(remote("old.txt"), "old", at(1, 9, 0));
+    m_project.SyncMode = 0;
+    m_project.Exact = true;
+    startServer();
+    m_project.Run();
+
+    ASSERT_GE(m_log.size(), 10) << m_log.join('\n').toStdString();
+    EXPECT_EQ(m_log.mid(0, 6), ConnectAndScanLines);
+    const std::set<QString> uploads(m_log.begin() + 6, m_log.begin() + 8);
+    EXPECT_EQ(uploads, (std::set<QString>{"File " + localRoot() + "a.txt has been uploaded",
+                                          "File " + localRoot() + "sub/b.txt has been uploaded"}));
+    EXPECT_EQ(m_log.mid(8), (QStringList{"Remote file /old.txt has been deleted",
+                                         "2 files has been uploaded, 1 files has been deleted."}));
+    EXPECT_EQ(tree(m_remoteDir.path()), (std::set<QString>{"a.txt", "sub/b.txt"}));
+    EXPECT_EQ(readFile(remote("sub/b.txt")), "B");
+    EXPECT_TRUE(m_project.LastRunOutcome.completed);
+    EXPECT_EQ(m_project.LastRunOutcome.failedActions, 0);
+    EXPECT_FALSE(m_project.ConnectHandle);
+    EXPECT_FALSE(m_project.InternetHandle);
+}
+
+struct ModeCase {
+    int mode;
+    bool exact;
+    std::set<QString> localTree;
+    std::set<QString> remoteTree;
+    QString summary;
+    std::set<QString> actions; // the action lines, as templates with L and R for the roots
+};
+
+void PrintTo(const ModeCase& c, std::ostream* os) {
+    *os << "mode " << c.mode << (c.exact ? " exact" : "");
+}
+
+class SyncModeTest : public SyncRunTest, public ::testing::WithParamInterface<ModeCase> {};
+
+// Both sides hold: onlyLocal.txt, onlyRemote.txt, same.txt (same minute),
+// newerLocal.txt and newerRemote.txt. Contents tell the side a copy came from.
+TEST_P(SyncModeTest, CopiesAndDeletesAsTheModeSays) {
+    const ModeCase& c = GetParam();
+    writeFile(local("onlyLocal.txt"), "local", at(1, 10, 0));
+    writeFile(remote("sub/onlyRemote.txt"), "remote", at(1, 10, 0));
+    writeFile(local("same.txt"), "local", at(1, 10, 0, 4));
+    writeFile(remote("same.txt"), "remote", at(1, 10, 0, 58));
+    writeFile(local("newerLocal.txt"), "local", at(2, 10, 0));
+    writeFile(remote("newerLocal.txt"), "remote", at(1, 10, 0));
+    writeFile(local("newerRemote.txt"), "local", at(1, 10, 0));
+    writeFile(remote("newerRemote.txt"), "remote", at(2, 10, 0));
+    m_project.SyncMode = quint8(c.mode);
+    m_project.Exact = c.exact;
+    startServer();
+    m_project.Run();
+
+    EXPECT_EQ(m_log.mid(0, 6), ConnectAndScanLines);
+    QStringList actions = afterScans();
+    ASSERT_FALSE(actions.isEmpty());
+    EXPECT_EQ(actions.takeLast(), c.summary);
+    std::set<QString> expected;
+    for (QString line : c.actions)
+        expected.insert(line.replace(QStringLiteral("L/"), localRoot()));
+    EXPECT_EQ(std::set<QString>(actions.begin(), actions.end()), expected);
+    EXPECT_EQ(tree(m_localDir.path()), c.localTree);
+    EXPECT_EQ(tree(m_remoteDir.path()), c.remoteTree);
+    // Whatever was copied carries the content of its source side.
+    if (c.mode != 0) {
+        EXPECT_EQ(readFile(local("newerRemote.txt")), "remote");
+    }
+    if (c.mode != 1) {
+        EXPECT_EQ(readFile(remote("newerLocal.txt")), "local");
+    }
+    EXPECT_EQ(readFile(local("same.txt")), "local");
+    EXPECT_EQ(readFile(remote("same.txt")), "remote");
+}
+
+const std::set<QString> BothTrees{"onlyLocal.txt", "sub/onlyRemote.txt", "same.txt", "newerLocal.txt",
+                                  "newerRemote.txt"};
+const std::set<QString> WithoutOnlyLocal{"sub/onlyRemote.txt", "same.txt", "newerLocal.txt", "newerRemote.txt"};
+const std::set<QString> WithoutOnlyRemote{"onlyLocal.txt", "same.txt", "newerLocal.txt", "newerRemote.txt"};
+const std::set<QString> Uploads{"File L/onlyLocal.txt has been uploaded", "File L/newerLocal.txt has been uploaded"};
+const std::set<QString> Downloads{"File /sub/onlyRemote.txt has been downloaded",
+                                  "File /newerRemote.txt has been downloaded"};
+
+std::set<QString> plus(std::set<QString> a, const std::set<QString>& b) {
+    a.insert(b.begin(), b.end());
+    return a;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, SyncModeTest,
+    ::testing::Values(
+        ModeCase{0, false, WithoutOnlyRemote, BothTrees, "2 files has been uploaded.", Uploads},
+        ModeCase{0, true, WithoutOnlyRemote, WithoutOnlyRemote, "2 files has been uploaded, 1 files has been deleted.",
+                 plus(Uploads, {"Remote file /sub/onlyRemote.txt has been deleted"})},
+        ModeCase{1, false, BothTrees, WithoutOnlyLocal, "2 files has been downloaded.", Downloads},
+        ModeCase{1, true, WithoutOnlyLocal, WithoutOnlyLocal, "2 files has been downloaded, 1 files has been deleted.",
+                 plus(Downloads, {"Local file L/onlyLocal.txt has been deleted"})},
+        ModeCase{2, false, BothTrees, BothTrees, "2 files has been downloaded, 2 files has been uploaded.",
+                 plus(Downloads, Uploads)},
+        ModeCase{2, true, BothTrees, BothTrees, "2 files has been downloaded, 2 files has been uploaded.",
+                 plus(Downloads, Uploads)}));
+
+TEST_F(SyncRunTest, UnknownModeScansButTouchesNothing) {
+    writeFile(local("a.txt"), "A", at(1, 9, 0));
+    writeFile(remote("b.txt"), "B", at(1, 9, 0));
+    m_project.SyncMode = 7;
+    m_project.Exact = true;
+    startServer();
+    m_project.Run();
+    EXPECT_EQ(m_log, ConnectAndScanLines);
+    EXPECT_EQ(tree(m_localDir.path()), std::set<QString>{"a.txt"});
+    EXPECT_EQ(tree(m_remoteDir.path()), std::set<QString>{"b.txt"});
+}
+
+TEST_F(SyncRunTest, OnlyTheMinuteDecides) {
+    writeFile(local("sameMinute.txt"), "local", at(1, 10, 0, 4));
+    writeFile(remote("sameMinute.txt"), "remote", at(1, 10, 0, 58));
+    writeFile(local("nextMinute.txt"), "local", at(1, 10, 0, 58));
+    writeFile(remote("nextMinute.txt"), "remote", at(1, 10, 1, 0));
+    writeFile(local("sizes.txt"), "a much longer local text", at(1, 10, 5, 1));
+    writeFile(remote("sizes.txt"), "short", at(1, 10, 5, 59));
+    m_project.SyncMode = 2;
+    startServer();
+    m_project.Run();
+    EXPECT_EQ(afterScans(), (QStringList{"File /nextMinute.txt has been downloaded",
+                                         "1 files has been downloaded, 0 files has been uploaded."}));
+    EXPECT_EQ(readFile(local("nextMinute.txt")), "remote");
+    EXPECT_EQ(readFile(local("sameMinute.txt")), "local");
+    EXPECT_EQ(readFile(remote("sizes.txt")), "short");
+    // The download carries the remote time, so the next run sees equal minutes.
+    EXPECT_EQ(NaiveDateTime::fromLocal(QFileInfo(local("nextMinute.txt")).lastModified()).toString(),
+              at(1, 10, 1, 0).toString());
+    m_log.clear();
+    m_project.Run();
+    EXPECT_EQ(afterScans(), QStringList{"0 files has been downloaded, 0 files has been uploaded."});
+}
+
+TEST_F(SyncRunTest, NamesMatchWithoutRegardToLetterCase) {
+    writeFile(local("Docs/Readme.TXT"), "local", at(1, 10, 0));
+    writeFile(remote("docs/readme.txt"), "remote", at(1, 10, 0));
+    m_project.SyncMode = 2;
+    startServer();
+    m_project.Run();
+    EXPECT_EQ(afterScans(), QStringList{"0 files has been downloaded, 0 files has been uploaded."});
+
+    // A newer local file goes up under its local name: on a server that tells
+    // letter case apart that is a second folder and file.
+    writeFile(local("Docs/Readme.TXT"), "newer", at(2, 10, 0));
+    m_log.clear();
+    m_project.SyncMode = 0;
+    m_project.Run();
+    EXPECT_EQ(afterScans(), (QStringList{"File " + localRoot() + "Docs/Readme.TXT has been uploaded",
+                                         "1 files has been uploaded."}));
+    EXPECT_EQ(tree(m_remoteDir.path()), (std::set<QString>{"Docs/Readme.TXT", "docs/readme.txt"}));
+    EXPECT_EQ(readFile(remote("Docs/Readme.TXT")), "newer");
+}
+
+TEST_F(SyncRunTest, MasksAndSubfoldersSelectOnBothSides) {
+    for (const char* name : {"a.txt", "a.bak", "README", "sub/b.txt", "sub/b.bak"}) {
+        writeFile(local(QString::fromUtf8(name)), "x", at(1, 10, 0));
+        writeFile(remote(QString::fromUtf8(name)), "x", at(1, 10, 0));
+    }
+    m_project.ExcludeMasks = QStringLiteral("*.bak");
+    startServer();
+    ASSERT_TRUE(m_project.Connect());
+    m_project.CollectLocalFiles();
+    m_project.CollectRemoteFiles();
+    auto names = [](const TListOfFiles& list) {
+        std::set<QString> result;
+        for (int i = 0; i < list.Count(); ++i)
+            result.insert(list.Strings(i));
+        return result;
+    };
+    EXPECT_EQ(names(m_project.LocalFiles), (std::set<QString>{"a.txt", "README", "sub/b.txt"}));
+    EXPECT_EQ(names(m_project.RemoteFiles), (std::set<QString>{"a.txt", "README", "sub/b.txt"}));
+
+    m_project.SubFilders = false;
+    m_project.IncludeMasks = QStringLiteral("* \"*.txt\"");
+    m_project.CollectLocalFiles();
+    m_project.CollectRemoteFiles();
+    EXPECT_EQ(names(m_project.LocalFiles), (std::set<QString>{"a.txt", "README"}));
+    EXPECT_EQ(names(m_project.RemoteFiles), (std::set<QString>{"a.txt", "README"}));
+    m_project.Disconnect();
+}
+
+TEST_F(SyncRunTest, RemoteScanListsAFoldersFilesBeforeItsSubfolders) {
+    writeFile(remote("a/f1"), "1", at(1, 10, 0));
+    writeFile(remote("a/b/f2"), "2", at(1, 10, 0));
+    writeFile(remote("a/f3"), "3", at(1, 10, 0));
+    writeFile(remote("a/.f1.vstmp"), "leftover", at(1, 10, 0));
+    startServer();
+    ASSERT_TRUE(m_project.Connect());
+    QString before;
+    ASSERT_TRUE(m_project.ConnectHandle->getCurrentDirectory(before));
+    m_project.CollectRemoteFiles();
+    ASSERT_EQ(m_project.RemoteFiles.Count(), 3);
+    const std::set<QString> firstTwo{m_project.RemoteFiles.Strings(0), m_project.RemoteFiles.Strings(1)};
+    EXPECT_EQ(firstTwo, (std::set<QString>{"a/f1", "a/f3"}));
+    EXPECT_EQ(m_project.RemoteFiles.Strings(2), QStringLiteral("a/b/f2"));
+    QString after;
+    ASSERT_TRUE(m_project.ConnectHandle->getCurrentDirectory(after));
+    EXPECT_EQ(after, before) << "the scan puts the current folder back";
+    EXPECT_TRUE(m_project.LastRunOutcome.remoteScanComplete);
+    m_project.Disconnect();
+}
+
+TEST_F(SyncRunTest, RefusedRemoteSubfolderIsLoggedSkippedAndPreventsLocalDeletion) {
+    writeFile(remote("a.txt"), "A", at(1, 10, 0));
+    writeFile(remote("secret/s.txt"), "S", at(1, 10, 0));
+    writeFile(remote("z/z.txt"), "Z", at(1, 10, 0));
+    writeFile(local("secret/s.txt"), "local copy", at(1, 10, 0));
+    writeFile(local("extra.txt"), "only here", at(1, 10, 0));
+    m_options.denyCwd = QStringList{QStringLiteral("secret")};
+    m_project.SyncMode = 1;
+    m_project.Exact = true;
+    startServer();
+    m_project.Run();
+
+    EXPECT_TRUE(m_log.contains(QStringLiteral("FtpSetCurrentDirectory(secret) fails with message: 550 Permission denied.")))
+        << m_log.join('\n').toStdString();
+    const std::set<QString> tail(m_log.end() - 4, m_log.end());
+    EXPECT_EQ(tail, (std::set<QString>{
+                        "File /a.txt has been downloaded", "File /z/z.txt has been downloaded",
+                        "Local files have not been deleted because the remote folder could not be read completely.",
+                        "2 files has been downloaded, 0 files has been deleted."}));
+    EXPECT_EQ(m_log.last(), QStringLiteral("2 files has been downloaded, 0 files has been deleted."));
+    EXPECT_EQ(tree(m_localDir.path()), (std::set<QString>{"a.txt", "z/z.txt", "secret/s.txt", "extra.txt"}));
+    EXPECT_FALSE(m_project.LastRunOutcome.remoteScanComplete);
+    EXPECT_TRUE(m_project.LastRunOutcome.remoteRootReached);
+}
+
+TEST_F(SyncRunTest, MissingLocalRootPreventsRemoteDeletion) {
+    writeFile(remote("keep.txt"), "K", at(1, 10, 0));
+    m_project.LocalFolder = local(QStringLiteral("not-there"));
+    m_project.SyncMode = 0;
+    m_project.Exact = true;
+    startServer();
+    m_project.Run();
+    EXPECT_EQ(afterScans(),
+              (QStringList{"Remote files have not been deleted because the local folder could not be read completely.",
+                           "0 files has been uploaded, 0 files has been deleted."}));
+    EXPECT_EQ(tree(m_remoteDir.path()), std::set<QString>{"keep.txt"});
+    EXPECT_FALSE(m_project.LastRunOutcome.localRootReached);
+}
+
+TEST_F(SyncRunTest, UnreachableRemoteFolderPreventsLocalDeletion) {
+    writeFile(local("keep.txt"), "K", at(1, 10, 0));
+    m_project.RemoteFolder = QStringLiteral("/not-there");
+    m_project.SyncMode = 1;
+    m_project.Exact = true;
+    startServer();
+    m_project.Run();
+    // No "Done!" after the remote scan line.
+    EXPECT_EQ(m_log.mid(0, 5), ConnectAndScanLines.mid(0, 5));
+    EXPECT_EQ(m_log.mid(5),
+              (QStringList{"Local files have not been deleted because the remote folder could not be read completely.",
+                           "0 files has been downloaded, 0 files has been deleted."}));
+    EXPECT_EQ(tree(m_localDir.path()), std::set<QString>{"keep.txt"});
+}
+
+TEST_F(SyncRunTest, StopFromTheLogFinishesTheFileInHand) {
+    for (const char* name : {"f1.txt", "f2.txt", "f3.txt"})
+        writeFile(remote(QString::fromUtf8(name)), "R", at(1, 10, 0));
+    writeFile(local("up.txt"), "L", at(1, 10, 0));
+    m_project.SyncMode = 2;
+    m_onLine = [this](const QString& line) {
+        if (line.endsWith(QStringLiteral("has been downloaded")))
+            m_project.RequestStop();
+    };
+    startServer();
+    m_project.Run();
+    const QStringList tail = afterScans();
+    ASSERT_EQ(tail.size(), 3) << m_log.join('\n').toStdString();
+    EXPECT_TRUE(tail[0].endsWith(QStringLiteral("has been downloaded")));
+    EXPECT_EQ(tail[1], QStringLiteral("1 files has been downloaded, 0 files has been uploaded."));
+    EXPECT_EQ(tail[2], QStringLiteral("Task has been stopped by user"));
+    EXPECT_EQ(tree(m_localDir.path()).size(), 2u);
+    EXPECT_TRUE(m_project.LastRunOutcome.stopped);
+    EXPECT_FALSE(m_project.ConnectHandle);
+}
+
+TEST_F(SyncRunTest, WrongPasswordGivesExactlyTwoLines) {
+    m_project.Password = QStringLiteral("wrong");
+    m_project.SyncMode = 0;
+    startServer();
+    m_project.Run();
+    ASSERT_EQ(m_log.size(), 2) << m_log.join('\n').toStdString();
+    EXPECT_EQ(m_log[0], QStringLiteral("Opening FTP by using default settings..."));
+    EXPECT_TRUE(m_log[1].startsWith(QStringLiteral("InternetConnect fails with message: 530 "))) << m_log[1].toStdString();
+    EXPECT_FALSE(m_log[1].endsWith(QLatin1Char('\n')));
+    EXPECT_FALSE(m_project.LastRunOutcome.connected);
+    EXPECT_FALSE(m_project.InternetHandle);
+}
+
+TEST_F(SyncRunTest, UnknownHostAndClosedPortGiveTheirFailureLines) {
+    // A label longer than 63 characters fails in the local resolver, so no
+    // query leaves the machine.
+    m_project.Server = QString(64, QLatin1Char('a')) + QStringLiteral(".invalid");
+    m_project.Port = 21;
+    m_project.Run();
+    ASSERT_EQ(m_log.size(), 2);
+    EXPECT_EQ(m_log[1], QStringLiteral("InternetConnect fails with message: ") + ErrorText(inet::ErrorNameNotResolved));
+
+    m_log.clear();
+    m_project.Server = QStringLiteral("127.0.0.1");
+    m_project.Port = 1; // nothing listens there
+    m_project.Run();
+    ASSERT_EQ(m_log.size(), 2);
+    EXPECT_EQ(m_log[1], QStringLiteral("InternetConnect fails with message: ") + ErrorText(inet::ErrorCannotConnect));
+}
+
+TEST_F(SyncRunTest, DownloadCreatesMissingLocalFolders) {
+    writeFile(remote("sub/deeper/f.txt"), "deep", at(1, 10, 0));
+    m_project.SyncMode = 1;
+    startServer();
+    m_project.Run();
+    EXPECT_EQ(afterScans(), (QStringList{"File /sub/deeper/f.txt has been downloaded", "1 files has been downloaded."}));
+    EXPECT_EQ(readFile(local("sub/deeper/f.txt")), "deep");
+}
+
+TEST_F(SyncRunTest, UploadCreatesRemoteFoldersLevelByLevel) {
+    writeFile(local("a/b/f.txt"), "F", at(1, 10, 0));
+    QDir().mkpath(remote("pub"));
+    m_project.RemoteFolder = QStringLiteral("/pub");
+    startServer();
+    ASSERT_TRUE(m_project.Connect());
+    m_log.clear();
+    ASSERT_TRUE(m_project.UploadFile(QStringLiteral("a/b/f.txt")));
+    EXPECT_EQ(m_log, QStringList{"File " + localRoot() + "a/b/f.txt has been uploaded"});
+    QStringList made;
+    for (const QString& command : m_project.ConnectHandle->transcript()) {
+        if (command.startsWith(QStringLiteral("MKD ")))
+            made.append(command);
+    }
+    EXPECT_EQ(made, (QStringList{"MKD /pub/a", "MKD /pub/a/b"}));
+    EXPECT_EQ(readFile(remote("pub/a/b/f.txt")), "F");
+    m_project.Disconnect();
+}
+
+TEST_F(SyncRunTest, RefusedRemoteFolderEndsThatUploadWithOneLine) {
+    writeFile(local("a/f.txt"), "F", at(1, 10, 0));
+    writeFile(local("a/g.txt"), "G", at(1, 10, 0));
+    QDir().mkpath(remote("pub"));
+    m_options.readOnlyDirs = QStringList{QStringLiteral("pub")};
+    m_project.RemoteFolder = QStringLiteral("/pub");
+    m_project.SyncMode = 0;
+    startServer();
+    m_project.Run();
+    const QString failure =
+        QStringLiteral("FtpCreateDirectory fails with message: 550 Can't create directory: Permission denied");
+    EXPECT_EQ(afterScans(), (QStringList{failure, failure, "0 files has been uploaded."}));
+    EXPECT_EQ(m_project.LastRunOutcome.failedActions, 2);
+    EXPECT_TRUE(tree(m_remoteDir.path()).empty());
+}
+
+TEST_F(SyncRunTest, InvalidMaskIsLoggedAndClosesTheConnection) {
+    writeFile(local("a.txt"), "A", at(1, 10, 0));
+    m_project.IncludeMasks = QStringLiteral("[a");
+    startServer();
+    EXPECT_THROW(m_project.Run(), VellisyncError);
+    EXPECT_EQ(m_log.mid(0, 3), ConnectAndScanLines.mid(0, 3));
+    EXPECT_EQ(m_log.mid(3), QStringList{"Task has been stopped by an error: '[a.' is an invalid mask at (4)"});
+    EXPECT_FALSE(m_project.ConnectHandle);
+    EXPECT_FALSE(m_project.InternetHandle);
+    EXPECT_EQ(m_project.LastRunOutcome.error, QStringLiteral("'[a.' is an invalid mask at (4)"));
+}
+
+TEST_F(SyncRunTest, DryRunDecidesButChangesNothing) {
+    writeFile(local("up.txt"), "L", at(2, 10, 0));
+    writeFile(remote("gone.txt"), "R", at(1, 10, 0));
+    m_project.SyncMode = 0;
+    m_project.Exact = true;
+    m_project.DryRun = true;
+    startServer();
+    m_project.Run();
+    EXPECT_EQ(afterScans(), (QStringList{"Dry run: no file will be transferred or deleted.", "Would upload up.txt",
+                                         "Would delete remote file gone.txt",
+                                         "1 files has been uploaded, 1 files has been deleted."}));
+    EXPECT_EQ(tree(m_remoteDir.path()), std::set<QString>{"gone.txt"});
+    EXPECT_EQ(tree(m_localDir.path()), std::set<QString>{"up.txt"});
+}
+
+TEST_F(SyncRunTest, TimedOutDownloadIsTriedThreeTimesInAll) {
+    inet::Timeouts shortLimits;
+    shortLimits.reply = std::chrono::milliseconds(1500);
+    shortLimits.data = std::chrono::milliseconds(1500);
+    const inet::Timeouts saved = inet::defaultTimeouts();
+    inet::setDefaultTimeouts(shortLimits);
+    writeFile(remote("slow.txt"), "S", at(1, 10, 0));
+    m_options.stalls = QStringList{QStringLiteral("RETR:2")};
+    m_project.SyncMode = 1;
+    startServer();
+    m_project.Run();
+    EXPECT_EQ(afterScans(), (QStringList{"File /slow.txt has been downloaded", "1 files has been downloaded."}));
+    EXPECT_EQ(readFile(local("slow.txt")), "S");
+
+    // Three time-outs in a row: one failure line, with the time-out's text.
+    m_server.reset();
+    QFile::remove(local("slow.txt"));
+    m_options.stalls = QStringList{QStringLiteral("RETR:3")};
+    m_log.clear();
+    startServer();
+    m_project.Run();
+    inet::setDefaultTimeouts(saved);
+    EXPECT_EQ(afterScans(), (QStringList{"FtpGetFile('/slow.txt') fails with message: " +
+                                             ErrorText(inet::ErrorTimeout),
+                                         "0 files has been downloaded."}));
+}
+
+} // namespace
