@@ -14,21 +14,33 @@
 #include "ftp/FtpConnection.h"
 #include "project/Errors.h"
 #include "support/FtpTestServer.h"
-
-// Readable failure messages for Qt texts.
-inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
+#include "support/ProxyProcesses.h"
+#include "support/QtPrinters.h"
 
 namespace {
 
 // The test server lists times in UTC and the client turns them into local time;
 // with the process in UTC both sides speak of the same wall-clock times.
-const bool utcZone = [] {
-    qputenv("TZ", "UTC");
-    tzset();
-    return true;
-}();
+class UtcZone {
+public:
+    UtcZone() : m_saved(qgetenv("TZ")), m_wasSet(qEnvironmentVariableIsSet("TZ")) {
+        qputenv("TZ", "UTC");
+        tzset();
+    }
+    ~UtcZone() {
+        if (m_wasSet)
+            qputenv("TZ", m_saved);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+    UtcZone(const UtcZone&) = delete;
+    UtcZone& operator=(const UtcZone&) = delete;
+
+private:
+    QByteArray m_saved;
+    bool m_wasSet;
+};
 
 NaiveDateTime at(int day, int hour, int minute, int second = 0) {
     return NaiveDateTime::fromParts(2026, 3, day, hour, minute, second);
@@ -67,7 +79,6 @@ std::set<QString> tree(const QString& root) {
 class SyncRunTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(utcZone);
         ASSERT_TRUE(m_localDir.isValid());
         ASSERT_TRUE(m_remoteDir.isValid());
         m_options.root = m_remoteDir.path();
@@ -102,6 +113,7 @@ protected:
         return m_log.mid(lastDone + 1);
     }
 
+    UtcZone m_zone;
     QTemporaryDir m_localDir;
     QTemporaryDir m_remoteDir;
     FtpTestServerOptions m_options;
@@ -526,5 +538,65 @@ TEST_F(SyncRunTest, TimedOutDownloadIsTriedThreeTimesInAll) {
                                              ErrorText(inet::ErrorTimeout),
                                          "0 files has been downloaded."}));
 }
+
+TEST_F(SyncRunTest, TimedOutListingIsTriedAgain) {
+    inet::Timeouts shortLimits;
+    shortLimits.reply = std::chrono::milliseconds(1500);
+    shortLimits.data = std::chrono::milliseconds(1500);
+    const inet::Timeouts saved = inet::defaultTimeouts();
+    inet::setDefaultTimeouts(shortLimits);
+    writeFile(remote("a.txt"), "A", at(1, 10, 0));
+    m_options.stalls = QStringList{QStringLiteral("MLSD:2")};
+    m_project.SyncMode = 1;
+    startServer();
+    m_project.Run();
+    inet::setDefaultTimeouts(saved);
+    EXPECT_EQ(m_log.mid(0, 6), ConnectAndScanLines);
+    EXPECT_EQ(afterScans(), (QStringList{"File /a.txt has been downloaded", "1 files has been downloaded."}));
+}
+
+TEST_F(SyncRunTest, LocalFileThatCannotBeDeletedIsLoggedAndThePassGoesOn) {
+    QDir().mkpath(local("folder"));
+    writeFile(local("b.txt"), "B", at(1, 10, 0));
+    EXPECT_FALSE(m_project.DeleteLocalFile(QStringLiteral("folder")));
+    EXPECT_FALSE(m_project.DeleteLocalFile(QStringLiteral("missing.txt")));
+    EXPECT_TRUE(m_project.DeleteLocalFile(QStringLiteral("b.txt")));
+    EXPECT_EQ(m_log, (QStringList{"Error while deleting file " + localRoot() + "folder",
+                                  "Error while deleting file " + localRoot() + "missing.txt",
+                                  "Local file " + localRoot() + "b.txt has been deleted"}));
+    EXPECT_TRUE(QFileInfo(local("folder")).isDir()) << "folders are never deleted";
+}
+
+enum class Proxy { Socks, Ftp };
+
+class SyncThroughProxyTest : public SyncRunTest, public ::testing::WithParamInterface<Proxy> {};
+
+TEST_P(SyncThroughProxyTest, RunsThroughTheNamedProxy) {
+    writeFile(remote("sub/a.txt"), "A", at(1, 10, 0));
+    writeFile(local("b.txt"), "B", at(1, 10, 0));
+    startServer();
+    std::unique_ptr<ListeningProcess> proxy;
+    if (GetParam() == Proxy::Socks)
+        proxy = std::make_unique<SocksProxyProcess>();
+    else
+        proxy = std::make_unique<FtpProxyProcess>(m_server->port());
+    ASSERT_TRUE(proxy->start()) << proxy->errorText().toStdString();
+    m_project.UseProxy = true;
+    m_project.ProxyKind = GetParam() == Proxy::Socks ? 1 : 0;
+    m_project.ProxyServer = QStringLiteral(" 127.0.0.1\t"); // blanks and control characters are trimmed
+    m_project.ProxyPort = proxy->port();
+    m_project.SyncMode = 2;
+    m_project.Run();
+    ASSERT_GE(m_log.size(), 2);
+    EXPECT_EQ(m_log.mid(0, 2), (QStringList{"Opening FTP by using proxy...", "Done!"})) << m_log.join('\n').toStdString();
+    EXPECT_EQ(m_log.last(), QStringLiteral("1 files has been downloaded, 1 files has been uploaded."));
+    EXPECT_EQ(readFile(local("sub/a.txt")), "A");
+    EXPECT_EQ(readFile(remote("b.txt")), "B");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, SyncThroughProxyTest, ::testing::Values(Proxy::Socks, Proxy::Ftp),
+                         [](const ::testing::TestParamInfo<Proxy>& info) {
+                             return info.param == Proxy::Socks ? std::string("Socks") : std::string("Ftp");
+                         });
 
 } // namespace
