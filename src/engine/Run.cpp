@@ -157,7 +157,8 @@ int TVellisyncProject::DeleteLocalFiles() {
     // The remote tree is the source: a file missing from an incomplete remote
     // list may well exist on the server, so nothing is deleted then.
     if (!LastRunOutcome.remoteScanComplete) {
-        Log(QStringLiteral("Local files have not been deleted because the remote folder could not be read completely."));
+        Log(QStringLiteral(
+            "Local files have not been deleted because the remote folder could not be read completely."));
         return 0;
     }
     DoProgress();
@@ -186,7 +187,8 @@ int TVellisyncProject::DeleteRemoteFiles() {
         return 0;
     // The local tree is the source; see DeleteLocalFiles.
     if (!LastRunOutcome.localScanComplete) {
-        Log(QStringLiteral("Remote files have not been deleted because the local folder could not be read completely."));
+        Log(QStringLiteral(
+            "Remote files have not been deleted because the local folder could not be read completely."));
         return 0;
     }
     DoProgress();

@@ -36,9 +36,9 @@ QString withExtension(QString text) {
 struct Token {
     enum class Kind { Star, AnyChar, Literal, Set };
     Kind kind = Kind::Literal;
-    char16_t literal = 0;                            // upper-cased
-    bool negate = false;                             // "[!...]"
-    std::vector<std::pair<char16_t, char16_t>> set;  // inclusive ranges, upper-cased
+    char16_t literal = 0;                           // upper-cased
+    bool negate = false;                            // "[!...]"
+    std::vector<std::pair<char16_t, char16_t>> set; // inclusive ranges, upper-cased
 
     static Token of(Kind kind) {
         Token token;

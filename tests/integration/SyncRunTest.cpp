@@ -65,7 +65,8 @@ std::set<QString> tree(const QString& root) {
     std::set<QString> files;
     const QDir base(root);
     std::function<void(const QString&)> walk = [&](const QString& folder) {
-        for (const QFileInfo& info : QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        for (const QFileInfo& info :
+             QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
             if (info.isDir())
                 walk(info.filePath());
             else
@@ -123,7 +124,9 @@ protected:
     std::function<void(const QString&)> m_onLine;
 };
 
-const QStringList ConnectAndScanLines{"Opening FTP by using default settings...", "Done!", "Collecting local files...",
+const QStringList ConnectAndScanLines{"Opening FTP by using default settings...",
+                                      "Done!",
+                                      "Collecting local files...",
                                       "Done!",
                                       "Collecting FTP files...",
                                       "Done!"};
@@ -220,17 +223,18 @@ std::set<QString> plus(std::set<QString> a, const std::set<QString>& b) {
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, SyncModeTest,
-    ::testing::Values(
-        ModeCase{0, false, WithoutOnlyRemote, BothTrees, "2 files has been uploaded.", Uploads},
-        ModeCase{0, true, WithoutOnlyRemote, WithoutOnlyRemote, "2 files has been uploaded, 1 files has been deleted.",
-                 plus(Uploads, {"Remote file /sub/onlyRemote.txt has been deleted"})},
-        ModeCase{1, false, BothTrees, WithoutOnlyLocal, "2 files has been downloaded.", Downloads},
-        ModeCase{1, true, WithoutOnlyLocal, WithoutOnlyLocal, "2 files has been downloaded, 1 files has been deleted.",
-                 plus(Downloads, {"Local file L/onlyLocal.txt has been deleted"})},
-        ModeCase{2, false, BothTrees, BothTrees, "2 files has been downloaded, 2 files has been uploaded.",
-                 plus(Downloads, Uploads)},
-        ModeCase{2, true, BothTrees, BothTrees, "2 files has been downloaded, 2 files has been uploaded.",
-                 plus(Downloads, Uploads)}));
+    ::testing::Values(ModeCase{0, false, WithoutOnlyRemote, BothTrees, "2 files has been uploaded.", Uploads},
+                      ModeCase{0, true, WithoutOnlyRemote, WithoutOnlyRemote,
+                               "2 files has been uploaded, 1 files has been deleted.",
+                               plus(Uploads, {"Remote file /sub/onlyRemote.txt has been deleted"})},
+                      ModeCase{1, false, BothTrees, WithoutOnlyLocal, "2 files has been downloaded.", Downloads},
+                      ModeCase{1, true, WithoutOnlyLocal, WithoutOnlyLocal,
+                               "2 files has been downloaded, 1 files has been deleted.",
+                               plus(Downloads, {"Local file L/onlyLocal.txt has been deleted"})},
+                      ModeCase{2, false, BothTrees, BothTrees,
+                               "2 files has been downloaded, 2 files has been uploaded.", plus(Downloads, Uploads)},
+                      ModeCase{2, true, BothTrees, BothTrees, "2 files has been downloaded, 2 files has been uploaded.",
+                               plus(Downloads, Uploads)}));
 
 TEST_F(SyncRunTest, UnknownModeScansButTouchesNothing) {
     writeFile(local("a.txt"), "A", at(1, 9, 0));
@@ -281,8 +285,8 @@ TEST_F(SyncRunTest, NamesMatchWithoutRegardToLetterCase) {
     m_log.clear();
     m_project.SyncMode = 0;
     m_project.Run();
-    EXPECT_EQ(afterScans(), (QStringList{"File " + localRoot() + "Docs/Readme.TXT has been uploaded",
-                                         "1 files has been uploaded."}));
+    EXPECT_EQ(afterScans(),
+              (QStringList{"File " + localRoot() + "Docs/Readme.TXT has been uploaded", "1 files has been uploaded."}));
     EXPECT_EQ(tree(m_remoteDir.path()), (std::set<QString>{"Docs/Readme.TXT", "docs/readme.txt"}));
     EXPECT_EQ(readFile(remote("Docs/Readme.TXT")), "newer");
 }
@@ -348,7 +352,8 @@ TEST_F(SyncRunTest, RefusedRemoteSubfolderIsLoggedSkippedAndPreventsLocalDeletio
     startServer();
     m_project.Run();
 
-    EXPECT_TRUE(m_log.contains(QStringLiteral("FtpSetCurrentDirectory(secret) fails with message: 550 Permission denied.")))
+    EXPECT_TRUE(
+        m_log.contains(QStringLiteral("FtpSetCurrentDirectory(secret) fails with message: 550 Permission denied.")))
         << m_log.join('\n').toStdString();
     const std::set<QString> tail(m_log.end() - 4, m_log.end());
     EXPECT_EQ(tail, (std::set<QString>{
@@ -418,7 +423,8 @@ TEST_F(SyncRunTest, WrongPasswordGivesExactlyTwoLines) {
     m_project.Run();
     ASSERT_EQ(m_log.size(), 2) << m_log.join('\n').toStdString();
     EXPECT_EQ(m_log[0], QStringLiteral("Opening FTP by using default settings..."));
-    EXPECT_TRUE(m_log[1].startsWith(QStringLiteral("InternetConnect fails with message: 530 "))) << m_log[1].toStdString();
+    EXPECT_TRUE(m_log[1].startsWith(QStringLiteral("InternetConnect fails with message: 530 ")))
+        << m_log[1].toStdString();
     EXPECT_FALSE(m_log[1].endsWith(QLatin1Char('\n')));
     EXPECT_FALSE(m_project.LastRunOutcome.connected);
     EXPECT_FALSE(m_project.InternetHandle);
@@ -446,7 +452,8 @@ TEST_F(SyncRunTest, DownloadCreatesMissingLocalFolders) {
     m_project.SyncMode = 1;
     startServer();
     m_project.Run();
-    EXPECT_EQ(afterScans(), (QStringList{"File /sub/deeper/f.txt has been downloaded", "1 files has been downloaded."}));
+    EXPECT_EQ(afterScans(),
+              (QStringList{"File /sub/deeper/f.txt has been downloaded", "1 files has been downloaded."}));
     EXPECT_EQ(readFile(local("sub/deeper/f.txt")), "deep");
 }
 
@@ -534,8 +541,7 @@ TEST_F(SyncRunTest, TimedOutDownloadIsTriedThreeTimesInAll) {
     startServer();
     m_project.Run();
     inet::setDefaultTimeouts(saved);
-    EXPECT_EQ(afterScans(), (QStringList{"FtpGetFile('/slow.txt') fails with message: " +
-                                             ErrorText(inet::ErrorTimeout),
+    EXPECT_EQ(afterScans(), (QStringList{"FtpGetFile('/slow.txt') fails with message: " + ErrorText(inet::ErrorTimeout),
                                          "0 files has been downloaded."}));
 }
 
@@ -588,7 +594,8 @@ TEST_P(SyncThroughProxyTest, RunsThroughTheNamedProxy) {
     m_project.SyncMode = 2;
     m_project.Run();
     ASSERT_GE(m_log.size(), 2);
-    EXPECT_EQ(m_log.mid(0, 2), (QStringList{"Opening FTP by using proxy...", "Done!"})) << m_log.join('\n').toStdString();
+    EXPECT_EQ(m_log.mid(0, 2), (QStringList{"Opening FTP by using proxy...", "Done!"}))
+        << m_log.join('\n').toStdString();
     EXPECT_EQ(m_log.last(), QStringLiteral("1 files has been downloaded, 1 files has been uploaded."));
     EXPECT_EQ(readFile(local("sub/a.txt")), "A");
     EXPECT_EQ(readFile(remote("b.txt")), "B");

@@ -30,8 +30,7 @@ private:
     TVellisyncProject& m_project;
 };
 
-template <typename Predicate>
-bool processEventsUntil(Predicate done) {
+template <typename Predicate> bool processEventsUntil(Predicate done) {
     QDeadlineTimer deadline(120'000);
     while (!done() && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -85,8 +84,7 @@ TEST(SyncThreadRun, RunsOnTheWorkerStampsEveryLineAndHonoursAStopFromTheUserInte
               (QStringList{"Opening FTP by using default settings...", "Done!", "Collecting local files...", "Done!",
                            "Collecting FTP files...", "Done!"}));
     EXPECT_TRUE(messages[6].startsWith(QStringLiteral("File /f")));
-    EXPECT_EQ(messages.mid(7, 2),
-              (QStringList{"1 files has been downloaded.", "Task has been stopped by user"}));
+    EXPECT_EQ(messages.mid(7, 2), (QStringList{"1 files has been downloaded.", "Task has been stopped by user"}));
     // The stop is checked before every file: exactly one arrived.
     EXPECT_EQ(QDir(localDir.path()).entryList(QDir::Files).size(), 1);
     EXPECT_TRUE(project.LastRunOutcome.stopped);

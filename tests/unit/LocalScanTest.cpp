@@ -130,8 +130,8 @@ TEST_F(LocalScanTest, UnreadableSubfolderIsSkippedSilentlyButMarksScanIncomplete
     makeFile(QStringLiteral("locked/b.txt"));
     ASSERT_TRUE(QFile::setPermissions(path(QStringLiteral("locked")), QFileDevice::Permissions()));
     m_project.CollectLocalFiles();
-    QFile::setPermissions(path(QStringLiteral("locked")), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                              QFileDevice::ExeOwner);
+    QFile::setPermissions(path(QStringLiteral("locked")),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     EXPECT_EQ(names(), QStringList{"a.txt"});
     EXPECT_EQ(m_log, (QStringList{"Collecting local files...", "Done!"}));
     EXPECT_FALSE(m_project.LastRunOutcome.localScanComplete);

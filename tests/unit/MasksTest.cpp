@@ -35,12 +35,12 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"*.htm", "INDEX.HTM", true}, MatchCase{"*.htm", "index.html", false},
         MatchCase{"ä*.txt", "Ä.txt", false}, MatchCase{"ä*.txt", "äx.txt", true},
         // "?" takes exactly one character; right after a star it is dropped.
-        MatchCase{"a?c.txt", "abc.txt", true}, MatchCase{"a?c.txt", "ac.txt", false},
-        MatchCase{"?.txt", ".txt", false}, MatchCase{"*?.txt", ".txt", true}, MatchCase{"*??.txt", "a.txt", true},
-        MatchCase{"?*.txt", ".txt", false},
+        MatchCase{"a?c.txt", "abc.txt", true}, MatchCase{"a?c.txt", "ac.txt", false}, MatchCase{"?.txt", ".txt", false},
+        MatchCase{"*?.txt", ".txt", true}, MatchCase{"*??.txt", "a.txt", true}, MatchCase{"?*.txt", ".txt", false},
         // Stars backtrack until the whole name is consumed.
-        MatchCase{"*ab", "aab", true}, MatchCase{"*a*b.txt", "xaxxb.txt", true}, MatchCase{"*a*b.txt", "xbxa.txt", false},
-        MatchCase{"a*", "ba", false}, MatchCase{"*.tar.gz", "x.tar.tar.gz", true},
+        MatchCase{"*ab", "aab", true}, MatchCase{"*a*b.txt", "xaxxb.txt", true},
+        MatchCase{"*a*b.txt", "xbxa.txt", false}, MatchCase{"a*", "ba", false},
+        MatchCase{"*.tar.gz", "x.tar.tar.gz", true},
         // Sets, negated sets and ranges.
         MatchCase{"[a-c]*.txt", "beta.txt", true}, MatchCase{"[a-c]*.txt", "Alpha.TXT", true},
         MatchCase{"[a-c]*.txt", "delta.txt", false}, MatchCase{"[!a]*", "Makefile", true},
@@ -82,15 +82,14 @@ const std::string Stars30 = [] {
 const std::string Stars31 = Stars30 + "*.txt";
 const std::string Stars31Message = "'" + Stars31 + "' is an invalid mask at (62)";
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, InvalidMaskTest,
-    ::testing::Values(InvalidCase{"[abc", "'[abc.' is an invalid mask at (6)"},
-                      InvalidCase{"[].txt", "'[].txt' is an invalid mask at (2)"},
-                      InvalidCase{"[!].txt", "'[!].txt' is an invalid mask at (3)"},
-                      InvalidCase{"[-a].txt", "'[-a].txt' is an invalid mask at (2)"},
-                      InvalidCase{"[!-a].txt", "'[!-a].txt' is an invalid mask at (3)"},
-                      InvalidCase{"x/[ab", "'[ab.' is an invalid mask at (5)"},
-                      InvalidCase{Stars31.c_str(), Stars31Message.c_str()}));
+INSTANTIATE_TEST_SUITE_P(Rules, InvalidMaskTest,
+                         ::testing::Values(InvalidCase{"[abc", "'[abc.' is an invalid mask at (6)"},
+                                           InvalidCase{"[].txt", "'[].txt' is an invalid mask at (2)"},
+                                           InvalidCase{"[!].txt", "'[!].txt' is an invalid mask at (3)"},
+                                           InvalidCase{"[-a].txt", "'[-a].txt' is an invalid mask at (2)"},
+                                           InvalidCase{"[!-a].txt", "'[!-a].txt' is an invalid mask at (3)"},
+                                           InvalidCase{"x/[ab", "'[ab.' is an invalid mask at (5)"},
+                                           InvalidCase{Stars31.c_str(), Stars31Message.c_str()}));
 
 TEST(MatchesFileMask, CountsAStarRunWithDroppedQuestionMarksOnce) {
     std::string mask;
@@ -137,15 +136,15 @@ TEST_P(ParseMaskListTest, Splits) {
     EXPECT_EQ(ParseMaskList(QString::fromUtf8(GetParam().text)), GetParam().masks) << GetParam().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, ParseMaskListTest,
-    ::testing::Values(ParseCase{"", {}}, ParseCase{"  \t ", {}}, ParseCase{"*.htm *.html", {"*.htm", "*.html"}},
-                      ParseCase{"*.htm,*.html", {"*.htm", "*.html"}},
-                      ParseCase{"*.htm,,*.html", {"*.htm", "", "*.html"}},
-                      ParseCase{"\t*.a \r\n , *.b", {"*.a", "*.b"}}, ParseCase{"a,", {"a", ""}},
-                      ParseCase{"a, ", {"a"}}, ParseCase{",a", {"", "a"}},
-                      ParseCase{"\"my file.txt\", b", {"my file.txt", "b"}},
-                      ParseCase{"\"say \"\"hi\"\"\",x", {"say \"hi\"", "x"}}, ParseCase{"\"open end", {"open end"}},
-                      ParseCase{"\"a,b\"c", {"a,b", "c"}}));
+INSTANTIATE_TEST_SUITE_P(Rules, ParseMaskListTest,
+                         ::testing::Values(ParseCase{"", {}}, ParseCase{"  \t ", {}},
+                                           ParseCase{"*.htm *.html", {"*.htm", "*.html"}},
+                                           ParseCase{"*.htm,*.html", {"*.htm", "*.html"}},
+                                           ParseCase{"*.htm,,*.html", {"*.htm", "", "*.html"}},
+                                           ParseCase{"\t*.a \r\n , *.b", {"*.a", "*.b"}}, ParseCase{"a,", {"a", ""}},
+                                           ParseCase{"a, ", {"a"}}, ParseCase{",a", {"", "a"}},
+                                           ParseCase{"\"my file.txt\", b", {"my file.txt", "b"}},
+                                           ParseCase{"\"say \"\"hi\"\"\",x", {"say \"hi\"", "x"}},
+                                           ParseCase{"\"open end", {"open end"}}, ParseCase{"\"a,b\"c", {"a,b", "c"}}));
 
 } // namespace

@@ -29,8 +29,7 @@ public:
 
 // Processes events until done() holds or a generous bound has passed;
 // deferred deletions included, so a self-deleting thread object can go.
-template <typename Predicate>
-bool processEventsUntil(Predicate done) {
+template <typename Predicate> bool processEventsUntil(Predicate done) {
     QDeadlineTimer deadline(60'000);
     while (!done() && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
