@@ -38,6 +38,9 @@ TFTPSyncThread::TFTPSyncThread() {
 
 TFTPSyncThread::~TFTPSyncThread() {
     // finished() comes just before the thread itself ends; wait for that moment.
+    // (An owner that destroys a running thread object while the run waits for
+    // a log line to be appended would wait for ever: only delete it after
+    // OnTerminate, as the self-deletion does.)
     wait();
     if (m_project)
         m_project->SetOnLog({});

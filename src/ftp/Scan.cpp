@@ -52,6 +52,8 @@ void TVellisyncProject::CollectLocalFiles() {
     m_visitedLocalFolders.clear();
     CollectLocalFolder({});
     m_visitedLocalFolders.clear();
+    if (StopRequested) // a stopped scan saw only part of the tree
+        LastRunOutcome.localScanComplete = false;
     Log(QStringLiteral("Done!"));
 }
 
@@ -114,6 +116,8 @@ void TVellisyncProject::CollectRemoteFiles() {
         return;
     LastRunOutcome.remoteScanComplete = true; // cleared by any folder that cannot be entered or listed
     CollectRemoteFolder({});
+    if (StopRequested)
+        LastRunOutcome.remoteScanComplete = false;
     SetFtpCurrentDir(*ConnectHandle, startFolder);
     Log(QStringLiteral("Done!"));
 }

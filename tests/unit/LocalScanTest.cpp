@@ -155,6 +155,20 @@ TEST_F(LocalScanTest, StopRequestedBeforeTheScanLogsNothing) {
     EXPECT_EQ(m_project.LocalFiles.Count(), 0);
 }
 
+TEST_F(LocalScanTest, StopDuringTheScanKeepsWhatWasFoundAndMarksItIncomplete) {
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        makeFile(QString::fromUtf8(name));
+    int entries = 0;
+    m_project.OnProgress = [&](TVellisyncProject& project) {
+        if (++entries == 2) // the first entry's progress call
+            project.RequestStop();
+    };
+    m_project.CollectLocalFiles();
+    EXPECT_EQ(m_project.LocalFiles.Count(), 0);
+    EXPECT_EQ(m_log, (QStringList{"Collecting local files...", "Done!"}));
+    EXPECT_FALSE(m_project.LastRunOutcome.localScanComplete);
+}
+
 TEST_F(LocalScanTest, InvalidMaskEndsTheScanWithoutDone) {
     makeFile(QStringLiteral("a.txt"));
     m_project.IncludeMasks = QStringLiteral("[a");
