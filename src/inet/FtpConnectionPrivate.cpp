@@ -119,12 +119,14 @@ bool FtpConnectionPrivate::sendCredentials() {
     return true;
 }
 
-void FtpConnectionPrivate::readFeatures() {
+bool FtpConnectionPrivate::readFeatures() {
     m_capabilities &= ~Capabilities(OffersMlsd | OffersUtf8);
     FtpReply reply;
+    if (!m_control->command(QStringLiteral("FEAT"), reply))
+        return false;
     // An FTP proxy answers FEAT with 500; that only means no extensions.
-    if (!m_control->command(QStringLiteral("FEAT"), reply) || reply.code != 211)
-        return;
+    if (reply.code != 211)
+        return true;
     // 211-Features:\r\n MLST type*;size*;modify*;\r\n UTF8\r\n211 End (RFC 2389, 3.2)
     const QStringList lines = reply.text.split(QStringLiteral("\r\n"));
     for (const QString& line : lines) {
@@ -140,13 +142,14 @@ void FtpConnectionPrivate::readFeatures() {
     if (m_capabilities & OffersUtf8) {
         // Names go out as UTF-8 anyway; servers that refuse the option
         // (501 on pyftpdlib, 504 on Pure-FTPd) are already in UTF-8 mode.
-        m_control->command(QStringLiteral("OPTS UTF8 ON"), reply);
+        return m_control->command(QStringLiteral("OPTS UTF8 ON"), reply);
     }
+    return true;
 }
 
 bool FtpConnectionPrivate::logon() {
     m_control.reset();
-    const bool loggedOn = openControl() && readGreeting() && sendCredentials() && (readFeatures(), true) &&
+    const bool loggedOn = openControl() && readGreeting() && sendCredentials() && readFeatures() &&
                           exchange(QStringLiteral("TYPE I"), 2) && replayDirectoryTrail();
     if (!loggedOn) {
         m_control.reset(); // says QUIT where it still can, keeping the error

@@ -79,7 +79,8 @@ private:
     bool openControl();
     bool readGreeting();
     bool sendCredentials();
-    void readFeatures();
+    // FEAT and OPTS UTF8 ON; false only when the server did not answer.
+    bool readFeatures();
     bool replayDirectoryTrail();
     void rememberDirectoryChange(const QString& directory);
     bool changeDirectoryOnce(const QString& directory);

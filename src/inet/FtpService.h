@@ -104,6 +104,10 @@ private:
 class FtpConnectionPrivate;
 
 // One logged-on control connection. Destroying it sends QUIT and closes it.
+// Create, use and destroy it on one thread. After a time-out or a dropped
+// connection the next call logs on afresh and returns to the folder the caller
+// had entered, so a late reply is never read as the answer to a later command
+// and a retry after ErrorTimeout can succeed.
 class FtpConnection {
 public:
     explicit FtpConnection(std::unique_ptr<FtpConnectionPrivate> d);

@@ -353,6 +353,7 @@ TEST_P(FtpTransferTest, FilesArriveByteForByte) {
     const std::vector<std::pair<QString, QByteArray>> files{
         {QStringLiteral("empty.bin"), QByteArray()},
         {QStringLiteral("bytes.bin"), everyByteValue()},
+        {QStringLiteral("Grüße mit Leerzeichen.txt"), QByteArray("names travel as UTF-8")},
         {QStringLiteral("large.bin"), pseudoRandomBytes(50 * 1024 * 1024)},
     };
     for (const auto& [name, content] : files) {
@@ -386,6 +387,21 @@ TEST_F(FtpClientTest, TransfersReplaceExistingFiles) {
     EXPECT_FALSE(connection->getFile(QStringLiteral("/sub/file.txt"), localPath(QStringLiteral("here.txt")), true));
     EXPECT_EQ(lastError(), EEXIST);
     EXPECT_EQ(fileContent(localPath(QStringLiteral("here.txt"))), QByteArray("keep me"));
+}
+
+TEST_F(FtpClientTest, UploadReplacesWhereTheServerWillNotRenameOverAFile) {
+    FtpTestServerOptions options;
+    options.refuseRenameOver = true;
+    ASSERT_NO_FATAL_FAILURE(startServer(options));
+    ASSERT_NO_FATAL_FAILURE(writeFile(serverPath(QStringLiteral("file.txt")), "old"));
+    ASSERT_NO_FATAL_FAILURE(writeFile(localPath(QStringLiteral("file.txt")), "new"));
+    auto session = openSession();
+    auto connection = connectTo(*session);
+    ASSERT_TRUE(connection);
+    ASSERT_TRUE(connection->putFile(localPath(QStringLiteral("file.txt")), QStringLiteral("file.txt"))) << reply();
+    EXPECT_EQ(fileContent(serverPath(QStringLiteral("file.txt"))), QByteArray("new"));
+    EXPECT_TRUE(transcriptContains(*connection, QStringLiteral("DELE file.txt")));
+    EXPECT_FALSE(QFileInfo::exists(serverPath(transferTempName(QStringLiteral("file.txt")))));
 }
 
 TEST_F(FtpClientTest, LocalFailuresGiveErrnoAndKeepTheConnection) {
@@ -435,16 +451,21 @@ TEST_F(FtpClientTest, StalledListingTimesOutAndTheRetryWorks) {
     FtpTestServerOptions options;
     options.stalls = QStringList{QStringLiteral("MLSD:1")};
     ASSERT_NO_FATAL_FAILURE(startServer(options));
-    ASSERT_NO_FATAL_FAILURE(writeFile(serverPath(QStringLiteral("file.txt")), "x"));
+    ASSERT_NO_FATAL_FAILURE(writeFile(serverPath(QStringLiteral("sub/file.txt")), "x"));
     auto session = openSession({}, Timeouts{10s, 2s, 2s});
     auto connection = connectTo(*session);
     ASSERT_TRUE(connection);
+    ASSERT_TRUE(connection->setCurrentDirectory(QStringLiteral("sub")));
     FindData entry;
     EXPECT_FALSE(connection->findFirstFile(QStringLiteral("*.*"), entry));
     EXPECT_EQ(lastError(), ErrorTimeout);
     EXPECT_FALSE(errorDescription(ErrorTimeout).isEmpty());
-    // The next call (the retry) works on a fresh control connection.
+    // The next call (the retry) works on a fresh control connection, in the
+    // folder the caller had entered.
     EXPECT_EQ(namesOf(listAll(*connection)), QStringList{QStringLiteral("file.txt")});
+    QString folder;
+    ASSERT_TRUE(connection->getCurrentDirectory(folder));
+    EXPECT_EQ(folder, QStringLiteral("/sub"));
 }
 
 TEST_F(FtpClientTest, LateReplyIsNeverTakenForALaterAnswer) {

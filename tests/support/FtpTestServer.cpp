@@ -36,6 +36,8 @@ bool FtpTestServer::start() {
         args << QStringLiteral("--read-only-dir") << name;
     for (const QString& stall : m_options.stalls)
         args << QStringLiteral("--stall") << stall;
+    if (m_options.refuseRenameOver)
+        args << QStringLiteral("--refuse-rename-over");
     for (const QString& delay : m_options.delays)
         args << QStringLiteral("--delay") << delay;
     if (m_options.abortRetrAfter >= 0)

@@ -20,6 +20,7 @@ struct FtpTestServerOptions {
     QStringList stalls;           // "COMMAND:N": ignore the first N occurrences
     QStringList delays;           // "COMMAND:SECONDS": answer the first occurrence late
     int abortRetrAfter = -1;      // close RETR data connections after so many bytes
+    bool refuseRenameOver = false; // RNTO onto an existing file fails
     QStringList extraArguments;
 };
 

@@ -33,6 +33,8 @@ def parse_args():
     p.add_argument("--delay", action="append", default=[],
                    help="COMMAND:SECONDS - handle the first occurrence of COMMAND only after SECONDS "
                         "(a reply that comes late)")
+    p.add_argument("--refuse-rename-over", action="store_true",
+                   help="RNTO onto an existing file fails with 550, as on servers running on Windows")
     p.add_argument("--abort-retr-after", type=int, default=-1,
                    help="close the data connection of every RETR after this many bytes")
     p.add_argument("--passive-ports", default="", help="LOW-HIGH range of passive ports")
@@ -101,6 +103,9 @@ def make_handler(args):
         def ftp_RNTO(self, path):
             if self._refused_here(path):
                 self.respond("550 Permission denied.")
+                return
+            if args.refuse_rename_over and os.path.exists(path):
+                self.respond("550 Cannot create a file when that file already exists.")
                 return
             return FTPHandler.ftp_RNTO(self, path)
 
