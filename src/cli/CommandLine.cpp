@@ -1,0 +1,405 @@
+#include "cli/CommandLine.h"
+
+#include <csignal>
+#include <cstdio>
+#include <optional>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include "engine/SyncThread.h"
+#include "project/Errors.h"
+#include "project/Global.h"
+#include "project/VellisyncProject.h"
+
+namespace cli {
+
+namespace {
+
+const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
+                              "\n"
+                              "Runs Vellisync projects without the wizard.\n"
+                              "\n"
+                              "Commands:\n"
+                              "  run [--dry-run] PROJECT   Run a project and print its log. PROJECT is a project\n"
+                              "                            file or the caption of a stored project\n"
+                              "                            (case-insensitive).\n"
+                              "  list                      List the stored projects: caption and file.\n"
+                              "  create CAPTION [OPTIONS]  Store a project under CAPTION (replacing the stored\n"
+                              "                            project of that caption, if there is one) and print\n"
+                              "                            its file.\n"
+                              "\n"
+                              "Options of run:\n"
+                              "  --dry-run                 Scan both sides and log what would be uploaded,\n"
+                              "                            downloaded or deleted; change nothing.\n"
+                              "\n"
+                              "Options of create (defaults as for a new project in the wizard):\n"
+                              "  --server HOST  --port N  --user NAME  --password-stdin  --passive\n"
+                              "  --remote FOLDER  --local FOLDER  --mode upload|download|both\n"
+                              "  --subfolders  --exact  --include MASKS  --exclude MASKS\n"
+                              "  --proxy ftp|socks  --proxy-host HOST  --proxy-port N\n"
+                              "\n"
+                              "General options:\n"
+                              "  -h, --help                Show this help.\n"
+                              "  --version                 Show the version.\n"
+                              "\n"
+                              "Exit status: 0 the run completed and every action succeeded; 1 the run\n"
+                              "completed but an action failed; 2 the project could not be loaded, the\n"
+                              "connection failed or the scan of a side that is copied from could not reach\n"
+                              "its root folder; 130 stopped by Ctrl-C (the file in hand is finished and the\n"
+                              "summary printed first).\n";
+
+QTextStream& out() {
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream& err() {
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+int usageError(const QString& message) {
+    err() << "vellisync-cli: " << message << "\nTry 'vellisync-cli --help'." << Qt::endl;
+    return ExitCannotRun;
+}
+
+int failure(const QString& message) {
+    err() << "vellisync-cli: " << message << Qt::endl;
+    return ExitCannotRun;
+}
+
+struct StoredProject {
+    QString caption;
+    QString file;
+};
+
+// Every stored project with its caption, sorted by caption. A file that
+// cannot be read is listed with the reason instead of a caption.
+std::vector<StoredProject> storedProjects() {
+    std::vector<StoredProject> projects;
+    for (const QString& file : ProjectFilesIn(ProjectsFolder)) {
+        TVellisyncProject project;
+        try {
+            project.LoadFromFile(file);
+            projects.push_back({project.Caption, file});
+        } catch (const VellisyncError& error) {
+            projects.push_back({QStringLiteral("(unreadable: %1)").arg(error.message()), file});
+        }
+    }
+    std::sort(projects.begin(), projects.end(), [](const StoredProject& a, const StoredProject& b) {
+        const int byCaption = QString::localeAwareCompare(a.caption.toLower(), b.caption.toLower());
+        return byCaption != 0 ? byCaption < 0 : a.file < b.file;
+    });
+    return projects;
+}
+
+std::vector<StoredProject> projectsWithCaption(const QString& caption) {
+    std::vector<StoredProject> matches;
+    for (StoredProject& project : storedProjects()) {
+        if (QString::compare(project.caption, caption, Qt::CaseInsensitive) == 0)
+            matches.push_back(std::move(project));
+    }
+    return matches;
+}
+
+int listProjects(const QStringList& arguments) {
+    if (!arguments.isEmpty())
+        return usageError(QStringLiteral("list takes no arguments"));
+    for (const StoredProject& project : storedProjects())
+        out() << project.caption << '\t' << project.file << '\n';
+    out().flush();
+    return ExitSuccess;
+}
+
+// The project file that a PROJECT argument names: an existing file, or the
+// one stored project whose caption it is.
+std::optional<QString> resolveProjectFile(const QString& argument, QString& error) {
+    const QFileInfo info(argument);
+    if (info.exists()) {
+        if (!info.isFile()) {
+            error = QStringLiteral("'%1' is not a project file").arg(argument);
+            return std::nullopt;
+        }
+        return info.absoluteFilePath();
+    }
+    const std::vector<StoredProject> matches = projectsWithCaption(argument);
+    if (matches.size() == 1)
+        return matches.front().file;
+    if (matches.empty()) {
+        error =
+            QStringLiteral("no project file or stored project caption '%1' (see 'vellisync-cli list')").arg(argument);
+        return std::nullopt;
+    }
+    error = QStringLiteral("the caption '%1' is ambiguous; it matches:").arg(argument);
+    for (const StoredProject& match : matches)
+        error += QStringLiteral("\n  %1\t%2").arg(match.caption, match.file);
+    return std::nullopt;
+}
+
+// Ctrl-C asks the run to stop; the signal handler only writes to a pipe that
+// the event loop watches, since nothing else is safe inside a handler.
+class InterruptWatcher {
+public:
+    explicit InterruptWatcher(TVellisyncProject& project) : m_project(project) {
+        if (::pipe(s_pipe) != 0)
+            return;
+        m_notifier = std::make_unique<QSocketNotifier>(s_pipe[0], QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { onInterrupt(); });
+        struct sigaction action = {};
+        action.sa_handler = &InterruptWatcher::handleSignal;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &m_previous);
+    }
+
+    ~InterruptWatcher() {
+        ::sigaction(SIGINT, &m_previous, nullptr);
+        m_notifier.reset();
+        if (s_pipe[0] >= 0) {
+            ::close(s_pipe[0]);
+            ::close(s_pipe[1]);
+            s_pipe[0] = s_pipe[1] = -1;
+        }
+    }
+
+    bool interrupted() const { return m_interrupted; }
+
+private:
+    static void handleSignal(int) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t written = ::write(s_pipe[1], &byte, 1);
+    }
+
+    void onInterrupt() {
+        char byte;
+        [[maybe_unused]] const ssize_t got = ::read(s_pipe[0], &byte, 1);
+        if (m_interrupted) {
+            // A second Ctrl-C: the user does not want to wait for the file in hand.
+            err() << "vellisync-cli: interrupted again; leaving at once" << Qt::endl;
+            ::_exit(ExitInterrupted);
+        }
+        m_interrupted = true;
+        err() << "vellisync-cli: stopping after the file in hand (Ctrl-C again to leave at once)" << Qt::endl;
+        m_project.RequestStop();
+    }
+
+    static inline int s_pipe[2] = {-1, -1};
+    TVellisyncProject& m_project;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    struct sigaction m_previous = {};
+    bool m_interrupted = false;
+};
+
+class StdoutLines : public LineSink {
+public:
+    void AppendLine(const QString& line) override {
+        out() << line << '\n';
+        out().flush();
+    }
+};
+
+int runProject(const QStringList& arguments) {
+    bool dryRun = false;
+    QStringList positional;
+    for (const QString& argument : arguments) {
+        if (argument == QLatin1String("--dry-run"))
+            dryRun = true;
+        else if (argument.startsWith(QLatin1String("--")))
+            return usageError(QStringLiteral("unknown option '%1' for run").arg(argument));
+        else
+            positional << argument;
+    }
+    if (positional.size() != 1)
+        return usageError(QStringLiteral("run needs exactly one PROJECT (a project file or a caption)"));
+
+    QString error;
+    const std::optional<QString> file = resolveProjectFile(positional.front(), error);
+    if (!file)
+        return failure(error);
+
+    TVellisyncProject project;
+    try {
+        if (!project.LoadFromFile(*file))
+            return failure(
+                QStringLiteral("'%1' holds a value of an unknown type; it is not a valid project file").arg(*file));
+    } catch (const VellisyncError& loadError) {
+        return failure(loadError.message());
+    }
+    project.DryRun = dryRun;
+
+    // The same road as the wizard's run page: a worker thread that hands every
+    // stamped line to this thread, which prints it as it comes.
+    StdoutLines lines;
+    InterruptWatcher interrupts(project);
+    auto* thread = new TFTPSyncThread(); // deletes itself after OnTerminate
+    thread->SetLines(&lines);
+    thread->SetProject(&project);
+    thread->SetOnTerminate([](TFTPSyncThread&) { QCoreApplication::quit(); });
+    thread->Resume();
+    QCoreApplication::exec();
+    return exitStatusFor(project.LastRunOutcome, project.SyncMode, interrupts.interrupted());
+}
+
+// Parses "--option value" and "--flag" arguments of create into the project.
+bool applyCreateOptions(const QStringList& arguments, TVellisyncProject& project, QString& error) {
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& option = arguments.at(i);
+        auto value = [&](QString& target) {
+            if (i + 1 >= arguments.size()) {
+                error = QStringLiteral("option '%1' needs a value").arg(option);
+                return false;
+            }
+            target = arguments.at(++i);
+            return true;
+        };
+        auto number = [&](int low, int high, auto setter) {
+            QString text;
+            if (!value(text))
+                return false;
+            bool ok = false;
+            const int n = text.toInt(&ok);
+            if (!ok || n < low || n > high) {
+                error = QStringLiteral("option '%1' needs a number from %2 to %3").arg(option).arg(low).arg(high);
+                return false;
+            }
+            (project.*setter)(n);
+            return true;
+        };
+        QString text;
+        bool ok = true;
+        if (option == QLatin1String("--server"))
+            ok = value(text) && (project.SetServer(text), true);
+        else if (option == QLatin1String("--port"))
+            ok = number(1, 65535, &TVellisyncProject::SetPort);
+        else if (option == QLatin1String("--user"))
+            ok = value(text) && (project.SetUserName(text), true);
+        else if (option == QLatin1String("--password-stdin")) {
+            QTextStream in(stdin);
+            project.SetPassword(in.readLine());
+        } else if (option == QLatin1String("--passive"))
+            project.SetPassive(true);
+        else if (option == QLatin1String("--remote"))
+            ok = value(text) && (project.SetRemoteFolder(text), true);
+        else if (option == QLatin1String("--local"))
+            ok = value(text) && (project.SetLocalFolder(QFileInfo(text).absoluteFilePath()), true);
+        else if (option == QLatin1String("--mode")) {
+            static const QStringList modes{QStringLiteral("upload"), QStringLiteral("download"),
+                                           QStringLiteral("both")};
+            ok = value(text);
+            if (ok && !modes.contains(text)) {
+                error = QStringLiteral("--mode is upload, download or both");
+                ok = false;
+            }
+            if (ok)
+                project.SetSyncMode(quint8(modes.indexOf(text)));
+        } else if (option == QLatin1String("--subfolders"))
+            project.SetSubFilders(true);
+        else if (option == QLatin1String("--exact"))
+            project.SetExact(true);
+        else if (option == QLatin1String("--include"))
+            ok = value(text) && (project.SetIncludeMasks(text), true);
+        else if (option == QLatin1String("--exclude"))
+            ok = value(text) && (project.SetExcludeMasks(text), true);
+        else if (option == QLatin1String("--proxy")) {
+            ok = value(text);
+            if (ok && text != QLatin1String("ftp") && text != QLatin1String("socks")) {
+                error = QStringLiteral("--proxy is ftp or socks");
+                ok = false;
+            }
+            if (ok) {
+                project.SetUseProxy(true);
+                project.SetProxyKind(text == QLatin1String("ftp") ? 0 : 1);
+            }
+        } else if (option == QLatin1String("--proxy-host"))
+            ok = value(text) && (project.SetProxyServer(text), true);
+        else if (option == QLatin1String("--proxy-port"))
+            ok = number(0, 65535, &TVellisyncProject::SetProxyPort);
+        else {
+            error = QStringLiteral("unknown option '%1' for create").arg(option);
+            ok = false;
+        }
+        if (!ok) {
+            if (error.isEmpty())
+                error = QStringLiteral("option '%1' needs a value").arg(option);
+            return false;
+        }
+    }
+    return true;
+}
+
+int createProject(const QStringList& arguments) {
+    if (arguments.isEmpty() || arguments.front().startsWith(QLatin1String("--")))
+        return usageError(QStringLiteral("create needs a CAPTION first"));
+    const QString caption = arguments.front();
+    TVellisyncProject project;
+    project.SetDefaults();
+    project.SetCaption(caption);
+    QString error;
+    if (!applyCreateOptions(arguments.mid(1), project, error))
+        return usageError(error);
+
+    const std::vector<StoredProject> existing = projectsWithCaption(caption);
+    if (existing.size() > 1) {
+        QString message = QStringLiteral("the caption '%1' is ambiguous; it matches:").arg(caption);
+        for (const StoredProject& match : existing)
+            message += QStringLiteral("\n  %1\t%2").arg(match.caption, match.file);
+        return failure(message);
+    }
+    const QString file = existing.empty() ? AddTrailingBackslash(ProjectsFolder) +
+                                                UniqueFileName(ProjectsFolder, QStringLiteral("%s.VSPJ"))
+                                          : existing.front().file;
+    try {
+        project.SaveToFile(file);
+    } catch (const VellisyncError& saveError) {
+        return failure(saveError.message());
+    }
+    out() << file << Qt::endl;
+    return ExitSuccess;
+}
+
+} // namespace
+
+ExitStatus exitStatusFor(const RunOutcome& outcome, quint8 syncMode, bool interrupted) {
+    if (interrupted)
+        return ExitInterrupted;
+    if (!outcome.connected || !outcome.error.isEmpty())
+        return ExitCannotRun;
+    // A root that the run copies from must be reachable. The target's root may
+    // be missing: a first upload or download creates it.
+    const bool needsLocalRoot = syncMode != 1;
+    const bool needsRemoteRoot = syncMode != 0;
+    if ((needsLocalRoot && !outcome.localRootReached) || (needsRemoteRoot && !outcome.remoteRootReached))
+        return ExitCannotRun;
+    if (!outcome.completed || outcome.failedActions > 0)
+        return ExitActionFailed;
+    return ExitSuccess;
+}
+
+int runCommandLine(const QStringList& arguments) {
+    if (arguments.isEmpty())
+        return usageError(QStringLiteral("missing COMMAND"));
+    const QString& command = arguments.front();
+    const QStringList rest = arguments.mid(1);
+    if (command == QLatin1String("-h") || command == QLatin1String("--help") ||
+        rest.contains(QStringLiteral("--help"))) {
+        out() << UsageText;
+        out().flush();
+        return ExitSuccess;
+    }
+    if (command == QLatin1String("--version")) {
+        out() << "vellisync-cli " << QCoreApplication::applicationVersion() << Qt::endl;
+        return ExitSuccess;
+    }
+    if (command == QLatin1String("run"))
+        return runProject(rest);
+    if (command == QLatin1String("list"))
+        return listProjects(rest);
+    if (command == QLatin1String("create"))
+        return createProject(rest);
+    return usageError(QStringLiteral("unknown command '%1'").arg(command));
+}
+
+} // namespace cli

@@ -1,0 +1,14 @@
+// vellisync-cli: runs stored Vellisync projects from a terminal, a scheduled
+// job or a CI pipeline.
+#include <QCoreApplication>
+
+#include "cli/CommandLine.h"
+#include "project/Global.h"
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vellisync-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.4"));
+    InitializeGlobals();
+    return cli::runCommandLine(QCoreApplication::arguments().mid(1));
+}

@@ -1,0 +1,302 @@
+// The headless runner as a user meets it: the real executable as a process,
+// against a real FTP server on 127.0.0.1, with its own projects folder.
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "project/VellisyncProject.h"
+#include "support/FtpTestServer.h"
+
+namespace {
+
+const QString CliPath = QStringLiteral(VELLISYNC_BINARY_DIR "/src/vellisync-cli");
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(content);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Relative paths of every file below a folder, sorted.
+QStringList treeOf(const QString& folder) {
+    QStringList files;
+    QDir dir(folder);
+    const auto entries = dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isDir()) {
+            for (const QString& inner : treeOf(entry.absoluteFilePath()))
+                files << entry.fileName() + QLatin1Char('/') + inner;
+        } else {
+            files << entry.fileName();
+        }
+    }
+    files.sort();
+    return files;
+}
+
+struct CliResult {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_work.isValid());
+        QDir(m_work.path()).mkpath(QStringLiteral("remote"));
+        QDir(m_work.path()).mkpath(QStringLiteral("local"));
+        QDir(m_work.path()).mkpath(QStringLiteral("data"));
+    }
+
+    QString remote() const { return m_work.filePath(QStringLiteral("remote")); }
+    QString local() const { return m_work.filePath(QStringLiteral("local")); }
+
+    void startServer(FtpTestServerOptions options = {}) {
+        options.root = remote();
+        m_server = std::make_unique<FtpTestServer>(options);
+        ASSERT_TRUE(m_server->start()) << m_server->errorText().toStdString();
+    }
+
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // The runner finds its projects below XDG_DATA_HOME: keep the user's own away.
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_work.filePath(QStringLiteral("data")));
+        return env;
+    }
+
+    void start(QProcess& process, const QStringList& arguments) const {
+        process.setProcessEnvironment(environment());
+        process.start(CliPath, arguments);
+        ASSERT_TRUE(process.waitForStarted(10'000)) << process.errorString().toStdString();
+    }
+
+    CliResult cli(const QStringList& arguments, const QByteArray& input = {}) const {
+        QProcess process;
+        start(process, arguments);
+        if (!input.isEmpty())
+            process.write(input);
+        process.closeWriteChannel();
+        EXPECT_TRUE(process.waitForFinished(120'000));
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    // Stores a project for the test server through the runner itself.
+    QString createProject(const QString& caption, const QStringList& options) {
+        QStringList arguments{QStringLiteral("create"),           caption,
+                              QStringLiteral("--server"),         QStringLiteral("127.0.0.1"),
+                              QStringLiteral("--port"),           QString::number(m_server ? m_server->port() : 21),
+                              QStringLiteral("--user"),           QStringLiteral("tester"),
+                              QStringLiteral("--password-stdin"), QStringLiteral("--passive"),
+                              QStringLiteral("--remote"),         QStringLiteral("/"),
+                              QStringLiteral("--local"),          local(),
+                              QStringLiteral("--subfolders")};
+        arguments << options;
+        const CliResult result = cli(arguments, "secret\n");
+        EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+        return result.out.trimmed();
+    }
+
+    QTemporaryDir m_work;
+    std::unique_ptr<FtpTestServer> m_server;
+};
+
+TEST_F(CliTest, UploadRunSucceedsAndPrintsStampedLog) {
+    startServer();
+    writeFile(local() + QStringLiteral("/index.html"), "<h1>hi</h1>");
+    writeFile(local() + QStringLiteral("/css/site.css"), "body{}");
+    const QString file = createProject(QStringLiteral("Site"), {QStringLiteral("--mode"), QStringLiteral("upload")});
+    ASSERT_TRUE(QFileInfo(file).isFile()) << file.toStdString();
+
+    const CliResult result = cli({QStringLiteral("run"), file});
+    EXPECT_EQ(result.exitCode, 0) << result.out.toStdString() << result.err.toStdString();
+    EXPECT_TRUE(result.out.contains(QStringLiteral("; Opening FTP by using default settings...")));
+    EXPECT_TRUE(result.out.contains(QStringLiteral("; 2 files has been uploaded.")));
+    EXPECT_EQ(readFile(remote() + QStringLiteral("/css/site.css")), "body{}");
+}
+
+// The target's root may be missing: the first mirror into a new folder creates
+// it and is a success, while a missing source root is not.
+TEST_F(CliTest, FirstDownloadIntoAMissingLocalFolderSucceeds) {
+    startServer();
+    writeFile(remote() + QStringLiteral("/docs/a.txt"), "a");
+    QDir(local()).removeRecursively();
+    createProject(QStringLiteral("Mirror"), {QStringLiteral("--mode"), QStringLiteral("download")});
+
+    const CliResult result = cli({QStringLiteral("run"), QStringLiteral("Mirror")});
+    EXPECT_EQ(result.exitCode, 0) << result.out.toStdString();
+    EXPECT_EQ(readFile(local() + QStringLiteral("/docs/a.txt")), "a");
+
+    QDir(local()).removeRecursively();
+    createProject(QStringLiteral("Publish"), {QStringLiteral("--mode"), QStringLiteral("upload")});
+    EXPECT_EQ(cli({QStringLiteral("run"), QStringLiteral("Publish")}).exitCode, 2);
+}
+
+TEST_F(CliTest, FailedActionGivesOne) {
+    FtpTestServerOptions options;
+    options.readOnlyDirs << QStringLiteral("locked");
+    startServer(options);
+    QDir(remote()).mkpath(QStringLiteral("locked"));
+    writeFile(local() + QStringLiteral("/locked/a.txt"), "a");
+    writeFile(local() + QStringLiteral("/b.txt"), "b");
+    createProject(QStringLiteral("Locked"), {QStringLiteral("--mode"), QStringLiteral("upload")});
+
+    const CliResult result = cli({QStringLiteral("run"), QStringLiteral("locked")});
+    EXPECT_EQ(result.exitCode, 1) << result.out.toStdString();
+    EXPECT_TRUE(result.out.contains(QStringLiteral("FtpPutFile fails with message: 553")));
+    EXPECT_TRUE(result.out.contains(QStringLiteral("1 files has been uploaded.")));
+}
+
+TEST_F(CliTest, CannotRunGivesTwoWithOneClearLine) {
+    startServer();
+    const QString good = createProject(QStringLiteral("Good"), {});
+
+    struct Case {
+        const char* name;
+        QStringList arguments;
+        QString expectedError; // on standard error
+        QString expectedLog;   // on standard output
+    };
+    const QString damaged = m_work.filePath(QStringLiteral("damaged.VSPJ"));
+    writeFile(damaged, "[Root]\r\nPort=INTEGER|twenty-one\r\n");
+    const QString closedPort = createProject(QStringLiteral("Closed"), {QStringLiteral("--port"), QStringLiteral("1")});
+    const QString missingRoot =
+        createProject(QStringLiteral("Missing root"), {QStringLiteral("--remote"), QStringLiteral("/no/such")});
+
+    const std::vector<Case> cases{
+        {"unknown project",
+         {QStringLiteral("run"), QStringLiteral("no such thing")},
+         QStringLiteral("no project file or stored project caption 'no such thing'"),
+         {}},
+        {"folder as project", {QStringLiteral("run"), m_work.path()}, QStringLiteral("is not a project file"), {}},
+        {"damaged file",
+         {QStringLiteral("run"), damaged},
+         QStringLiteral("'twenty-one' is not a valid integer value"),
+         {}},
+        {"connection refused",
+         {QStringLiteral("run"), closedPort},
+         {},
+         QStringLiteral("InternetConnect fails with message:")},
+        {"remote root missing", {QStringLiteral("run"), missingRoot}, {}, QStringLiteral("Collecting FTP files...")},
+        {"no command", {}, QStringLiteral("missing COMMAND"), {}},
+        {"unknown command", {QStringLiteral("sync")}, QStringLiteral("unknown command 'sync'"), {}},
+        {"two projects", {QStringLiteral("run"), good, good}, QStringLiteral("exactly one PROJECT"), {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CliResult result = cli(c.arguments);
+        EXPECT_EQ(result.exitCode, 2) << result.out.toStdString() << result.err.toStdString();
+        if (!c.expectedError.isEmpty()) {
+            EXPECT_TRUE(result.err.contains(c.expectedError)) << result.err.toStdString();
+        }
+        if (!c.expectedLog.isEmpty()) {
+            EXPECT_TRUE(result.out.contains(c.expectedLog)) << result.out.toStdString();
+        }
+        if (c.expectedLog != QLatin1String("Collecting FTP files...")) { // that run goes on to its passes
+            EXPECT_FALSE(result.out.contains(QStringLiteral("files has been"))) << "no summary after " << c.name;
+        }
+    }
+}
+
+TEST_F(CliTest, DryRunChangesNothingAndNamesWhatTheRealRunDoes) {
+    startServer();
+    writeFile(local() + QStringLiteral("/up.txt"), "up");
+    writeFile(local() + QStringLiteral("/sub/deep.txt"), "deep");
+    writeFile(local() + QStringLiteral("/extra.txt"), "extra");
+    writeFile(remote() + QStringLiteral("/down.txt"), "down");
+    writeFile(remote() + QStringLiteral("/sub/remote-only.txt"), "r");
+    const QString file = createProject(QStringLiteral("Both"), {QStringLiteral("--mode"), QStringLiteral("both")});
+
+    const QStringList localBefore = treeOf(local()), remoteBefore = treeOf(remote());
+    const CliResult dry = cli({QStringLiteral("run"), QStringLiteral("--dry-run"), file});
+    EXPECT_EQ(dry.exitCode, 0) << dry.out.toStdString() << dry.err.toStdString();
+    EXPECT_EQ(treeOf(local()), localBefore);
+    EXPECT_EQ(treeOf(remote()), remoteBefore);
+
+    const CliResult real = cli({QStringLiteral("run"), file});
+    EXPECT_EQ(real.exitCode, 0) << real.out.toStdString();
+    for (const QString& name : {QStringLiteral("up.txt"), QStringLiteral("sub/deep.txt"), QStringLiteral("extra.txt"),
+                                QStringLiteral("down.txt"), QStringLiteral("sub/remote-only.txt")}) {
+        EXPECT_TRUE(dry.out.contains(name)) << "dry run does not name " << name.toStdString();
+        EXPECT_TRUE(real.out.contains(name)) << "real run does not name " << name.toStdString();
+    }
+    EXPECT_EQ(treeOf(local()), treeOf(remote()));
+}
+
+TEST_F(CliTest, CaptionLookupIsCaseInsensitiveAndRefusesAmbiguity) {
+    startServer();
+    writeFile(local() + QStringLiteral("/a.txt"), "a");
+    createProject(QStringLiteral("Nightly Mirror"), {QStringLiteral("--mode"), QStringLiteral("upload")});
+
+    const CliResult byCaption = cli({QStringLiteral("run"), QStringLiteral("nightly mirror")});
+    EXPECT_EQ(byCaption.exitCode, 0) << byCaption.err.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(remote() + QStringLiteral("/a.txt")));
+
+    // A second project of the same caption, stored directly in the folder.
+    TVellisyncProject twin;
+    twin.SetDefaults();
+    twin.SetCaption(QStringLiteral("NIGHTLY MIRROR"));
+    const QString projects = m_work.filePath(QStringLiteral("data/Orvanta/VellisyncProjects"));
+    twin.SaveToFile(projects + QStringLiteral("/TWIN0000.VSPJ"));
+
+    const CliResult ambiguous = cli({QStringLiteral("run"), QStringLiteral("Nightly mirror")});
+    EXPECT_EQ(ambiguous.exitCode, 2);
+    EXPECT_TRUE(ambiguous.err.contains(QStringLiteral("ambiguous"))) << ambiguous.err.toStdString();
+    EXPECT_TRUE(ambiguous.err.contains(QStringLiteral("TWIN0000.VSPJ")));
+
+    const CliResult list = cli({QStringLiteral("list")});
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_EQ(list.out.count(QLatin1Char('\n')), 2) << list.out.toStdString();
+}
+
+TEST_F(CliTest, CtrlCFinishesTheFileInHandAndPrintsSummaryAndStopLine) {
+    startServer();
+    for (int i = 0; i < 300; ++i)
+        writeFile(local() + QStringLiteral("/f%1.txt").arg(i, 3, 10, QLatin1Char('0')), QByteArray(2000, 'x'));
+    const QString file = createProject(QStringLiteral("Many"), {QStringLiteral("--mode"), QStringLiteral("upload")});
+
+    QProcess process;
+    start(process, {QStringLiteral("run"), file});
+    QByteArray output;
+    QDeadlineTimer deadline(60'000);
+    while (!output.contains("has been uploaded") && !deadline.hasExpired() && process.state() == QProcess::Running) {
+        process.waitForReadyRead(1000);
+        output += process.readAllStandardOutput();
+    }
+    ASSERT_TRUE(output.contains("has been uploaded")) << output.toStdString();
+    ::kill(pid_t(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(60'000));
+    output += process.readAllStandardOutput();
+    EXPECT_EQ(process.exitCode(), 130);
+    const QString log = QString::fromUtf8(output);
+    EXPECT_TRUE(log.contains(QStringLiteral(" files has been uploaded."))) << log.toStdString();
+    EXPECT_TRUE(log.trimmed().endsWith(QStringLiteral("Task has been stopped by user"))) << log.toStdString();
+    const int uploaded = int(log.count(QStringLiteral("has been uploaded\n")));
+    EXPECT_LT(uploaded, 300);
+    EXPECT_TRUE(log.contains(QStringLiteral("; %1 files has been uploaded.").arg(uploaded)));
+    // Every file that reached the server is whole.
+    for (const QString& name : treeOf(remote()))
+        EXPECT_EQ(QFileInfo(remote() + QLatin1Char('/') + name).size(), 2000) << name.toStdString();
+}
+
+TEST_F(CliTest, HelpIsPrintedInTheUsualForm) {
+    const CliResult result = cli({QStringLiteral("--help")});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(result.out.startsWith(QStringLiteral("Usage: vellisync-cli COMMAND")));
+    EXPECT_TRUE(result.out.contains(QStringLiteral("--dry-run")));
+}
+
+} // namespace
