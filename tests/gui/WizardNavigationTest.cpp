@@ -1,0 +1,274 @@
+// The wizard's pages, their order and buttons, what each page checks and
+// stores when it is left, and what it shows when it is entered.
+#include "gui/WizardFixture.h"
+
+#include <QGroupBox>
+#include <QLabel>
+
+namespace {
+
+const char* const Titles[] = {"1. Welcome to Vellisync.", "2. Connection.",     "3. Proxy settings", "4. Folders.",
+                              "5. File masks.",           "6. Check settings.", "7. Finishing."};
+
+} // namespace
+
+TEST_F(WizardTest, ShowsPageZeroWithVersionInCaptionAndControlDefaults) {
+    showWindow();
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Vellisync 1.4"));
+    EXPECT_EQ(page(), 0);
+    EXPECT_EQ(child<QLabel>("Label13")->text(), QString::fromLatin1(Titles[0]));
+    EXPECT_TRUE(child<QRadioButton>("rbNewProject")->isChecked());
+    EXPECT_FALSE(child<QListWidget>("lvProjects")->isEnabled());
+    EXPECT_FALSE(child<QPushButton>("bRemoveProject")->isEnabled());
+    EXPECT_EQ(child<QLineEdit>("ePort")->text(), QStringLiteral("21"));
+    EXPECT_EQ(child<QSpinBox>("udPort")->minimum(), 1);
+    EXPECT_EQ(child<QSpinBox>("udPort")->maximum(), 32767);
+    EXPECT_EQ(child<QSpinBox>("udProxyPort")->minimum(), 0);
+    EXPECT_EQ(child<QSpinBox>("udProxyPort")->maximum(), 32767);
+    EXPECT_EQ(child<QLineEdit>("eIncludeMasks")->text(), QStringLiteral("*.*"));
+    EXPECT_EQ(child<QLineEdit>("ePassword")->echoMode(), QLineEdit::Password);
+    // Fixed size: the window cannot be resized.
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+}
+
+TEST_F(WizardTest, PortShowsThousandsSeparatorAndStopsAtTheEndsOfItsRange) {
+    showWindow();
+    next();
+    auto* port = child<QSpinBox>("udPort");
+    port->setValue(32766);
+    QTest::keyClick(child<QLineEdit>("ePort"), Qt::Key_Up);
+    QTest::keyClick(child<QLineEdit>("ePort"), Qt::Key_Up);
+    EXPECT_EQ(port->value(), 32767);
+    EXPECT_EQ(child<QLineEdit>("ePort")->text(), QLocale().toString(32767));
+    port->setValue(1);
+    QTest::keyClick(child<QLineEdit>("ePort"), Qt::Key_Down);
+    EXPECT_EQ(port->value(), 1);
+}
+
+TEST_F(WizardTest, PagesFollowInOrderWithTheirCaptionsAndWrapFromTheLastToTheFirst) {
+    showWindow();
+    const quint16 port = closedLoopbackPort();
+    for (int expected = 0; expected < TVellisyncMain::PageCount; ++expected) {
+        ASSERT_EQ(page(), expected);
+        EXPECT_EQ(child<QLabel>("Label13")->text(), QString::fromLatin1(Titles[expected]));
+        const bool backEnabled = expected != 0 && expected != 6;
+        EXPECT_EQ(child<QPushButton>("bBack")->isEnabled(), backEnabled) << "page " << expected;
+        const QString nextCaption = expected == 5   ? QStringLiteral("Go!")
+                                    : expected == 6 ? QStringLiteral("Begin >>")
+                                                    : QStringLiteral("Next >>");
+        EXPECT_EQ(child<QPushButton>("bNext")->text(), nextCaption) << "page " << expected;
+        if (expected < 6)
+            walkNewProjectTo(expected + 1, port);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->runActive(); }, 120'000));
+    EXPECT_TRUE(child<QPushButton>("bNext")->isEnabled());
+    answers = {QMessageBox::No};
+    next();
+    EXPECT_EQ(page(), 0);
+    EXPECT_EQ(questions.size(), 1u);
+}
+
+TEST_F(WizardTest, BackFromEachEditingPageGoesOnePageBack) {
+    showWindow();
+    walkNewProjectTo(5);
+    for (int expected = 4; expected >= 0; --expected) {
+        back();
+        EXPECT_EQ(page(), expected);
+    }
+    EXPECT_FALSE(child<QPushButton>("bBack")->isEnabled());
+}
+
+TEST_F(WizardTest, EnterPressesNext) {
+    showWindow();
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    EXPECT_EQ(page(), 1);
+    QTest::keyClick(child<QLineEdit>("eHost"), Qt::Key_Return);
+    EXPECT_EQ(page(), 2);
+}
+
+struct RequiredEdit {
+    int page;
+    const char* edit;
+    bool untickAnonymous;
+};
+
+class RequiredEditTest : public WizardTest, public ::testing::WithParamInterface<RequiredEdit> {};
+
+TEST_P(RequiredEditTest, EmptyEditIsRefusedWithFocusAndSoundAndNothingStored) {
+    const RequiredEdit param = GetParam();
+    showWindow();
+    walkNewProjectTo(param.page);
+    if (param.untickAnonymous)
+        click("cbAnonim");
+    type("eHost", QStringLiteral("ftp.changed.test"));
+    type("eRemote", QStringLiteral("/changed"));
+    type(param.edit, QString());
+    const int beepsBefore = beeps;
+    next();
+    EXPECT_EQ(page(), param.page);
+    EXPECT_EQ(beeps, beepsBefore + 1);
+    EXPECT_EQ(QApplication::focusWidget(), child<QWidget>(param.edit));
+    EXPECT_TRUE(errors.empty());
+    // Nothing of the refused page reached the project.
+    EXPECT_NE(CurrentProject->Server, QStringLiteral("ftp.changed.test"));
+    EXPECT_NE(CurrentProject->RemoteFolder, QStringLiteral("/changed"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, RequiredEditTest,
+                         ::testing::Values(RequiredEdit{1, "eHost", false}, RequiredEdit{1, "eUserName", true},
+                                           RequiredEdit{1, "ePassword", true}, RequiredEdit{3, "eRemote", false},
+                                           RequiredEdit{3, "eLocal", false}));
+
+TEST_F(WizardTest, AnonymousLogonFillsAndLocksTheLogonEdits) {
+    showWindow();
+    next();
+    auto* user = child<QLineEdit>("eUserName");
+    auto* password = child<QLineEdit>("ePassword");
+    EXPECT_TRUE(child<QCheckBox>("cbAnonim")->isChecked());
+    EXPECT_EQ(user->text(), QStringLiteral("anonymous"));
+    EXPECT_FALSE(user->isEnabled());
+    EXPECT_FALSE(password->isEnabled());
+    const QString placeholder = password->text();
+    EXPECT_FALSE(placeholder.isEmpty());
+
+    click("cbAnonim");
+    EXPECT_TRUE(user->isEnabled());
+    EXPECT_TRUE(password->isEnabled());
+    EXPECT_EQ(user->text(), QStringLiteral("anonymous")) << "unticking keeps the text";
+    type("eUserName", QStringLiteral("alice"));
+    type("ePassword", QStringLiteral("pw"));
+    click("cbAnonim");
+    EXPECT_EQ(user->text(), QStringLiteral("anonymous"));
+    EXPECT_EQ(password->text(), placeholder);
+}
+
+struct StoredUser {
+    const char* userName;
+    bool ticked;
+};
+
+class StoredUserTest : public WizardTest, public ::testing::WithParamInterface<StoredUser> {};
+
+TEST_P(StoredUserTest, AnonymousIsTickedExactlyForTheAnonymousName) {
+    const QString userName = QString::fromLatin1(GetParam().userName);
+    storeProject(QStringLiteral("Stored"), [&](TVellisyncProject& project) {
+        project.SetUserName(userName);
+        project.SetPassword(QStringLiteral("secret"));
+    });
+    showWindow();
+    click("rbOpenExisting");
+    selectProject(QStringLiteral("Stored"));
+    next();
+    ASSERT_EQ(page(), 1);
+    EXPECT_EQ(child<QCheckBox>("cbAnonim")->isChecked(), GetParam().ticked);
+    if (!GetParam().ticked) {
+        EXPECT_EQ(child<QLineEdit>("eUserName")->text(), userName);
+        EXPECT_EQ(child<QLineEdit>("ePassword")->text(), QStringLiteral("secret"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, StoredUserTest,
+                         ::testing::Values(StoredUser{"ANONYMOUS", true}, StoredUser{"anonymous", true},
+                                           StoredUser{" anonymous", false}, StoredUser{"bob", false}));
+
+TEST_F(WizardTest, EditsOfAPageAreDroppedOnBackAndRefilledFromTheProject) {
+    showWindow();
+    walkNewProjectTo(3);
+    const QString stored = CurrentProject->RemoteFolder;
+    type("eRemote", QStringLiteral("/typed/before/back"));
+    back();
+    next();
+    EXPECT_EQ(child<QLineEdit>("eRemote")->text(), stored);
+    EXPECT_EQ(CurrentProject->RemoteFolder, stored);
+}
+
+TEST_F(WizardTest, MasksAreStoredWhenThePageIsLeftWithBack) {
+    showWindow();
+    walkNewProjectTo(4);
+    type("eIncludeMasks", QStringLiteral("*.html, *.css"));
+    type("eExcludeMasks", QStringLiteral("*.bak"));
+    back();
+    EXPECT_EQ(page(), 3);
+    EXPECT_EQ(CurrentProject->IncludeMasks, QStringLiteral("*.html, *.css"));
+    EXPECT_EQ(CurrentProject->ExcludeMasks, QStringLiteral("*.bak"));
+}
+
+TEST_F(WizardTest, ReviewPageShowsTheProjectsReviewText) {
+    showWindow();
+    walkNewProjectTo(3);
+    type("eRemote", QStringLiteral("  /pub/site  "));
+    click("rgModeItem0");
+    click("cbExact");
+    walkNewProjectTo(5);
+    EXPECT_EQ(CurrentProject->RemoteFolder, QStringLiteral("/pub/site"));
+    EXPECT_TRUE(CurrentProject->Exact);
+    const QString shown = child<QPlainTextEdit>("mReview")->toPlainText();
+    QString expected = CurrentProject->GetReviewText();
+    expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    EXPECT_EQ(shown, expected);
+    EXPECT_TRUE(shown.contains(QStringLiteral("Remote folder: /pub/site")));
+}
+
+TEST_F(WizardTest, BothWaysDisablesExactCopyButKeepsAndStoresItsTick) {
+    showWindow();
+    walkNewProjectTo(3);
+    click("rgModeItem0");
+    click("cbExact");
+    click("rgModeItem2");
+    auto* exact = child<QCheckBox>("cbExact");
+    EXPECT_FALSE(exact->isEnabled());
+    EXPECT_TRUE(exact->isChecked());
+    walkNewProjectTo(4);
+    EXPECT_EQ(CurrentProject->SyncMode, 2);
+    EXPECT_TRUE(CurrentProject->Exact);
+}
+
+TEST_F(WizardTest, StoredModePastTheLastItemShowsBothWays) {
+    storeProject(QStringLiteral("Odd mode"), [](TVellisyncProject& project) { project.SetSyncMode(3); });
+    showWindow();
+    click("rbOpenExisting");
+    selectProject(QStringLiteral("Odd mode"));
+    walkNewProjectTo(3);
+    EXPECT_TRUE(child<QRadioButton>("rgModeItem2")->isChecked());
+    EXPECT_FALSE(child<QCheckBox>("cbExact")->isEnabled());
+}
+
+TEST_F(WizardTest, ProxyPageEnablesItsSettingsOnlyForUseProxyAndStoresThem) {
+    showWindow();
+    walkNewProjectTo(2);
+    auto* settings = child<QGroupBox>("gbProxySettings");
+    EXPECT_FALSE(settings->isEnabled());
+    EXPECT_FALSE(child<QLineEdit>("eProxyHost")->isEnabled());
+    click("rgUsingProxyItem1");
+    EXPECT_TRUE(settings->isEnabled());
+    EXPECT_TRUE(child<QLineEdit>("eProxyHost")->isEnabled());
+    click("rbSocks");
+    type("eProxyHost", QString());
+    child<QSpinBox>("udProxyPort")->setValue(1080);
+    next();
+    EXPECT_EQ(page(), 3) << "an empty proxy host passes";
+    EXPECT_TRUE(CurrentProject->UseProxy);
+    EXPECT_EQ(CurrentProject->ProxyKind, 1);
+    EXPECT_EQ(CurrentProject->ProxyPort, 1080);
+}
+
+TEST_F(WizardTest, BrowseButtonPutsTheChosenFolderIntoLocalFolder) {
+    showWindow();
+    walkNewProjectTo(3);
+    type("eLocal", QStringLiteral("/kept"));
+    folderAnswer = QString();
+    click("Button6");
+    EXPECT_EQ(child<QLineEdit>("eLocal")->text(), QStringLiteral("/kept"));
+    folderAnswer = m_home.path();
+    click("Button6");
+    EXPECT_EQ(child<QLineEdit>("eLocal")->text(), m_home.path());
+}
+
+TEST_F(WizardTest, OpenExistingWithoutSelectionStaysSilently) {
+    showWindow();
+    click("rbOpenExisting");
+    next();
+    EXPECT_EQ(page(), 0);
+    EXPECT_EQ(beeps, 0);
+    EXPECT_TRUE(errors.empty());
+}
