@@ -6,7 +6,7 @@
 #include <QInputDialog>
 #include <QLineEdit>
 
-#include "project/Global.h"
+#include "project/UserMessage.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ void resetUiPrompts() {
 }
 
 void installStoreMessageBox() {
-    SetStoreMessageHandler([](const QString& message) {
+    setUserMessageHandler([](const QString& message) {
         uiPrompts().information(QApplication::activeWindow(), QApplication::applicationName(), message);
     });
 }

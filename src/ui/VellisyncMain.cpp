@@ -973,7 +973,7 @@ TVellisyncProject* TVellisyncMain::itemProject(const QListWidgetItem* item) {
 void TVellisyncMain::FillProjectList() {
     ListBatchUpdate batch(lvProjects);
     lvProjects->clear();
-    for (const QString& path : ProjectFiles()) {
+    for (const QString& path : ProjectFilesIn(ProjectsFolder)) {
         auto project = std::make_unique<TVellisyncProject>();
         project->LoadFromFile(path);
         lvProjects->addItem(new ProjectItem(std::move(project)));
@@ -1095,7 +1095,7 @@ void TVellisyncMain::SaveProject() {
         // Cancel keeps the current caption and still saves.
         if (caption && !caption->isEmpty())
             project.SetCaption(*caption);
-        target = AddTrailingBackslash(ProjectsFolder) + UniqueFileName(ProjectsFolder, QStringLiteral("%s.VSPJ"));
+        target = AddTrailingBackslash(ProjectsFolder) + UniqueFileName(ProjectsFolder, QString::fromLatin1(ProjectFileNameFormat));
     }
     if (project.SaveToFile(target))
         project.FileName = target;

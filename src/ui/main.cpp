@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(applicationIcon());
 
     TVellisyncMain window;
-    InitGlobals();
+    InitializeGlobals();
     installStoreMessageBox();
     window.show();
     return QApplication::exec();

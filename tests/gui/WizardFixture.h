@@ -46,7 +46,7 @@ protected:
         ASSERT_TRUE(m_home.isValid());
         // Never the user's own projects folder, whatever the globals compute.
         qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("data")).toUtf8());
-        InitGlobals();
+        InitializeGlobals();
         ProjectsFolder = m_home.filePath(QStringLiteral("projects"));
         CurrentProject = std::make_unique<TVellisyncProject>();
         installPrompts();

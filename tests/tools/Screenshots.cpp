@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
     }
 
     TVellisyncMain window;
-    InitGlobals();
+    InitializeGlobals();
     saveSampleProject(QStringLiteral("Home page"), QStringLiteral("ftp.example.com"), QStringLiteral("/www"));
     saveSampleProject(QStringLiteral("Photo archive"), QStringLiteral("files.example.org"), QStringLiteral("/photos"));
     saveSampleProject(QStringLiteral("Team documents"), QStringLiteral("ftp.example.net"), QStringLiteral("/docs"));
