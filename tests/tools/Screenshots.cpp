@@ -3,6 +3,7 @@
 //
 //     vellisync_screenshots OUTPUT_FOLDER
 #include <cstdio>
+#include <memory>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -15,7 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStandardPaths>
-#include <QTemporaryDir>
+#include <QRandomGenerator>
 #include <QTest>
 
 #include "project/Global.h"
@@ -62,8 +63,11 @@ void typeInto(QLineEdit* edit, const QString& text) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QTemporaryDir home;
-    // Sample projects only: the user's own projects folder is never touched.
+    // A fixed scratch folder, so the pictures show a readable local path; the
+    // sample projects live there too, never in the user's projects folder.
+    QDir home(QDir::tempPath() + QStringLiteral("/vellisync-screenshots"));
+    home.removeRecursively();
+    QDir().mkpath(home.path());
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vellisync"));
@@ -82,13 +86,22 @@ int main(int argc, char** argv) {
     writeFile(localRoot + QStringLiteral("/about.html"), "<html>about</html>\n");
     writeFile(localRoot + QStringLiteral("/style.css"), "body {}\n");
     QDir().mkpath(remoteRoot + QStringLiteral("/www"));
-    FtpTestServerOptions options;
-    options.root = remoteRoot;
-    FtpTestServer server(options);
-    if (!server.start()) {
-        std::fprintf(stderr, "test FTP server did not start: %s\n", qPrintable(server.errorText()));
+    // The wizard's port range ends at 32767, below the system's ephemeral ports.
+    std::unique_ptr<FtpTestServer> started;
+    for (int attempt = 0; attempt < 20 && !started; ++attempt) {
+        FtpTestServerOptions options;
+        options.root = remoteRoot;
+        const int port = 20000 + QRandomGenerator::global()->bounded(12000);
+        options.extraArguments = {QStringLiteral("--port"), QString::number(port)};
+        started = std::make_unique<FtpTestServer>(options);
+        if (!started->start())
+            started.reset();
+    }
+    if (!started) {
+        std::fprintf(stderr, "the test FTP server did not start\n");
         return 1;
     }
+    FtpTestServer& server = *started;
 
     TVellisyncMain window;
     InitializeGlobals();
