@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -1095,7 +1096,8 @@ void TVellisyncMain::SaveProject() {
         // Cancel keeps the current caption and still saves.
         if (caption && !caption->isEmpty())
             project.SetCaption(*caption);
-        target = AddTrailingBackslash(ProjectsFolder) + UniqueFileName(ProjectsFolder, QString::fromLatin1(ProjectFileNameFormat));
+        target = AddTrailingBackslash(ProjectsFolder) +
+                 UniqueFileName(ProjectsFolder, QString::fromLatin1(ProjectFileNameFormat));
     }
     if (project.SaveToFile(target))
         project.FileName = target;

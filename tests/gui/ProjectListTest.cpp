@@ -190,3 +190,37 @@ TEST_F(WizardTest, OpeningAStoredProjectFillsTheWizardFromItsFile) {
     walkNewProjectTo(3);
     EXPECT_EQ(child<QLineEdit>("eRemote")->text(), QStringLiteral("/www"));
 }
+
+TEST_F(WizardTest, FileWithAnUnknownTypeIsListedAndTheStoresMessageShown) {
+    storeProject(QStringLiteral("Good"));
+    QFile odd(AddTrailingBackslash(ProjectsFolder) + QStringLiteral("ODDTYPE1.vspj"));
+    ASSERT_TRUE(odd.open(QIODevice::WriteOnly));
+    odd.write("[Root]\nCaption=STRING|\"Odd\"\nPort=WORD|21\n");
+    odd.close();
+    showWindow();
+    EXPECT_EQ(listCaptions().size(), 2);
+    EXPECT_TRUE(listCaptions().contains(QStringLiteral("Good")));
+    ASSERT_FALSE(informations.empty());
+    EXPECT_EQ(informations.front(), QStringLiteral("Unknown type 'WORD'"));
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(WizardTest, FileWhoseLoadFailsStopsTheFillingWithItsMessage) {
+    QDir().mkpath(ProjectsFolder);
+    TVellisyncProject first;
+    first.SetDefaults();
+    first.SetCaption(QStringLiteral("First"));
+    ASSERT_TRUE(first.SaveToFile(AddTrailingBackslash(ProjectsFolder) + QStringLiteral("AAAAAAAA.VSPJ")));
+    QFile broken(AddTrailingBackslash(ProjectsFolder) + QStringLiteral("MMMMMMMM.VSPJ"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("[Root]\nCaption=STRING|\"Broken\"\nPort=INTEGER|twenty-one\n");
+    broken.close();
+    showWindow();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(errors[0].startsWith(QStringLiteral("Vellisync | "))) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].endsWith(QLatin1Char('.'))) << errors[0].toStdString();
+    EXPECT_EQ(listCaptions(), QStringList({"First"}));
+    // The window stays usable: a new project still goes on.
+    next();
+    EXPECT_EQ(page(), 1);
+}

@@ -20,13 +20,11 @@
 #include <QTest>
 
 #include "project/Global.h"
+#include "project/UserMessage.h"
 #include "project/VellisyncProject.h"
+#include "support/QtPrinters.h"
 #include "ui/UiPrompts.h"
 #include "ui/VellisyncMain.h"
-
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 // One question box as the window asked it.
 struct AskedQuestion {
@@ -50,6 +48,7 @@ protected:
         ProjectsFolder = m_home.filePath(QStringLiteral("projects"));
         CurrentProject = std::make_unique<TVellisyncProject>();
         installPrompts();
+        installStoreMessageBox();
         window = std::make_unique<TVellisyncMain>();
     }
 
@@ -59,6 +58,7 @@ protected:
         }
         window.reset();
         resetUiPrompts();
+        setUserMessageHandler({});
         CurrentProject = std::make_unique<TVellisyncProject>();
     }
 
