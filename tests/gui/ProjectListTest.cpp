@@ -65,6 +65,10 @@ struct CaptionEdit {
     const char* expected;
 };
 
+void PrintTo(const CaptionEdit& edit, std::ostream* out) {
+    *out << "typed '" << edit.typed << "'";
+}
+
 class CaptionEditTest : public WizardTest, public ::testing::WithParamInterface<CaptionEdit> {};
 
 TEST_P(CaptionEditTest, ConfirmedCaptionIsShownAndSavedToTheFile) {
@@ -136,6 +140,10 @@ struct Removal {
     QMessageBox::StandardButton answer;
     bool removed;
 };
+
+void PrintTo(const Removal& removal, std::ostream* out) {
+    *out << (removal.answer == QMessageBox::Yes ? "Yes" : "No");
+}
 
 class RemovalTest : public WizardTest, public ::testing::WithParamInterface<Removal> {};
 

@@ -263,6 +263,10 @@ struct CloseAnswer {
     bool saves;
 };
 
+void PrintTo(const CloseAnswer& close, std::ostream* out) {
+    *out << (close.answer == QMessageBox::Yes ? "Yes" : close.answer == QMessageBox::No ? "No" : "Cancel");
+}
+
 class CloseQuestionTest : public RunPageTest, public ::testing::WithParamInterface<CloseAnswer> {};
 
 TEST_P(CloseQuestionTest, ClosingAModifiedProjectAsksToSave) {
@@ -363,6 +367,10 @@ struct FullStop {
     const char* message;
     const char* shown;
 };
+
+void PrintTo(const FullStop& message, std::ostream* out) {
+    *out << "message '" << message.message << "'";
+}
 
 class FullStopTest : public ::testing::TestWithParam<FullStop> {};
 

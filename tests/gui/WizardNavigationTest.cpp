@@ -92,6 +92,10 @@ struct RequiredEdit {
     bool untickAnonymous;
 };
 
+void PrintTo(const RequiredEdit& edit, std::ostream* out) {
+    *out << "page " << edit.page << " empty " << edit.edit;
+}
+
 class RequiredEditTest : public WizardTest, public ::testing::WithParamInterface<RequiredEdit> {};
 
 TEST_P(RequiredEditTest, EmptyEditIsRefusedWithFocusAndSoundAndNothingStored) {
@@ -146,6 +150,10 @@ struct StoredUser {
     const char* userName;
     bool ticked;
 };
+
+void PrintTo(const StoredUser& user, std::ostream* out) {
+    *out << "user '" << user.userName << "'";
+}
 
 class StoredUserTest : public WizardTest, public ::testing::WithParamInterface<StoredUser> {};
 
