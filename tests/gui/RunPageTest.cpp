@@ -410,3 +410,16 @@ TEST(Screenshots, EveryWizardPageHasAPictureInTheGuide) {
     for (int page = 0; page < TVellisyncMain::PageCount; ++page)
         EXPECT_TRUE(guide.contains(QStringLiteral("images/page%1.png").arg(page))) << page;
 }
+
+TEST_F(RunPageTest, WindowDestroyedDuringARunWaitsForTheRunAndLeavesNothingBehind) {
+    makeManyLocalFiles(150);
+    describeUploadJob();
+    go();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !logLines().isEmpty(); }, 60'000));
+    window.reset();
+    EXPECT_EQ(CurrentProject->ConnectHandle, nullptr);
+    EXPECT_LT(QDir(m_remote).entryList(QDir::Files).size(), 150);
+    // The thread object has let go of the project: its log goes nowhere now.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(bool(CurrentProject->OnLog));
+}
