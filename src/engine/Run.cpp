@@ -21,6 +21,17 @@ NaiveDateTime minuteOf(const TListOfFiles& list, int index) {
     return TruncateDateTime(1, list.GetDateTime(index));
 }
 
+// Pass decisions: `match` is the entry's index in the searched list, or -1.
+// A transfer is due when the other side lacks the file or holds an older one.
+bool missingOrNewer(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match) {
+    return match < 0 || minuteOf(searched, match) < minuteOf(walked, index);
+}
+
+// A deletion is due when the other side lacks the file.
+bool missing(const TListOfFiles&, int, const TListOfFiles&, int match) {
+    return match < 0;
+}
+
 QString messageOf(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
@@ -102,108 +113,56 @@ void TVellisyncProject::RunPasses() {
 }
 
 int TVellisyncProject::DownloadFiles() {
-    if (StopRequested)
-        return 0;
-    DoProgress();
-    const FileNameIndex localIndex(LocalFiles);
-    int count = 0;
-    const int total = RemoteFiles.Count();
-    for (int i = 0; i < total && !StopRequested; ++i) {
-        DoProgress();
-        const QString name = RemoteFiles.Strings(i);
-        const int match = localIndex.IndexOf(name);
-        if (match >= 0 && !(minuteOf(LocalFiles, match) < minuteOf(RemoteFiles, i)))
-            continue;
-        if (DryRun) {
-            Log(QStringLiteral("Would download %1").arg(name));
-            ++count;
-        } else if (DownloadFile(name, RemoteFiles.GetDateTime(i))) {
-            ++count;
-        } else {
-            ++LastRunOutcome.failedActions;
-        }
-    }
-    return count;
+    return RunPass(
+        RemoteFiles, LocalFiles, &missingOrNewer, QStringLiteral("Would download %1"),
+        [this](int index, const QString& name) { return DownloadFile(name, RemoteFiles.GetDateTime(index)); });
 }
 
 int TVellisyncProject::UploadFiles() {
-    if (StopRequested)
-        return 0;
-    DoProgress();
-    const FileNameIndex remoteIndex(RemoteFiles);
-    int count = 0;
-    const int total = LocalFiles.Count();
-    for (int i = 0; i < total && !StopRequested; ++i) {
-        DoProgress();
-        const QString name = LocalFiles.Strings(i);
-        const int match = remoteIndex.IndexOf(name);
-        if (match >= 0 && !(minuteOf(RemoteFiles, match) < minuteOf(LocalFiles, i)))
-            continue;
-        if (DryRun) {
-            Log(QStringLiteral("Would upload %1").arg(name));
-            ++count;
-        } else if (UploadFile(name)) {
-            ++count;
-        } else {
-            ++LastRunOutcome.failedActions;
-        }
-    }
-    return count;
+    return RunPass(LocalFiles, RemoteFiles, &missingOrNewer, QStringLiteral("Would upload %1"),
+                   [this](int, const QString& name) { return UploadFile(name); });
 }
 
 int TVellisyncProject::DeleteLocalFiles() {
-    if (StopRequested)
-        return 0;
     // The remote tree is the source: a file missing from an incomplete remote
     // list may well exist on the server, so nothing is deleted then.
-    if (!LastRunOutcome.remoteScanComplete) {
+    if (!StopRequested && !LastRunOutcome.remoteScanComplete) {
         Log(QStringLiteral(
             "Local files have not been deleted because the remote folder could not be read completely."));
         return 0;
     }
-    DoProgress();
-    const FileNameIndex remoteIndex(RemoteFiles);
-    int count = 0;
-    const int total = LocalFiles.Count();
-    for (int i = 0; i < total && !StopRequested; ++i) {
-        DoProgress();
-        const QString name = LocalFiles.Strings(i);
-        if (remoteIndex.IndexOf(name) >= 0)
-            continue;
-        if (DryRun) {
-            Log(QStringLiteral("Would delete local file %1").arg(name));
-            ++count;
-        } else if (DeleteLocalFile(name)) {
-            ++count;
-        } else {
-            ++LastRunOutcome.failedActions;
-        }
-    }
-    return count;
+    return RunPass(LocalFiles, RemoteFiles, &missing, QStringLiteral("Would delete local file %1"),
+                   [this](int, const QString& name) { return DeleteLocalFile(name); });
 }
 
 int TVellisyncProject::DeleteRemoteFiles() {
-    if (StopRequested)
-        return 0;
     // The local tree is the source; see DeleteLocalFiles.
-    if (!LastRunOutcome.localScanComplete) {
+    if (!StopRequested && !LastRunOutcome.localScanComplete) {
         Log(QStringLiteral(
             "Remote files have not been deleted because the local folder could not be read completely."));
         return 0;
     }
+    return RunPass(RemoteFiles, LocalFiles, &missing, QStringLiteral("Would delete remote file %1"),
+                   [this](int, const QString& name) { return DeleteRemoteFile(name); });
+}
+
+int TVellisyncProject::RunPass(const TListOfFiles& walked, const TListOfFiles& searched, PassDecision needsAction,
+                               const QString& dryRunLine, const PassAction& act) {
+    if (StopRequested)
+        return 0;
     DoProgress();
-    const FileNameIndex localIndex(LocalFiles);
+    const FileNameIndex searchedIndex(searched);
     int count = 0;
-    const int total = RemoteFiles.Count();
+    const int total = walked.Count();
     for (int i = 0; i < total && !StopRequested; ++i) {
         DoProgress();
-        const QString name = RemoteFiles.Strings(i);
-        if (localIndex.IndexOf(name) >= 0)
+        const QString name = walked.Strings(i);
+        if (!needsAction(walked, i, searched, searchedIndex.IndexOf(name)))
             continue;
         if (DryRun) {
-            Log(QStringLiteral("Would delete remote file %1").arg(name));
+            Log(dryRunLine.arg(name));
             ++count;
-        } else if (DeleteRemoteFile(name)) {
+        } else if (act(i, name)) {
             ++count;
         } else {
             ++LastRunOutcome.failedActions;

@@ -173,4 +173,13 @@ private:
 
     // The passes of SyncMode and the summary line.
     void RunPasses();
+
+    // One pass: walks `walked`, looks each name up in `searched` and, where
+    // the decision says so, acts on it (or logs dryRunLine with the name on a
+    // dry run). Returns how many files it acted on; failed actions are counted
+    // in LastRunOutcome.
+    using PassDecision = bool (*)(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match);
+    using PassAction = std::function<bool(int index, const QString& name)>;
+    int RunPass(const TListOfFiles& walked, const TListOfFiles& searched, PassDecision needsAction,
+                const QString& dryRunLine, const PassAction& act);
 };
