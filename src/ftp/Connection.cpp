@@ -4,21 +4,12 @@
 
 #include <QCoreApplication>
 
+#include "project/Global.h"
 #include "project/VellisyncProject.h"
 
 namespace {
 
 constexpr int MaxTimeoutAttempts = 3;
-
-// Blanks and control characters are trimmed from the proxy host name.
-QString trimBlanksAndControls(const QString& text) {
-    qsizetype start = 0, end = text.size();
-    while (start < end && text.at(start).unicode() <= 32)
-        ++start;
-    while (end > start && text.at(end - 1).unicode() <= 32)
-        --end;
-    return text.mid(start, end - start);
-}
 
 QString withoutTrailingLineBreak(QString text) {
     while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))

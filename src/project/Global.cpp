@@ -81,6 +81,16 @@ QStringList ProjectFilesIn(const QString& folder) {
     return files;
 }
 
+QString trimBlanksAndControls(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first).unicode() <= 32)
+        ++first;
+    while (last > first && text.at(last - 1).unicode() <= 32)
+        --last;
+    return text.mid(first, last - first);
+}
+
 QString AddTrailingBackslash(const QString& path) {
     if (path.isEmpty() || path.endsWith(PathSeparator)) {
         return path;

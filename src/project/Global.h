@@ -34,6 +34,10 @@ inline constexpr char ProjectFileNameFormat[] = "%s.VSPJ";
 // does not exist.
 QStringList ProjectFilesIn(const QString& folder);
 
+// text without leading and trailing characters with codes up to 32 (blanks
+// and control characters); those inside are kept.
+QString trimBlanksAndControls(const QString& text);
+
 // The path ending in the path separator; an empty path stays empty.
 QString AddTrailingBackslash(const QString& path);
 

@@ -7,6 +7,7 @@
 #include <QScopeGuard>
 
 #include "project/Errors.h"
+#include "project/Global.h"
 #include "project/UserMessage.h"
 
 namespace {
@@ -18,19 +19,6 @@ constexpr QChar QuoteChar = u'"';
 
 bool isBlank(QChar c) {
     return c.unicode() >= 1 && c.unicode() <= 32;
-}
-
-// Removes leading and trailing characters with codes up to 32.
-QString trimmedLine(const QString& text) {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first).unicode() <= 32) {
-        ++first;
-    }
-    while (last > first && text.at(last - 1).unicode() <= 32) {
-        --last;
-    }
-    return text.mid(first, last - first);
 }
 
 QStringList splitIntoLines(const QString& text) {
@@ -189,12 +177,12 @@ void IniDocument::setLines(const QStringList& lines) {
     m_sections.clear();
     Section* current = nullptr;
     for (const QString& rawLine : lines) {
-        const QString line = trimmedLine(rawLine);
+        const QString line = trimBlanksAndControls(rawLine);
         if (line.isEmpty() || line.startsWith(u';')) {
             continue;
         }
         if (line.size() >= 2 && line.startsWith(u'[') && line.endsWith(u']')) {
-            const QString name = trimmedLine(line.mid(1, line.size() - 2));
+            const QString name = trimBlanksAndControls(line.mid(1, line.size() - 2));
             current = findSection(name);
             if (current == nullptr) {
                 m_sections.push_back(Section{name, {}});
@@ -209,7 +197,8 @@ void IniDocument::setLines(const QStringList& lines) {
         if (equals < 0) {
             current->lines.push_back(Line{QString(), line, false});
         } else {
-            current->lines.push_back(Line{trimmedLine(line.left(equals)), trimmedLine(line.mid(equals + 1)), true});
+            current->lines.push_back(
+                Line{trimBlanksAndControls(line.left(equals)), trimBlanksAndControls(line.mid(equals + 1)), true});
         }
     }
 }

@@ -2,21 +2,9 @@
 
 #include <utility>
 
-namespace {
+#include "project/Global.h"
 
-// Removes leading and trailing characters with codes up to 32 (blanks and
-// control characters), the rule the folder and proxy settings use.
-QString trimControlAndBlanks(const QString& text) {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first).unicode() <= 32) {
-        ++first;
-    }
-    while (last > first && text.at(last - 1).unicode() <= 32) {
-        --last;
-    }
-    return text.mid(first, last - first);
-}
+namespace {
 
 QString yesNo(bool value) {
     return value ? QStringLiteral("Yes") : QStringLiteral("No");
@@ -89,7 +77,7 @@ void TVellisyncProject::SetPassive(bool value) {
 }
 
 void TVellisyncProject::SetRemoteFolder(const QString& value) {
-    assignIfChanged(RemoteFolder, trimControlAndBlanks(value), Modified);
+    assignIfChanged(RemoteFolder, trimBlanksAndControls(value), Modified);
 }
 
 void TVellisyncProject::SetLocalFolder(const QString& value) {
@@ -118,7 +106,7 @@ void TVellisyncProject::SetProxyKind(qint32 value) {
 }
 
 void TVellisyncProject::SetProxyServer(const QString& value) {
-    assignIfChanged(ProxyServer, trimControlAndBlanks(value), Modified);
+    assignIfChanged(ProxyServer, trimBlanksAndControls(value), Modified);
 }
 
 void TVellisyncProject::SetProxyPort(qint32 value) {

@@ -13,6 +13,7 @@
 #include "project/VellisyncProject.h"
 
 #include <ostream>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -48,6 +49,22 @@ INSTANTIATE_TEST_SUITE_P(Paths, RemoveTrailingSlashTest,
                          ::testing::Values(PathCase{"", ""}, PathCase{"/", "/"}, PathCase{"\\", "\\"},
                                            PathCase{"/pub/", "/pub"}, PathCase{"/pub//", "/pub/"},
                                            PathCase{"Top\\Sub\\", "Top\\Sub"}, PathCase{"/data", "/data"}));
+
+TEST(TrimBlanksAndControls, RemovesCodesUpTo32AtTheEndsOnly) {
+    const QString nul(QChar(0));
+    const QString noBreakSpace(QChar(0xA0));
+    const std::pair<QString, QString> cases[] = {
+        {"", ""},
+        {" \t\r\n", ""},
+        {"\x01host\x1f", "host"},
+        {nul + "x" + nul, "x"},
+        {"  a \t b  ", "a \t b"},
+        {"!x!", "!x!"},
+        {noBreakSpace + "x" + noBreakSpace, noBreakSpace + "x" + noBreakSpace},
+    };
+    for (const auto& [input, expected] : cases)
+        EXPECT_EQ(trimBlanksAndControls(input), expected) << input.toStdString();
+}
 
 mode_t modeOf(const QString& path) {
     struct stat info {};
