@@ -18,6 +18,7 @@
 #include "inet/FtpService.h"
 #include "support/FtpTestServer.h"
 #include "support/ProxyProcesses.h"
+#include "support/TestFiles.h"
 
 using namespace inet;
 using namespace std::chrono_literals;
@@ -26,20 +27,6 @@ namespace {
 
 // Generous limits: only the tests that stall the server ever reach them.
 const Timeouts generousTimeouts{20s, 30s, 30s};
-
-QByteArray fileContent(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<unreadable>");
-    return file.readAll();
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    ASSERT_EQ(file.write(content), content.size());
-}
 
 QByteArray everyByteValue() {
     QByteArray bytes;
@@ -130,9 +117,9 @@ protected:
         ASSERT_NO_FATAL_FAILURE(writeFile(source, content));
         QDir().mkpath(QFileInfo(target).path());
         ASSERT_TRUE(connection.putFile(source, remoteName)) << lastError() << " " << reply();
-        EXPECT_TRUE(fileContent(QDir(serverFolder).filePath(remoteName)) == content) << remoteName.toStdString();
+        EXPECT_TRUE(readFile(QDir(serverFolder).filePath(remoteName)) == content) << remoteName.toStdString();
         ASSERT_TRUE(connection.getFile(remoteName, target, false)) << lastError() << " " << reply();
-        EXPECT_TRUE(fileContent(target) == content) << remoteName.toStdString();
+        EXPECT_TRUE(readFile(target) == content) << remoteName.toStdString();
         EXPECT_FALSE(QFileInfo::exists(QDir(serverFolder).filePath(transferTempName(remoteName))));
         EXPECT_FALSE(QFileInfo::exists(QFileInfo(target).dir().filePath(transferTempName(remoteName))));
     }
@@ -375,18 +362,18 @@ TEST_F(FtpClientTest, TransfersReplaceExistingFiles) {
     ASSERT_TRUE(connection);
 
     ASSERT_TRUE(connection->putFile(localPath(QStringLiteral("new.txt")), QStringLiteral("/sub/file.txt")));
-    EXPECT_EQ(fileContent(serverPath(QStringLiteral("sub/file.txt"))), QByteArray("new"));
+    EXPECT_EQ(readFile(serverPath(QStringLiteral("sub/file.txt"))), QByteArray("new"));
     EXPECT_TRUE(transcriptContains(*connection, QStringLiteral("STOR /sub/.file.txt.vstmp")));
     EXPECT_TRUE(transcriptContains(*connection, QStringLiteral("RNTO /sub/file.txt")));
 
     ASSERT_NO_FATAL_FAILURE(writeFile(localPath(QStringLiteral("here.txt")), "old local content"));
     ASSERT_TRUE(connection->getFile(QStringLiteral("/sub/file.txt"), localPath(QStringLiteral("here.txt")), false));
-    EXPECT_EQ(fileContent(localPath(QStringLiteral("here.txt"))), QByteArray("new"));
+    EXPECT_EQ(readFile(localPath(QStringLiteral("here.txt"))), QByteArray("new"));
 
     ASSERT_NO_FATAL_FAILURE(writeFile(localPath(QStringLiteral("here.txt")), "keep me"));
     EXPECT_FALSE(connection->getFile(QStringLiteral("/sub/file.txt"), localPath(QStringLiteral("here.txt")), true));
     EXPECT_EQ(lastError(), EEXIST);
-    EXPECT_EQ(fileContent(localPath(QStringLiteral("here.txt"))), QByteArray("keep me"));
+    EXPECT_EQ(readFile(localPath(QStringLiteral("here.txt"))), QByteArray("keep me"));
 }
 
 TEST_F(FtpClientTest, UploadReplacesWhereTheServerWillNotRenameOverAFile) {
@@ -399,7 +386,7 @@ TEST_F(FtpClientTest, UploadReplacesWhereTheServerWillNotRenameOverAFile) {
     auto connection = connectTo(*session);
     ASSERT_TRUE(connection);
     ASSERT_TRUE(connection->putFile(localPath(QStringLiteral("file.txt")), QStringLiteral("file.txt"))) << reply();
-    EXPECT_EQ(fileContent(serverPath(QStringLiteral("file.txt"))), QByteArray("new"));
+    EXPECT_EQ(readFile(serverPath(QStringLiteral("file.txt"))), QByteArray("new"));
     EXPECT_TRUE(transcriptContains(*connection, QStringLiteral("DELE file.txt")));
     EXPECT_FALSE(QFileInfo::exists(serverPath(transferTempName(QStringLiteral("file.txt")))));
 }
@@ -438,7 +425,7 @@ TEST_F(FtpClientTest, InterruptedDownloadKeepsThePreviousFile) {
         EXPECT_FALSE(connection->getFile(QStringLiteral("big.bin"), target, false));
         EXPECT_EQ(lastError(), ErrorExtendedError);
         EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("426 "))) << reply();
-        EXPECT_EQ(fileContent(target), QByteArray("the previous version"));
+        EXPECT_EQ(readFile(target), QByteArray("the previous version"));
         EXPECT_FALSE(QFileInfo::exists(localPath(transferTempName(QStringLiteral("big.bin")))));
         QString folder;
         EXPECT_TRUE(connection->getCurrentDirectory(folder)) << reply();

@@ -16,6 +16,7 @@
 #include "support/FtpTestServer.h"
 #include "support/ProxyProcesses.h"
 #include "support/QtPrinters.h"
+#include "support/TestFiles.h"
 
 namespace {
 
@@ -42,6 +43,24 @@ private:
     bool m_wasSet;
 };
 
+// Short reply and data time-outs for the tests that stall the server; the
+// previous ones come back when the test ends, however it ends.
+class ShortTimeouts {
+public:
+    ShortTimeouts() : m_saved(inet::defaultTimeouts()) {
+        inet::Timeouts limits;
+        limits.reply = std::chrono::milliseconds(1500);
+        limits.data = std::chrono::milliseconds(1500);
+        inet::setDefaultTimeouts(limits);
+    }
+    ~ShortTimeouts() { inet::setDefaultTimeouts(m_saved); }
+    ShortTimeouts(const ShortTimeouts&) = delete;
+    ShortTimeouts& operator=(const ShortTimeouts&) = delete;
+
+private:
+    inet::Timeouts m_saved;
+};
+
 NaiveDateTime at(int day, int hour, int minute, int second = 0) {
     return NaiveDateTime::fromParts(2026, 3, day, hour, minute, second);
 }
@@ -53,11 +72,6 @@ void writeFile(const QString& path, const QByteArray& content, NaiveDateTime tim
     file.write(content);
     file.flush(); // a later flush would set the time again
     ASSERT_TRUE(file.setFileTime(time.toLocal(), QFileDevice::FileModificationTime));
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // Every file below root, relative, with "/" between levels.
@@ -520,11 +534,7 @@ TEST_F(SyncRunTest, DryRunDecidesButChangesNothing) {
 }
 
 TEST_F(SyncRunTest, TimedOutDownloadIsTriedThreeTimesInAll) {
-    inet::Timeouts shortLimits;
-    shortLimits.reply = std::chrono::milliseconds(1500);
-    shortLimits.data = std::chrono::milliseconds(1500);
-    const inet::Timeouts saved = inet::defaultTimeouts();
-    inet::setDefaultTimeouts(shortLimits);
+    const ShortTimeouts shortTimeouts;
     writeFile(remote("slow.txt"), "S", at(1, 10, 0));
     m_options.stalls = QStringList{QStringLiteral("RETR:2")};
     m_project.SyncMode = 1;
@@ -540,23 +550,17 @@ TEST_F(SyncRunTest, TimedOutDownloadIsTriedThreeTimesInAll) {
     m_log.clear();
     startServer();
     m_project.Run();
-    inet::setDefaultTimeouts(saved);
     EXPECT_EQ(afterScans(), (QStringList{"FtpGetFile('/slow.txt') fails with message: " + ErrorText(inet::ErrorTimeout),
                                          "0 files has been downloaded."}));
 }
 
 TEST_F(SyncRunTest, TimedOutListingIsTriedAgain) {
-    inet::Timeouts shortLimits;
-    shortLimits.reply = std::chrono::milliseconds(1500);
-    shortLimits.data = std::chrono::milliseconds(1500);
-    const inet::Timeouts saved = inet::defaultTimeouts();
-    inet::setDefaultTimeouts(shortLimits);
+    const ShortTimeouts shortTimeouts;
     writeFile(remote("a.txt"), "A", at(1, 10, 0));
     m_options.stalls = QStringList{QStringLiteral("MLSD:2")};
     m_project.SyncMode = 1;
     startServer();
     m_project.Run();
-    inet::setDefaultTimeouts(saved);
     EXPECT_EQ(m_log.mid(0, 6), ConnectAndScanLines);
     EXPECT_EQ(afterScans(), (QStringList{"File /a.txt has been downloaded", "1 files has been downloaded."}));
 }

@@ -12,6 +12,19 @@ bool hasIpv6Loopback() {
     return probe.listen(QHostAddress::LocalHostIPv6, 0);
 }
 
+void stopProcess(std::unique_ptr<QProcess>& process) {
+    if (!process)
+        return;
+    if (process->state() != QProcess::NotRunning) {
+        process->terminate();
+        if (!process->waitForFinished(5'000)) {
+            process->kill();
+            process->waitForFinished(5'000);
+        }
+    }
+    process.reset();
+}
+
 FtpTestServer::FtpTestServer(FtpTestServerOptions options) : m_options(std::move(options)) {}
 
 FtpTestServer::~FtpTestServer() {
@@ -73,16 +86,7 @@ bool FtpTestServer::start() {
 }
 
 void FtpTestServer::stop() {
-    if (!m_process)
-        return;
-    if (m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(5'000)) {
-            m_process->kill();
-            m_process->waitForFinished(5'000);
-        }
-    }
-    m_process.reset();
+    stopProcess(m_process);
 }
 
 QString FtpTestServer::serverLog() {

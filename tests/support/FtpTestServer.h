@@ -58,3 +58,6 @@ private:
 QString testSupportPath(const QString& fileName);
 // Whether this machine can listen on ::1.
 bool hasIpv6Loopback();
+// Ends a helper program started by a test (politely first, then by force)
+// and drops it; nothing happens when there is none.
+void stopProcess(std::unique_ptr<QProcess>& process);

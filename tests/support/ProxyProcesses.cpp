@@ -48,16 +48,7 @@ bool ListeningProcess::start() {
 }
 
 void ListeningProcess::stop() {
-    if (!m_process)
-        return;
-    if (m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(5'000)) {
-            m_process->kill();
-            m_process->waitForFinished(5'000);
-        }
-    }
-    m_process.reset();
+    stopProcess(m_process);
 }
 
 QString SocksProxyProcess::program() const {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/QtPrinters.h"
+#include "support/TestFiles.h"
 
 #include <functional>
 #include <ostream>
@@ -11,16 +12,6 @@
 #include "project/IniSaver.h"
 
 namespace {
-
-// Runs action and returns the message of the storage error it raises (empty when none).
-QString errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const VellisyncError& error) {
-        return error.message();
-    }
-    return QString();
-}
 
 TEST(BaseSaver, NamesAreFoundWithoutRegardToCaseAndKeepTheirSpelling) {
     tinidatasaver store;

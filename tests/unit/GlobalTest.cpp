@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/QtPrinters.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -64,14 +65,6 @@ TEST(TrimBlanksAndControls, RemovesCodesUpTo32AtTheEndsOnly) {
     };
     for (const auto& [input, expected] : cases)
         EXPECT_EQ(trimBlanksAndControls(input), expected) << input.toStdString();
-}
-
-mode_t modeOf(const QString& path) {
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
-        return 0;
-    }
-    return info.st_mode & 07777;
 }
 
 TEST(ForceFolders, CreatesEveryMissingLevel) {

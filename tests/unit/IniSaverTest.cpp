@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/QtPrinters.h"
+#include "support/TestFiles.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -48,26 +49,6 @@ public:
 private:
     UserMessageHandler m_previous;
 };
-
-QString errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const VellisyncError& error) {
-        return error.message();
-    }
-    return QString();
-}
-
-QByteArray readBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
 
 void fillExample(TBaseDataSaver& store) {
     store.WriteInteger("Count", 3);
@@ -118,7 +99,7 @@ TEST_F(IniFileTest, SaveWritesTheExampleByteForByteAndLoadReadsItBack) {
     fillExample(store);
     store.SetFileName(path("example.ini"));
     EXPECT_TRUE(store.Save());
-    EXPECT_EQ(readBytes(path("example.ini")), exampleFile);
+    EXPECT_EQ(readFile(path("example.ini")), exampleFile);
     EXPECT_EQ(saveText(store), exampleFile);
 
     tinidatasaver loaded;
@@ -133,13 +114,13 @@ TEST_F(IniFileTest, SaveWritesTheExampleByteForByteAndLoadReadsItBack) {
 }
 
 TEST_F(IniFileTest, SaveReplacesTheWholeFileAtomicallyAndForItsOwnerOnly) {
-    writeBytes(path("store.ini"), "[Root]\r\nOld=INTEGER|1\r\n\r\n[Foreign]\r\nx=y\r\n");
+    writeFile(path("store.ini"), "[Root]\r\nOld=INTEGER|1\r\n\r\n[Foreign]\r\nx=y\r\n");
     ::chmod(QFile::encodeName(path("store.ini")).constData(), 0644);
     tinidatasaver store;
     store.SetFileName(path("store.ini"));
     store.WriteInteger("New", 2);
     EXPECT_TRUE(store.Save());
-    EXPECT_EQ(readBytes(path("store.ini")), "[Root]\r\nNew=INTEGER|2\r\n\r\n");
+    EXPECT_EQ(readFile(path("store.ini")), "[Root]\r\nNew=INTEGER|2\r\n\r\n");
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(path("store.ini")).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -149,7 +130,7 @@ TEST_F(IniFileTest, SaveReplacesTheWholeFileAtomicallyAndForItsOwnerOnly) {
 
 TEST_F(IniFileTest, AFailedWriteLeavesThePreviousFileWhole) {
     const QByteArray previous = "[Root]\r\nKeep=STRING|\"me\"\r\n\r\n";
-    writeBytes(path("store.ini"), previous);
+    writeFile(path("store.ini"), previous);
     tinidatasaver store;
     store.SetFileName(path("store.ini"));
     store.WriteString("Big", QString(4096, u'x'));
@@ -166,13 +147,13 @@ TEST_F(IniFileTest, AFailedWriteLeavesThePreviousFileWhole) {
     std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_TRUE(message.startsWith("Cannot create file \"" + path("store.ini") + "\". ")) << message.toStdString();
-    EXPECT_EQ(readBytes(path("store.ini")), previous);
+    EXPECT_EQ(readFile(path("store.ini")), previous);
     EXPECT_EQ(QDir(m_temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"store.ini"});
 }
 
 TEST_F(IniFileTest, FileErrorsNameTheFileAndTheReason) {
     QDir(m_temp.path()).mkdir("folder.ini");
-    writeBytes(path("plain"), "x");
+    writeFile(path("plain"), "x");
     struct Case {
         const char* label;
         QString file;
@@ -209,7 +190,7 @@ TEST_F(IniFileTest, AMissingFileLoadsAsEmptyAndAnEmptyStoreSavesNoLines) {
     empty.SetFileName(path("empty.ini"));
     EXPECT_TRUE(empty.Save());
     EXPECT_TRUE(QFileInfo::exists(path("empty.ini")));
-    EXPECT_EQ(readBytes(path("empty.ini")), "");
+    EXPECT_EQ(readFile(path("empty.ini")), "");
     tinidatasaver loaded;
     loaded.SetFileName(path("empty.ini"));
     EXPECT_TRUE(loaded.Load());

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/QtPrinters.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,31 +42,6 @@ const QByteArray nightlyMirrorFile = "[Root]\r\n"
                                      "UserName=STRING|\"anonymous\"\r\n"
                                      "\r\n";
 
-QString errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const VellisyncError& error) {
-        return error.message();
-    }
-    return QString();
-}
-
-QByteArray readBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
-mode_t modeOf(const QString& path) {
-    struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
-
 void fillNightlyMirror(TVellisyncProject& project) {
     project.SetDefaults();
     project.SetCaption("Nightly mirror");
@@ -90,7 +66,7 @@ TEST_F(ProjectFileTest, SaveWritesTheExampleFileAndLoadReadsItBack) {
     TVellisyncProject project;
     fillNightlyMirror(project);
     ASSERT_TRUE(project.SaveToFile(path("7K0QZ3AB.VSPJ")));
-    const QByteArray saved = readBytes(path("7K0QZ3AB.VSPJ"));
+    const QByteArray saved = readFile(path("7K0QZ3AB.VSPJ"));
 
     static const QRegularExpression passwordLine(QStringLiteral("Password=STRING\\|\"(\\d+)\"\r\n"));
     const QRegularExpressionMatch match = passwordLine.match(QString::fromUtf8(saved));
@@ -276,9 +252,9 @@ TEST_F(ProjectFileTest, AMissingFileGivesEveryDefault) {
 }
 
 TEST_F(ProjectFileTest, StoredValuesAreTakenAsTheFileGivesThem) {
-    writeBytes(path("p.VSPJ"), "[root]\nport=INTEGER|990\nSyncMode=INTEGER|258\nPassive=INTEGER|5\n"
-                               "RemoteFolder=STRING|\"  /spaced  \"\nProxyServer=STRING|\"  proxy  \"\n"
-                               "Exact=INTEGER|-1\n");
+    writeFile(path("p.VSPJ"), "[root]\nport=INTEGER|990\nSyncMode=INTEGER|258\nPassive=INTEGER|5\n"
+                              "RemoteFolder=STRING|\"  /spaced  \"\nProxyServer=STRING|\"  proxy  \"\n"
+                              "Exact=INTEGER|-1\n");
     TVellisyncProject project;
     ASSERT_TRUE(project.LoadFromFile(path("p.VSPJ")));
     EXPECT_EQ(project.Port, 990);
@@ -292,7 +268,7 @@ TEST_F(ProjectFileTest, StoredValuesAreTakenAsTheFileGivesThem) {
 TEST_F(ProjectFileTest, AnUnknownTypeTagFailsTheLoadAndChangesNothingButFileName) {
     QStringList shown;
     const UserMessageHandler previous = setUserMessageHandler([&](const QString& m) { shown << m; });
-    writeBytes(path("p.VSPJ"), "[Root]\nCaption=STRING|\"New\"\nPort=WORD|21\n");
+    writeFile(path("p.VSPJ"), "[Root]\nCaption=STRING|\"New\"\nPort=WORD|21\n");
     TVellisyncProject project;
     project.SetDefaults();
     project.SetCaption("Old");
@@ -318,7 +294,7 @@ TEST_F(ProjectFileTest, StorageErrorsPropagateAndKeepWhatWasReadBefore) {
         {"Port=", "List index out of bounds (0)", false},
     };
     for (const Case& c : cases) {
-        writeBytes(path("p.VSPJ"), "[Root]\nCaption=STRING|\"Read first\"\n" + c.text + "\n");
+        writeFile(path("p.VSPJ"), "[Root]\nCaption=STRING|\"Read first\"\n" + c.text + "\n");
         TVellisyncProject project;
         project.Modified = true;
         EXPECT_EQ(errorOf([&] { project.LoadFromFile(path("p.VSPJ")); }), c.message) << c.text.toStdString();
@@ -344,7 +320,7 @@ TEST_F(ProjectFileTest, SaveRewritesTheWholeFileAndCreatesMissingFoldersPrivatel
     extra.close();
     project.SetCaption("Second");
     ASSERT_TRUE(project.SaveToFile(file));
-    const QByteArray saved = readBytes(file);
+    const QByteArray saved = readFile(file);
     EXPECT_FALSE(saved.contains("[Other]"));
     EXPECT_TRUE(saved.contains("Caption=STRING|\"Second\""));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"A.VSPJ"});
@@ -352,7 +328,7 @@ TEST_F(ProjectFileTest, SaveRewritesTheWholeFileAndCreatesMissingFoldersPrivatel
 
 TEST_F(ProjectFileTest, FileErrorsPropagateAndLeaveModifiedAsItWas) {
     QDir(m_temp.path()).mkdir("folder.VSPJ");
-    writeBytes(path("plain"), "x");
+    writeFile(path("plain"), "x");
     struct Case {
         QString file;
         bool save;

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+#include <sys/types.h>
+
+// Runs action and returns the message of the VellisyncError it raises (empty
+// when it raises none).
+QString errorOf(const std::function<void()>& action);
+
+// The whole content of the file, or "<unreadable>" when it cannot be read.
+QByteArray readFile(const QString& path);
+
+// Replaces the file's content, creating missing folders above it; a file that
+// cannot be written fails the test (wrap the call in ASSERT_NO_FATAL_FAILURE
+// to stop there).
+void writeFile(const QString& path, const QByteArray& content);
+
+// The permission bits of path; 0 when it cannot be examined.
+mode_t modeOf(const QString& path);
