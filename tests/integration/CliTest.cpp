@@ -12,22 +12,11 @@
 
 #include "project/VellisyncProject.h"
 #include "support/FtpTestServer.h"
+#include "support/TestFiles.h"
 
 namespace {
 
 const QString CliPath = QStringLiteral(VELLISYNC_BINARY_DIR "/src/vellisync-cli");
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(content);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Relative paths of every file below a folder, sorted.
 QStringList treeOf(const QString& folder) {
