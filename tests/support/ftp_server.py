@@ -43,12 +43,12 @@ def parse_args():
 
 def make_handler(args):
     stalls = {}
-    for spec in args.stall:
-        command, _, count = spec.partition(":")
+    for option in args.stall:
+        command, _, count = option.partition(":")
         stalls[command.upper()] = int(count or "1")
     delays = {}
-    for spec in args.delay:
-        command, _, seconds = spec.partition(":")
+    for option in args.delay:
+        command, _, seconds = option.partition(":")
         delays[command.upper()] = float(seconds or "1")
 
     class TestHandler(FTPHandler):
