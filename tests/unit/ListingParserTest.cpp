@@ -281,11 +281,8 @@ TEST(MlsdLine, SummerTimeUsesTheOffsetOfThatDate) {
 }
 
 TEST(MlsdLine, MalformedLinesGiveNothingOrNoTime) {
-    EXPECT_FALSE(inet::parseMlsdLine(QString()));
-    EXPECT_FALSE(inet::parseMlsdLine(QStringLiteral("type=file;size=1;")));
-    EXPECT_FALSE(inet::parseMlsdLine(QStringLiteral("type=file;size=1; ")));
-    EXPECT_FALSE(inet::parseMlsdLine(QStringLiteral("type=pdir; somewhere")));
-    EXPECT_FALSE(inet::parseMlsdLine(QStringLiteral("type=file; ..")));
+    for (const char* line : {"", "type=file;size=1;", "type=file;size=1; ", "type=pdir; somewhere", "type=file; .."})
+        EXPECT_FALSE(inet::parseMlsdLine(QLatin1String(line))) << line;
 
     const std::optional<FindData> badTime =
         inet::parseMlsdLine(QStringLiteral("type=file;size=x;modify=2026110712;=;junk; odd.txt"));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ProjectValues.h"
 #include "support/QtPrinters.h"
 
 #include <functional>
@@ -80,23 +81,11 @@ TEST(ProjectSettings, SetDefaultsGivesANewProjectAndClearsModifiedStopAndFileNam
     project.RequestStop();
     project.SetDefaults();
 
-    EXPECT_EQ(project.Caption, "<No Caption>");
-    EXPECT_EQ(project.Server, "ftp.example.com");
-    EXPECT_EQ(project.Port, 21);
-    EXPECT_EQ(project.UserName, "anonymous");
-    EXPECT_EQ(project.Password, "guest@example.com");
-    EXPECT_FALSE(project.Passive);
-    EXPECT_EQ(project.RemoteFolder, "/");
-    EXPECT_TRUE(project.LocalFolder.isEmpty());
-    EXPECT_EQ(project.SyncMode, 2);
-    EXPECT_FALSE(project.SubFilders);
-    EXPECT_FALSE(project.Exact);
-    EXPECT_EQ(project.IncludeMasks, "*.*");
-    EXPECT_TRUE(project.ExcludeMasks.isEmpty());
-    EXPECT_FALSE(project.UseProxy);
-    EXPECT_EQ(project.ProxyKind, 0);
-    EXPECT_TRUE(project.ProxyServer.isEmpty());
-    EXPECT_EQ(project.ProxyPort, 21);
+    EXPECT_EQ(settingsOf(project),
+              QStringList({"Caption=<No Caption>", "Server=ftp.example.com", "Port=21", "UserName=anonymous",
+                           "Password=guest@example.com", "Passive=0", "RemoteFolder=/", "LocalFolder=", "SyncMode=2",
+                           "SubFilders=0", "Exact=0", "IncludeMasks=*.*", "ExcludeMasks=", "UseProxy=0", "ProxyKind=0",
+                           "ProxyServer=", "ProxyPort=21"}));
     EXPECT_TRUE(project.FileName.isEmpty());
     EXPECT_FALSE(project.Modified) << "the proxy setters changed values, yet the project is fresh";
     EXPECT_FALSE(project.StopRequested);
