@@ -315,21 +315,15 @@ TEST_F(SyncRunTest, MasksAndSubfoldersSelectOnBothSides) {
     ASSERT_TRUE(m_project.Connect());
     m_project.CollectLocalFiles();
     m_project.CollectRemoteFiles();
-    auto names = [](const TListOfFiles& list) {
-        std::set<QString> result;
-        for (int i = 0; i < list.Count(); ++i)
-            result.insert(list.Strings(i));
-        return result;
-    };
-    EXPECT_EQ(names(m_project.LocalFiles), (std::set<QString>{"a.txt", "README", "sub/b.txt"}));
-    EXPECT_EQ(names(m_project.RemoteFiles), (std::set<QString>{"a.txt", "README", "sub/b.txt"}));
+    EXPECT_EQ(sortedNames(m_project.LocalFiles), (QStringList{"README", "a.txt", "sub/b.txt"}));
+    EXPECT_EQ(sortedNames(m_project.RemoteFiles), (QStringList{"README", "a.txt", "sub/b.txt"}));
 
     m_project.SubFilders = false;
     m_project.IncludeMasks = QStringLiteral("* \"*.txt\"");
     m_project.CollectLocalFiles();
     m_project.CollectRemoteFiles();
-    EXPECT_EQ(names(m_project.LocalFiles), (std::set<QString>{"a.txt", "README"}));
-    EXPECT_EQ(names(m_project.RemoteFiles), (std::set<QString>{"a.txt", "README"}));
+    EXPECT_EQ(sortedNames(m_project.LocalFiles), (QStringList{"README", "a.txt"}));
+    EXPECT_EQ(sortedNames(m_project.RemoteFiles), (QStringList{"README", "a.txt"}));
     m_project.Disconnect();
 }
 

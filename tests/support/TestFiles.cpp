@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "ftp/ListOfFiles.h"
 #include "project/Errors.h"
 
 #include <sys/stat.h>
@@ -34,4 +35,12 @@ void writeFile(const QString& path, const QByteArray& content) {
 mode_t modeOf(const QString& path) {
     struct stat info {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+QStringList sortedNames(const TListOfFiles& list) {
+    QStringList names;
+    for (int i = 0; i < list.Count(); ++i)
+        names.append(list.Strings(i));
+    names.sort();
+    return names;
 }

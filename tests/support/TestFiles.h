@@ -2,10 +2,13 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
 #include <sys/types.h>
+
+class TListOfFiles;
 
 // Runs action and returns the message of the VellisyncError it raises (empty
 // when it raises none).
@@ -21,3 +24,6 @@ void writeFile(const QString& path, const QByteArray& content);
 
 // The permission bits of path; 0 when it cannot be examined.
 mode_t modeOf(const QString& path);
+
+// The names of a file list, sorted (the scans' order is the listing's).
+QStringList sortedNames(const TListOfFiles& list);

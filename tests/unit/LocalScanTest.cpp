@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include "project/Errors.h"
+#include "support/TestFiles.h"
 
 namespace {
 
@@ -24,20 +25,9 @@ protected:
 
     QString path(const QString& relative) const { return m_dir.path() + QLatin1Char('/') + relative; }
 
-    void makeFile(const QString& relative, const QByteArray& content = "x") {
-        QDir().mkpath(QFileInfo(path(relative)).path());
-        QFile file(path(relative));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
-    }
+    void makeFile(const QString& relative, const QByteArray& content = "x") { writeFile(path(relative), content); }
 
-    QStringList names() const {
-        QStringList result;
-        for (int i = 0; i < m_project.LocalFiles.Count(); ++i)
-            result.append(m_project.LocalFiles.Strings(i));
-        result.sort();
-        return result;
-    }
+    QStringList names() const { return sortedNames(m_project.LocalFiles); }
 
     QTemporaryDir m_dir;
     TVellisyncProject m_project;
