@@ -20,6 +20,11 @@ QString redacted(const QString& command) {
     return command;
 }
 
+bool hasLineBreakOrNul(const QString& command) {
+    return std::any_of(command.cbegin(), command.cend(),
+                       [](QChar c) { return c == QLatin1Char('\r') || c == QLatin1Char('\n') || c.unicode() == 0; });
+}
+
 } // namespace
 
 QString decodeServerText(const QByteArray& bytes) {
@@ -62,6 +67,13 @@ void ControlConnection::markUnusable() {
 }
 
 bool ControlConnection::send(const QString& command) {
+    // A line break inside a command would end it early, and the rest would
+    // reach the server as a command of its own: a file name could delete
+    // another file. Refused whoever the caller is, before anything is sent.
+    if (hasLineBreakOrNul(command)) {
+        qCDebug(lcInet).noquote() << "refused a command with a line break:" << redacted(command).left(40);
+        return fail(ErrorUnsafeCommand);
+    }
     if (!isUsable())
         return fail(ErrorConnectionAborted);
     m_transcript.push_back(redacted(command));

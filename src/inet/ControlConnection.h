@@ -28,7 +28,8 @@ public:
     ControlConnection& operator=(const ControlConnection&) = delete;
 
     // Sends one command line (without CR LF). The transcript and the log show
-    // a PASS command without its argument.
+    // a PASS command without its argument. A command that holds CR, LF or NUL
+    // is never sent: ErrorUnsafeCommand, and the connection stays usable.
     bool send(const QString& command);
     // Reads the next whole reply and records it as the thread's last response.
     // A time-out or a lost connection leaves the connection unusable: a reply

@@ -59,6 +59,9 @@ QString describe(ErrorCode code) {
     case ErrorProxyBindUnsupported:
         return QStringLiteral("The SOCKS proxy does not support the BIND request that active mode needs; "
                               "use passive mode.");
+    case ErrorUnsafeCommand:
+        return QStringLiteral("The command was not sent: it holds a line break or NUL character, which would "
+                              "end it early and let the rest pass for another command.");
     }
     return {};
 }

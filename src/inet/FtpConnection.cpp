@@ -51,6 +51,10 @@ const std::vector<QString>& FtpConnection::transcript() const {
     return d->transcript;
 }
 
+QStringList FtpConnection::unrecognisedListingLines() const {
+    return d->unrecognisedListingLines;
+}
+
 bool FtpConnection::getCurrentDirectory(QString& directory) {
     directory.clear();
     FtpReply reply;
@@ -69,6 +73,7 @@ bool FtpConnection::setCurrentDirectory(const QString& directory) {
 }
 
 std::unique_ptr<FtpFind> FtpConnection::findFirstFile(const QString& pattern, FindData& first) {
+    d->unrecognisedListingLines.clear();
     std::vector<FindData> listed;
     if (!d->listDirectory(listed))
         return {};

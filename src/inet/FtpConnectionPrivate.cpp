@@ -346,6 +346,7 @@ bool FtpConnectionPrivate::listWith(const QString& command, bool mlsd, std::vect
     if (!transferCommand(command, [&](DataConnection& data) { return data.receive(collect, inactivity); }))
         return false;
     entries.clear();
+    unrecognisedListingLines.clear();
     const QDate today = QDate::currentDate();
     for (QByteArray line : raw.split('\n')) {
         if (line.endsWith('\r'))
@@ -353,9 +354,11 @@ bool FtpConnectionPrivate::listWith(const QString& command, bool mlsd, std::vect
         if (line.isEmpty())
             continue;
         const QString text = decodeServerText(line);
-        std::optional<FindData> entry = mlsd ? parseMlsdLine(text) : parseListLine(text, today);
-        if (entry && entry->name != QLatin1String(".") && entry->name != parentFolder)
-            entries.push_back(std::move(*entry));
+        ListingLine parsed = mlsd ? readMlsdLine(text) : readListLine(text, today);
+        if (parsed.kind == ListingLine::Kind::Entry)
+            entries.push_back(std::move(parsed.entry));
+        else if (parsed.kind == ListingLine::Kind::Unrecognised)
+            unrecognisedListingLines.append(text);
     }
     return true;
 }

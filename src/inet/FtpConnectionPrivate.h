@@ -71,6 +71,9 @@ public:
     bool listDirectory(std::vector<FindData>& entries);
 
     std::vector<QString> transcript;
+    // The lines of the last listing that were neither an entry nor a known
+    // line without one.
+    QStringList unrecognisedListingLines;
 
 private:
     // One command on the current control connection; a reply of another

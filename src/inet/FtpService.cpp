@@ -4,6 +4,8 @@
 
 #include <mutex>
 
+#include <QCryptographicHash>
+
 #include "inet/InetPrivate.h"
 
 namespace inet {
@@ -18,6 +20,26 @@ std::mutex g_defaultsMutex;
 Timeouts g_defaultTimeouts;
 
 const QString tempSuffix = QStringLiteral(".vstmp");
+
+// The longest file name most file systems and servers accept, in bytes.
+constexpr qsizetype MaxNameBytes = 255;
+
+// The longest start of text that takes at most maxBytes of UTF-8, cut between
+// whole characters.
+QString utf8Prefix(const QString& text, qsizetype maxBytes) {
+    QString prefix;
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype units = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const qsizetype size = text.mid(i, units).toUtf8().size();
+        if (bytes + size > maxBytes)
+            break;
+        prefix += text.mid(i, units);
+        bytes += size;
+        i += units;
+    }
+    return prefix;
+}
 } // namespace
 
 int lastError() {
@@ -42,7 +64,13 @@ bool fail(int code) {
 }
 
 QString transferTempName(const QString& fileName) {
-    return QLatin1Char('.') + fileName + tempSuffix;
+    QString name = QLatin1Char('.') + fileName + tempSuffix;
+    if (name.toUtf8().size() <= MaxNameBytes)
+        return name;
+    // "." + start + "~" + 16 hex digits + ".vstmp"
+    const QByteArray digest = QCryptographicHash::hash(fileName.toUtf8(), QCryptographicHash::Sha256).left(8).toHex();
+    const qsizetype room = MaxNameBytes - 1 - 1 - digest.size() - tempSuffix.size();
+    return QLatin1Char('.') + utf8Prefix(fileName, room) + QLatin1Char('~') + QString::fromLatin1(digest) + tempSuffix;
 }
 
 bool isTransferTempName(const QString& fileName) {

@@ -7,6 +7,7 @@
 
 #include <QDate>
 #include <QString>
+#include <QStringList>
 #include <QTime>
 
 #include <chrono>
@@ -43,6 +44,7 @@ enum ErrorCode : int {
     ErrorFtpDropped = 12111,
     ErrorFtpNoPassiveMode = 12112,
     ErrorProxyBindUnsupported = 12113, // active mode through a SOCKS proxy without BIND
+    ErrorUnsafeCommand = 12114,        // a command holding CR, LF or NUL was refused before it was sent
 };
 
 // The calling thread's last error code (0 when none was set).
@@ -58,7 +60,10 @@ QString lastResponseInfo();
 QString errorDescription(int code);
 
 // The name under which a transfer writes a file before renaming it into place:
-// ".name.vstmp" beside the target, the same pattern on both sides.
+// ".name.vstmp" beside the target, the same pattern on both sides. A name too
+// long for that (more than 255 bytes of UTF-8 in all) keeps a shortened start
+// and a digest of the whole name, so the result still fits and still differs
+// from the temporary names of other files.
 QString transferTempName(const QString& fileName);
 // Whether a bare file name is such a leftover; both scans skip these names.
 bool isTransferTempName(const QString& fileName);
@@ -81,6 +86,9 @@ enum class AccessType {
 // One listing entry. The time is a wall-clock time without a zone: MLSD times
 // (UTC on the wire) are converted to local time; LIST times are taken as listed.
 struct FindData {
+    // The size of an entry whose listing gave none that makes sense.
+    static constexpr qint64 UnknownSize = -1;
+
     QString name;
     bool isDirectory = false;
     qint64 size = 0;
@@ -131,6 +139,10 @@ public:
     bool deleteFile(const QString& remoteFile);
     // MKD.
     bool createDirectory(const QString& directory);
+
+    // The lines of the last listing that findFirstFile could not read: neither
+    // an entry nor a line known to hold none. The listing is then incomplete.
+    QStringList unrecognisedListingLines() const;
 
     // The commands sent on this connection so far (PASS shown as "PASS ****").
     const std::vector<QString>& transcript() const;

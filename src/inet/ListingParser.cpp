@@ -20,6 +20,25 @@ bool isDotEntry(const QString& name) {
     return name == QLatin1String(".") || name == QLatin1String("..");
 }
 
+ListingLine entry(FindData data) {
+    return ListingLine{ListingLine::Kind::Entry, std::move(data)};
+}
+
+ListingLine notAnEntry() {
+    return ListingLine{ListingLine::Kind::NotAnEntry, {}};
+}
+
+ListingLine unrecognised() {
+    return ListingLine{ListingLine::Kind::Unrecognised, {}};
+}
+
+// "total 24": the block count that ls prints first.
+bool isTotalLine(const QString& line) {
+    static const QRegularExpression total(QStringLiteral("^\\s*total\\s+\\d+\\s*$"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    return total.match(line).hasMatch();
+}
+
 // A whitespace-separated field of a listing line and where it ends, so that the
 // name can be cut from the line itself with its blanks intact.
 struct Field {
@@ -44,12 +63,30 @@ std::vector<Field> splitFields(const QString& line) {
     return fields;
 }
 
+// Beyond this a size can only be a server's garbage (it is 4 EiB).
+constexpr qint64 MaxPlausibleSize = qint64(1) << 62;
+
+// A size field: digits, perhaps with a sign. A negative or absurd number still
+// marks the column (the entry is kept), but as an unknown size.
 std::optional<qint64> parseSize(const QString& text) {
+    static const QRegularExpression shape(QStringLiteral("^-?\\d+$"));
+    if (!shape.match(text).hasMatch())
+        return std::nullopt;
     bool ok = false;
     const qint64 value = text.toLongLong(&ok);
-    if (!ok || value < 0)
-        return std::nullopt;
+    if (!ok || value < 0 || value > MaxPlausibleSize)
+        return FindData::UnknownSize;
     return value;
+}
+
+// A size glued to the group column when it is too wide for its padding
+// ("ftpadmin125435904"): the trailing digits of a field that starts otherwise.
+std::optional<qint64> parseGluedSize(const QString& text) {
+    static const QRegularExpression glued(QStringLiteral("^\\D.*?(\\d+)$"));
+    const QRegularExpressionMatch m = glued.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    return parseSize(m.captured(1));
 }
 
 // "Jan".."Dec" in any letter case (servers print the C locale's names).
@@ -111,25 +148,29 @@ QDate placeInYear(int month, int day, QDate today) {
 // the date is found by its shape (size, month, day, time or year) rather than by
 // column number. The first such group from the left is the date: a name may
 // contain something that looks like a date, the owner columns hardly.
-std::optional<FindData> parseUnixLine(const QString& line, QDate today) {
-    static const QRegularExpression permissions(QStringLiteral("^[-dlbcpsDn][-rwxsStTlL?]{9}[+@.]?$"));
+ListingLine parseUnixLine(const QString& line, QDate today) {
+    // The link count may be glued to the mode when it is too wide for its
+    // column ("drwxr-x---+1464").
+    static const QRegularExpression permissions(QStringLiteral("^[-dlbcpsDn][-rwxsStTlL?]{9}[+@.]?\\d*$"));
     static const QRegularExpression isoDate(QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2})$"));
     static const QRegularExpression zoneOffset(QStringLiteral("^[+-]\\d{4}$"));
     static const QRegularExpression dayOfMonth(QStringLiteral("^\\d{1,2}$"));
     static const QRegularExpression yearField(QStringLiteral("^\\d{4}$"));
 
     const std::vector<Field> fields = splitFields(line);
-    if (fields.size() < 5 || !permissions.match(fields[0].text).hasMatch())
-        return std::nullopt;
+    if (fields.empty() || !permissions.match(fields[0].text).hasMatch())
+        return unrecognised(); // not the Unix form: the DOS form may know it
 
     const QChar type = fields[0].text.at(0);
     // Devices, pipes, sockets and the like are no files to copy: reading a pipe
     // could block the transfer for ever.
     if (type != QLatin1Char('-') && type != QLatin1Char('d') && type != QLatin1Char('l'))
-        return std::nullopt;
+        return notAnEntry();
 
     for (size_t i = 2; i + 1 < fields.size(); ++i) {
-        const std::optional<qint64> size = parseSize(fields[i - 1].text);
+        std::optional<qint64> size = parseSize(fields[i - 1].text);
+        if (!size && i >= 3)
+            size = parseGluedSize(fields[i - 1].text);
         if (!size)
             continue;
 
@@ -183,8 +224,10 @@ std::optional<FindData> parseUnixLine(const QString& line, QDate today) {
             if (arrow >= 0)
                 name.truncate(arrow);
         }
-        if (name.isEmpty() || isDotEntry(name))
-            return std::nullopt;
+        if (isDotEntry(name))
+            return notAnEntry();
+        if (name.isEmpty())
+            return unrecognised();
 
         FindData data;
         data.name = name;
@@ -192,9 +235,11 @@ std::optional<FindData> parseUnixLine(const QString& line, QDate today) {
         data.size = *size;
         data.modifiedDate = date;
         data.modifiedTime = time;
-        return data;
+        return entry(std::move(data));
     }
-    return std::nullopt;
+    // A mode column, then nothing that reads as size and date: a form this
+    // parser does not know, which must not pass for an empty line.
+    return unrecognised();
 }
 
 // Years of two digits: 70 to 99 are 19xx, the rest 20xx, as servers of that
@@ -212,13 +257,13 @@ int fullYear(const QString& text) {
 //   11-07-26  13:34                       11 known.txt        (24-hour clock)
 // The date is month-day-year; a first number above 12 can only be a day, which
 // some servers put first.
-std::optional<FindData> parseDosLine(const QString& line) {
+ListingLine parseDosLine(const QString& line) {
     static const QRegularExpression re(QStringLiteral(
         "^\\s*(\\d{1,4})[-/](\\d{1,2})[-/](\\d{1,4})\\s+(\\d{1,2}):(\\d{2})(?::(\\d{2}))?\\s*([AaPp][Mm])?"
         "\\s+(<DIR>|\\d+)\\s"));
     const QRegularExpressionMatch m = re.match(line);
     if (!m.hasMatch())
-        return std::nullopt;
+        return unrecognised();
 
     int year = 0;
     int month = 0;
@@ -240,20 +285,17 @@ std::optional<FindData> parseDosLine(const QString& line) {
     const QString meridiem = m.captured(7).toUpper();
     if (!meridiem.isEmpty()) {
         if (hour < 1 || hour > 12)
-            return std::nullopt;
+            return unrecognised();
         hour = hour % 12 + (meridiem == QLatin1String("PM") ? 12 : 0);
     }
     const QTime time(hour, m.captured(5).toInt(), m.hasCaptured(6) ? m.captured(6).toInt() : 0);
     if (!date.isValid() || !time.isValid())
-        return std::nullopt;
+        return unrecognised();
 
     FindData data;
     data.isDirectory = m.captured(8).compare(QLatin1String("<DIR>"), Qt::CaseInsensitive) == 0;
     if (!data.isDirectory) {
-        const std::optional<qint64> size = parseSize(m.captured(8));
-        if (!size)
-            return std::nullopt;
-        data.size = *size;
+        data.size = parseSize(m.captured(8)).value_or(FindData::UnknownSize);
     }
     // A size is followed by exactly one blank, so the rest is the name, leading
     // blanks included; "<DIR>" is followed by a padded column.
@@ -264,12 +306,14 @@ std::optional<FindData> parseDosLine(const QString& line) {
             ++start;
         name = name.mid(start);
     }
-    if (name.isEmpty() || isDotEntry(name))
-        return std::nullopt;
+    if (isDotEntry(name))
+        return notAnEntry();
+    if (name.isEmpty())
+        return unrecognised();
     data.name = name;
     data.modifiedDate = date;
     data.modifiedTime = time;
-    return data;
+    return entry(std::move(data));
 }
 
 // "20261107123456" or "20261107123456.789" (RFC 3659 time-val, always UTC).
@@ -288,6 +332,12 @@ std::optional<QDateTime> parseMlsdTime(const QString& text) {
     return QDateTime(date, time, Qt::UTC);
 }
 
+std::optional<FindData> entryOf(ListingLine line) {
+    if (line.kind != ListingLine::Kind::Entry)
+        return std::nullopt;
+    return std::move(line.entry);
+}
+
 // The text after the reply code of a one-line reply, or the whole text when it
 // carries no code.
 QString afterReplyCode(const QString& replyText) {
@@ -298,18 +348,28 @@ QString afterReplyCode(const QString& replyText) {
 
 } // namespace
 
-std::optional<FindData> parseListLine(const QString& rawLine, QDate today) {
+ListingLine readListLine(const QString& rawLine, QDate today) {
     const QString line = withoutLineBreak(rawLine);
-    if (line.trimmed().isEmpty())
-        return std::nullopt;
-    if (std::optional<FindData> data = parseUnixLine(line, today))
-        return data;
+    if (line.trimmed().isEmpty() || isTotalLine(line))
+        return notAnEntry();
+    if (ListingLine unix = parseUnixLine(line, today); unix.kind != ListingLine::Kind::Unrecognised)
+        return unix;
     return parseDosLine(line);
 }
 
+std::optional<FindData> parseListLine(const QString& line, QDate today) {
+    return entryOf(readListLine(line, today));
+}
+
+std::optional<FindData> parseMlsdLine(const QString& line) {
+    return entryOf(readMlsdLine(line));
+}
+
 // "modify=20261107123456;perm=radfwMT;size=11;type=file;unique=fe00ga782c8; known.txt"
-std::optional<FindData> parseMlsdLine(const QString& rawLine) {
+ListingLine readMlsdLine(const QString& rawLine) {
     const QString line = withoutLineBreak(rawLine);
+    if (line.trimmed().isEmpty())
+        return notAnEntry();
     // The facts end with "; " and the name follows; the name itself may hold
     // blanks and semicolons. A line without facts starts with the blank.
     qsizetype split = line.indexOf(QLatin1String("; "));
@@ -322,10 +382,12 @@ std::optional<FindData> parseMlsdLine(const QString& rawLine) {
         nameStart = split + 1;
     }
     if (split < 0)
-        return std::nullopt;
+        return unrecognised();
     const QString name = line.mid(nameStart);
-    if (name.isEmpty() || isDotEntry(name))
-        return std::nullopt;
+    if (isDotEntry(name))
+        return notAnEntry();
+    if (name.isEmpty())
+        return unrecognised();
 
     FindData data;
     data.name = name;
@@ -349,11 +411,10 @@ std::optional<FindData> parseMlsdLine(const QString& rawLine) {
                 data.isDirectory = false;
             } else {
                 // cdir, pdir, devices, pipes and anything unknown.
-                return std::nullopt;
+                return notAnEntry();
             }
         } else if (key == QLatin1String("size") || key == QLatin1String("sizd")) {
-            if (const std::optional<qint64> size = parseSize(value))
-                data.size = *size;
+            data.size = parseSize(value).value_or(FindData::UnknownSize);
         } else if (key == QLatin1String("modify")) {
             if (const std::optional<QDateTime> utc = parseMlsdTime(value)) {
                 const QDateTime local = utc->toLocalTime();
@@ -364,7 +425,7 @@ std::optional<FindData> parseMlsdLine(const QString& rawLine) {
     }
     // An entry without a type fact stays a plain file: every server we know
     // sends one, and a file is the harmless guess.
-    return data;
+    return entry(std::move(data));
 }
 
 std::optional<QString> parsePwdReply(const QString& replyText) {

@@ -13,12 +13,25 @@
 
 namespace inet {
 
+// What one line of a listing turned out to be. A line that is neither an entry
+// nor one of the known lines without one ("total 12", blank lines, "." and "..",
+// devices, pipes, sockets, MLSD cdir/pdir) is Unrecognised: the listing is then
+// not known to be complete, since the line may well have been a folder.
+struct ListingLine {
+    enum class Kind { Entry, NotAnEntry, Unrecognised };
+    Kind kind = Kind::Unrecognised;
+    FindData entry; // for Kind::Entry
+};
+
 // One line of a LIST reply in the Unix or the DOS/IIS form. `today` is the
 // date against which a Unix line without a year is placed (the six-month rule).
 // Empty for lines that are no entry ("total 12", blank lines), for "." and "..",
 // and for devices, pipes and sockets. A symbolic link is a file named without
 // its " -> target"; the name is everything after the blank that follows the
 // time or year column, so blanks in names are kept. The line may end in CR.
+// A size that is negative or absurd is kept as FindData::UnknownSize.
+ListingLine readListLine(const QString& line, QDate today);
+// The entry of readListLine, if the line is one.
 std::optional<FindData> parseListLine(const QString& line, QDate today);
 
 // One line of an MLSD reply ("fact=value;...; name"). The UTC modify time is
@@ -26,6 +39,7 @@ std::optional<FindData> parseListLine(const QString& line, QDate today);
 // cdir/pdir entries, "." and "..", entries other than files, folders and links,
 // and malformed lines. The name follows the first "; " and may hold blanks and
 // semicolons.
+ListingLine readMlsdLine(const QString& line);
 std::optional<FindData> parseMlsdLine(const QString& line);
 
 // The folder of a 257 reply: the text between the first quote and its closing

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <map>
 
 #include <QDateTime>
@@ -254,6 +255,53 @@ TEST_F(FtpClientTest, ServerRefusalsCarryTheReply) {
     ASSERT_TRUE(connection->putFile(localPath(QStringLiteral("a.txt")), QStringLiteral("a.txt")));
     ASSERT_TRUE(connection->deleteFile(QStringLiteral("a.txt")));
     EXPECT_FALSE(QFileInfo::exists(serverPath(QStringLiteral("a.txt"))));
+}
+
+// A line break inside an argument would end the command early and send the
+// rest as a command of its own. Whoever asks, such a command never leaves, and
+// the connection stays usable.
+TEST_F(FtpClientTest, CommandsWithLineBreaksAreNeverSent) {
+    ASSERT_NO_FATAL_FAILURE(startServer());
+    ASSERT_NO_FATAL_FAILURE(writeFile(serverPath(QStringLiteral("other.txt")), "keep"));
+    ASSERT_NO_FATAL_FAILURE(writeFile(localPath(QStringLiteral("a.txt")), "A"));
+    auto session = openSession();
+    auto connection = connectTo(*session);
+    ASSERT_TRUE(connection);
+    const QString injected = QStringLiteral("x\r\nDELE other.txt\r\nNOOP");
+    const std::vector<std::function<bool()>> calls{
+        [&] { return connection->deleteFile(injected); },
+        [&] { return connection->deleteFile(QStringLiteral("y\nDELE other.txt")); },
+        [&] { return connection->createDirectory(QStringLiteral("d") + QChar(0) + QStringLiteral("x")); },
+        [&] { return connection->setCurrentDirectory(injected); },
+        [&] { return connection->putFile(localPath(QStringLiteral("a.txt")), injected); }};
+    for (const auto& call : calls) {
+        EXPECT_FALSE(call());
+        EXPECT_EQ(lastError(), ErrorUnsafeCommand);
+    }
+    EXPECT_EQ(readFile(serverPath(QStringLiteral("other.txt"))), QByteArray("keep"));
+    QString folder;
+    EXPECT_TRUE(connection->getCurrentDirectory(folder));
+    EXPECT_FALSE(errorDescription(ErrorUnsafeCommand).isEmpty());
+}
+
+// A name near the length limit still gets a temporary name that fits, on both
+// sides, and one that the scans recognise as a leftover.
+TEST_F(FtpClientTest, LongNamesTravelBothWays) {
+    ASSERT_NO_FATAL_FAILURE(startServer());
+    const QString longName = QString(120, QChar(0xe9)) + QStringLiteral("-tail.txt"); // 249 bytes of UTF-8
+    ASSERT_NO_FATAL_FAILURE(writeFile(localPath(longName), "long"));
+    auto session = openSession();
+    auto connection = connectTo(*session);
+    ASSERT_TRUE(connection);
+    ASSERT_TRUE(connection->putFile(localPath(longName), longName)) << reply();
+    EXPECT_EQ(readFile(serverPath(longName)), QByteArray("long"));
+    ASSERT_TRUE(QDir(localPath(QString())).mkpath(QStringLiteral("copy")));
+    ASSERT_TRUE(connection->getFile(longName, localPath(QStringLiteral("copy/") + longName), false)) << lastError();
+    EXPECT_EQ(readFile(localPath(QStringLiteral("copy/") + longName)), QByteArray("long"));
+    const QString temp = transferTempName(longName);
+    EXPECT_LE(temp.toUtf8().size(), 255);
+    EXPECT_TRUE(isTransferTempName(temp));
+    EXPECT_NE(temp, transferTempName(longName.left(longName.size() - 5) + QStringLiteral("other")));
 }
 
 // --- listings ----------------------------------------------------------------

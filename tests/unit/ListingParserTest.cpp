@@ -73,8 +73,10 @@ class CapturedListing : public ::testing::TestWithParam<ListingCase> {};
 TEST_P(CapturedListing, ParsesEveryEntryAndSkipsTheRest) {
     std::vector<std::string> parsed;
     for (const QString& line : readLines(GetParam().file)) {
-        if (const std::optional<FindData> data = inet::parseListLine(line, captureDay))
-            parsed.push_back(describe(*data));
+        const inet::ListingLine read = inet::readListLine(line, captureDay);
+        EXPECT_NE(read.kind, inet::ListingLine::Kind::Unrecognised) << line.toStdString();
+        if (read.kind == inet::ListingLine::Kind::Entry)
+            parsed.push_back(describe(read.entry));
     }
     EXPECT_EQ(parsed, describeAll(GetParam().expected));
 }
@@ -130,7 +132,18 @@ INSTANTIATE_TEST_SUITE_P(
                                    {"last year.txt", false, 11, "2025-12-20 12:34:00.000"},
                                    {" old leading blank", false, 11, "2020-01-02 00:00:00.000"},
                                    {"full time.txt", false, 11, "2026-11-07 12:34:56.250"},
-                                   {"+0100 report.txt", false, 11, "2026-11-07 12:34:00.000"}}}),
+                                   {"+0100 report.txt", false, 11, "2026-11-07 12:34:00.000"}}},
+                      // Columns that ran into each other or are missing, and sizes that make no sense.
+                      ListingCase{"odd-forms.txt",
+                                  {{"glued link count", true, 41472, "2026-02-25 13:17:00.000"},
+                                   {"glued size.bin", false, 125435904, "2008-04-09 00:00:00.000"},
+                                   {"no link count", true, 0, "2011-08-15 00:00:00.000"},
+                                   {"no owner column.txt", false, 4096, "2007-11-01 00:00:00.000"},
+                                   {"named folder", true, 0, "2026-12-01 08:00:00.000"},
+                                   {"negative size.txt", false, FindData::UnknownSize, "2026-11-07 12:34:00.000"},
+                                   {"absurd size.txt", false, FindData::UnknownSize, "2026-11-07 12:34:00.000"},
+                                   {"read-only dir", true, 0, "2009-02-25 00:00:00.000"},
+                                   {"AIX filename", false, 660, "2026-02-17 11:22:00.000"}}}),
     [](const ::testing::TestParamInfo<ListingCase>& info) {
         std::string name = info.param.file;
         name = name.substr(0, name.find('.'));
@@ -182,24 +195,46 @@ INSTANTIATE_TEST_SUITE_P(Dates, SixMonthRule,
                              // A year given is kept, whatever today is.
                              YearCase{{2026, 12, 7}, "-rw-r--r-- 1 u g 1 Dec 31  2030 f", {2030, 12, 31}}));
 
-// Lines that are no entry, or that no parser should turn into one.
-class NotAnEntry : public ::testing::TestWithParam<const char*> {};
+// Lines that are no entry: known ones are passed over, any other makes the
+// listing incomplete (it may have been a folder).
+struct LineKindCase {
+    const char* line;
+    inet::ListingLine::Kind kind;
+};
 
-TEST_P(NotAnEntry, GivesNothing) {
-    EXPECT_FALSE(inet::parseListLine(QLatin1String(GetParam()), captureDay).has_value()) << GetParam();
+void PrintTo(const LineKindCase& c, std::ostream* os) {
+    *os << '"' << c.line << '"';
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, NotAnEntry,
-    ::testing::Values("", "   ", "\r", "total 0", "total 1234", "drwxr-xr-x   2 u g 4096 Nov 07 12:34 .",
-                      "drwxr-xr-x   2 u g 4096 Nov 07 12:34 ..", "11-07-26  12:34PM       <DIR>          .",
-                      "-rw-r--r--   1 u g 11 Nov 07 12:34", // no name
-                      "-rw-r--r--   1 u g 11 Nov 07 12:34 ", "-rw-r--r--   1 u g -5 Nov 07 12:34 negative",
-                      "-rw-r--r--   1 u g 11 Foo 07 12:34 badmonth", "-rw-r--r--   1 u g 11 Feb 30 12:34 badday",
-                      "-rw-r--r--   1 u g 11 Nov 07 25:34 badhour",
-                      "-rw-r--r--   1 u g 99999999999999999999 Nov 07 12:34 huge", "13-45-26  12:34PM  11 badmonth",
-                      "11-07-26  13:34PM  11 badclock", "550 No such file or directory.", "garbage", "d",
-                      "----------"));
+class NotAnEntry : public ::testing::TestWithParam<LineKindCase> {};
+
+TEST_P(NotAnEntry, GivesNothingAndTellsWhetherItIsKnown) {
+    const inet::ListingLine parsed = inet::readListLine(QLatin1String(GetParam().line), captureDay);
+    EXPECT_EQ(parsed.kind, GetParam().kind);
+    EXPECT_FALSE(inet::parseListLine(QLatin1String(GetParam().line), captureDay).has_value());
+}
+
+constexpr auto Known = inet::ListingLine::Kind::NotAnEntry;
+constexpr auto Unknown = inet::ListingLine::Kind::Unrecognised;
+
+INSTANTIATE_TEST_SUITE_P(Lines, NotAnEntry,
+                         ::testing::Values(LineKindCase{"", Known}, LineKindCase{"   ", Known},
+                                           LineKindCase{"\r", Known}, LineKindCase{"total 0", Known},
+                                           LineKindCase{"total 1234", Known},
+                                           LineKindCase{"drwxr-xr-x   2 u g 4096 Nov 07 12:34 .", Known},
+                                           LineKindCase{"drwxr-xr-x   2 u g 4096 Nov 07 12:34 ..", Known},
+                                           LineKindCase{"11-07-26  12:34PM       <DIR>          .", Known},
+                                           LineKindCase{"crw-rw-rw-   1 root root 1,   3 Nov  7 12:34 null", Known},
+                                           LineKindCase{"-rw-r--r--   1 u g 11 Nov 07 12:34", Unknown}, // no name
+                                           LineKindCase{"-rw-r--r--   1 u g 11 Nov 07 12:34 ", Unknown},
+                                           LineKindCase{"-rw-r--r--   1 u g 11 Foo 07 12:34 badmonth", Unknown},
+                                           LineKindCase{"-rw-r--r--   1 u g 11 Feb 30 12:34 badday", Unknown},
+                                           LineKindCase{"-rw-r--r--   1 u g 11 Nov 07 25:34 badhour", Unknown},
+                                           LineKindCase{"13-45-26  12:34PM  11 badmonth", Unknown},
+                                           LineKindCase{"11-07-26  13:34PM  11 badclock", Unknown},
+                                           LineKindCase{"550 No such file or directory.", Unknown},
+                                           LineKindCase{"garbage", Unknown}, LineKindCase{"d", Unknown},
+                                           LineKindCase{"----------", Unknown}));
 
 TEST(ListLine, KeepsFirstArrowOnlyForLinks) {
     const std::optional<FindData> file =
@@ -288,7 +323,7 @@ TEST(MlsdLine, MalformedLinesGiveNothingOrNoTime) {
         inet::parseMlsdLine(QStringLiteral("type=file;size=x;modify=2026110712;=;junk; odd.txt"));
     ASSERT_TRUE(badTime);
     EXPECT_EQ(badTime->name, QStringLiteral("odd.txt"));
-    EXPECT_EQ(badTime->size, 0);
+    EXPECT_EQ(badTime->size, FindData::UnknownSize);
     EXPECT_FALSE(badTime->modifiedDate.isValid());
 
     const std::optional<FindData> noFacts = inet::parseMlsdLine(QStringLiteral(" bare name"));
