@@ -11,7 +11,7 @@ namespace {
 void fillList(TListOfFiles& list, int count, bool upperCase) {
     for (int i = 0; i < count; ++i) {
         QString name = QStringLiteral("site/section-%1/Page-%2.html").arg(i % 97).arg(i);
-        list.AddFile(upperCase ? name.toUpper() : name, i, {});
+        list.AddFile(*RelativeName::fromPath(upperCase ? name.toUpper() : name), i, {});
     }
 }
 

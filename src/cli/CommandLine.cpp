@@ -47,7 +47,8 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "  --version                 Show the version.\n"
                               "\n"
                               "Exit status: 0 the run completed and every action succeeded; 1 the run\n"
-                              "completed but an action failed; 2 the project could not be loaded, the\n"
+                              "completed but an action failed, or a name, a listing line or a folder link\n"
+                              "had to be skipped; 2 the project could not be loaded, the\n"
                               "connection failed or the scan of a side that is copied from could not reach\n"
                               "its root folder; 130 stopped by Ctrl-C (the file in hand is finished and the\n"
                               "summary printed first).\n";
@@ -373,7 +374,9 @@ ExitStatus exitStatusFor(const RunOutcome& outcome, quint8 syncMode, bool interr
     const bool needsRemoteRoot = syncMode != 0;
     if ((needsLocalRoot && !outcome.localRootReached) || (needsRemoteRoot && !outcome.remoteRootReached))
         return ExitCannotRun;
-    if (!outcome.completed || outcome.failedActions > 0)
+    // A skipped name or an unreadable listing line is a file that was not
+    // synchronised: never a clean success.
+    if (!outcome.completed || outcome.failedActions > 0 || outcome.problems > 0)
         return ExitActionFailed;
     return ExitSuccess;
 }

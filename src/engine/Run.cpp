@@ -113,14 +113,18 @@ void TVellisyncProject::RunPasses() {
 }
 
 int TVellisyncProject::DownloadFiles() {
-    return RunPass(
-        RemoteFiles, LocalFiles, &missingOrNewer, QStringLiteral("Would download %1"),
-        [this](int index, const QString& name) { return DownloadFile(name, RemoteFiles.GetDateTime(index)); });
+    return RunPass(RemoteFiles, LocalFiles, &missingOrNewer, QStringLiteral("Would download %1"),
+                   [this](int index, const QString& name, int match) {
+                       return DownloadFile(name, RemoteFiles.GetDateTime(index),
+                                           match >= 0 ? LocalFiles.Strings(match) : QString());
+                   });
 }
 
 int TVellisyncProject::UploadFiles() {
     return RunPass(LocalFiles, RemoteFiles, &missingOrNewer, QStringLiteral("Would upload %1"),
-                   [this](int, const QString& name) { return UploadFile(name); });
+                   [this](int, const QString& name, int match) {
+                       return UploadFile(name, match >= 0 ? RemoteFiles.Strings(match) : QString());
+                   });
 }
 
 int TVellisyncProject::DeleteLocalFiles() {
@@ -132,7 +136,7 @@ int TVellisyncProject::DeleteLocalFiles() {
         return 0;
     }
     return RunPass(LocalFiles, RemoteFiles, &missing, QStringLiteral("Would delete local file %1"),
-                   [this](int, const QString& name) { return DeleteLocalFile(name); });
+                   [this](int, const QString& name, int) { return DeleteLocalFile(name); });
 }
 
 int TVellisyncProject::DeleteRemoteFiles() {
@@ -143,7 +147,7 @@ int TVellisyncProject::DeleteRemoteFiles() {
         return 0;
     }
     return RunPass(RemoteFiles, LocalFiles, &missing, QStringLiteral("Would delete remote file %1"),
-                   [this](int, const QString& name) { return DeleteRemoteFile(name); });
+                   [this](int, const QString& name, int) { return DeleteRemoteFile(name); });
 }
 
 int TVellisyncProject::RunPass(const TListOfFiles& walked, const TListOfFiles& searched, PassDecision needsAction,
@@ -157,12 +161,13 @@ int TVellisyncProject::RunPass(const TListOfFiles& walked, const TListOfFiles& s
     for (int i = 0; i < total && !StopRequested; ++i) {
         DoProgress();
         const QString name = walked.Strings(i);
-        if (!needsAction(walked, i, searched, searchedIndex.IndexOf(name)))
+        const int match = searchedIndex.IndexOf(name);
+        if (!needsAction(walked, i, searched, match))
             continue;
         if (DryRun) {
             Log(dryRunLine.arg(name));
             ++count;
-        } else if (act(i, name)) {
+        } else if (act(i, name, match)) {
             ++count;
         } else {
             ++LastRunOutcome.failedActions;

@@ -1,6 +1,7 @@
 #include "project/VellisyncProject.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include "ftp/FtpConnection.h"
 #include "project/Global.h"
@@ -18,11 +19,6 @@ QString folderPart(const QString& path) {
     return path.left(path.lastIndexOf(slash()) + 1);
 }
 
-// File part: everything after the last "/" (the whole text when there is none).
-QString filePart(const QString& path) {
-    return path.mid(path.lastIndexOf(slash()) + 1);
-}
-
 // The remote folder setting may be written with backslashes; only this text is
 // converted, since a backslash inside a file name is an ordinary character.
 QString remoteRootWithSlashes(const QString& remoteFolder) {
@@ -31,12 +27,35 @@ QString remoteRootWithSlashes(const QString& remoteFolder) {
     return IncludeTrailingSlash(root);
 }
 
+// A name from a file list, checked again where it becomes a path.
+std::optional<RelativeName> checkedName(const QString& name) {
+    return RelativeName::fromPath(name);
+}
+
+// Whether a resolved path is the root or lies below it. An empty path (a link
+// that leads nowhere) lies nowhere.
+bool liesUnder(const QString& path, const QString& root) {
+    if (path.isEmpty() || root.isEmpty())
+        return false;
+    if (path == root)
+        return true;
+    return path.startsWith(root.endsWith(slash()) ? root : root + slash());
+}
+
 } // namespace
 
-bool TVellisyncProject::DownloadFile(const QString& name, NaiveDateTime time) {
-    const QString localFolder = AddTrailingBackslash(LocalFolder) + folderPart(name);
-    const QString localFile = AddTrailingBackslash(localFolder) + filePart(name);
-    const QString remoteFile = remoteRootWithSlashes(RemoteFolder) + name;
+bool TVellisyncProject::DownloadFile(const QString& name, NaiveDateTime time, const QString& localName) {
+    const std::optional<RelativeName> remoteName = checkedName(name);
+    const std::optional<RelativeName> targetName = checkedName(localName.isEmpty() ? name : localName);
+    if (!remoteName || !targetName) {
+        SkipName(QStringLiteral("remote"), name, QStringLiteral("it is not a plain relative path"));
+        return false;
+    }
+    if (!MayChangeLocally(*targetName))
+        return false;
+    const QString localFolder = AddTrailingBackslash(LocalFolder) + targetName->folderPart();
+    const QString localFile = AddTrailingBackslash(localFolder) + targetName->fileName();
+    const QString remoteFile = remoteRootWithSlashes(RemoteFolder) + remoteName->text();
 
     // When the folder cannot be made, the fetch fails and logs why.
     ForceFolders(localFolder);
@@ -53,13 +72,19 @@ bool TVellisyncProject::DownloadFile(const QString& name, NaiveDateTime time) {
     return true;
 }
 
-bool TVellisyncProject::UploadFile(const QString& name) {
-    const QString remotePath = remoteRootWithSlashes(RemoteFolder) + name;
+bool TVellisyncProject::UploadFile(const QString& name, const QString& remoteName) {
+    const std::optional<RelativeName> sourceName = checkedName(name);
+    const std::optional<RelativeName> targetName = checkedName(remoteName.isEmpty() ? name : remoteName);
+    if (!sourceName || !targetName) {
+        SkipName(QStringLiteral("local"), name, QStringLiteral("it is not a plain relative path"));
+        return false;
+    }
+    const QString remotePath = remoteRootWithSlashes(RemoteFolder) + targetName->text();
     const QString remoteFolder = folderPart(remotePath);
     if (!ForceRemoteFolders(remoteFolder))
         return false;
-    const QString localFile = AddTrailingBackslash(LocalFolder) + name;
-    const QString remoteFile = remoteFolder + filePart(localFile);
+    const QString localFile = AddTrailingBackslash(LocalFolder) + sourceName->text();
+    const QString remoteFile = remoteFolder + targetName->fileName();
     if (!ConnectHandle->putFile(localFile, remoteFile)) {
         Log(ftpFailureLine(QStringLiteral("FtpPutFile")));
         return false;
@@ -121,7 +146,14 @@ void TVellisyncProject::SplitRemotePath(const QString& path, QStringList& levels
 }
 
 bool TVellisyncProject::DeleteLocalFile(const QString& name) {
-    const QString localFile = AddTrailingBackslash(LocalFolder) + name;
+    const std::optional<RelativeName> checked = checkedName(name);
+    if (!checked) {
+        SkipName(QStringLiteral("local"), name, QStringLiteral("it is not a plain relative path"));
+        return false;
+    }
+    if (!MayChangeLocally(*checked))
+        return false;
+    const QString localFile = AddTrailingBackslash(LocalFolder) + checked->text();
     if (!QFile::remove(localFile)) {
         Log(QStringLiteral("Error while deleting file %1").arg(localFile));
         return false;
@@ -131,12 +163,45 @@ bool TVellisyncProject::DeleteLocalFile(const QString& name) {
 }
 
 bool TVellisyncProject::DeleteRemoteFile(const QString& name) {
+    const std::optional<RelativeName> checked = checkedName(name);
+    if (!checked) {
+        SkipName(QStringLiteral("remote"), name, QStringLiteral("it is not a plain relative path"));
+        return false;
+    }
     // As stored: the scan entered this same text.
-    const QString remoteFile = IncludeTrailingSlash(RemoteFolder) + name;
+    const QString remoteFile = IncludeTrailingSlash(RemoteFolder) + checked->text();
     if (!ConnectHandle->deleteFile(remoteFile)) {
         Log(ftpFailureLine(QStringLiteral("FtpDeleteFile('%1')").arg(remoteFile)));
         return false;
     }
     Log(QStringLiteral("Remote file %1 has been deleted").arg(remoteFile));
+    return true;
+}
+
+bool TVellisyncProject::MayChangeLocally(const RelativeName& name) {
+    const QString root = AddTrailingBackslash(LocalFolder);
+    const QString canonicalRoot = QFileInfo(root.isEmpty() ? QStringLiteral(".") : root).canonicalFilePath();
+    // Checked from the top down, each level before anything is made below it:
+    // a missing level is created as a real folder inside a level already checked.
+    QString level;
+    for (const QString& part : name.folderPart().split(slash(), Qt::SkipEmptyParts)) {
+        level = level.isEmpty() ? part : level + slash() + part;
+        const QFileInfo info(root + level);
+        if (!info.isSymLink()) {
+            if (!info.exists())
+                break;
+            continue;
+        }
+        if (liesUnder(info.canonicalFilePath(), canonicalRoot))
+            continue;
+        if (!m_reportedOutsideLinks.contains(level)) {
+            m_reportedOutsideLinks.insert(level);
+            ++LastRunOutcome.problems;
+            Log(QStringLiteral("Nothing is written or deleted through the folder link %1: it leads outside the "
+                               "local folder")
+                    .arg(root + level));
+        }
+        return false;
+    }
     return true;
 }

@@ -1,20 +1,18 @@
 #include "ftp/ListOfFiles.h"
 
-#include <QStringView>
-
-int TListOfFiles::AddFile(const QString& name, qint64 size, NaiveDateTime time) {
+int TListOfFiles::AddFile(const RelativeName& name, qint64 size, NaiveDateTime time) {
     auto entry = std::make_unique<TFileEntry>();
     entry->Size = size;
     entry->Time = time;
     return AddObject(name, std::move(entry));
 }
 
-int TListOfFiles::Add(const QString& name) {
+int TListOfFiles::Add(const RelativeName& name) {
     return AddObject(name, nullptr);
 }
 
-int TListOfFiles::AddObject(const QString& name, std::unique_ptr<TFileEntry> entry) {
-    m_items.push_back(Item{name, std::move(entry)});
+int TListOfFiles::AddObject(const RelativeName& name, std::unique_ptr<TFileEntry> entry) {
+    m_items.push_back(Item{name.text(), std::move(entry)});
     return Count() - 1;
 }
 
@@ -33,8 +31,9 @@ NaiveDateTime TListOfFiles::GetDateTime(int index) const {
 }
 
 int TListOfFiles::IndexOf(const QString& name) const {
+    const QString key = nameMatchKey(name);
     for (int i = 0; i < Count(); ++i) {
-        if (QString::compare(m_items[size_t(i)].name, name, Qt::CaseInsensitive) == 0)
+        if (nameMatchKey(m_items[size_t(i)].name) == key)
             return i;
     }
     return -1;
@@ -56,30 +55,15 @@ NaiveDateTime TruncateDateTime(int level, NaiveDateTime value) {
     return NaiveDateTime::fromParts(date.year(), month, day, hour, minute, second, 0);
 }
 
-namespace {
-
-// The key under which QString::compare(..., Qt::CaseInsensitive) sees a name:
-// every code point replaced by its simple case folding, which is what that
-// comparison applies before it compares.
-QString foldedKey(const QString& name) {
-    QString key;
-    key.reserve(name.size());
-    for (const uint codePoint : QStringView(name).toUcs4())
-        key.append(QChar::fromUcs4(QChar::toCaseFolded(char32_t(codePoint))));
-    return key;
-}
-
-} // namespace
-
 FileNameIndex::FileNameIndex(const TListOfFiles& list) {
     m_firstIndex.reserve(list.Count());
     for (int i = 0; i < list.Count(); ++i) {
-        QString key = foldedKey(list.Strings(i));
+        QString key = nameMatchKey(list.Strings(i));
         if (!m_firstIndex.contains(key)) // a later duplicate keeps the first index
             m_firstIndex.insert(std::move(key), i);
     }
 }
 
 int FileNameIndex::IndexOf(const QString& name) const {
-    return m_firstIndex.value(foldedKey(name), -1);
+    return m_firstIndex.value(nameMatchKey(name), -1);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/NaiveDateTime.h"
+#include "ftp/RelativeName.h"
 
 #include <QHash>
 #include <QString>
@@ -17,7 +18,9 @@ struct TFileEntry {
 // An ordered list of relative file names, each with the file entry it owns.
 // Items keep the order in which they were added (scan order), duplicates are
 // allowed, and names compare without regard to letter case (Unicode case
-// folding), as the sync passes expect.
+// folding) and to how their accents are encoded (composed or decomposed), as
+// the sync passes expect. Names enter only as RelativeName, so every name in a
+// list is safe to join to a root.
 class TListOfFiles {
 public:
     TListOfFiles() = default;
@@ -26,11 +29,11 @@ public:
     ~TListOfFiles() = default;
 
     // Appends a file with a new entry; returns its index (the previous count).
-    int AddFile(const QString& name, qint64 size, NaiveDateTime time);
+    int AddFile(const RelativeName& name, qint64 size, NaiveDateTime time);
     // Appends a name without an entry.
-    int Add(const QString& name);
+    int Add(const RelativeName& name);
     // Appends a name with an entry that the list takes over (may be empty).
-    int AddObject(const QString& name, std::unique_ptr<TFileEntry> entry);
+    int AddObject(const RelativeName& name, std::unique_ptr<TFileEntry> entry);
     // Frees every entry and removes every item.
     void Clear();
     // Frees the entry of the item at index (if it has one) and removes the item.
@@ -39,12 +42,12 @@ public:
     int Count() const { return int(m_items.size()); }
     const QString& Strings(int index) const { return m_items.at(size_t(index)).name; }
     // Replaces the text of an item; its entry stays with it.
-    void SetString(int index, const QString& name) { m_items.at(size_t(index)).name = name; }
+    void SetString(int index, const RelativeName& name) { m_items.at(size_t(index)).name = name.text(); }
     // The entry of the item at index, or nullptr for an item added without one.
     const TFileEntry* Objects(int index) const { return m_items.at(size_t(index)).entry.get(); }
     // The Time of the item's entry; the item must have one.
     NaiveDateTime GetDateTime(int index) const;
-    // Index of the first item whose name equals name case-insensitively, or -1.
+    // Index of the first item whose name matches name (nameMatchKey), or -1.
     int IndexOf(const QString& name) const;
 
 private:
@@ -61,7 +64,7 @@ private:
 NaiveDateTime TruncateDateTime(int level, NaiveDateTime value);
 
 // A lookup table over a list's names that answers exactly as IndexOf does
-// (first match, case-insensitive) in constant time. Built once per pass; it
+// (first match by nameMatchKey) in constant time. Built once per pass; it
 // does not follow later changes of the list.
 class FileNameIndex {
 public:

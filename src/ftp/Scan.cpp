@@ -1,7 +1,14 @@
 #include "project/VellisyncProject.h"
 
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
+
+#include <memory>
+#include <vector>
+
+#include <dirent.h>
 
 #include "ftp/FtpConnection.h"
 #include "project/Global.h"
@@ -30,6 +37,40 @@ private:
 
 QString joinRelative(const QString& relativePath, const QString& name) {
     return relativePath.isEmpty() ? name : relativePath + QLatin1Char('/') + name;
+}
+
+// At most this many unreadable lines of one listing are shown; the rest are counted.
+constexpr int ShownUnrecognisedLines = 5;
+
+// The entries of a folder whose names are no valid UTF-8. The folder listing
+// used for the scan passes over them without a word; they are found here so
+// that the log can say that they were left out.
+std::vector<QByteArray> undecodableNames(const QString& folder) {
+    std::vector<QByteArray> names;
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(QFile::encodeName(folder).constData()), &::closedir);
+    if (!dir)
+        return names;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const QByteArray name(entry->d_name);
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        [[maybe_unused]] const QString decoded = utf8(name);
+        if (utf8.hasError())
+            names.push_back(name);
+    }
+    return names;
+}
+
+// Raw name bytes for a log line: printable ASCII as it is, all else as \xNN.
+QString bytesForLog(const QByteArray& bytes) {
+    QString shown;
+    for (const char byte : bytes) {
+        const auto value = quint8(byte);
+        if (value >= 0x20 && value < 0x7f && value != '\\')
+            shown += QLatin1Char(byte);
+        else
+            shown += QStringLiteral("\\x%1").arg(value, 2, 16, QLatin1Char('0'));
+    }
+    return shown;
 }
 
 // The last level of a remote relative path ("a/b" gives "b"). Only "/" separates
@@ -79,6 +120,11 @@ void TVellisyncProject::CollectLocalFolder(const QString& relativePath) {
         return;
     m_visitedLocalFolders.insert(canonical);
 
+    for (const QByteArray& name : undecodableNames(folderInfo.filePath())) {
+        Log(QStringLiteral("Skipped local name \"%1\": the name is not valid UTF-8")
+                .arg(joinRelative(escapedForLog(relativePath), bytesForLog(name))));
+        ++LastRunOutcome.problems;
+    }
     QDirIterator it(folderInfo.filePath(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
         it.next();
@@ -87,17 +133,29 @@ void TVellisyncProject::CollectLocalFolder(const QString& relativePath) {
             break;
         const QFileInfo entry = it.fileInfo();
         const QString name = entry.fileName();
-        if (entry.isDir()) {
-            if (SubFilders)
-                CollectLocalFolder(joinRelative(relativePath, name));
-        } else if (entry.isFile()) {
-            // Sockets, pipes, devices and dangling links are not files to sync.
-            if (inet::isTransferTempName(name) || !IsFileIncluded(name, m_includeMasks, m_excludeMasks))
-                continue;
-            LocalFiles.AddFile(joinRelative(relativePath, name), entry.size(),
-                               NaiveDateTime::fromLocal(entry.lastModified()));
+        const bool isFolder = entry.isDir();
+        // Sockets, pipes, devices and dangling links are not files to sync.
+        if (!isFolder && !entry.isFile())
+            continue;
+        if (isFolder && !SubFilders)
+            continue;
+        if (!isFolder && (inet::isTransferTempName(name) || !IsFileIncluded(name, m_includeMasks, m_excludeMasks)))
+            continue;
+        const std::optional<RelativeName> child = RelativeName::fromPath(joinRelative(relativePath, name));
+        if (!child) {
+            SkipName(QStringLiteral("local"), joinRelative(relativePath, name), levelProblem(name));
+            continue;
         }
+        if (isFolder)
+            CollectLocalFolder(child->text());
+        else
+            LocalFiles.AddFile(*child, entry.size(), NaiveDateTime::fromLocal(entry.lastModified()));
     }
+}
+
+void TVellisyncProject::SkipName(const QString& side, const QString& name, const QString& reason) {
+    Log(QStringLiteral("Skipped %1 name \"%2\": %3").arg(side, escapedForLog(name), reason));
+    ++LastRunOutcome.problems;
 }
 
 void TVellisyncProject::CollectRemoteFiles() {
@@ -140,17 +198,27 @@ void TVellisyncProject::CollectRemoteFolder(const QString& relativePath) {
     const bool listed = find || inet::lastError() == inet::ErrorNoMoreFiles;
     if (relativePath.isEmpty())
         LastRunOutcome.remoteRootReached = listed;
+    if (listed)
+        NoteUnrecognisedListingLines(relativePath, connection.unrecognisedListingLines());
     if (find) {
-        const QString prefix = IncludeTrailingSlash(relativePath);
         for (bool haveEntry = true; haveEntry && !StopRequested; haveEntry = find->findNext(data)) {
             DoProgress();
-            if (!data.isDirectory) {
-                if (!inet::isTransferTempName(data.name) && IsFileIncluded(data.name, m_includeMasks, m_excludeMasks))
-                    RemoteFiles.AddFile(prefix + data.name, data.size,
-                                        NaiveDateTime::fromDateAndTime(data.modifiedDate, data.modifiedTime));
-            } else if (SubFilders && data.name != QLatin1String(".") && data.name != QLatin1String("..")) {
-                pendingFolders.append(prefix + data.name);
+            if (data.isDirectory
+                    ? !SubFilders
+                    : inet::isTransferTempName(data.name) || !IsFileIncluded(data.name, m_includeMasks, m_excludeMasks))
+                continue;
+            // A name from the server becomes a path and a command only once
+            // it has proven to be one plain level: never "..", never "a/../b".
+            const std::optional<RelativeName> child = RelativeName::fromPath(joinRelative(relativePath, data.name));
+            if (!child) {
+                SkipName(QStringLiteral("remote"), joinRelative(relativePath, data.name), levelProblem(data.name));
+                continue;
             }
+            if (data.isDirectory)
+                pendingFolders.append(child->text());
+            else
+                RemoteFiles.AddFile(*child, data.size,
+                                    NaiveDateTime::fromDateAndTime(data.modifiedDate, data.modifiedTime));
         }
         // Closed before any subfolder is entered: only one listing is ever open
         // on the connection.
@@ -166,4 +234,21 @@ void TVellisyncProject::CollectRemoteFolder(const QString& relativePath) {
         Log(ftpFailureLine(QStringLiteral("FtpSetCurrentDirectory('..')")));
         LastRunOutcome.remoteScanComplete = false;
     }
+}
+
+void TVellisyncProject::NoteUnrecognisedListingLines(const QString& relativePath, const QStringList& lines) {
+    if (lines.isEmpty())
+        return;
+    // The line may have been a folder: without it no deletion can trust this
+    // folder's picture.
+    LastRunOutcome.remoteScanComplete = false;
+    ++LastRunOutcome.problems;
+    const QString folder = IncludeTrailingSlash(RemoteFolder) + relativePath;
+    for (qsizetype i = 0; i < qMin<qsizetype>(lines.size(), ShownUnrecognisedLines); ++i)
+        Log(QStringLiteral("The listing of %1 holds a line that cannot be read: \"%2\"")
+                .arg(escapedForLog(folder), escapedForLog(lines.at(i))));
+    if (lines.size() > ShownUnrecognisedLines)
+        Log(QStringLiteral("The listing of %1 holds %2 more such lines")
+                .arg(escapedForLog(folder))
+                .arg(lines.size() - ShownUnrecognisedLines));
 }

@@ -16,15 +16,16 @@
 // What a run did, for callers that need more than the log (the headless
 // runner's exit status).
 struct RunOutcome {
-    bool connected = false;        // Connect succeeded
+    bool connected = false;          // Connect succeeded
     bool localRootReached = false;   // the local scan could list its root folder
     bool remoteRootReached = false;  // the remote scan could enter and list its root folder
     bool localScanComplete = false;  // the local scan reached its root and every folder below
     bool remoteScanComplete = false; // the remote scan reached its root and every folder below
-    bool completed = false;        // the run reached its summary
-    bool stopped = false;          // a stop was requested
-    int failedActions = 0;         // transfers and deletions that failed
-    QString error;                 // message of an error that left the run
+    bool completed = false;          // the run reached its summary
+    bool stopped = false;            // a stop was requested
+    int failedActions = 0;           // transfers and deletions that failed
+    int problems = 0;                // names skipped, unreadable listings, actions refused at a folder link
+    QString error;                   // message of an error that left the run
 };
 
 // One synchronisation job: its persistent settings, named as their file keys,
@@ -106,8 +107,11 @@ public:
 
     // --- Per-file actions (engine/Transfers.cpp) ----------------------------
 
-    bool DownloadFile(const QString& name, NaiveDateTime time);
-    bool UploadFile(const QString& name);
+    // localName and remoteName: the other list's spelling of the same file,
+    // when it has one, so an existing file is replaced under the name it has
+    // (its letter case or accents may differ). Empty for a new file.
+    bool DownloadFile(const QString& name, NaiveDateTime time, const QString& localName = {});
+    bool UploadFile(const QString& name, const QString& remoteName = {});
     bool ForceRemoteFolders(const QString& path);
     bool RemoteFolderExists(inet::FtpConnection& connection, const QString& path);
     bool GetFileWithRetry(inet::FtpConnection& connection, const QString& remoteFile, const QString& localFile,
@@ -170,6 +174,20 @@ private:
     MaskList m_excludeMasks;
     // Canonical paths of the local folders entered by the scan in progress.
     QSet<QString> m_visitedLocalFolders;
+    // Folder links of the local tree that lead outside it and have been
+    // reported in this run (relative names).
+    QSet<QString> m_reportedOutsideLinks;
+
+    // Logs that a name was left out of a scan ("local" or "remote" side) and
+    // counts it as a problem of the run.
+    void SkipName(const QString& side, const QString& name, const QString& reason);
+    // Logs the lines of a listing that could not be read and marks the remote
+    // scan incomplete.
+    void NoteUnrecognisedListingLines(const QString& relativePath, const QStringList& lines);
+    // Whether a local file may be written or deleted: no folder level of its
+    // path is a link that leads outside the local folder. A refusal is logged
+    // once per link.
+    bool MayChangeLocally(const RelativeName& name);
 
     // The passes of SyncMode and the summary line.
     void RunPasses();
@@ -179,7 +197,8 @@ private:
     // dry run). Returns how many files it acted on; failed actions are counted
     // in LastRunOutcome.
     using PassDecision = bool (*)(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match);
-    using PassAction = std::function<bool(int index, const QString& name)>;
+    // match: the index of the same file in the searched list, or -1.
+    using PassAction = std::function<bool(int index, const QString& name, int match)>;
     int RunPass(const TListOfFiles& walked, const TListOfFiles& searched, PassDecision needsAction,
                 const QString& dryRunLine, const PassAction& act);
 };

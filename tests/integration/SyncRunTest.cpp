@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <set>
 
 #include "ftp/FtpConnection.h"
@@ -285,24 +289,40 @@ TEST_F(SyncRunTest, OnlyTheMinuteDecides) {
     EXPECT_EQ(afterScans(), QStringList{"0 files has been downloaded, 0 files has been uploaded."});
 }
 
-TEST_F(SyncRunTest, NamesMatchWithoutRegardToLetterCase) {
+// Letter case and the encoding of accents (composed on one side, decomposed
+// on the other) do not make two files of one. A file that both sides hold is
+// replaced under the name the target side gives it, so neither side ever gets
+// a second copy under the other spelling.
+TEST_F(SyncRunTest, NamesMatchWithoutRegardToLetterCaseOrAccentEncoding) {
+    const QString composed = QStringLiteral("Caf\u00e9.txt");
+    const QString decomposed = QStringLiteral("Cafe\u0301.txt");
     writeFile(local("Docs/Readme.TXT"), "local", at(1, 10, 0));
+    writeFile(local(composed), "local", at(1, 10, 0));
     writeFile(remote("docs/readme.txt"), "remote", at(1, 10, 0));
-    m_project.SyncMode = 2;
+    writeFile(remote(decomposed), "remote", at(1, 10, 0));
+    m_project.SyncMode = 0;
+    m_project.Exact = true;
     startServer();
     m_project.Run();
-    EXPECT_EQ(afterScans(), QStringList{"0 files has been downloaded, 0 files has been uploaded."});
+    EXPECT_EQ(afterScans(), QStringList{"0 files has been uploaded, 0 files has been deleted."});
 
-    // A newer local file goes up under its local name: on a server that tells
-    // letter case apart that is a second folder and file.
     writeFile(local("Docs/Readme.TXT"), "newer", at(2, 10, 0));
+    writeFile(local(composed), "newer", at(2, 10, 0));
     m_log.clear();
-    m_project.SyncMode = 0;
     m_project.Run();
-    EXPECT_EQ(afterScans(),
-              (QStringList{"File " + localRoot() + "Docs/Readme.TXT has been uploaded", "1 files has been uploaded."}));
-    EXPECT_EQ(tree(m_remoteDir.path()), (std::set<QString>{"Docs/Readme.TXT", "docs/readme.txt"}));
-    EXPECT_EQ(readFile(remote("Docs/Readme.TXT")), "newer");
+    EXPECT_EQ(afterScans().last(), QStringLiteral("2 files has been uploaded, 0 files has been deleted."));
+    EXPECT_EQ(tree(m_remoteDir.path()), (std::set<QString>{"docs/readme.txt", decomposed}));
+    EXPECT_EQ(readFile(remote("docs/readme.txt")), "newer");
+    EXPECT_EQ(readFile(remote(decomposed)), "newer");
+
+    writeFile(remote(decomposed), "newest", at(3, 10, 0));
+    writeFile(remote("docs/readme.txt"), "newer", at(2, 10, 0)); // as old as the local copy again
+    m_log.clear();
+    m_project.SyncMode = 1;
+    m_project.Run();
+    EXPECT_EQ(afterScans().last(), QStringLiteral("1 files has been downloaded, 0 files has been deleted."));
+    EXPECT_EQ(tree(m_localDir.path()), (std::set<QString>{"Docs/Readme.TXT", composed}));
+    EXPECT_EQ(readFile(local(composed)), "newest");
 }
 
 TEST_F(SyncRunTest, MasksAndSubfoldersSelectOnBothSides) {
@@ -569,6 +589,116 @@ TEST_F(SyncRunTest, LocalFileThatCannotBeDeletedIsLoggedAndThePassGoesOn) {
                                   "Error while deleting file " + localRoot() + "missing.txt",
                                   "Local file " + localRoot() + "b.txt has been deleted"}));
     EXPECT_TRUE(QFileInfo(local("folder")).isDir()) << "folders are never deleted";
+}
+
+// --- Untrusted names, listings and links -------------------------------------
+// These runs place a local and a remote root one level below the temporary
+// folders, so that what lies beside the roots can be checked after the run.
+
+class UntrustedInputTest : public SyncRunTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        SyncRunTest::SetUp();
+        m_options.mlsd = GetParam();
+        m_project.LocalFolder = local(QStringLiteral("root"));
+        m_project.RemoteFolder = QStringLiteral("/site");
+        QDir().mkpath(local(QStringLiteral("root")));
+        QDir().mkpath(remote(QStringLiteral("site")));
+        writeFile(local("outside.txt"), "precious", at(1, 10, 0));
+        writeFile(remote("outside.txt"), "precious", at(1, 10, 0));
+    }
+
+    int linesStartingWith(const QString& start) const {
+        return int(std::count_if(m_log.begin(), m_log.end(), [&](const QString& l) { return l.startsWith(start); }));
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Listings, UntrustedInputTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Mlsd" : "List"; });
+
+// A server that lists names climbing out of the folder gets neither a
+// download written outside the local root nor a deletion outside the remote one.
+TEST_P(UntrustedInputTest, NamesThatClimbOutOfTheFolderAreSkipped) {
+    writeFile(remote("site/keep.txt"), "K", at(1, 10, 0));
+    m_options.listNames = QStringList{QStringLiteral("../outside.txt"), QStringLiteral("a/../../outside.txt")};
+    startServer();
+    for (const auto& [mode, summary] : {std::pair{1, "1 files has been downloaded, 0 files has been deleted."},
+                                        std::pair{0, "0 files has been uploaded, 0 files has been deleted."}}) {
+        m_log.clear();
+        m_project.SyncMode = quint8(mode);
+        m_project.Exact = true;
+        m_project.Run();
+        EXPECT_EQ(m_log.last(), QLatin1String(summary)) << m_log.join('\n').toStdString();
+        EXPECT_EQ(linesStartingWith(QStringLiteral("Skipped remote name \"")), 2) << m_log.join('\n').toStdString();
+        EXPECT_EQ(m_project.LastRunOutcome.problems, 2);
+    }
+    EXPECT_EQ(tree(m_localDir.path()), (std::set<QString>{"outside.txt", "root/keep.txt"}));
+    EXPECT_EQ(tree(m_remoteDir.path()), (std::set<QString>{"outside.txt", "site/keep.txt"}));
+    EXPECT_EQ(readFile(local("outside.txt")), "precious");
+}
+
+// Local names that cannot travel as a command argument, or as text at all, are
+// skipped with a line each; none of them reaches the server.
+TEST_P(UntrustedInputTest, LocalNamesThatCannotTravelAreSkipped) {
+    writeFile(remote("site/other.txt"), "O", at(1, 10, 0));
+    writeFile(local("root/x\r\nDELE other.txt\r\nNOOP"), "X", at(2, 10, 0));
+    writeFile(local("root/y\nDELE other.txt"), "Y", at(2, 10, 0));
+    const QByteArray latin1Name = QFile::encodeName(local(QStringLiteral("root/"))) + "caf\xe9.txt";
+    ASSERT_EQ(::close(::open(latin1Name.constData(), O_CREAT | O_WRONLY, 0644)), 0);
+    const auto removeLatin1Name = qScopeGuard([&] { ::unlink(latin1Name.constData()); }); // Qt cannot name it
+    m_project.SyncMode = 0;
+    startServer();
+    m_project.Run();
+    EXPECT_EQ(m_log.last(), QStringLiteral("0 files has been uploaded."));
+    EXPECT_TRUE(
+        m_log.contains(QStringLiteral("Skipped local name \"x\\r\\nDELE other.txt\\r\\nNOOP\": the name holds a "
+                                      "line break or NUL, which cannot be sent to an FTP server")))
+        << m_log.join('\n').toStdString();
+    EXPECT_TRUE(m_log.contains(QStringLiteral("Skipped local name \"caf\\xe9.txt\": the name is not valid UTF-8")));
+    EXPECT_EQ(linesStartingWith(QStringLiteral("Skipped local name \"")), 3) << m_log.join('\n').toStdString();
+    EXPECT_EQ(m_project.LastRunOutcome.problems, 3);
+    EXPECT_EQ(tree(m_remoteDir.path()), (std::set<QString>{"outside.txt", "site/other.txt"}));
+}
+
+// A listing line that cannot be read may have been a folder: the local copy of
+// what it held must survive an exact download.
+TEST_P(UntrustedInputTest, UnreadableListingLineKeepsLocalFiles) {
+    writeFile(local("root/sub/mine.txt"), "M", at(1, 10, 0));
+    m_options.listLines = QStringList{QStringLiteral("@@not-a-listing-line@@")};
+    m_project.SyncMode = 1;
+    m_project.Exact = true;
+    startServer();
+    m_project.Run();
+    EXPECT_TRUE(m_log.contains(
+        QStringLiteral("The listing of /site/ holds a line that cannot be read: \"@@not-a-listing-line@@\"")))
+        << m_log.join('\n').toStdString();
+    EXPECT_TRUE(m_log.contains(
+        QStringLiteral("Local files have not been deleted because the remote folder could not be read completely.")));
+    EXPECT_EQ(tree(local(QStringLiteral("root"))), std::set<QString>{"sub/mine.txt"});
+    EXPECT_FALSE(m_project.LastRunOutcome.remoteScanComplete);
+}
+
+// A folder link that leads outside the local root is read for uploads, but
+// neither a download nor a deletion goes through it; the log says so once.
+TEST_P(UntrustedInputTest, FolderLinkLeadingOutsideIsReadButNeverWritten) {
+    writeFile(local("elsewhere/shared.txt"), "S", at(1, 10, 0));
+    ASSERT_TRUE(QFile::link(local(QStringLiteral("elsewhere")), local(QStringLiteral("root/link"))));
+    m_project.SyncMode = 0;
+    startServer();
+    m_project.Run();
+    EXPECT_EQ(readFile(remote("site/link/shared.txt")), "S");
+
+    writeFile(local("elsewhere/local-only.txt"), "L", at(1, 10, 0));
+    writeFile(remote("site/link/remote-only.txt"), "R", at(1, 10, 0));
+    m_log.clear();
+    m_project.SyncMode = 1;
+    m_project.Exact = true;
+    m_project.Run();
+    EXPECT_EQ(linesStartingWith(QStringLiteral("Nothing is written or deleted through the folder link ")), 1)
+        << m_log.join('\n').toStdString();
+    EXPECT_EQ(m_log.last(), QStringLiteral("0 files has been downloaded, 0 files has been deleted."));
+    EXPECT_EQ(tree(local(QStringLiteral("elsewhere"))), (std::set<QString>{"local-only.txt", "shared.txt"}));
+    EXPECT_EQ(m_project.LastRunOutcome.problems, 1);
 }
 
 enum class Proxy { Socks, Ftp };

@@ -33,10 +33,14 @@ FtpTestServer::~FtpTestServer() {
 
 bool FtpTestServer::start() {
     QStringList args{testSupportPath(QStringLiteral("ftp_server.py")),
-                     QStringLiteral("--root"), m_options.root,
-                     QStringLiteral("--host"), m_options.host,
-                     QStringLiteral("--user"), m_options.user,
-                     QStringLiteral("--password"), m_options.password};
+                     QStringLiteral("--root"),
+                     m_options.root,
+                     QStringLiteral("--host"),
+                     m_options.host,
+                     QStringLiteral("--user"),
+                     m_options.user,
+                     QStringLiteral("--password"),
+                     m_options.password};
     if (m_options.anonymous)
         args << QStringLiteral("--anonymous");
     if (!m_options.mlsd)
@@ -55,6 +59,10 @@ bool FtpTestServer::start() {
         args << QStringLiteral("--delay") << delay;
     if (m_options.abortRetrAfter >= 0)
         args << QStringLiteral("--abort-retr-after") << QString::number(m_options.abortRetrAfter);
+    for (const QString& name : m_options.listNames)
+        args << QStringLiteral("--list-name") << name;
+    for (const QString& line : m_options.listLines)
+        args << QStringLiteral("--list-line") << line;
     args << m_options.extraArguments;
 
     m_process = std::make_unique<QProcess>();

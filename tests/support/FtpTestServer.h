@@ -8,19 +8,21 @@
 
 // Options of the test FTP server (tests/support/ftp_server.py).
 struct FtpTestServerOptions {
-    QString root;                 // folder served to every user (required)
+    QString root; // folder served to every user (required)
     QString host = QStringLiteral("127.0.0.1");
     QString user = QStringLiteral("tester");
     QString password = QStringLiteral("secret");
     bool anonymous = false;
     bool mlsd = true;
     bool epsv = true;
-    QStringList denyCwd;          // folder names CWD refuses
-    QStringList readOnlyDirs;     // folder names in which writes are refused
-    QStringList stalls;           // "COMMAND:N": ignore the first N occurrences
-    QStringList delays;           // "COMMAND:SECONDS": answer the first occurrence late
-    int abortRetrAfter = -1;      // close RETR data connections after so many bytes
+    QStringList denyCwd;           // folder names CWD refuses
+    QStringList readOnlyDirs;      // folder names in which writes are refused
+    QStringList stalls;            // "COMMAND:N": ignore the first N occurrences
+    QStringList delays;            // "COMMAND:SECONDS": answer the first occurrence late
+    int abortRetrAfter = -1;       // close RETR data connections after so many bytes
     bool refuseRenameOver = false; // RNTO onto an existing file fails
+    QStringList listNames;         // extra file names in every listing
+    QStringList listLines;         // extra raw lines in every listing
     QStringList extraArguments;
 };
 

@@ -44,3 +44,7 @@ QStringList sortedNames(const TListOfFiles& list) {
     names.sort();
     return names;
 }
+
+RelativeName relativeName(const QString& path) {
+    return RelativeName::fromPath(path).value();
+}

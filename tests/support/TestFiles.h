@@ -8,7 +8,12 @@
 
 #include <sys/types.h>
 
+#include "ftp/RelativeName.h"
+
 class TListOfFiles;
+
+// A relative name that the test knows to be valid (throws when it is not).
+RelativeName relativeName(const QString& path);
 
 // Runs action and returns the message of the VellisyncError it raises (empty
 // when it raises none).

@@ -10,6 +10,7 @@ import os
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
@@ -38,6 +39,11 @@ def parse_args():
     p.add_argument("--abort-retr-after", type=int, default=-1,
                    help="close the data connection of every RETR after this many bytes")
     p.add_argument("--passive-ports", default="", help="LOW-HIGH range of passive ports")
+    p.add_argument("--list-name", action="append", default=[],
+                   help="a file name that every listing shows as well, as the listing line of a "
+                        "hostile server would (\"../x\", \"a/../../x\")")
+    p.add_argument("--list-line", action="append", default=[],
+                   help="a raw line that every listing holds as well")
     return p.parse_args()
 
 
@@ -151,7 +157,36 @@ def make_handler(args):
         # With sendfile() the file goes out without passing send() above.
         TestHandler.use_sendfile = False
 
+    if args.list_name or args.list_line:
+        TestHandler.abstracted_fs = make_hostile_fs(args)
+
     return TestHandler
+
+
+def make_hostile_fs(args):
+    """Listings that also show what a hostile or broken server would send:
+    names that climb out of the folder, unreadable lines."""
+
+    class HostileFS(AbstractedFS):
+        def _extra(self, mlsd):
+            for name in args.list_name:
+                if mlsd:
+                    line = "type=file;size=5;modify=20260101000000; %s" % name
+                else:
+                    line = "-rw-r--r--   1 owner    group           5 Jan 01  2026 %s" % name
+                yield (line + "\r\n").encode("utf8")
+            for line in args.list_line:
+                yield (line + "\r\n").encode("utf8")
+
+        def format_list(self, basedir, listing, ignore_err=True):
+            yield from AbstractedFS.format_list(self, basedir, listing, ignore_err)
+            yield from self._extra(False)
+
+        def format_mlsx(self, basedir, listing, perms, facts, ignore_err=True):
+            yield from AbstractedFS.format_mlsx(self, basedir, listing, perms, facts, ignore_err)
+            yield from self._extra(True)
+
+    return HostileFS
 
 
 def main():

@@ -4,6 +4,8 @@
 
 #include <QRandomGenerator>
 
+#include "support/TestFiles.h"
+
 namespace {
 
 NaiveDateTime at(int y, int mo, int d, int h, int mi, int s, int ms) {
@@ -12,10 +14,12 @@ NaiveDateTime at(int y, int mo, int d, int h, int mi, int s, int ms) {
 
 TEST(ListOfFiles, KeepsOrderAndDuplicatesAndFindsFirstMatchCaseInsensitively) {
     TListOfFiles list;
-    EXPECT_EQ(list.AddFile(QStringLiteral("a.txt"), 1, {}), 0);
-    EXPECT_EQ(list.AddFile(QStringLiteral("Docs\\Readme.TXT"), 2, {}), 1);
-    EXPECT_EQ(list.AddFile(QStringLiteral("a.txt"), 3, {}), 2);
-    EXPECT_EQ(list.Count(), 3);
+    EXPECT_EQ(list.AddFile(relativeName(QStringLiteral("a.txt")), 1, {}), 0);
+    EXPECT_EQ(list.AddFile(relativeName(QStringLiteral("Docs\\Readme.TXT")), 2, {}), 1);
+    EXPECT_EQ(list.AddFile(relativeName(QStringLiteral("a.txt")), 3, {}), 2);
+    EXPECT_EQ(list.AddFile(relativeName(QStringLiteral("Caf\u00e9/Menu.txt")), 4, {}), 3);
+    EXPECT_EQ(list.Count(), 4);
+    EXPECT_EQ(list.IndexOf(QStringLiteral("CAFE\u0301/menu.TXT")), 3) << "decomposed and composed accents match";
     EXPECT_EQ(list.IndexOf(QStringLiteral("A.TXT")), 0);
     EXPECT_EQ(list.IndexOf(QStringLiteral("docs\\readme.txt")), 1);
     EXPECT_EQ(list.IndexOf(QStringLiteral("docs/readme.txt")), -1) << "separators differ until rewritten";
@@ -26,9 +30,9 @@ TEST(ListOfFiles, KeepsOrderAndDuplicatesAndFindsFirstMatchCaseInsensitively) {
 TEST(ListOfFiles, ReplacingTextKeepsEntryAndDeleteAndClearFreeItems) {
     TListOfFiles list;
     const NaiveDateTime t = at(2026, 11, 7, 12, 34, 56, 0);
-    list.AddFile(QStringLiteral("sub/a.txt"), 11, t);
-    list.Add(QStringLiteral("no-entry"));
-    list.SetString(0, QStringLiteral("sub\\a.txt"));
+    list.AddFile(relativeName(QStringLiteral("sub/a.txt")), 11, t);
+    list.Add(relativeName(QStringLiteral("no-entry")));
+    list.SetString(0, relativeName(QStringLiteral("sub\\a.txt")));
     EXPECT_EQ(list.Strings(0), QStringLiteral("sub\\a.txt"));
     EXPECT_EQ(list.GetDateTime(0), t);
     EXPECT_EQ(list.Objects(1), nullptr);
@@ -52,19 +56,16 @@ TEST_P(TruncateDateTimeTest, ResetsSmallerParts) {
     EXPECT_EQ(TruncateDateTime(GetParam().level, value).toString(), GetParam().expected.toString());
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, TruncateDateTimeTest,
-                         ::testing::Values(TruncateCase{-1, at(2001, 5, 6, 13, 14, 59, 999)},
-                                           TruncateCase{0, at(2001, 5, 6, 13, 14, 59, 0)},
-                                           TruncateCase{1, at(2001, 5, 6, 13, 14, 0, 0)},
-                                           TruncateCase{2, at(2001, 5, 6, 13, 0, 0, 0)},
-                                           TruncateCase{3, at(2001, 5, 6, 0, 0, 0, 0)},
-                                           TruncateCase{4, at(2001, 5, 1, 0, 0, 0, 0)},
-                                           TruncateCase{5, at(2001, 1, 1, 0, 0, 0, 0)},
-                                           TruncateCase{6, at(2001, 5, 6, 13, 14, 59, 999)}),
-                         [](const auto& info) {
-                             return "level" + std::to_string(info.index) + "_" +
-                                    (info.param.level < 0 ? std::string("minus1") : std::to_string(info.param.level));
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Levels, TruncateDateTimeTest,
+    ::testing::Values(TruncateCase{-1, at(2001, 5, 6, 13, 14, 59, 999)}, TruncateCase{0, at(2001, 5, 6, 13, 14, 59, 0)},
+                      TruncateCase{1, at(2001, 5, 6, 13, 14, 0, 0)}, TruncateCase{2, at(2001, 5, 6, 13, 0, 0, 0)},
+                      TruncateCase{3, at(2001, 5, 6, 0, 0, 0, 0)}, TruncateCase{4, at(2001, 5, 1, 0, 0, 0, 0)},
+                      TruncateCase{5, at(2001, 1, 1, 0, 0, 0, 0)}, TruncateCase{6, at(2001, 5, 6, 13, 14, 59, 999)}),
+    [](const auto& info) {
+        return "level" + std::to_string(info.index) + "_" +
+               (info.param.level < 0 ? std::string("minus1") : std::to_string(info.param.level));
+    });
 
 TEST(NaiveDateTime, DayCountAndFieldsRoundTrip) {
     EXPECT_EQ(NaiveDateTime().toString(), QStringLiteral("1899-12-30 00:00:00.000"));
@@ -80,9 +81,11 @@ TEST(NaiveDateTime, DayCountAndFieldsRoundTrip) {
 // The pass index must answer exactly as the linear IndexOf, including for
 // duplicates, letter case beyond ASCII and names that only fold alike.
 TEST(FileNameIndex, AgreesWithLinearIndexOf) {
-    const QStringList alphabet{QStringLiteral("a"), QStringLiteral("B"), QStringLiteral("ä"), QStringLiteral("Ä"),
-                               QStringLiteral("σ"), QStringLiteral("Σ"), QStringLiteral("ς"), QStringLiteral("/"),
-                               QStringLiteral("\\"), QStringLiteral("İ"), QStringLiteral("ǅ"), QStringLiteral("ǆ")};
+    const QStringList alphabet{QStringLiteral("a"),      QStringLiteral("B"),      QStringLiteral("ä"),
+                               QStringLiteral("Ä"),      QStringLiteral("σ"),      QStringLiteral("Σ"),
+                               QStringLiteral("ς"),      QStringLiteral("/"),      QStringLiteral("\\"),
+                               QStringLiteral("İ"),      QStringLiteral("ǅ"),      QStringLiteral("ǆ"),
+                               QStringLiteral("\u00e9"), QStringLiteral("E\u0301")};
     QRandomGenerator rng(42);
     auto randomName = [&] {
         QString name;
@@ -92,8 +95,10 @@ TEST(FileNameIndex, AgreesWithLinearIndexOf) {
         return name;
     };
     TListOfFiles list;
-    for (int i = 0; i < 300; ++i)
-        list.AddFile(randomName(), i, {});
+    for (int i = 0; i < 300; ++i) {
+        if (const std::optional<RelativeName> name = RelativeName::fromPath(randomName()))
+            list.AddFile(*name, i, {});
+    }
     const FileNameIndex index(list);
     for (int i = 0; i < 2000; ++i) {
         const QString probe = randomName();

@@ -106,7 +106,7 @@ TEST_F(LocalScanTest, FollowsFolderLinksOnceAndNeverLoops) {
 
 TEST_F(LocalScanTest, MissingRootGivesEmptyListDoneAndIncompleteScan) {
     m_project.LocalFolder = path(QStringLiteral("missing"));
-    m_project.LocalFiles.AddFile(QStringLiteral("stale"), 1, {});
+    m_project.LocalFiles.AddFile(relativeName(QStringLiteral("stale")), 1, {});
     m_project.CollectLocalFiles();
     EXPECT_EQ(m_project.LocalFiles.Count(), 0);
     EXPECT_EQ(m_log, (QStringList{"Collecting local files...", "Done!"}));

@@ -1,0 +1,93 @@
+#include "ftp/RelativeName.h"
+
+#include <algorithm>
+
+#include <QStringList>
+#include <QStringView>
+
+namespace {
+
+bool isLineOrNul(QChar c) {
+    return c == QLatin1Char('\r') || c == QLatin1Char('\n') || c.unicode() == 0;
+}
+
+} // namespace
+
+QString levelProblem(const QString& level) {
+    if (level.isEmpty())
+        return QStringLiteral("the name is empty");
+    if (level == QLatin1String(".") || level == QLatin1String(".."))
+        return QStringLiteral("the name \"%1\" stands for a folder, not a file in it").arg(level);
+    if (level.contains(QLatin1Char('/')))
+        return QStringLiteral("the name holds a \"/\"");
+    if (std::any_of(level.cbegin(), level.cend(), isLineOrNul))
+        return QStringLiteral("the name holds a line break or NUL, which cannot be sent to an FTP server");
+    return {};
+}
+
+std::optional<RelativeName> RelativeName::fromLevel(const QString& level) {
+    if (!levelProblem(level).isEmpty())
+        return std::nullopt;
+    return RelativeName(level);
+}
+
+std::optional<RelativeName> RelativeName::fromPath(const QString& path) {
+    const QStringList levels = path.split(QLatin1Char('/'));
+    for (const QString& level : levels) {
+        if (!levelProblem(level).isEmpty())
+            return std::nullopt;
+    }
+    return RelativeName(path);
+}
+
+std::optional<RelativeName> RelativeName::child(const QString& level) const {
+    if (!levelProblem(level).isEmpty())
+        return std::nullopt;
+    return RelativeName(m_text + QLatin1Char('/') + level);
+}
+
+QString RelativeName::folderPart() const {
+    return m_text.left(m_text.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString RelativeName::fileName() const {
+    return m_text.mid(m_text.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString escapedForLog(const QString& text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case '\r':
+            shown += QLatin1String("\\r");
+            break;
+        case '\n':
+            shown += QLatin1String("\\n");
+            break;
+        case '\t':
+            shown += QLatin1String("\\t");
+            break;
+        case '\\':
+            shown += QLatin1String("\\\\");
+            break;
+        default:
+            if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Format ||
+                c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+                shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+            else
+                shown += c;
+        }
+    }
+    return shown;
+}
+
+QString nameMatchKey(const QString& name) {
+    const QString composed = name.normalized(QString::NormalizationForm_C);
+    QString key;
+    key.reserve(composed.size());
+    for (const uint codePoint : QStringView(composed).toUcs4())
+        key.append(QChar::fromUcs4(QChar::toCaseFolded(char32_t(codePoint))));
+    // Folding can leave a sequence that composes further.
+    return key.normalized(QString::NormalizationForm_C);
+}
