@@ -160,7 +160,7 @@ TEST_F(CliTest, CannotRunGivesTwoWithOneClearLine) {
         QString expectedLog;   // on standard output
     };
     const QString damaged = m_work.filePath(QStringLiteral("damaged.VSPJ"));
-    writeFile(damaged, "[Root]\r\nPort=INTEGER|twenty-one\r\n");
+    writeFile(damaged, "[Root]\r\nPort=INTEGER|twenty-one\r\nServer=STRING|\"127.0.0.1\"\r\n");
     const QString closedPort = createProject(QStringLiteral("Closed"), {QStringLiteral("--port"), QStringLiteral("1")});
     const QString missingRoot =
         createProject(QStringLiteral("Missing root"), {QStringLiteral("--remote"), QStringLiteral("/no/such")});
