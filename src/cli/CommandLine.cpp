@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -7,10 +8,12 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QSocketNotifier>
 #include <QTextStream>
 
 #include "engine/SyncThread.h"
+#include "ftp/MaskList.h"
 #include "project/Errors.h"
 #include "project/Global.h"
 #include "project/VellisyncProject.h"
@@ -244,17 +247,90 @@ int runProject(const QStringList& arguments) {
     return exitStatusFor(project.LastRunOutcome, project.SyncMode, interrupts.interrupted());
 }
 
-// Parses "--option value" and "--flag" arguments of create into the project.
+bool hasControlCharacter(const QString& text) {
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+bool isHostNameLabel(const QString& label) {
+    if (label.isEmpty() || label.size() > 63 || label.startsWith(u'-') || label.endsWith(u'-'))
+        return false;
+    return std::all_of(label.cbegin(), label.cend(),
+                       [](QChar c) { return c.isLetterOrNumber() || c == u'-' || c == u'_'; });
+}
+
+// An IP address (IPv6 bare or in brackets) or a name made of dot-separated
+// labels. Digits and dots alone are an address or nothing: "1.2.3.400" is not
+// taken for a name.
+bool isPlausibleHost(const QString& host) {
+    const bool blankOrControl = std::any_of(
+        host.cbegin(), host.cend(), [](QChar c) { return c.isSpace() || c.category() == QChar::Other_Control; });
+    if (host.isEmpty() || blankOrControl)
+        return false;
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        return QHostAddress(host.mid(1, host.size() - 2)).protocol() == QAbstractSocket::IPv6Protocol;
+    if (!QHostAddress(host).isNull())
+        return true;
+    const QString name = host.endsWith(u'.') ? host.chopped(1) : host;
+    if (name.isEmpty() || name.size() > 253)
+        return false;
+    const QStringList labels = name.split(u'.');
+    const QString& last = labels.constLast();
+    return std::all_of(labels.cbegin(), labels.cend(), isHostNameLabel) &&
+           !std::all_of(last.cbegin(), last.cend(), [](QChar c) { return c.isDigit(); });
+}
+
+// The message for the first invalid mask of text, or an empty one.
+QString invalidMasksMessage(const QString& option, const QString& text) {
+    try {
+        CheckMaskList(ParseMaskList(text));
+    } catch (const VellisyncError& error) {
+        return QStringLiteral("option '%1': %2").arg(option, error.message());
+    }
+    return {};
+}
+
+// Parses "--option value" and "--flag" arguments of create into the project,
+// checking each value: a host, folders and names reach the server or the
+// file system, so control characters (a CR LF would end an FTP command) are
+// refused, and masks are checked now rather than at the first name of a run.
 bool applyCreateOptions(const QStringList& arguments, TVellisyncProject& project, QString& error) {
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& option = arguments.at(i);
+        // A forgotten value must not swallow the option that follows it.
         auto value = [&](QString& target) {
-            if (i + 1 >= arguments.size()) {
+            if (i + 1 >= arguments.size() || arguments.at(i + 1).startsWith(QLatin1String("--"))) {
                 error = QStringLiteral("option '%1' needs a value").arg(option);
                 return false;
             }
             target = arguments.at(++i);
             return true;
+        };
+        auto plainText = [&](QString& target) {
+            if (!value(target))
+                return false;
+            if (hasControlCharacter(target)) {
+                error = QStringLiteral("option '%1' must not hold control characters").arg(option);
+                return false;
+            }
+            return true;
+        };
+        auto host = [&](QString& target) {
+            if (!value(target))
+                return false;
+            if (!isPlausibleHost(target)) {
+                error = QStringLiteral("option '%1' needs a host name or IP address, not '%2'").arg(option, target);
+                return false;
+            }
+            // The connection takes an IPv6 address bare; brackets are only how it is written.
+            if (target.startsWith(u'['))
+                target = target.mid(1, target.size() - 2);
+            return true;
+        };
+        auto masks = [&](QString& target) {
+            if (!value(target))
+                return false;
+            error = invalidMasksMessage(option, target);
+            return error.isEmpty();
         };
         auto number = [&](int low, int high, auto setter) {
             QString text;
@@ -272,20 +348,20 @@ bool applyCreateOptions(const QStringList& arguments, TVellisyncProject& project
         QString text;
         bool ok = true;
         if (option == QLatin1String("--server"))
-            ok = value(text) && (project.SetServer(text), true);
+            ok = host(text) && (project.SetServer(text), true);
         else if (option == QLatin1String("--port"))
             ok = number(1, 65535, &TVellisyncProject::SetPort);
         else if (option == QLatin1String("--user"))
-            ok = value(text) && (project.SetUserName(text), true);
+            ok = plainText(text) && (project.SetUserName(text), true);
         else if (option == QLatin1String("--password-stdin")) {
             QTextStream in(stdin);
             project.SetPassword(in.readLine());
         } else if (option == QLatin1String("--passive"))
             project.SetPassive(true);
         else if (option == QLatin1String("--remote"))
-            ok = value(text) && (project.SetRemoteFolder(text), true);
+            ok = plainText(text) && (project.SetRemoteFolder(text), true);
         else if (option == QLatin1String("--local"))
-            ok = value(text) && (project.SetLocalFolder(QFileInfo(text).absoluteFilePath()), true);
+            ok = plainText(text) && (project.SetLocalFolder(QFileInfo(text).absoluteFilePath()), true);
         else if (option == QLatin1String("--mode")) {
             static const QStringList modes{QStringLiteral("upload"), QStringLiteral("download"),
                                            QStringLiteral("both")};
@@ -301,9 +377,9 @@ bool applyCreateOptions(const QStringList& arguments, TVellisyncProject& project
         else if (option == QLatin1String("--exact"))
             project.SetExact(true);
         else if (option == QLatin1String("--include"))
-            ok = value(text) && (project.SetIncludeMasks(text), true);
+            ok = masks(text) && (project.SetIncludeMasks(text), true);
         else if (option == QLatin1String("--exclude"))
-            ok = value(text) && (project.SetExcludeMasks(text), true);
+            ok = masks(text) && (project.SetExcludeMasks(text), true);
         else if (option == QLatin1String("--proxy")) {
             ok = value(text);
             if (ok && text != QLatin1String("ftp") && text != QLatin1String("socks")) {
@@ -315,7 +391,7 @@ bool applyCreateOptions(const QStringList& arguments, TVellisyncProject& project
                 project.SetProxyKind(text == QLatin1String("ftp") ? 0 : 1);
             }
         } else if (option == QLatin1String("--proxy-host"))
-            ok = value(text) && (project.SetProxyServer(text), true);
+            ok = plainText(text) && (project.SetProxyServer(text), true);
         else if (option == QLatin1String("--proxy-port"))
             ok = number(0, 65535, &TVellisyncProject::SetProxyPort);
         else {

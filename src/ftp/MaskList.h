@@ -18,6 +18,10 @@ MaskList ParseMaskList(const QString& text);
 // "'%s' is an invalid mask at (%d)" for an invalid mask.
 bool MatchesFileMask(const QString& mask, const QString& name);
 
+// Throws the error above for the first mask of the list that matching would
+// refuse; does nothing when every mask is valid (an empty one matches nothing).
+void CheckMaskList(const MaskList& masks);
+
 // True at the first mask of the list that matches; an empty list matches nothing.
 bool MatchesMaskList(const MaskList& masks, const QString& name);
 

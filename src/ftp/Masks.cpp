@@ -183,6 +183,12 @@ bool matchTokens(const std::vector<Token>& tokens, const QString& name) {
     return t == tokenCount;
 }
 
+// The tokens of a mask as it is matched: by its last component, with the
+// extension rule applied. Throws for an invalid mask.
+std::vector<Token> compileMask(const QString& mask) {
+    return MaskCompiler(withExtension(lastComponent(mask))).compile();
+}
+
 } // namespace
 
 MaskList ParseMaskList(const QString& text) {
@@ -233,9 +239,14 @@ MaskList ParseMaskList(const QString& text) {
 bool MatchesFileMask(const QString& mask, const QString& name) {
     if (mask.isEmpty())
         return false;
-    const QString reducedMask = withExtension(lastComponent(mask));
-    const QString reducedName = withExtension(lastComponent(name));
-    return matchTokens(MaskCompiler(reducedMask).compile(), reducedName);
+    return matchTokens(compileMask(mask), withExtension(lastComponent(name)));
+}
+
+void CheckMaskList(const MaskList& masks) {
+    for (const QString& mask : masks) {
+        if (!mask.isEmpty())
+            compileMask(mask);
+    }
 }
 
 bool MatchesMaskList(const MaskList& masks, const QString& name) {

@@ -9,6 +9,10 @@ namespace {
 
 constexpr QChar PathDelimiter = u'\\';
 
+// Folders nest no deeper than this. Nested stores are freed recursively, so a
+// damaged file that names thousands of levels would exhaust the stack.
+constexpr int MaxFolderDepth = 64;
+
 const char* const NotAnIntegerOnRead = "It's not an integer \"%1\"";
 const char* const NotAnIntegerOnWrite = "It's not a integer \"%1\"";
 const char* const NotAFloat = "It's not a float \"%1\"";
@@ -23,6 +27,16 @@ const char* const NotAStringListOnWrite = "It's not a stringList \"%1\"";
 void checkBareName(const QString& name) {
     if (name.contains(PathDelimiter)) {
         raise("Invalid name \"%1\"", name);
+    }
+}
+
+void checkFolderDepth(int depth, const QString& path) {
+    if (depth > MaxFolderDepth) {
+        // Such a path is as long as the file that holds it: the message shows its start.
+        constexpr qsizetype Shown = 80;
+        const QString shown = path.size() > Shown ? path.left(Shown) + QStringLiteral("...") : path;
+        throw VellisyncError(
+            QStringLiteral("Folder \"%1\" would be nested more than %2 levels deep").arg(shown).arg(MaxFolderDepth));
     }
 }
 
@@ -72,6 +86,9 @@ int TBaseDataSaver::AddEntry(const QString& name, DataType type) {
     if (place != Items.end() && QString::compare(place->name, name, Qt::CaseInsensitive) == 0) {
         throw VellisyncError(QStringLiteral("String list does not allow duplicates"));
     }
+    if (type == DataType::Folder) {
+        checkFolderDepth(FolderDepth() + 1, name);
+    }
 
     // The entry keeps the whole name (no cut to a fixed field width), so a
     // long name is written under the name it is found by and nothing is lost.
@@ -112,6 +129,10 @@ TBaseDataSaver* TBaseDataSaver::FindFolder(const QString& folderPath) {
 TBaseDataSaver* TBaseDataSaver::OpenFolder(const QString& folderPath, bool create) {
     // Empty levels (a leading or doubled backslash) are passed over.
     const QStringList levels = RemoveTrailingSlash(folderPath).split(PathDelimiter, Qt::SkipEmptyParts);
+    if (create) {
+        // Checked before the walk, so a path that is too deep creates no level at all.
+        checkFolderDepth(FolderDepth() + int(levels.size()), folderPath);
+    }
     TBaseDataSaver* store = this;
     for (const QString& level : levels) {
         DataEntry* entry = store->FindEntry(level);
@@ -127,6 +148,14 @@ TBaseDataSaver* TBaseDataSaver::OpenFolder(const QString& folderPath, bool creat
         }
     }
     return store;
+}
+
+int TBaseDataSaver::FolderDepth() const {
+    int depth = 0;
+    for (const TBaseDataSaver* store = Parent; store != nullptr; store = store->Parent) {
+        ++depth;
+    }
+    return depth;
 }
 
 QString TBaseDataSaver::GetPath() const {

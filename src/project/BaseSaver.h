@@ -55,7 +55,8 @@ public:
     // --- Entries ----------------------------------------------------------
 
     // Creates an entry with the initial value of its type and returns its index.
-    // Throws on a name with a backslash and on a name the store holds already.
+    // Throws on a name with a backslash, on a name the store holds already and
+    // on a folder that would be nested more than 64 levels deep.
     int AddEntry(const QString& name, DataType type);
     // Removes every entry, freeing nested stores.
     void Clear();
@@ -69,6 +70,8 @@ public:
     // Walks folderPath from this store, creating missing levels when create is
     // set. Null when a level is not a folder (or missing and create is false).
     TBaseDataSaver* OpenFolder(const QString& folderPath, bool create);
+    // The number of folders above this store; 0 for the root.
+    int FolderDepth() const;
     // This store's folder path from the root; empty for the root.
     QString GetPath() const;
     // Sets the file name of this store and of every nested store.

@@ -1,5 +1,7 @@
 #include "project/IniSaver.h"
 
+#include <algorithm>
+
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
@@ -12,7 +14,7 @@
 
 namespace {
 
-const QString RootSectionName = QStringLiteral("Root");
+const QString RootSectionName = IniRootSection.toString();
 const QString NoValue = QStringLiteral("NONE");
 constexpr QChar TokenSeparator = u'|';
 constexpr QChar QuoteChar = u'"';
@@ -21,9 +23,20 @@ bool isBlank(QChar c) {
     return c.unicode() >= 1 && c.unicode() <= 32;
 }
 
+bool lessWithoutCase(const QString& a, const QString& b) {
+    return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+}
+
 QStringList splitIntoLines(const QString& text) {
     static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
     return text.split(lineBreak);
+}
+
+// The key of the lookup indexes. Qt's case folding maps character by
+// character, as QString::compare does without regard to case, so both agree
+// on which names are the same.
+QString indexKey(const QString& text) {
+    return text.toCaseFolded();
 }
 
 QString decodeText(QByteArray bytes) {
@@ -169,12 +182,12 @@ std::unique_ptr<IniDocument> IniDocument::fromFile(const QString& fileName) {
     if (file.error() != QFileDevice::NoError) {
         throw VellisyncError(QStringLiteral("Cannot open file \"%1\". %2").arg(fileName, file.errorString()));
     }
-    document->setLines(splitIntoLines(decodeText(bytes)));
+    document->setText(bytes);
     return document;
 }
 
 void IniDocument::setLines(const QStringList& lines) {
-    m_sections.clear();
+    clear();
     Section* current = nullptr;
     for (const QString& rawLine : lines) {
         const QString line = trimBlanksAndControls(rawLine);
@@ -182,12 +195,7 @@ void IniDocument::setLines(const QStringList& lines) {
             continue;
         }
         if (line.size() >= 2 && line.startsWith(u'[') && line.endsWith(u']')) {
-            const QString name = trimBlanksAndControls(line.mid(1, line.size() - 2));
-            current = findSection(name);
-            if (current == nullptr) {
-                m_sections.push_back(Section{name, {}});
-                current = &m_sections.back();
-            }
+            current = &sectionNamed(trimBlanksAndControls(line.mid(1, line.size() - 2)));
             continue;
         }
         if (current == nullptr) {
@@ -195,12 +203,21 @@ void IniDocument::setLines(const QStringList& lines) {
         }
         const qsizetype equals = line.indexOf(u'=');
         if (equals < 0) {
-            current->lines.push_back(Line{QString(), line, false});
+            current->append(Line{QString(), line, false});
         } else {
-            current->lines.push_back(
+            current->append(
                 Line{trimBlanksAndControls(line.left(equals)), trimBlanksAndControls(line.mid(equals + 1)), true});
         }
     }
+}
+
+void IniDocument::setText(const QByteArray& bytes) {
+    setLines(splitIntoLines(decodeText(bytes)));
+}
+
+void IniDocument::clear() {
+    m_sections.clear();
+    m_sectionIndex.clear();
 }
 
 QStringList IniDocument::lines() const {
@@ -215,17 +232,41 @@ QStringList IniDocument::lines() const {
     return text;
 }
 
-IniDocument::Section* IniDocument::findSection(const QString& name) {
-    for (Section& section : m_sections) {
-        if (QString::compare(section.name, name, Qt::CaseInsensitive) == 0) {
-            return &section;
+void IniDocument::Section::append(Line line) {
+    if (line.isPair) {
+        const QString key = indexKey(line.key);
+        if (!firstLineOfKey.contains(key)) { // a repeated key is found at its first line
+            firstLineOfKey.insert(key, lines.size());
         }
     }
-    return nullptr;
+    lines.push_back(std::move(line));
+}
+
+IniDocument::Section* IniDocument::findSection(const QString& name) {
+    const auto found = m_sectionIndex.constFind(indexKey(name));
+    return found == m_sectionIndex.constEnd() ? nullptr : &m_sections[*found];
 }
 
 const IniDocument::Section* IniDocument::findSection(const QString& name) const {
     return const_cast<IniDocument*>(this)->findSection(name);
+}
+
+IniDocument::Section& IniDocument::sectionNamed(const QString& name) {
+    if (Section* found = findSection(name)) {
+        return *found;
+    }
+    m_sectionIndex.insert(indexKey(name), m_sections.size());
+    m_sections.push_back(Section{name, {}, {}});
+    return m_sections.back();
+}
+
+const IniDocument::Line* IniDocument::findLine(const QString& section, const QString& key) const {
+    const Section* found = findSection(section);
+    if (found == nullptr) {
+        return nullptr;
+    }
+    const auto line = found->firstLineOfKey.constFind(indexKey(key));
+    return line == found->firstLineOfKey.constEnd() ? nullptr : &found->lines[*line];
 }
 
 QStringList IniDocument::keys(const QString& section) const {
@@ -253,29 +294,18 @@ QStringList IniDocument::values(const QString& section) const {
 }
 
 QString IniDocument::value(const QString& section, const QString& key, const QString& defaultValue) const {
-    if (const Section* found = findSection(section)) {
-        for (const Line& line : found->lines) {
-            if (line.isPair && QString::compare(line.key, key, Qt::CaseInsensitive) == 0) {
-                return line.value;
-            }
-        }
-    }
-    return defaultValue;
+    const Line* line = findLine(section, key);
+    return line == nullptr ? defaultValue : line->value;
 }
 
 void IniDocument::setValue(const QString& section, const QString& key, const QString& value) {
-    Section* target = findSection(section);
-    if (target == nullptr) {
-        m_sections.push_back(Section{section, {}});
-        target = &m_sections.back();
+    Section& target = sectionNamed(section);
+    const auto found = target.firstLineOfKey.constFind(indexKey(key));
+    if (found != target.firstLineOfKey.constEnd()) {
+        target.lines[*found] = Line{key, value, true};
+        return;
     }
-    for (Line& line : target->lines) {
-        if (line.isPair && QString::compare(line.key, key, Qt::CaseInsensitive) == 0) {
-            line = Line{key, value, true};
-            return;
-        }
-    }
-    target->lines.push_back(Line{key, value, true});
+    target.append(Line{key, value, true});
 }
 
 void IniDocument::writeToFile(const QString& fileName) const {
@@ -398,8 +428,23 @@ bool tinidatasaver::Load() {
 void tinidatasaver::LoadKeys(bool& result) {
     const QString section = SectionName();
     const QString path = GetPath();
-    const QStringList keys = IniFile->keys(section);
-    for (const QString& key : keys) {
+    // The store keeps its entries sorted by name: taking the keys in that order
+    // adds each entry at the end instead of moving the ones after it. A file
+    // written by Save lists them in that order already.
+    QStringList keys = IniFile->keys(section);
+    std::stable_sort(keys.begin(), keys.end(), lessWithoutCase);
+    bool previousWasFolder = false;
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        const QString& key = keys.at(i);
+        if (i > 0 && QString::compare(key, keys.at(i - 1), Qt::CaseInsensitive) == 0) {
+            // A repeated key stands for its first line again, which is read
+            // already; only a folder cannot be added twice, and fails as before.
+            if (previousWasFolder) {
+                AddFolder(key);
+            }
+            continue;
+        }
+        previousWasFolder = false;
         const QString valueText = IniFile->value(section, key, NoValue);
         if (valueText == NoValue) {
             continue;
@@ -417,6 +462,7 @@ void tinidatasaver::LoadKeys(bool& result) {
             WriteStringList(key, IniFile->values(path + u'\\' + key));
         } else if (upperTag == QLatin1String("FOLDER")) {
             DelegateTo(AddFolder(key), IniFile, Depth + 1, false);
+            previousWasFolder = true;
         } else {
             showUserMessage(QStringLiteral("Unknown type '") + tag + u'\'');
             result = false;
@@ -445,7 +491,14 @@ bool tinidatasaver::LoadFromStream(QIODevice& stream) {
         return false;
     }
     IniDocument document;
-    document.setLines(splitIntoLines(decodeText(stream.readAll())));
+    document.setText(stream.readAll());
+    return LoadFromDocument(document);
+}
+
+bool tinidatasaver::LoadFromDocument(IniDocument& document) {
+    if (Depth != 0) {
+        return false;
+    }
     StreamMode = true;
     IniFile = &document;
     const auto restore = qScopeGuard([this] {

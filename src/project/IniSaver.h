@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -22,12 +23,18 @@ public:
     // Replaces the content with the parsed lines: each line trimmed, empty and
     // ';' lines skipped, lines before the first section ignored.
     void setLines(const QStringList& lines);
+    // As setLines, for the bytes of a file (UTF-8, a byte-order mark skipped, any line break).
+    void setText(const QByteArray& bytes);
     QStringList lines() const;
-    void clear() { m_sections.clear(); }
+    void clear();
+
+    bool hasSection(const QString& section) const { return findSection(section) != nullptr; }
+    bool hasKey(const QString& section, const QString& key) const { return findLine(section, key) != nullptr; }
 
     // Keys and values of the section's key=value lines, in file order.
     QStringList keys(const QString& section) const;
     QStringList values(const QString& section) const;
+    // The value of the key's first line.
     QString value(const QString& section, const QString& key, const QString& defaultValue) const;
     // Replaces the key's line in place, or appends it (and the section) when missing.
     void setValue(const QString& section, const QString& key, const QString& value);
@@ -46,13 +53,24 @@ private:
     struct Section {
         QString name;
         std::vector<Line> lines;
+        QHash<QString, size_t> firstLineOfKey; // case-folded key -> index in lines
+
+        void append(Line line);
     };
 
     Section* findSection(const QString& name);
     const Section* findSection(const QString& name) const;
+    Section& sectionNamed(const QString& name); // found or appended
+    const Line* findLine(const QString& section, const QString& key) const;
 
+    // Lookups go through the indexes, so reading a file and each lookup cost
+    // no more than the text involved, however many keys there are.
     std::vector<Section> m_sections;
+    QHash<QString, size_t> m_sectionIndex; // case-folded name -> index in m_sections
 };
+
+// The section that holds the root store's values.
+inline constexpr QStringView IniRootSection = u"Root";
 
 // The typed data store kept as an INI-form file: the root's values in section
 // "Root", a folder's values in the section named by its path, a string list's
@@ -71,6 +89,8 @@ public:
     // False at once when called on a nested store; else as Save / Load.
     bool SaveToStream(QIODevice& stream) override;
     bool LoadFromStream(QIODevice& stream) override;
+    // As LoadFromStream, from a document that is already read.
+    bool LoadFromDocument(IniDocument& document);
 
 protected:
     std::unique_ptr<TBaseDataSaver> NewStore() const override;

@@ -4,6 +4,9 @@
 #include <array>
 #include <chrono>
 
+#include <QFile>
+#include <QFileInfo>
+
 #include "project/Errors.h"
 #include "project/Global.h"
 #include "project/IniSaver.h"
@@ -15,6 +18,10 @@ constexpr int BufferSize = 256;
 constexpr int MaxPasswordBytes = BufferSize - 1;
 constexpr int GroupDigits = 5;
 constexpr int MinCoveredBytes = 10;
+
+// A project file holds seventeen short settings; a file many times that size
+// is something else, and must not be read whole.
+constexpr qint64 MaxProjectFileBytes = 1024 * 1024;
 
 using WorkBuffer = std::array<quint8, BufferSize>;
 
@@ -54,6 +61,53 @@ QByteArray paddedText(const QByteArray& password) {
 
 QString passwordFileFolder(const QString& fileName) {
     return RemoveTrailingSlash(fileName.left(fileName.lastIndexOf(u'/') + 1));
+}
+
+[[noreturn]] void throwCannotOpen(const QString& fileName, const QString& reason) {
+    throw VellisyncError(QStringLiteral("Cannot open file \"%1\". %2").arg(fileName, reason));
+}
+
+[[noreturn]] void throwNotAProject(const QString& fileName, const QString& reason) {
+    throw VellisyncError(QStringLiteral("\"%1\" is not a project file: %2").arg(fileName, reason));
+}
+
+// The bytes of a project file. Anything but a regular file (after links) is
+// refused before it is opened: a device such as /dev/zero never ends, and
+// opening a pipe waits for a writer. At most the limit and one byte are read.
+QByteArray readProjectFile(const QString& fileName) {
+    const QString notRegular = QStringLiteral("It is not a regular file");
+    const QFileInfo info(fileName);
+    if (info.exists() && !info.isFile()) {
+        throwCannotOpen(fileName, notRegular);
+    }
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throwCannotOpen(fileName, file.errorString());
+    }
+    if (file.isSequential()) { // replaced since the check above
+        throwCannotOpen(fileName, notRegular);
+    }
+    const QByteArray bytes = file.read(MaxProjectFileBytes + 1);
+    if (file.error() != QFileDevice::NoError) {
+        throwCannotOpen(fileName, file.errorString());
+    }
+    if (bytes.size() > MaxProjectFileBytes) {
+        throwNotAProject(fileName, QStringLiteral("it is larger than 1 MiB"));
+    }
+    return bytes;
+}
+
+// Every file SaveToFile writes has a [Root] section with the server in it.
+// Without them the file is some other file or one cut short, and its defaults
+// would have the run connect to a server that the user never chose.
+void checkIsProjectFile(const IniDocument& document, const QString& fileName) {
+    const QString root = IniRootSection.toString();
+    if (!document.hasSection(root)) {
+        throwNotAProject(fileName, QStringLiteral("it has no [Root] section"));
+    }
+    if (!document.hasKey(root, QStringLiteral("Server"))) {
+        throwNotAProject(fileName, QStringLiteral("its [Root] section has no Server (the file may be cut short)"));
+    }
 }
 
 } // namespace
@@ -110,10 +164,13 @@ QString UnscramblePassword(const QString& text, int key) {
 }
 
 bool TVellisyncProject::LoadFromFile(const QString& fileName) {
-    tinidatasaver store;
     FileName = fileName;
+    IniDocument document;
+    document.setText(readProjectFile(fileName));
+    checkIsProjectFile(document, fileName);
+    tinidatasaver store;
     store.SetFileName(fileName);
-    if (!store.Load()) {
+    if (!store.LoadFromDocument(document)) {
         return false;
     }
 

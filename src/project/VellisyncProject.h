@@ -85,7 +85,9 @@ public:
 
     // Loads the seventeen settings from a project file; FileName is set first,
     // whatever follows. False when the file holds an unknown type tag. Storage
-    // errors propagate as VellisyncError.
+    // errors propagate as VellisyncError, and so does the refusal of a file that
+    // is not a project file (missing, not a regular file, over 1 MiB, no [Root]
+    // section or no Server in it); a refused file changes no setting.
     bool LoadFromFile(const QString& fileName);
     // Writes the seventeen settings, replacing the file atomically (mode 0600,
     // folders created with 0700). Storage errors propagate as VellisyncError.

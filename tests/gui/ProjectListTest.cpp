@@ -203,7 +203,7 @@ TEST_F(WizardTest, FileWithAnUnknownTypeIsListedAndTheStoresMessageShown) {
     storeProject(QStringLiteral("Good"));
     QFile odd(AddTrailingBackslash(ProjectsFolder) + QStringLiteral("ODDTYPE1.vspj"));
     ASSERT_TRUE(odd.open(QIODevice::WriteOnly));
-    odd.write("[Root]\nCaption=STRING|\"Odd\"\nPort=WORD|21\n");
+    odd.write("[Root]\nCaption=STRING|\"Odd\"\nPort=WORD|21\nServer=STRING|\"ftp.local\"\n");
     odd.close();
     showWindow();
     EXPECT_EQ(listCaptions().size(), 2);
@@ -221,7 +221,7 @@ TEST_F(WizardTest, FileWhoseLoadFailsStopsTheFillingWithItsMessage) {
     ASSERT_TRUE(first.SaveToFile(AddTrailingBackslash(ProjectsFolder) + QStringLiteral("AAAAAAAA.VSPJ")));
     QFile broken(AddTrailingBackslash(ProjectsFolder) + QStringLiteral("MMMMMMMM.VSPJ"));
     ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
-    broken.write("[Root]\nCaption=STRING|\"Broken\"\nPort=INTEGER|twenty-one\n");
+    broken.write("[Root]\nCaption=STRING|\"Broken\"\nPort=INTEGER|twenty-one\nServer=STRING|\"ftp.local\"\n");
     broken.close();
     showWindow();
     ASSERT_EQ(errors.size(), 1u);

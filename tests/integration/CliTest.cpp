@@ -160,7 +160,7 @@ TEST_F(CliTest, CannotRunGivesTwoWithOneClearLine) {
         QString expectedLog;   // on standard output
     };
     const QString damaged = m_work.filePath(QStringLiteral("damaged.VSPJ"));
-    writeFile(damaged, "[Root]\r\nPort=INTEGER|twenty-one\r\n");
+    writeFile(damaged, "[Root]\r\nPort=INTEGER|twenty-one\r\nServer=STRING|\"127.0.0.1\"\r\n");
     const QString closedPort = createProject(QStringLiteral("Closed"), {QStringLiteral("--port"), QStringLiteral("1")});
     const QString missingRoot =
         createProject(QStringLiteral("Missing root"), {QStringLiteral("--remote"), QStringLiteral("/no/such")});
@@ -279,6 +279,60 @@ TEST_F(CliTest, CtrlCFinishesTheFileInHandAndPrintsSummaryAndStopLine) {
     // Every file that reached the server is whole.
     for (const QString& name : treeOf(remote()))
         EXPECT_EQ(QFileInfo(remote() + QLatin1Char('/') + name).size(), 2000) << name.toStdString();
+}
+
+// create checks every value before it stores anything; a link to /dev/zero
+// among the stored projects is listed as unreadable instead of read forever.
+TEST_F(CliTest, CreateRefusesBadValuesAndStoresNothing) {
+    const QString projects = m_work.filePath(QStringLiteral("data/Orvanta/VellisyncProjects"));
+    QDir().mkpath(projects);
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), projects + QStringLiteral("/ZERO.VSPJ")));
+    struct Case {
+        QStringList options;
+        QString expectedError; // empty: stored
+        QString storedServer = {};
+    };
+    const Case cases[] = {
+        {{"--server", "--password-stdin"}, "option '--server' needs a value"},
+        {{"--local"}, "option '--local' needs a value"},
+        {{"--server", ""}, "option '--server' needs a host name or IP address, not ''"},
+        {{"--server", "ftp example.com"}, "option '--server' needs a host name or IP address, not 'ftp example.com'"},
+        {{"--server", "host\r\nUSER x"}, "option '--server' needs a host name or IP address"},
+        {{"--server", "1.2.3.400"}, "option '--server' needs a host name or IP address, not '1.2.3.400'"},
+        {{"--server", "-bad-.example"}, "option '--server' needs a host name or IP address, not '-bad-.example'"},
+        {{"--user", "me\r\nDELE x"}, "option '--user' must not hold control characters"},
+        {{"--remote", "/a\nb"}, "option '--remote' must not hold control characters"},
+        {{"--local", "dir\x7f"}, "option '--local' must not hold control characters"},
+        {{"--proxy-host", "proxy\tx"}, "option '--proxy-host' must not hold control characters"},
+        {{"--port", "0"}, "option '--port' needs a number from 1 to 65535"},
+        {{"--include", "[abc"}, "option '--include': '[abc.' is an invalid mask at (6)"},
+        {{"--exclude", "*.bak, [-a]"}, "option '--exclude': '[-a].' is an invalid mask at (2)"},
+        {{"--server", "::1", "--include", "*.html, \"a b.txt\""}, {}, "::1"},
+        {{"--server", "[::1]"}, {}, "::1"},
+        {{"--server", "ftp.example.com."}, {}, "ftp.example.com."},
+        {{"--server", "build_host-2"}, {}, "build_host-2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options.join(QLatin1Char(' ')).toStdString());
+        const QStringList before = treeOf(projects);
+        const CliResult result = cli(QStringList{QStringLiteral("create"), QStringLiteral("Checked")} + c.options);
+        if (c.expectedError.isEmpty()) {
+            EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+            TVellisyncProject stored;
+            EXPECT_TRUE(stored.LoadFromFile(result.out.trimmed()));
+            EXPECT_EQ(stored.Server, c.storedServer);
+            continue;
+        }
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_TRUE(result.err.startsWith("vellisync-cli: " + c.expectedError)) << result.err.toStdString();
+        EXPECT_TRUE(result.err.endsWith(QStringLiteral("Try 'vellisync-cli --help'.\n"))) << result.err.toStdString();
+        EXPECT_EQ(treeOf(projects), before);
+    }
+    const CliResult list = cli({QStringLiteral("list")});
+    EXPECT_EQ(list.exitCode, 0) << list.err.toStdString();
+    EXPECT_TRUE(list.out.contains(
+        QStringLiteral("(unreadable: Cannot open file \"%1/ZERO.VSPJ\". It is not a regular file)").arg(projects)))
+        << list.out.toStdString();
 }
 
 TEST_F(CliTest, HelpIsPrintedInTheUsualForm) {

@@ -120,6 +120,18 @@ TEST(BaseSaver, PathWritesCreateTheMissingFolders) {
     EXPECT_EQ(store.FindFolder(""), &store);
 }
 
+TEST(BaseSaver, FoldersNestAtMost64LevelsAndATooDeepPathCreatesNothing) {
+    tinidatasaver store;
+    store.WriteInteger(QString("A\\").repeated(64) + "x", 1);
+    EXPECT_EQ(store.ReadInteger(QString("A\\").repeated(64) + "x", 0), 1);
+    const QString tooDeep = QString("B\\").repeated(65) + "x";
+    EXPECT_EQ(errorOf([&] { store.WriteInteger(tooDeep, 1); }),
+              "Folder \"" + tooDeep.left(80) + "...\" would be nested more than 64 levels deep");
+    EXPECT_EQ(store.Count(), 1);
+    EXPECT_EQ(errorOf([&] { store.OpenFolder(QString("A\\").repeated(64), true)->AddFolder("C"); }),
+              "Folder \"C\" would be nested more than 64 levels deep");
+}
+
 TEST(BaseSaver, StringListsAreCopiedInAndOut) {
     tinidatasaver store;
     QStringList list{"untouched"};

@@ -292,6 +292,35 @@ TEST(IniSaver, ReadingFollowsTheLayoutRules) {
     }
 }
 
+TEST(IniSaver, ManyKeysInAnyOrderLoadWholeAndTheFirstLineOfARepeatedKeyWins) {
+    constexpr int Keys = 50'000;
+    const auto name = [](int i) { return "K" + QByteArray::number(i).rightJustified(5, '0'); };
+    const auto isList = [](int i) { return i % 10 == 0; };
+    QByteArray text = "[Root]\r\n";
+    QByteArray lists;
+    for (int i = Keys - 1; i >= 0; --i) {
+        text += name(i) + (isList(i) ? "=STRINGLIST\r\n" : "=INTEGER|" + QByteArray::number(i) + "\r\n");
+        if (isList(i)) {
+            lists += "[\\" + name(i).toLower() + "]\r\ns1=line " + QByteArray::number(i) + "\r\n";
+        }
+    }
+    for (int i = 0; i < Keys; ++i) {
+        text += name(i).toLower() + "=INTEGER|-1\r\n";
+    }
+    QByteArray expected = "[Root]\r\n";
+    QByteArray expectedLists;
+    for (int i = 0; i < Keys; ++i) {
+        expected += name(i) + (isList(i) ? "=STRINGLIST\r\n" : "=INTEGER|" + QByteArray::number(i) + "\r\n");
+        if (isList(i)) {
+            expectedLists += "[\\" + name(i) + "]\r\ns1=line " + QByteArray::number(i) + "\r\n\r\n";
+        }
+    }
+    tinidatasaver store;
+    EXPECT_TRUE(loadText(store, text + lists));
+    EXPECT_EQ(store.Count(), Keys);
+    EXPECT_TRUE(saveText(store) == expected + "\r\n" + expectedLists) << "values, order and spelling as saved";
+}
+
 TEST(IniSaver, LoadAddsToTheStoreAndOverwritesSameNames) {
     tinidatasaver store;
     store.WriteInteger("A", 1);

@@ -21,6 +21,7 @@ class MatchesFileMaskTest : public ::testing::TestWithParam<MatchCase> {};
 TEST_P(MatchesFileMaskTest, Decides) {
     const MatchCase& c = GetParam();
     EXPECT_EQ(MatchesFileMask(QString::fromUtf8(c.mask), QString::fromUtf8(c.name)), c.matches);
+    EXPECT_NO_THROW(CheckMaskList({QString(), QString::fromUtf8(c.mask)})) << "a mask that matches is valid";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -67,6 +68,13 @@ class InvalidMaskTest : public ::testing::TestWithParam<InvalidCase> {};
 TEST_P(InvalidMaskTest, RaisesWithReducedMaskAndPosition) {
     try {
         MatchesFileMask(QString::fromUtf8(GetParam().mask), QStringLiteral("name.txt"));
+        FAIL() << "no error for " << GetParam().mask;
+    } catch (const VellisyncError& e) {
+        EXPECT_EQ(e.message(), QString::fromUtf8(GetParam().message));
+    }
+    // The check before a run finds it with the same message, behind a valid mask.
+    try {
+        CheckMaskList({QStringLiteral("*.txt"), QString::fromUtf8(GetParam().mask), QStringLiteral("[other")});
         FAIL() << "no error for " << GetParam().mask;
     } catch (const VellisyncError& e) {
         EXPECT_EQ(e.message(), QString::fromUtf8(GetParam().message));

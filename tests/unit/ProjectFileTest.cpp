@@ -198,24 +198,73 @@ TEST(PasswordScrambling, ANonNumericGroupRaisesTheConversionError) {
     }
 }
 
-TEST_F(ProjectFileTest, AMissingFileGivesEveryDefault) {
+TEST_F(ProjectFileTest, AFileWithOnlyTheServerGivesEveryOtherDefault) {
+    writeFile(path("p.VSPJ"), "[Root]\r\nServer=STRING|\"ftp.local\"\r\n");
     TVellisyncProject project;
     project.Modified = true;
-    ASSERT_TRUE(project.LoadFromFile(path("absent.VSPJ")));
-    EXPECT_EQ(project.FileName, path("absent.VSPJ"));
+    ASSERT_TRUE(project.LoadFromFile(path("p.VSPJ")));
+    EXPECT_EQ(project.FileName, path("p.VSPJ"));
     EXPECT_EQ(settingsOf(project),
-              QStringList({"Caption=<No Caption>", "Server=localhost", "Port=21", "UserName=anonymous",
+              QStringList({"Caption=<No Caption>", "Server=ftp.local", "Port=21", "UserName=anonymous",
                            "Password=" + QString(35, u' '), "Passive=0", "RemoteFolder=/", "LocalFolder=", "SyncMode=2",
                            "SubFilders=0", "Exact=0", "IncludeMasks=*.*", "ExcludeMasks=", "UseProxy=0", "ProxyKind=0",
                            "ProxyServer=", "ProxyPort=21"}));
     EXPECT_FALSE(project.Modified);
+}
+
+TEST_F(ProjectFileTest, WhatIsNotAProjectFileIsRefusedAndChangesNothing) {
+    TVellisyncProject saved;
+    fillNightlyMirror(saved);
+    ASSERT_TRUE(saved.SaveToFile(path("whole.VSPJ")));
+    const QByteArray whole = readFile(path("whole.VSPJ"));
+    const QByteArray small = "[Root]\r\nServer=STRING|\"ftp.local\"\r\n;";
+    const qsizetype limit = 1024 * 1024;
+    writeFile(path("empty.VSPJ"), "");
+    writeFile(path("garbage.VSPJ"), QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR[\xff]=", 22));
+    writeFile(path("other.VSPJ"), "[Options]\r\nServer=STRING|\"ftp.local\"\r\n");
+    writeFile(path("cut.VSPJ"), whole.left(whole.indexOf("Server=") + 3));
+    writeFile(path("limit.VSPJ"), small + QByteArray(limit - small.size() - 2, 'x') + "\r\n");
+    writeFile(path("big.VSPJ"), small + QByteArray(limit - small.size() - 1, 'x') + "\r\n");
+    QDir(m_temp.path()).mkdir("folder.VSPJ");
+    ASSERT_TRUE(QFile::link("/dev/zero", path("zero.VSPJ")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("fifo.VSPJ")).constData(), 0600), 0);
+
+    const auto notAProject = [&](const char* name, const char* reason) {
+        return "\"" + path(name) + "\" is not a project file: " + reason;
+    };
+    const auto cannotOpen = [&](const char* name, const char* reason) {
+        return "Cannot open file \"" + path(name) + "\". " + reason;
+    };
+    const std::pair<const char*, QString> cases[] = {
+        {"empty.VSPJ", notAProject("empty.VSPJ", "it has no [Root] section")},
+        {"garbage.VSPJ", notAProject("garbage.VSPJ", "it has no [Root] section")},
+        {"other.VSPJ", notAProject("other.VSPJ", "it has no [Root] section")},
+        {"cut.VSPJ", notAProject("cut.VSPJ", "its [Root] section has no Server (the file may be cut short)")},
+        {"big.VSPJ", notAProject("big.VSPJ", "it is larger than 1 MiB")},
+        {"limit.VSPJ", ""},
+        {"folder.VSPJ", cannotOpen("folder.VSPJ", "It is not a regular file")},
+        {"zero.VSPJ", cannotOpen("zero.VSPJ", "It is not a regular file")},
+        {"fifo.VSPJ", cannotOpen("fifo.VSPJ", "It is not a regular file")},
+        {"absent.VSPJ", cannotOpen("absent.VSPJ", "No such file or directory")},
+    };
+    for (const auto& [name, message] : cases) {
+        SCOPED_TRACE(name);
+        TVellisyncProject project;
+        project.SetDefaults();
+        project.SetCaption("Changed");
+        EXPECT_EQ(errorOf([&] { project.LoadFromFile(path(name)); }), message);
+        EXPECT_EQ(project.FileName, path(name));
+        EXPECT_EQ(project.Server, message.isEmpty() ? "ftp.local" : "ftp.example.com");
+        EXPECT_EQ(project.Modified, !message.isEmpty());
+    }
     EXPECT_FALSE(QFileInfo::exists(path("absent.VSPJ")));
 }
 
 TEST_F(ProjectFileTest, StoredValuesAreTakenAsTheFileGivesThem) {
-    writeFile(path("p.VSPJ"), "[root]\nport=INTEGER|990\nSyncMode=INTEGER|258\nPassive=INTEGER|5\n"
-                              "RemoteFolder=STRING|\"  /spaced  \"\nProxyServer=STRING|\"  proxy  \"\n"
-                              "Exact=INTEGER|-1\n");
+    writeFile(path("p.VSPJ"),
+              "[root]\nserver=STRING|ftp.local\nport=INTEGER|990\nSyncMode=INTEGER|258\nPassive=INTEGER|5\n"
+              "RemoteFolder=STRING|\"  /spaced  \"\nProxyServer=STRING|\"  proxy  \"\n"
+              "Exact=INTEGER|-1\n");
     TVellisyncProject project;
     ASSERT_TRUE(project.LoadFromFile(path("p.VSPJ")));
     EXPECT_EQ(project.Port, 990);
@@ -229,7 +278,7 @@ TEST_F(ProjectFileTest, StoredValuesAreTakenAsTheFileGivesThem) {
 TEST_F(ProjectFileTest, AnUnknownTypeTagFailsTheLoadAndChangesNothingButFileName) {
     QStringList shown;
     const UserMessageHandler previous = setUserMessageHandler([&](const QString& m) { shown << m; });
-    writeFile(path("p.VSPJ"), "[Root]\nCaption=STRING|\"New\"\nPort=WORD|21\n");
+    writeFile(path("p.VSPJ"), "[Root]\nCaption=STRING|\"New\"\nPort=WORD|21\nServer=STRING|\"ftp.local\"\n");
     TVellisyncProject project;
     project.SetDefaults();
     project.SetCaption("Old");
@@ -255,7 +304,7 @@ TEST_F(ProjectFileTest, StorageErrorsPropagateAndKeepWhatWasReadBefore) {
         {"Port=", "List index out of bounds (0)", false},
     };
     for (const Case& c : cases) {
-        writeFile(path("p.VSPJ"), "[Root]\nCaption=STRING|\"Read first\"\n" + c.text + "\n");
+        writeFile(path("p.VSPJ"), "[Root]\nCaption=STRING|\"Read first\"\nServer=STRING|x\n" + c.text + "\n");
         TVellisyncProject project;
         project.Modified = true;
         EXPECT_EQ(errorOf([&] { project.LoadFromFile(path("p.VSPJ")); }), c.message) << c.text.toStdString();
