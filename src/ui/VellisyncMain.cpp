@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QFrame>
@@ -201,6 +202,17 @@ void reportUnusablePorts(const TVellisyncProject& project) {
         if (!problem.isEmpty())
             showUserMessage(QStringLiteral("%1. Enter a port in that range before going on.").arg(problem));
     }
+}
+
+// Deletes a project's file. A file that stays is an error with the system's
+// reason, raised before the caller lets go of the list item; a file that is
+// already gone counts as removed.
+void removeProjectFile(const QString& path) {
+    QFile file(path);
+    if (file.remove() || !QFileInfo::exists(path))
+        return;
+    throw VellisyncError(QStringLiteral("Cannot remove the project file \"%1\": %2")
+                             .arg(QDir::toNativeSeparators(path), file.errorString()));
 }
 
 // A titled box of exclusive choices in two columns; the button group gives the
@@ -1041,7 +1053,7 @@ void TVellisyncMain::bRemoveProjectClick() {
         return;
     QListWidgetItem* item = selected.constFirst();
     if (const TVellisyncProject* project = itemProject(item))
-        QFile::remove(project->FileName);
+        removeProjectFile(project->FileName);
     // The item owns its project object; taking it out of the list and letting
     // it go frees both.
     std::unique_ptr<QListWidgetItem> removed(lvProjects->takeItem(lvProjects->row(item)));
