@@ -28,6 +28,16 @@ QString proxyPrefix(qint32 kind) {
     }
 }
 
+QString portRangeProblem(const QString& label, qint32 port, qint32 lowest) {
+    if (port >= lowest && port <= TVellisyncProject::HighestPort)
+        return {};
+    return QStringLiteral("%1 %2 is outside the range %3 to %4")
+        .arg(label)
+        .arg(port)
+        .arg(lowest)
+        .arg(TVellisyncProject::HighestPort);
+}
+
 } // namespace
 
 QString ErrorText(int code) {
@@ -87,7 +97,25 @@ QString IncludeTrailingSlash(const QString& path) {
     return path + QLatin1Char('/');
 }
 
+QString TVellisyncProject::ServerPortProblem() const {
+    return portRangeProblem(QStringLiteral("Port"), Port, LowestServerPort);
+}
+
+QString TVellisyncProject::ProxyPortProblem() const {
+    if (!UseProxy)
+        return {};
+    return portRangeProblem(QStringLiteral("Proxy port"), ProxyPort, LowestProxyPort);
+}
+
 bool TVellisyncProject::Connect() {
+    // A stored port that does not fit 16 bits would otherwise be wrapped into
+    // some other port, and a run would reach a server nobody named.
+    for (const QString& problem : {ServerPortProblem(), ProxyPortProblem()}) {
+        if (!problem.isEmpty()) {
+            Log(problem);
+            return false;
+        }
+    }
     if (UseProxy) {
         Log(QStringLiteral("Opening FTP by using proxy..."));
         const QString proxy =

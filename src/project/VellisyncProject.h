@@ -95,7 +95,16 @@ public:
 
     // --- Connection (ftp/Connection.cpp) ------------------------------------
 
-    // Opens the service and logs on, logging progress and failure lines.
+    // The ports a connection can use: a server port from 1, a proxy port from 0.
+    static constexpr qint32 LowestServerPort = 1;
+    static constexpr qint32 LowestProxyPort = 0;
+    static constexpr qint32 HighestPort = 65535;
+    // Why the stored port cannot be used ("Port 89536 is outside the range 1
+    // to 65535"); empty when it can. The proxy port matters only with a proxy.
+    QString ServerPortProblem() const;
+    QString ProxyPortProblem() const;
+    // Opens the service and logs on, logging progress and failure lines. A
+    // port problem is logged as its one line, and nothing is opened.
     bool Connect();
     // Closes the connection, then the service. Always true.
     bool Disconnect();

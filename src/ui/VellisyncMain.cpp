@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QFrame>
@@ -34,6 +35,7 @@
 #include "engine/SyncThread.h"
 #include "project/Errors.h"
 #include "project/Global.h"
+#include "project/UserMessage.h"
 #include "project/VellisyncProject.h"
 #include "ui/ErrorHandler.h"
 #include "ui/UiPrompts.h"
@@ -165,7 +167,7 @@ QLabel* newBuddyLabel(const QString& text, QWidget* buddy, QWidget* parent) {
 QSpinBox* newPortSpinBox(const QString& name, const QString& editName, int minimum, QWidget* parent) {
     auto* spin = new QSpinBox(parent);
     spin->setObjectName(name);
-    spin->setRange(minimum, 32767);
+    spin->setRange(minimum, TVellisyncProject::HighestPort);
     spin->setValue(21);
     spin->setWrapping(false);
     spin->setGroupSeparatorShown(true);
@@ -174,6 +176,43 @@ QSpinBox* newPortSpinBox(const QString& name, const QString& editName, int minim
     if (auto* edit = spin->findChild<QLineEdit*>())
         edit->setObjectName(editName);
     return spin;
+}
+
+// Shows a stored port in its field. A port outside the field's range leaves
+// the field empty rather than clamped, so the stored value is never changed
+// behind the user's back and leaving the page asks for a port.
+void showPort(QSpinBox* field, qint32 port) {
+    if (port < field->minimum() || port > field->maximum()) {
+        field->clear();
+        return;
+    }
+    field->setValue(port);
+}
+
+// Whether an edit holds a value that may be stored: not empty, and accepted by
+// its validator (a port field that was left empty has none).
+bool holdsValue(const QLineEdit* edit) {
+    return !edit->text().isEmpty() && edit->hasAcceptableInput();
+}
+
+// A stored port that no connection can use is reported when the project is
+// opened; the port field then waits for a valid one.
+void reportUnusablePorts(const TVellisyncProject& project) {
+    for (const QString& problem : {project.ServerPortProblem(), project.ProxyPortProblem()}) {
+        if (!problem.isEmpty())
+            showUserMessage(QStringLiteral("%1. Enter a port in that range before going on.").arg(problem));
+    }
+}
+
+// Deletes a project's file. A file that stays is an error with the system's
+// reason, raised before the caller lets go of the list item; a file that is
+// already gone counts as removed.
+void removeProjectFile(const QString& path) {
+    QFile file(path);
+    if (file.remove() || !QFileInfo::exists(path))
+        return;
+    throw VellisyncError(QStringLiteral("Cannot remove the project file \"%1\": %2")
+                             .arg(QDir::toNativeSeparators(path), file.errorString()));
 }
 
 // A titled box of exclusive choices in two columns; the button group gives the
@@ -825,6 +864,7 @@ bool TVellisyncMain::PageControl1Changing() {
                 return false;
             // Whatever the load leaves in the project goes on to page 1.
             project.LoadFromFile(stored->FileName);
+            reportUnusablePorts(project);
         }
         fillServerPage();
         return true;
@@ -832,8 +872,8 @@ bool TVellisyncMain::PageControl1Changing() {
     case ServerPage:
         if (!MovingForward)
             return true;
-        for (QLineEdit* required : {eHost, eUserName, ePassword}) {
-            if (required->text().isEmpty())
+        for (QLineEdit* required : {eHost, ePort, eUserName, ePassword}) {
+            if (!holdsValue(required))
                 return refuseWithSound(required);
         }
         project.SetServer(eHost->text());
@@ -843,15 +883,22 @@ bool TVellisyncMain::PageControl1Changing() {
         project.SetPassive(cbPassive->isChecked());
         fillProxyPage();
         return true;
-    case ProxyPage:
+    case ProxyPage: {
         if (!MovingForward)
             return true;
-        project.SetUseProxy(m_usingProxyItems->checkedId() > 0);
+        const bool useProxy = m_usingProxyItems->checkedId() > 0;
+        if (useProxy && !holdsValue(eProxyPort))
+            return refuseWithSound(eProxyPort);
+        project.SetUseProxy(useProxy);
         project.SetProxyKind(rbFTP->isChecked() ? 0 : 1);
         project.SetProxyServer(eProxyHost->text());
-        project.SetProxyPort(udProxyPort->value());
+        // An empty field stands for a stored port it cannot show; a direct
+        // connection keeps that port as it is.
+        if (holdsValue(eProxyPort))
+            project.SetProxyPort(udProxyPort->value());
         fillFoldersPage();
         return true;
+    }
     case FoldersPage:
         if (!MovingForward)
             return true;
@@ -881,7 +928,7 @@ bool TVellisyncMain::PageControl1Changing() {
 void TVellisyncMain::fillServerPage() {
     const TVellisyncProject& project = currentProject();
     eHost->setText(project.Server);
-    udPort->setValue(project.Port);
+    showPort(udPort, project.Port);
     eUserName->setText(project.UserName);
     ePassword->setText(project.Password);
     cbPassive->setChecked(project.Passive);
@@ -893,7 +940,7 @@ void TVellisyncMain::fillProxyPage() {
     m_usingProxyItems->button(project.UseProxy ? 1 : 0)->setChecked(true);
     (project.ProxyKind == 0 ? rbFTP : rbSocks)->setChecked(true);
     eProxyHost->setText(project.ProxyServer);
-    udProxyPort->setValue(project.ProxyPort);
+    showPort(udProxyPort, project.ProxyPort);
 }
 
 void TVellisyncMain::fillFoldersPage() {
@@ -1006,7 +1053,7 @@ void TVellisyncMain::bRemoveProjectClick() {
         return;
     QListWidgetItem* item = selected.constFirst();
     if (const TVellisyncProject* project = itemProject(item))
-        QFile::remove(project->FileName);
+        removeProjectFile(project->FileName);
     // The item owns its project object; taking it out of the list and letting
     // it go frees both.
     std::unique_ptr<QListWidgetItem> removed(lvProjects->takeItem(lvProjects->row(item)));

@@ -3,6 +3,9 @@
 #include "gui/WizardFixture.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
 
 #include <QDir>
 #include <QFile>
@@ -167,6 +170,50 @@ TEST_P(RemovalTest, RemoveAsksAndDeletesFileAndEntryOnlyOnYes) {
 
 INSTANTIATE_TEST_SUITE_P(Answers, RemovalTest,
                          ::testing::Values(Removal{QMessageBox::Yes, true}, Removal{QMessageBox::No, false}));
+
+struct LostFile {
+    const char* label;
+    std::function<void(const QString& path)> change; // done to the listed project's file
+    int error;                                       // errno of the reason shown; 0 when the item goes quietly
+};
+
+void PrintTo(const LostFile& lost, std::ostream* out) {
+    *out << lost.label;
+}
+
+class LostFileTest : public WizardTest, public ::testing::WithParamInterface<LostFile> {};
+
+TEST_P(LostFileTest, RemovalKeepsTheItemOnlyWhileItsFileStays) {
+    const QString path = storeProject(QStringLiteral("Listed"));
+    showWindow();
+    click("rbOpenExisting");
+    selectProject(QStringLiteral("Listed"));
+    GetParam().change(path);
+    answers = {QMessageBox::Yes};
+    click("bRemoveProject");
+    if (GetParam().error) {
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0],
+                  QStringLiteral("Vellisync | Cannot remove the project file \"%1\": %2.")
+                      .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(std::strerror(GetParam().error))));
+        EXPECT_EQ(listCaptions(), QStringList({"Listed"}));
+    } else {
+        EXPECT_TRUE(errors.empty());
+        EXPECT_TRUE(listCaptions().isEmpty());
+    }
+}
+
+// Deleting a folder fails for root too and on any file system, unlike a
+// folder without write permission.
+INSTANTIATE_TEST_SUITE_P(Files, LostFileTest,
+                         ::testing::Values(LostFile{"replaced by a folder",
+                                                    [](const QString& path) {
+                                                        ASSERT_TRUE(QFile::remove(path));
+                                                        ASSERT_TRUE(QDir().mkdir(path));
+                                                    },
+                                                    EISDIR},
+                                           LostFile{"already gone",
+                                                    [](const QString& path) { ASSERT_TRUE(QFile::remove(path)); }, 0}));
 
 TEST_F(WizardTest, ListButtonsWithoutSelectionDoNothing) {
     storeProject(QStringLiteral("Unselected"));

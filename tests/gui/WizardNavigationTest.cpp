@@ -22,9 +22,9 @@ TEST_F(WizardTest, ShowsPageZeroWithVersionInCaptionAndControlDefaults) {
     EXPECT_FALSE(child<QPushButton>("bRemoveProject")->isEnabled());
     EXPECT_EQ(child<QLineEdit>("ePort")->text(), QStringLiteral("21"));
     EXPECT_EQ(child<QSpinBox>("udPort")->minimum(), 1);
-    EXPECT_EQ(child<QSpinBox>("udPort")->maximum(), 32767);
+    EXPECT_EQ(child<QSpinBox>("udPort")->maximum(), 65535);
     EXPECT_EQ(child<QSpinBox>("udProxyPort")->minimum(), 0);
-    EXPECT_EQ(child<QSpinBox>("udProxyPort")->maximum(), 32767);
+    EXPECT_EQ(child<QSpinBox>("udProxyPort")->maximum(), 65535);
     EXPECT_EQ(child<QLineEdit>("eIncludeMasks")->text(), QStringLiteral("*.*"));
     EXPECT_EQ(child<QLineEdit>("ePassword")->echoMode(), QLineEdit::Password);
     // Fixed size: the window cannot be resized.
@@ -35,11 +35,11 @@ TEST_F(WizardTest, PortShowsThousandsSeparatorAndStopsAtTheEndsOfItsRange) {
     showWindow();
     next();
     auto* port = child<QSpinBox>("udPort");
-    port->setValue(32766);
+    port->setValue(65534);
     QTest::keyClick(child<QLineEdit>("ePort"), Qt::Key_Up);
     QTest::keyClick(child<QLineEdit>("ePort"), Qt::Key_Up);
-    EXPECT_EQ(port->value(), 32767);
-    EXPECT_EQ(child<QLineEdit>("ePort")->text(), QLocale().toString(32767));
+    EXPECT_EQ(port->value(), 65535);
+    EXPECT_EQ(child<QLineEdit>("ePort")->text(), QLocale().toString(65535));
     port->setValue(1);
     QTest::keyClick(child<QLineEdit>("ePort"), Qt::Key_Down);
     EXPECT_EQ(port->value(), 1);
@@ -259,6 +259,87 @@ TEST_F(WizardTest, ProxyPageEnablesItsSettingsOnlyForUseProxyAndStoresThem) {
     EXPECT_EQ(CurrentProject->ProxyKind, 1);
     EXPECT_EQ(CurrentProject->ProxyPort, 1080);
 }
+
+struct StoredPort {
+    const char* label;
+    qint32 port;
+    bool useProxy;
+    qint32 proxyPort;
+    int page;                          // the page of the port's field
+    const char* spin;                  // the field
+    const char* edit;                  // its edit
+    qint32 TVellisyncProject::*stored; // the setting it edits
+    bool shown;                        // the field shows the stored port
+    const char* message;               // told when the project is opened; nullptr for none
+};
+
+void PrintTo(const StoredPort& port, std::ostream* out) {
+    *out << port.label;
+}
+
+class StoredPortTest : public WizardTest, public ::testing::WithParamInterface<StoredPort> {};
+
+// A port the field cannot hold is reported when the project is opened, never
+// clamped: the field stays empty, the page is refused until a port is typed,
+// and until then the project keeps the stored value.
+TEST_P(StoredPortTest, PortOutsideTheFieldIsReportedAndKeptUntilOneIsTyped) {
+    const StoredPort param = GetParam();
+    storeProject(QStringLiteral("Ports"), [&](TVellisyncProject& project) {
+        project.SetPort(param.port);
+        project.SetUseProxy(param.useProxy);
+        project.SetProxyPort(param.proxyPort);
+    });
+    showWindow();
+    click("rbOpenExisting");
+    selectProject(QStringLiteral("Ports"));
+    next();
+    ASSERT_EQ(page(), 1);
+    if (param.message)
+        EXPECT_EQ(informations, std::vector<QString>{QString::fromLatin1(param.message)});
+    else
+        EXPECT_TRUE(informations.empty()) << informations.front().toStdString();
+    if (param.page == 2)
+        next();
+    ASSERT_EQ(page(), param.page);
+    const qint32 storedValue = (*CurrentProject).*param.stored;
+    EXPECT_EQ(child<QLineEdit>(param.edit)->text(), param.shown ? QLocale().toString(storedValue) : QString());
+
+    const int beepsBefore = beeps;
+    next();
+    if (param.message) {
+        EXPECT_EQ(page(), param.page);
+        EXPECT_EQ(beeps, beepsBefore + 1);
+        EXPECT_TRUE(child<QSpinBox>(param.spin)->hasFocus());
+        EXPECT_EQ((*CurrentProject).*param.stored, storedValue);
+        EXPECT_FALSE(CurrentProject->Modified);
+        type(param.edit, QStringLiteral("2121"));
+        next();
+        EXPECT_EQ(page(), param.page + 1);
+        EXPECT_EQ((*CurrentProject).*param.stored, 2121);
+    } else {
+        EXPECT_EQ(page(), param.page + 1);
+        EXPECT_EQ(beeps, beepsBefore);
+        EXPECT_EQ((*CurrentProject).*param.stored, storedValue);
+        EXPECT_FALSE(CurrentProject->Modified);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ports, StoredPortTest,
+    ::testing::Values(
+        StoredPort{"server port past 32767", 40021, false, 21, 1, "udPort", "ePort", &TVellisyncProject::Port, true,
+                   nullptr},
+        StoredPort{"server port past 16 bits", 89536, false, 21, 1, "udPort", "ePort", &TVellisyncProject::Port, false,
+                   "Port 89536 is outside the range 1 to 65535. Enter a port in that range before going on."},
+        StoredPort{"server port zero", 0, false, 21, 1, "udPort", "ePort", &TVellisyncProject::Port, false,
+                   "Port 0 is outside the range 1 to 65535. Enter a port in that range before going on."},
+        StoredPort{"proxy port zero", 21, true, 0, 2, "udProxyPort", "eProxyPort", &TVellisyncProject::ProxyPort, true,
+                   nullptr},
+        StoredPort{"proxy port past 16 bits", 21, true, 70000, 2, "udProxyPort", "eProxyPort",
+                   &TVellisyncProject::ProxyPort, false,
+                   "Proxy port 70000 is outside the range 0 to 65535. Enter a port in that range before going on."},
+        StoredPort{"unused proxy port", 21, false, -1, 2, "udProxyPort", "eProxyPort", &TVellisyncProject::ProxyPort,
+                   false, nullptr}));
 
 TEST_F(WizardTest, BrowseButtonPutsTheChosenFolderIntoLocalFolder) {
     showWindow();

@@ -162,6 +162,9 @@ TEST_F(CliTest, CannotRunGivesTwoWithOneClearLine) {
     const QString damaged = m_work.filePath(QStringLiteral("damaged.VSPJ"));
     writeFile(damaged, "[Root]\r\nPort=INTEGER|twenty-one\r\nServer=STRING|\"127.0.0.1\"\r\n");
     const QString closedPort = createProject(QStringLiteral("Closed"), {QStringLiteral("--port"), QStringLiteral("1")});
+    // Cut to 16 bits this would be 24000; nothing may connect there instead.
+    const QString widePort = m_work.filePath(QStringLiteral("wide.VSPJ"));
+    writeFile(widePort, "[Root]\r\nServer=STRING|\"127.0.0.1\"\r\nPort=INTEGER|89536\r\n");
     const QString missingRoot =
         createProject(QStringLiteral("Missing root"), {QStringLiteral("--remote"), QStringLiteral("/no/such")});
 
@@ -179,6 +182,10 @@ TEST_F(CliTest, CannotRunGivesTwoWithOneClearLine) {
          {QStringLiteral("run"), closedPort},
          {},
          QStringLiteral("InternetConnect fails with message:")},
+        {"port outside the range",
+         {QStringLiteral("run"), widePort},
+         {},
+         QStringLiteral("; Port 89536 is outside the range 1 to 65535")},
         {"remote root missing", {QStringLiteral("run"), missingRoot}, {}, QStringLiteral("Collecting FTP files...")},
         {"no command", {}, QStringLiteral("missing COMMAND"), {}},
         {"unknown command", {QStringLiteral("sync")}, QStringLiteral("unknown command 'sync'"), {}},

@@ -54,4 +54,46 @@ TEST(ErrorText, LastErrorTextReadsTheThreadsCode) {
               QStringLiteral("FtpPutFile fails with message: No space left on device"));
 }
 
+struct PortCase {
+    const char* label;
+    qint32 port;
+    bool useProxy;
+    qint32 proxyPort;
+    const char* line;
+};
+
+void PrintTo(const PortCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class PortRangeTest : public ::testing::TestWithParam<PortCase> {};
+
+// The refusal comes before anything is opened, so no server is needed; the
+// loopback host keeps a wrapped port on this machine should the check fail.
+TEST_P(PortRangeTest, ConnectRefusesAPortOutsideItsRangeWithOneLine) {
+    TVellisyncProject project;
+    project.SetDefaults();
+    project.Server = QStringLiteral("127.0.0.1");
+    project.Port = GetParam().port;
+    project.UseProxy = GetParam().useProxy;
+    project.ProxyServer = QStringLiteral("127.0.0.1");
+    project.ProxyPort = GetParam().proxyPort;
+    QStringList log;
+    project.OnLog = [&](TVellisyncProject&, const QString& line) { log.append(line); };
+    EXPECT_FALSE(project.Connect());
+    EXPECT_EQ(log, QStringList{QString::fromLatin1(GetParam().line)});
+    EXPECT_FALSE(project.InternetHandle);
+    EXPECT_FALSE(project.ConnectHandle);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ports, PortRangeTest,
+    ::testing::Values(PortCase{"past 16 bits", 89536, false, 21, "Port 89536 is outside the range 1 to 65535"},
+                      PortCase{"one past the top", 65536, false, 21, "Port 65536 is outside the range 1 to 65535"},
+                      PortCase{"zero", 0, false, 21, "Port 0 is outside the range 1 to 65535"},
+                      PortCase{"negative", -21, true, 1080, "Port -21 is outside the range 1 to 65535"},
+                      PortCase{"proxy past 16 bits", 21, true, 70000,
+                               "Proxy port 70000 is outside the range 0 to 65535"},
+                      PortCase{"negative proxy", 21, true, -1, "Proxy port -1 is outside the range 0 to 65535"}));
+
 } // namespace
