@@ -62,6 +62,11 @@ QString describe(ErrorCode code) {
     case ErrorUnsafeCommand:
         return QStringLiteral("The command was not sent: it holds a line break or NUL character, which would "
                               "end it early and let the rest pass for another command.");
+    case ErrorServerNotAnswering:
+        return QStringLiteral("The server has stopped answering: two requests in a row timed out.");
+    case ErrorSourceChanged:
+        return QStringLiteral("The local file changed while it was being uploaded; it will be sent again on the "
+                              "next run.");
     }
     return {};
 }

@@ -8,6 +8,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
+
+#include <sys/stat.h>
 
 #include "inet/FtpConnectionPrivate.h"
 #include "inet/InetPrivate.h"
@@ -33,6 +36,39 @@ QString localTempPath(const QString& localFile) {
     return info.dir().filePath(transferTempName(info.fileName()));
 }
 
+// A link to a file is written through: the file it points to is the one that
+// gets the new content. Anything else (a dangling link included) is replaced.
+QString writeTarget(const QString& localFile) {
+    const QFileInfo info(localFile);
+    if (!info.isSymLink())
+        return localFile;
+    const QString resolved = info.canonicalFilePath();
+    return !resolved.isEmpty() && QFileInfo(resolved).isFile() ? resolved : localFile;
+}
+
+// A replaced file keeps its mode: a private 0600 file must not become 0644, a
+// script must not lose its execute bits. A new file keeps the usual mode.
+void keepPermissionBits(const QString& target, const QString& tempPath) {
+    struct stat old = {};
+    if (::stat(QFile::encodeName(target).constData(), &old) == 0)
+        ::chmod(QFile::encodeName(tempPath).constData(), old.st_mode & 07777);
+}
+
+// What tells that a local file changed: its size and modification time.
+struct SourceState {
+    qint64 size = 0;
+    qint64 seconds = 0;
+    qint64 nanoseconds = 0;
+    friend bool operator==(const SourceState&, const SourceState&) = default;
+};
+
+std::optional<SourceState> stateOf(const QFile& file) {
+    struct stat info = {};
+    if (::fstat(file.handle(), &info) != 0)
+        return std::nullopt;
+    return SourceState{qint64(info.st_size), qint64(info.st_mtim.tv_sec), qint64(info.st_mtim.tv_nsec)};
+}
+
 bool matchesPattern(const FindData& entry, const QString& pattern) {
     if (pattern.isEmpty() || pattern == QLatin1String("*") || pattern == QLatin1String("*.*"))
         return true;
@@ -55,10 +91,14 @@ QStringList FtpConnection::unrecognisedListingLines() const {
     return d->unrecognisedListingLines;
 }
 
+bool FtpConnection::serverStoppedAnswering() const {
+    return d->serverStoppedAnswering();
+}
+
 bool FtpConnection::getCurrentDirectory(QString& directory) {
     directory.clear();
     FtpReply reply;
-    if (!d->simpleCommand(QStringLiteral("PWD"), 2, &reply))
+    if (!d->track(d->simpleCommand(QStringLiteral("PWD"), 2, &reply)))
         return false;
     // 257 "/pub/my ""quoted"" folder" is current directory. (RFC 959, appendix II)
     const std::optional<QString> path = parsePwdReply(reply.text);
@@ -69,13 +109,13 @@ bool FtpConnection::getCurrentDirectory(QString& directory) {
 }
 
 bool FtpConnection::setCurrentDirectory(const QString& directory) {
-    return d->changeDirectory(directory);
+    return d->track(d->changeDirectory(directory));
 }
 
 std::unique_ptr<FtpFind> FtpConnection::findFirstFile(const QString& pattern, FindData& first) {
     d->unrecognisedListingLines.clear();
     std::vector<FindData> listed;
-    if (!d->listDirectory(listed))
+    if (!d->track(d->listDirectory(listed)))
         return {};
     std::vector<FindData> entries;
     for (FindData& entry : listed) {
@@ -95,7 +135,8 @@ bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile,
         return fail(EEXIST);
     // The download goes to a temporary file beside the target and replaces the
     // target only once complete: a broken transfer leaves the old file as it was.
-    const QString tempPath = localTempPath(localFile);
+    const QString target = writeTarget(localFile);
+    const QString tempPath = localTempPath(target);
     QFile temp(tempPath);
     errno = 0;
     if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -107,8 +148,9 @@ bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile,
         return fail(currentErrno());
     };
     const Milliseconds inactivity = d->parameters().timeouts.data;
-    bool done = d->transferCommand(QStringLiteral("RETR ") + remoteFile,
-                                   [&](DataConnection& data) { return data.receive(writeChunk, inactivity); });
+    bool done = d->track(d->transferCommand(QStringLiteral("RETR ") + remoteFile, [&](DataConnection& data) {
+        return data.receive(writeChunk, inactivity);
+    }));
     if (done) {
         errno = 0;
         if (!temp.flush()) {
@@ -118,9 +160,10 @@ bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile,
     }
     temp.close();
     if (done) {
+        keepPermissionBits(target, tempPath);
         // rename(2) replaces the target in one step.
         errno = 0;
-        if (std::rename(QFile::encodeName(tempPath).constData(), QFile::encodeName(localFile).constData()) == 0)
+        if (std::rename(QFile::encodeName(tempPath).constData(), QFile::encodeName(target).constData()) == 0)
             return true;
         fail(currentErrno());
     }
@@ -129,52 +172,40 @@ bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile,
     return false;
 }
 
-bool FtpConnection::putFile(const QString& localFile, const QString& remoteFile) {
+bool FtpConnection::putFile(const QString& localFile, const QString& remoteFile,
+                            const std::function<bool()>& sourceUnchanged) {
     QFile source(localFile);
     errno = 0;
     if (!source.open(QIODevice::ReadOnly))
         return fail(currentErrno());
+    const std::optional<SourceState> atOpen = stateOf(source);
     // Stored under a temporary name and renamed when complete, so the remote
     // file is never seen half written and a broken upload leaves it alone.
     const QString tempPath = remoteTempPath(remoteFile);
     const Milliseconds inactivity = d->parameters().timeouts.data;
-    if (!d->transferCommand(QStringLiteral("STOR ") + tempPath,
-                            [&](DataConnection& data) { return data.send(source, inactivity); })) {
+    if (!d->track(d->transferCommand(QStringLiteral("STOR ") + tempPath,
+                                     [&](DataConnection& data) { return data.send(source, inactivity); }))) {
         d->removeQuietly(tempPath);
         return false;
     }
-    if (!d->simpleCommand(QStringLiteral("RNFR ") + tempPath, 3)) {
+    // What went out may be a mix of two versions: it must not replace anything.
+    if (stateOf(source) != atOpen || (sourceUnchanged && !sourceUnchanged())) {
         d->removeQuietly(tempPath);
-        return false;
+        return fail(ErrorSourceChanged);
     }
-    if (d->simpleCommand(QStringLiteral("RNTO ") + remoteFile, 2))
-        return true;
-    if (lastError() != ErrorExtendedError) {
-        d->removeQuietly(tempPath);
-        return false;
-    }
-    // Some servers will not rename over an existing file: delete it and rename again.
-    {
-        ErrorStateGuard keepRenameFailure;
-        if (!d->simpleCommand(QStringLiteral("DELE ") + remoteFile, 2)) {
-            d->removeQuietly(tempPath);
-            return false;
-        }
-    }
-    if (d->simpleCommand(QStringLiteral("RNFR ") + tempPath, 3) &&
-        d->simpleCommand(QStringLiteral("RNTO ") + remoteFile, 2))
-        return true;
-    // The old file is gone by now; the temporary file holds the only copy of
-    // the new content, so it stays for the next upload to replace.
-    return false;
+    return d->track(d->moveIntoPlace(tempPath, remoteFile));
+}
+
+bool FtpConnection::renameFile(const QString& from, const QString& to) {
+    return d->track(d->rename(from, to));
 }
 
 bool FtpConnection::deleteFile(const QString& remoteFile) {
-    return d->simpleCommand(QStringLiteral("DELE ") + remoteFile, 2);
+    return d->track(d->simpleCommand(QStringLiteral("DELE ") + remoteFile, 2));
 }
 
 bool FtpConnection::createDirectory(const QString& directory) {
-    return d->simpleCommand(QStringLiteral("MKD ") + directory, 2);
+    return d->track(d->simpleCommand(QStringLiteral("MKD ") + directory, 2));
 }
 
 } // namespace inet

@@ -13,6 +13,12 @@ namespace {
 const QString anonymousUser = QStringLiteral("anonymous");
 const QString parentFolder = QStringLiteral("..");
 
+// The aside name of a remote path, in the same folder.
+QString remoteAsidePath(const QString& remoteFile) {
+    const qsizetype slash = remoteFile.lastIndexOf(QLatin1Char('/'));
+    return remoteFile.left(slash + 1) + asideTempName(remoteFile.mid(slash + 1));
+}
+
 int replyCodeOf(const QString& responseText) {
     return responseText.left(3).toInt();
 }
@@ -159,6 +165,8 @@ bool FtpConnectionPrivate::logon() {
 }
 
 bool FtpConnectionPrivate::ensureConnected() {
+    if (serverStoppedAnswering())
+        return fail(ErrorServerNotAnswering);
     if (m_control && m_control->isUsable())
         return true;
     qCDebug(lcInet) << "replacing the control connection to" << m_parameters.server;
@@ -174,6 +182,52 @@ void FtpConnectionPrivate::removeQuietly(const QString& remoteFile) {
         return;
     ErrorStateGuard keep;
     exchange(QStringLiteral("DELE ") + remoteFile, 2);
+}
+
+bool FtpConnectionPrivate::rename(const QString& from, const QString& to) {
+    return simpleCommand(QStringLiteral("RNFR ") + from, 3) && simpleCommand(QStringLiteral("RNTO ") + to, 2);
+}
+
+bool FtpConnectionPrivate::moveIntoPlace(const QString& tempPath, const QString& target) {
+    if (rename(tempPath, target))
+        return true;
+    if (lastError() != ErrorExtendedError) {
+        removeQuietly(tempPath);
+        return false;
+    }
+    // The refusal is what the caller learns, whatever the recovery does.
+    ErrorStateGuard keepRefusal;
+    // Only a target that exists, on a server that will not rename over it,
+    // is moved aside; any other refusal (a name rule, a quota) leaves it be.
+    // The aside name is cleared first: a leftover there is older than the
+    // target, which exists.
+    const QString aside = remoteAsidePath(target);
+    if (!simpleCommand(QStringLiteral("RNFR ") + target, 3)) {
+        removeQuietly(tempPath);
+        return false;
+    }
+    removeQuietly(aside);
+    if (!rename(target, aside)) {
+        removeQuietly(tempPath);
+        return false;
+    }
+    if (rename(tempPath, target)) {
+        removeQuietly(aside);
+        return true;
+    }
+    // The old content goes back under its name; should even that fail, it
+    // waits under the aside name for the next run to restore.
+    rename(aside, target);
+    removeQuietly(tempPath);
+    return false;
+}
+
+bool FtpConnectionPrivate::track(bool ok) {
+    if (ok)
+        m_timeoutsInARow = 0;
+    else if (lastError() == ErrorTimeout)
+        ++m_timeoutsInARow;
+    return ok;
 }
 
 bool FtpConnectionPrivate::replayDirectoryTrail() {

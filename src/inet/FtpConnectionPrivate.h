@@ -66,6 +66,16 @@ public:
     // DELE of a leftover on a connection still in step, keeping the thread's
     // error state: clean-up after a failure must not hide the failure.
     void removeQuietly(const QString& remoteFile);
+    // RNFR and RNTO.
+    bool rename(const QString& from, const QString& to);
+    // Renames an uploaded temporary file to its final name without ever
+    // leaving the name without content; see FtpConnection::putFile.
+    bool moveIntoPlace(const QString& tempPath, const QString& target);
+
+    // Counts time-outs in a row across calls (any success ends the run of
+    // them) and passes ok through. After two, the server counts as gone.
+    bool track(bool ok);
+    bool serverStoppedAnswering() const { return m_timeoutsInARow >= GiveUpAfterTimeouts; }
 
     bool changeDirectory(const QString& directory);
     bool listDirectory(std::vector<FindData>& entries);
@@ -102,6 +112,10 @@ private:
     // CWD arguments since the home folder or the last absolute one, so a
     // replacement connection can return to the folder the caller is in.
     QStringList m_directoryTrail;
+    // One time-out may be a lost packet or a dropped connection, and a fresh
+    // logon deals with it; a second in a row means the server is not answering.
+    static constexpr int GiveUpAfterTimeouts = 2;
+    int m_timeoutsInARow = 0;
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(FtpConnectionPrivate::Capabilities)

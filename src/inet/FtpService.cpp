@@ -20,6 +20,7 @@ std::mutex g_defaultsMutex;
 Timeouts g_defaultTimeouts;
 
 const QString tempSuffix = QStringLiteral(".vstmp");
+const QString asideMarker = QStringLiteral(".vsold");
 
 // The longest file name most file systems and servers accept, in bytes.
 constexpr qsizetype MaxNameBytes = 255;
@@ -71,6 +72,18 @@ QString transferTempName(const QString& fileName) {
     const QByteArray digest = QCryptographicHash::hash(fileName.toUtf8(), QCryptographicHash::Sha256).left(8).toHex();
     const qsizetype room = MaxNameBytes - 1 - 1 - digest.size() - tempSuffix.size();
     return QLatin1Char('.') + utf8Prefix(fileName, room) + QLatin1Char('~') + QString::fromLatin1(digest) + tempSuffix;
+}
+
+QString asideTempName(const QString& fileName) {
+    return transferTempName(fileName + asideMarker);
+}
+
+QString originalOfAsideName(const QString& tempName) {
+    const QString ending = asideMarker + tempSuffix;
+    if (!tempName.startsWith(QLatin1Char('.')) || !tempName.endsWith(ending) || tempName.size() <= ending.size() + 1)
+        return {};
+    const QString original = tempName.mid(1, tempName.size() - 1 - ending.size());
+    return asideTempName(original) == tempName ? original : QString();
 }
 
 bool isTransferTempName(const QString& fileName) {

@@ -11,6 +11,7 @@
 #include <QTime>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -45,6 +46,8 @@ enum ErrorCode : int {
     ErrorFtpNoPassiveMode = 12112,
     ErrorProxyBindUnsupported = 12113, // active mode through a SOCKS proxy without BIND
     ErrorUnsafeCommand = 12114,        // a command holding CR, LF or NUL was refused before it was sent
+    ErrorServerNotAnswering = 12115,   // two time-outs in a row: the connection gives up
+    ErrorSourceChanged = 12116,        // an upload's local file changed before its upload was complete
 };
 
 // The calling thread's last error code (0 when none was set).
@@ -67,6 +70,13 @@ QString errorDescription(int code);
 QString transferTempName(const QString& fileName);
 // Whether a bare file name is such a leftover; both scans skip these names.
 bool isTransferTempName(const QString& fileName);
+// The name under which an upload keeps the old remote file while it renames
+// the new one in, on servers that will not rename over a file: also of the
+// temporary pattern. Should the replace be cut off, the old content is found
+// under it: originalOfAsideName gives the file's own name back (empty when
+// the text is no such name, or one shortened beyond recovery).
+QString asideTempName(const QString& fileName);
+QString originalOfAsideName(const QString& tempName);
 
 // Connect, reply and data inactivity limits. Tests may shorten them.
 struct Timeouts {
@@ -131,14 +141,30 @@ public:
     // its first entry; "." and ".." are never returned. An empty folder gives
     // an empty handle with last error ErrorNoMoreFiles.
     std::unique_ptr<FtpFind> findFirstFile(const QString& pattern, FindData& first);
-    // RETR into a temporary file beside localFile, renamed over it when complete.
+    // RETR into a temporary file beside localFile, renamed over it when
+    // complete. A file that is replaced keeps its permission bits; a link to
+    // a file is written through (the file it points to gets the content).
     bool getFile(const QString& remoteFile, const QString& localFile, bool failIfExists);
     // STOR under a temporary name in the target folder, renamed when complete.
-    bool putFile(const QString& localFile, const QString& remoteFile);
+    // Where the server will not rename over the existing file, that file is
+    // moved aside first and put back should the new one not get in, so the
+    // old or the new content is under the name at every moment. A local file
+    // that changed during the upload (its size or time), or for which
+    // sourceUnchanged answers false after the data went, is not renamed into
+    // place: ErrorSourceChanged.
+    bool putFile(const QString& localFile, const QString& remoteFile,
+                 const std::function<bool()>& sourceUnchanged = {});
+    // RNFR and RNTO.
+    bool renameFile(const QString& from, const QString& to);
     // DELE.
     bool deleteFile(const QString& remoteFile);
     // MKD.
     bool createDirectory(const QString& directory);
+
+    // True once two calls in a row have timed out (the second after the
+    // connection logged on afresh): the server has stopped answering, and
+    // every further call fails at once with ErrorServerNotAnswering.
+    bool serverStoppedAnswering() const;
 
     // The lines of the last listing that findFirstFile could not read: neither
     // an entry nor a line known to hold none. The listing is then incomplete.

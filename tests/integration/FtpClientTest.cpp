@@ -424,20 +424,42 @@ TEST_F(FtpClientTest, TransfersReplaceExistingFiles) {
     EXPECT_EQ(readFile(localPath(QStringLiteral("here.txt"))), QByteArray("keep me"));
 }
 
-TEST_F(FtpClientTest, UploadReplacesWhereTheServerWillNotRenameOverAFile) {
+// Where the final rename is refused, the live file is never deleted first: it
+// is moved aside only when the server will not rename over it, and any other
+// refusal leaves it as it was.
+struct RefusedRenameCase {
+    const char* name;
+    bool refuseRenameOver; // 550 when the target exists
+    bool refuseRename;     // 553 for every rename
+    QByteArray expected;   // the remote content afterwards
+};
+
+class UploadReplaceTest : public FtpClientTest, public ::testing::WithParamInterface<RefusedRenameCase> {};
+
+TEST_P(UploadReplaceTest, TheLiveFileIsNeverLost) {
     FtpTestServerOptions options;
-    options.refuseRenameOver = true;
+    options.refuseRenameOver = GetParam().refuseRenameOver;
+    options.refuseRename = GetParam().refuseRename;
     ASSERT_NO_FATAL_FAILURE(startServer(options));
     ASSERT_NO_FATAL_FAILURE(writeFile(serverPath(QStringLiteral("file.txt")), "old"));
     ASSERT_NO_FATAL_FAILURE(writeFile(localPath(QStringLiteral("file.txt")), "new"));
     auto session = openSession();
     auto connection = connectTo(*session);
     ASSERT_TRUE(connection);
-    ASSERT_TRUE(connection->putFile(localPath(QStringLiteral("file.txt")), QStringLiteral("file.txt"))) << reply();
-    EXPECT_EQ(readFile(serverPath(QStringLiteral("file.txt"))), QByteArray("new"));
-    EXPECT_TRUE(transcriptContains(*connection, QStringLiteral("DELE file.txt")));
-    EXPECT_FALSE(QFileInfo::exists(serverPath(transferTempName(QStringLiteral("file.txt")))));
+    const bool stored = connection->putFile(localPath(QStringLiteral("file.txt")), QStringLiteral("file.txt"));
+    EXPECT_EQ(stored, GetParam().expected == "new") << reply();
+    if (!stored) {
+        EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("553 "))) << reply();
+    }
+    EXPECT_EQ(readFile(serverPath(QStringLiteral("file.txt"))), GetParam().expected);
+    EXPECT_FALSE(transcriptContains(*connection, QStringLiteral("DELE file.txt")));
+    EXPECT_EQ(QDir(m_root.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"file.txt"});
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, UploadReplaceTest,
+                         ::testing::Values(RefusedRenameCase{"NoRenameOverAFile", true, false, "new"},
+                                           RefusedRenameCase{"NameNotAllowed", false, true, "old"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FtpClientTest, LocalFailuresGiveErrnoAndKeepTheConnection) {
     ASSERT_NO_FATAL_FAILURE(startServer());

@@ -59,6 +59,10 @@ bool FtpTestServer::start() {
         args << QStringLiteral("--delay") << delay;
     if (m_options.abortRetrAfter >= 0)
         args << QStringLiteral("--abort-retr-after") << QString::number(m_options.abortRetrAfter);
+    if (m_options.refuseRename)
+        args << QStringLiteral("--refuse-rename");
+    if (!m_options.silentFrom.isEmpty())
+        args << QStringLiteral("--silent-from") << m_options.silentFrom;
     for (const QString& name : m_options.listNames)
         args << QStringLiteral("--list-name") << name;
     for (const QString& line : m_options.listLines)

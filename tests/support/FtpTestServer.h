@@ -21,6 +21,8 @@ struct FtpTestServerOptions {
     QStringList delays;            // "COMMAND:SECONDS": answer the first occurrence late
     int abortRetrAfter = -1;       // close RETR data connections after so many bytes
     bool refuseRenameOver = false; // RNTO onto an existing file fails
+    bool refuseRename = false;     // every RNTO fails with 553
+    QString silentFrom;            // "COMMAND[:N]": from then on no command is answered
     QStringList listNames;         // extra file names in every listing
     QStringList listLines;         // extra raw lines in every listing
     QStringList extraArguments;

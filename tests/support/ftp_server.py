@@ -36,6 +36,11 @@ def parse_args():
                         "(a reply that comes late)")
     p.add_argument("--refuse-rename-over", action="store_true",
                    help="RNTO onto an existing file fails with 550, as on servers running on Windows")
+    p.add_argument("--refuse-rename", action="store_true",
+                   help="every RNTO fails with 553 (a name rule), while DELE still works")
+    p.add_argument("--silent-from", default="",
+                   help="COMMAND[:N] - from the Nth occurrence of COMMAND on, answer no command at all, on "
+                        "this connection or any later one (a server that stops answering)")
     p.add_argument("--abort-retr-after", type=int, default=-1,
                    help="close the data connection of every RETR after this many bytes")
     p.add_argument("--passive-ports", default="", help="LOW-HIGH range of passive ports")
@@ -52,6 +57,10 @@ def make_handler(args):
     for option in args.stall:
         command, _, count = option.partition(":")
         stalls[command.upper()] = int(count or "1")
+    silence = {"command": "", "left": 0, "on": False}
+    if args.silent_from:
+        command, _, count = args.silent_from.partition(":")
+        silence.update(command=command.upper(), left=int(count or "1"))
     delays = {}
     for option in args.delay:
         command, _, seconds = option.partition(":")
@@ -66,6 +75,11 @@ def make_handler(args):
             return os.path.basename(os.path.normpath(path))
 
         def pre_process_command(self, line, cmd, arg):
+            if cmd == silence["command"] and not silence["on"]:
+                silence["left"] -= 1
+                silence["on"] = silence["left"] <= 0
+            if silence["on"]:
+                return  # nothing is answered any more
             remaining = stalls.get(cmd, 0)
             if remaining > 0:
                 stalls[cmd] = remaining - 1
@@ -109,6 +123,9 @@ def make_handler(args):
         def ftp_RNTO(self, path):
             if self._refused_here(path):
                 self.respond("550 Permission denied.")
+                return
+            if args.refuse_rename:
+                self.respond("553 Requested action not taken. File name not allowed.")
                 return
             if args.refuse_rename_over and os.path.exists(path):
                 self.respond("550 Cannot create a file when that file already exists.")
