@@ -39,7 +39,8 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "  --dry-run                 Scan both sides and log what would be uploaded,\n"
                               "                            downloaded or deleted; change nothing.\n"
                               "\n"
-                              "Options of create (defaults as for a new project in the wizard):\n"
+                              "Options of create (defaults as for a new project in the wizard; --remote\n"
+                              "and --local are required):\n"
                               "  --server HOST  --port N  --user NAME  --password-stdin  --passive\n"
                               "  --remote FOLDER  --local FOLDER  --mode upload|download|both\n"
                               "  --subfolders  --exact  --include MASKS  --exclude MASKS\n"
@@ -52,7 +53,9 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "Exit status: 0 the run completed and every action succeeded; 1 the run\n"
                               "completed but an action failed, or a name, a listing line or a folder link\n"
                               "had to be skipped; 2 the project could not be loaded, the\n"
-                              "connection failed or the scan of a side that is copied from could not reach\n"
+                              "project names no local or remote folder or an unknown mode, the\n"
+                              "connection failed, the server stopped answering, or the scan of a side that\n"
+                              "is copied from could not reach\n"
                               "its root folder; 130 stopped by Ctrl-C (the file in hand is finished and the\n"
                               "summary printed first).\n";
 
@@ -205,6 +208,20 @@ public:
     }
 };
 
+// What makes a loaded project unsafe to run unattended, or an empty text. An
+// empty local folder would mean the working folder, under a scheduler the home
+// folder, where an exact download deletes; an unknown mode does nothing and
+// would still look like success.
+QString unrunnableReason(const TVellisyncProject& project) {
+    if (trimBlanksAndControls(project.LocalFolder).isEmpty())
+        return QStringLiteral("it names no local folder");
+    if (trimBlanksAndControls(project.RemoteFolder).isEmpty())
+        return QStringLiteral("it names no remote folder");
+    if (project.SyncMode > 2)
+        return QStringLiteral("its SyncMode %1 is unknown (0 upload, 1 download, 2 both ways)").arg(project.SyncMode);
+    return {};
+}
+
 int runProject(const QStringList& arguments) {
     bool dryRun = false;
     QStringList positional;
@@ -232,6 +249,8 @@ int runProject(const QStringList& arguments) {
     } catch (const VellisyncError& loadError) {
         return failure(loadError.message());
     }
+    if (const QString reason = unrunnableReason(project); !reason.isEmpty())
+        return failure(QStringLiteral("'%1' cannot be run: %2").arg(*file, reason));
     project.DryRun = dryRun;
 
     // The same road as the wizard's run page: a worker thread that hands every
@@ -417,6 +436,12 @@ int createProject(const QStringList& arguments) {
     QString error;
     if (!applyCreateOptions(arguments.mid(1), project, error))
         return usageError(error);
+    // Both folders are named on purpose: a default could point a scheduled
+    // exact copy at a folder nobody meant.
+    for (const QLatin1String required : {QLatin1String("--local"), QLatin1String("--remote")}) {
+        if (!arguments.contains(required))
+            return usageError(QStringLiteral("create needs %1 FOLDER").arg(required));
+    }
 
     const std::vector<StoredProject> existing = projectsWithCaption(caption);
     if (existing.size() > 1) {
@@ -442,7 +467,7 @@ int createProject(const QStringList& arguments) {
 ExitStatus exitStatusFor(const RunOutcome& outcome, quint8 syncMode, bool interrupted) {
     if (interrupted)
         return ExitInterrupted;
-    if (!outcome.connected || !outcome.error.isEmpty())
+    if (!outcome.connected || !outcome.error.isEmpty() || outcome.serverStoppedAnswering)
         return ExitCannotRun;
     // A root that the run copies from must be reachable. The target's root may
     // be missing: a first upload or download creates it.

@@ -55,7 +55,8 @@ void TVellisyncProject::Run() {
             CollectLocalFiles();
             CollectRemoteFiles();
             RunPasses();
-            LastRunOutcome.completed = true;
+            LogServerLossAndProblems();
+            LastRunOutcome.completed = !LastRunOutcome.serverStoppedAnswering;
         }
         LastRunOutcome.stopped = StopRequested;
         if (StopRequested)
@@ -75,6 +76,17 @@ void TVellisyncProject::Run() {
         }
         std::rethrow_exception(error);
     }
+}
+
+void TVellisyncProject::LogServerLossAndProblems() {
+    if (ServerStoppedAnswering()) {
+        LastRunOutcome.serverStoppedAnswering = true;
+        ++LastRunOutcome.problems;
+        Log(QStringLiteral("The server has stopped answering: the run ends here."));
+    }
+    const int problems = LastRunOutcome.problems + LastRunOutcome.failedActions;
+    if (problems > 0)
+        Log(QStringLiteral("This run met %1 problem(s): see the lines above.").arg(problems));
 }
 
 void TVellisyncProject::RunPasses() {
@@ -122,8 +134,9 @@ int TVellisyncProject::DownloadFiles() {
 
 int TVellisyncProject::UploadFiles() {
     return RunPass(LocalFiles, RemoteFiles, &missingOrNewer, QStringLiteral("Would upload %1"),
-                   [this](int, const QString& name, int match) {
-                       return UploadFile(name, match >= 0 ? RemoteFiles.Strings(match) : QString());
+                   [this](int index, const QString& name, int match) {
+                       return UploadFile(name, match >= 0 ? RemoteFiles.Strings(match) : QString(),
+                                         LocalFiles.Objects(index));
                    });
 }
 
@@ -135,6 +148,13 @@ int TVellisyncProject::DeleteLocalFiles() {
             "Local files have not been deleted because the remote folder could not be read completely."));
         return 0;
     }
+    if (RemoteFiles.Count() == 0 && LocalFiles.Count() > 0) {
+        // An emptied server folder or a wrong remote folder, far likelier than
+        // a wish to delete every local file.
+        Log(QStringLiteral("Local files have not been deleted because the remote folder holds no file at all."));
+        ++LastRunOutcome.problems;
+        return 0;
+    }
     return RunPass(LocalFiles, RemoteFiles, &missing, QStringLiteral("Would delete local file %1"),
                    [this](int, const QString& name, int) { return DeleteLocalFile(name); });
 }
@@ -144,6 +164,12 @@ int TVellisyncProject::DeleteRemoteFiles() {
     if (!StopRequested && !LastRunOutcome.localScanComplete) {
         Log(QStringLiteral(
             "Remote files have not been deleted because the local folder could not be read completely."));
+        return 0;
+    }
+    if (LocalFiles.Count() == 0 && RemoteFiles.Count() > 0) {
+        // A build step that produced nothing or a disk that is not mounted.
+        Log(QStringLiteral("Remote files have not been deleted because the local folder holds no file at all."));
+        ++LastRunOutcome.problems;
         return 0;
     }
     return RunPass(RemoteFiles, LocalFiles, &missing, QStringLiteral("Would delete remote file %1"),
@@ -158,7 +184,7 @@ int TVellisyncProject::RunPass(const TListOfFiles& walked, const TListOfFiles& s
     const FileNameIndex searchedIndex(searched);
     int count = 0;
     const int total = walked.Count();
-    for (int i = 0; i < total && !StopRequested; ++i) {
+    for (int i = 0; i < total && !StopRequested && !ServerStoppedAnswering(); ++i) {
         DoProgress();
         const QString name = walked.Strings(i);
         const int match = searchedIndex.IndexOf(name);

@@ -51,7 +51,7 @@ bool TVellisyncProject::DownloadFile(const QString& name, NaiveDateTime time, co
         SkipName(QStringLiteral("remote"), name, QStringLiteral("it is not a plain relative path"));
         return false;
     }
-    if (!MayChangeLocally(*targetName))
+    if (!MayChangeLocally(*targetName, true))
         return false;
     const QString localFolder = AddTrailingBackslash(LocalFolder) + targetName->folderPart();
     const QString localFile = AddTrailingBackslash(localFolder) + targetName->fileName();
@@ -72,7 +72,7 @@ bool TVellisyncProject::DownloadFile(const QString& name, NaiveDateTime time, co
     return true;
 }
 
-bool TVellisyncProject::UploadFile(const QString& name, const QString& remoteName) {
+bool TVellisyncProject::UploadFile(const QString& name, const QString& remoteName, const TFileEntry* scanned) {
     const std::optional<RelativeName> sourceName = checkedName(name);
     const std::optional<RelativeName> targetName = checkedName(remoteName.isEmpty() ? name : remoteName);
     if (!sourceName || !targetName) {
@@ -85,7 +85,14 @@ bool TVellisyncProject::UploadFile(const QString& name, const QString& remoteNam
         return false;
     const QString localFile = AddTrailingBackslash(LocalFolder) + sourceName->text();
     const QString remoteFile = remoteFolder + targetName->fileName();
-    if (!ConnectHandle->putFile(localFile, remoteFile)) {
+    // The scan decided on this size and time; content of another version must
+    // not go in under its decision.
+    const auto unchangedSinceScan = [&localFile, scanned] {
+        const QFileInfo now(localFile);
+        return !scanned ||
+               (now.size() == scanned->Size && NaiveDateTime::fromLocal(now.lastModified()) == scanned->Time);
+    };
+    if (!ConnectHandle->putFile(localFile, remoteFile, unchangedSinceScan)) {
         Log(ftpFailureLine(QStringLiteral("FtpPutFile")));
         return false;
     }
@@ -151,7 +158,7 @@ bool TVellisyncProject::DeleteLocalFile(const QString& name) {
         SkipName(QStringLiteral("local"), name, QStringLiteral("it is not a plain relative path"));
         return false;
     }
-    if (!MayChangeLocally(*checked))
+    if (!MayChangeLocally(*checked, false))
         return false;
     const QString localFile = AddTrailingBackslash(LocalFolder) + checked->text();
     if (!QFile::remove(localFile)) {
@@ -178,13 +185,16 @@ bool TVellisyncProject::DeleteRemoteFile(const QString& name) {
     return true;
 }
 
-bool TVellisyncProject::MayChangeLocally(const RelativeName& name) {
+bool TVellisyncProject::MayChangeLocally(const RelativeName& name, bool writeThroughFileLink) {
     const QString root = AddTrailingBackslash(LocalFolder);
     const QString canonicalRoot = QFileInfo(root.isEmpty() ? QStringLiteral(".") : root).canonicalFilePath();
     // Checked from the top down, each level before anything is made below it:
     // a missing level is created as a real folder inside a level already checked.
+    QStringList levels = name.folderPart().split(slash(), Qt::SkipEmptyParts);
+    if (writeThroughFileLink)
+        levels.append(name.fileName());
     QString level;
-    for (const QString& part : name.folderPart().split(slash(), Qt::SkipEmptyParts)) {
+    for (const QString& part : std::as_const(levels)) {
         level = level.isEmpty() ? part : level + slash() + part;
         const QFileInfo info(root + level);
         if (!info.isSymLink()) {
@@ -194,12 +204,13 @@ bool TVellisyncProject::MayChangeLocally(const RelativeName& name) {
         }
         if (liesUnder(info.canonicalFilePath(), canonicalRoot))
             continue;
+        // Each refused file fails as an action; the reason is told once.
         if (!m_reportedOutsideLinks.contains(level)) {
             m_reportedOutsideLinks.insert(level);
-            ++LastRunOutcome.problems;
-            Log(QStringLiteral("Nothing is written or deleted through the folder link %1: it leads outside the "
+            Log(QStringLiteral("Nothing is written or deleted through the %1 link %2: it leads outside the "
                                "local folder")
-                    .arg(root + level));
+                    .arg(info.isDir() || part != name.fileName() ? QStringLiteral("folder") : QStringLiteral("file"),
+                         root + level));
         }
         return false;
     }

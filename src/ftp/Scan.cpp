@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -60,6 +62,14 @@ std::vector<QByteArray> undecodableNames(const QString& folder) {
     return names;
 }
 
+// The system's reason why a folder cannot be listed.
+QString whyFolderCannotBeRead(const QString& folder) {
+    errno = 0;
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(QFile::encodeName(folder).constData()), &::closedir);
+    const int code = dir ? EACCES : (errno != 0 ? errno : EIO);
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
 // Raw name bytes for a log line: printable ASCII as it is, all else as \xNN.
 QString bytesForLog(const QByteArray& bytes) {
     QString shown;
@@ -108,9 +118,15 @@ void TVellisyncProject::CollectLocalFolder(const QString& relativePath) {
     // An empty local folder setting means the current working folder.
     const QFileInfo folderInfo(folder.isEmpty() ? QStringLiteral(".") : folder);
     if (!folderInfo.isDir() || !folderInfo.isReadable() || !folderInfo.isExecutable()) {
-        // Missing or unreadable: nothing is logged, but the run must know that
-        // this part of the tree was not seen before it deletes anything.
+        // The run must know that this part of the tree was not seen before it
+        // deletes anything. A root that does not exist yet is no problem of
+        // its own: a first download creates it.
         LastRunOutcome.localScanComplete = false;
+        if (!relativePath.isEmpty() || folderInfo.exists() || folderInfo.isSymLink()) {
+            Log(QStringLiteral("ReadLocalFolder('%1') fails with message: %2")
+                    .arg(escapedForLog(folderInfo.filePath()), whyFolderCannotBeRead(folderInfo.filePath())));
+            ++LastRunOutcome.problems;
+        }
         return;
     }
     if (relativePath.isEmpty())
@@ -183,16 +199,22 @@ void TVellisyncProject::CollectRemoteFiles() {
 void TVellisyncProject::CollectRemoteFolder(const QString& relativePath) {
     if (StopRequested)
         return;
+    if (ServerStoppedAnswering()) {
+        LastRunOutcome.remoteScanComplete = false;
+        return;
+    }
     DoProgress();
     inet::FtpConnection& connection = *ConnectHandle;
     const QString level = lastRemoteLevel(relativePath);
     if (!level.isEmpty() && !connection.setCurrentDirectory(level)) {
         Log(ftpFailureLine(QStringLiteral("FtpSetCurrentDirectory(") + level + QLatin1Char(')')));
-        LastRunOutcome.remoteScanComplete = false;
+        NoteRemoteFolderIncomplete();
         return;
     }
 
     QStringList pendingFolders;
+    QSet<QString> listedNames;
+    std::vector<AsideLeftover> asides;
     inet::FindData data;
     auto find = FtpFindFirstFileRetry(connection, QStringLiteral("*.*"), data);
     const bool listed = find || inet::lastError() == inet::ErrorNoMoreFiles;
@@ -203,6 +225,11 @@ void TVellisyncProject::CollectRemoteFolder(const QString& relativePath) {
     if (find) {
         for (bool haveEntry = true; haveEntry && !StopRequested; haveEntry = find->findNext(data)) {
             DoProgress();
+            listedNames.insert(data.name);
+            if (!data.isDirectory) {
+                if (QString original = inet::originalOfAsideName(data.name); !original.isEmpty())
+                    asides.push_back({data, std::move(original)});
+            }
             if (data.isDirectory
                     ? !SubFilders
                     : inet::isTransferTempName(data.name) || !IsFileIncluded(data.name, m_includeMasks, m_excludeMasks))
@@ -217,23 +244,60 @@ void TVellisyncProject::CollectRemoteFolder(const QString& relativePath) {
             if (data.isDirectory)
                 pendingFolders.append(child->text());
             else
-                RemoteFiles.AddFile(*child, data.size,
-                                    NaiveDateTime::fromDateAndTime(data.modifiedDate, data.modifiedTime));
+                AddRemoteFile(*child, data);
         }
         // Closed before any subfolder is entered: only one listing is ever open
         // on the connection.
         find.reset();
     } else if (!listed) {
         Log(ftpFailureLine(QStringLiteral("FtpFindFirstFile")));
-        LastRunOutcome.remoteScanComplete = false;
+        NoteRemoteFolderIncomplete();
+    }
+    for (const AsideLeftover& aside : asides) {
+        if (!listedNames.contains(aside.originalName))
+            RestoreAsideLeftover(relativePath, aside);
     }
     for (const QString& subfolder : std::as_const(pendingFolders))
         CollectRemoteFolder(subfolder);
 
     if (!level.isEmpty() && !connection.setCurrentDirectory(QStringLiteral(".."))) {
         Log(ftpFailureLine(QStringLiteral("FtpSetCurrentDirectory('..')")));
-        LastRunOutcome.remoteScanComplete = false;
+        NoteRemoteFolderIncomplete();
     }
+}
+
+void TVellisyncProject::AddRemoteFile(const RelativeName& name, const inet::FindData& data) {
+    RemoteFiles.AddFile(name, data.size, NaiveDateTime::fromDateAndTime(data.modifiedDate, data.modifiedTime));
+}
+
+void TVellisyncProject::NoteRemoteFolderIncomplete() {
+    LastRunOutcome.remoteScanComplete = false;
+    ++LastRunOutcome.problems;
+}
+
+bool TVellisyncProject::ServerStoppedAnswering() const {
+    return ConnectHandle && ConnectHandle->serverStoppedAnswering();
+}
+
+// An upload that was cut off while the old file stood aside left the old
+// content under the aside name and none under the real one: it goes back, so
+// the file is neither missing nor taken for deleted.
+void TVellisyncProject::RestoreAsideLeftover(const QString& relativePath, const AsideLeftover& aside) {
+    const std::optional<RelativeName> name = RelativeName::fromPath(joinRelative(relativePath, aside.originalName));
+    if (!name)
+        return;
+    const QString shown = IncludeTrailingSlash(RemoteFolder) + name->text();
+    if (DryRun) {
+        Log(QStringLiteral("Would restore remote file %1 from an interrupted upload").arg(shown));
+    } else if (ConnectHandle->renameFile(aside.entry.name, aside.originalName)) {
+        Log(QStringLiteral("Remote file %1 has been restored from an interrupted upload").arg(shown));
+    } else {
+        Log(ftpFailureLine(QStringLiteral("FtpRenameFile('%1')").arg(shown)));
+        NoteRemoteFolderIncomplete();
+        return;
+    }
+    if (IsFileIncluded(aside.originalName, m_includeMasks, m_excludeMasks))
+        AddRemoteFile(*name, aside.entry);
 }
 
 void TVellisyncProject::NoteUnrecognisedListingLines(const QString& relativePath, const QStringList& lines) {

@@ -16,16 +16,17 @@
 // What a run did, for callers that need more than the log (the headless
 // runner's exit status).
 struct RunOutcome {
-    bool connected = false;          // Connect succeeded
-    bool localRootReached = false;   // the local scan could list its root folder
-    bool remoteRootReached = false;  // the remote scan could enter and list its root folder
-    bool localScanComplete = false;  // the local scan reached its root and every folder below
-    bool remoteScanComplete = false; // the remote scan reached its root and every folder below
-    bool completed = false;          // the run reached its summary
-    bool stopped = false;            // a stop was requested
-    int failedActions = 0;           // transfers and deletions that failed
-    int problems = 0;                // names skipped, unreadable listings, actions refused at a folder link
-    QString error;                   // message of an error that left the run
+    bool connected = false;              // Connect succeeded
+    bool localRootReached = false;       // the local scan could list its root folder
+    bool remoteRootReached = false;      // the remote scan could enter and list its root folder
+    bool localScanComplete = false;      // the local scan reached its root and every folder below
+    bool remoteScanComplete = false;     // the remote scan reached its root and every folder below
+    bool completed = false;              // the run reached its summary
+    bool stopped = false;                // a stop was requested
+    int failedActions = 0;               // transfers and deletions that failed
+    int problems = 0;                    // folders not read completely, names skipped
+    bool serverStoppedAnswering = false; // the run ended because the server no longer answered
+    QString error;                       // message of an error that left the run
 };
 
 // One synchronisation job: its persistent settings, named as their file keys,
@@ -122,7 +123,9 @@ public:
     // when it has one, so an existing file is replaced under the name it has
     // (its letter case or accents may differ). Empty for a new file.
     bool DownloadFile(const QString& name, NaiveDateTime time, const QString& localName = {});
-    bool UploadFile(const QString& name, const QString& remoteName = {});
+    // scanned: what the local scan saw of the file; the upload is not renamed
+    // into place when the file no longer matches it.
+    bool UploadFile(const QString& name, const QString& remoteName = {}, const TFileEntry* scanned = nullptr);
     bool ForceRemoteFolders(const QString& path);
     bool RemoteFolderExists(inet::FtpConnection& connection, const QString& path);
     bool GetFileWithRetry(inet::FtpConnection& connection, const QString& remoteFile, const QString& localFile,
@@ -192,16 +195,31 @@ private:
     // Logs that a name was left out of a scan ("local" or "remote" side) and
     // counts it as a problem of the run.
     void SkipName(const QString& side, const QString& name, const QString& reason);
+    // An old remote file found under its aside name, its own name missing.
+    struct AsideLeftover {
+        inet::FindData entry;
+        QString originalName;
+    };
+    void AddRemoteFile(const RelativeName& name, const inet::FindData& data);
+    void NoteRemoteFolderIncomplete();
+    void RestoreAsideLeftover(const QString& relativePath, const AsideLeftover& aside);
+    // True once the connection has given up on a server that stopped answering.
+    bool ServerStoppedAnswering() const;
     // Logs the lines of a listing that could not be read and marks the remote
     // scan incomplete.
     void NoteUnrecognisedListingLines(const QString& relativePath, const QStringList& lines);
     // Whether a local file may be written or deleted: no folder level of its
     // path is a link that leads outside the local folder. A refusal is logged
     // once per link.
-    bool MayChangeLocally(const RelativeName& name);
+    // A link in the file's own place is checked too when the file is to be
+    // written through it.
+    bool MayChangeLocally(const RelativeName& name, bool writeThroughFileLink);
 
     // The passes of SyncMode and the summary line.
     void RunPasses();
+    // After the summary: a line when the server stopped answering, and one
+    // with the number of problems when there were any.
+    void LogServerLossAndProblems();
 
     // One pass: walks `walked`, looks each name up in `searched` and, where
     // the decision says so, acts on it (or logs dryRunLine with the name on a

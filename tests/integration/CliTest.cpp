@@ -164,9 +164,16 @@ TEST_F(CliTest, CannotRunGivesTwoWithOneClearLine) {
     const QString closedPort = createProject(QStringLiteral("Closed"), {QStringLiteral("--port"), QStringLiteral("1")});
     // Cut to 16 bits this would be 24000; nothing may connect there instead.
     const QString widePort = m_work.filePath(QStringLiteral("wide.VSPJ"));
-    writeFile(widePort, "[Root]\r\nServer=STRING|\"127.0.0.1\"\r\nPort=INTEGER|89536\r\n");
+    writeFile(widePort, "[Root]\r\nServer=STRING|\"127.0.0.1\"\r\nPort=INTEGER|89536\r\n"
+                        "LocalFolder=STRING|\"/tmp\"\r\n");
     const QString missingRoot =
         createProject(QStringLiteral("Missing root"), {QStringLiteral("--remote"), QStringLiteral("/no/such")});
+    // An empty local folder would be the working folder; mode 7 would do nothing and look like success.
+    const QString noLocal = m_work.filePath(QStringLiteral("nolocal.VSPJ"));
+    writeFile(noLocal, "[Root]\r\nServer=STRING|\"127.0.0.1\"\r\nRemoteFolder=STRING|\"/\"\r\n");
+    const QString unknownMode = m_work.filePath(QStringLiteral("mode7.VSPJ"));
+    writeFile(unknownMode, "[Root]\r\nServer=STRING|\"127.0.0.1\"\r\nLocalFolder=STRING|\"/tmp\"\r\n"
+                           "SyncMode=INTEGER|7\r\n");
 
     const std::vector<Case> cases{
         {"unknown project",
@@ -187,6 +194,14 @@ TEST_F(CliTest, CannotRunGivesTwoWithOneClearLine) {
          {},
          QStringLiteral("; Port 89536 is outside the range 1 to 65535")},
         {"remote root missing", {QStringLiteral("run"), missingRoot}, {}, QStringLiteral("Collecting FTP files...")},
+        {"no local folder",
+         {QStringLiteral("run"), noLocal},
+         QStringLiteral("cannot be run: it names no local folder"),
+         {}},
+        {"unknown mode",
+         {QStringLiteral("run"), unknownMode},
+         QStringLiteral("cannot be run: its SyncMode 7 is unknown (0 upload, 1 download, 2 both ways)"),
+         {}},
         {"no command", {}, QStringLiteral("missing COMMAND"), {}},
         {"unknown command", {QStringLiteral("sync")}, QStringLiteral("unknown command 'sync'"), {}},
         {"two projects", {QStringLiteral("run"), good, good}, QStringLiteral("exactly one PROJECT"), {}},
@@ -314,10 +329,12 @@ TEST_F(CliTest, CreateRefusesBadValuesAndStoresNothing) {
         {{"--port", "0"}, "option '--port' needs a number from 1 to 65535"},
         {{"--include", "[abc"}, "option '--include': '[abc.' is an invalid mask at (6)"},
         {{"--exclude", "*.bak, [-a]"}, "option '--exclude': '[-a].' is an invalid mask at (2)"},
-        {{"--server", "::1", "--include", "*.html, \"a b.txt\""}, {}, "::1"},
-        {{"--server", "[::1]"}, {}, "::1"},
-        {{"--server", "ftp.example.com."}, {}, "ftp.example.com."},
-        {{"--server", "build_host-2"}, {}, "build_host-2"},
+        {{"--server", "ftp.example.com", "--remote", "/"}, "create needs --local FOLDER"},
+        {{"--server", "ftp.example.com", "--local", "."}, "create needs --remote FOLDER"},
+        {{"--server", "::1", "--include", "*.html, \"a b.txt\"", "--local", ".", "--remote", "/"}, {}, "::1"},
+        {{"--server", "[::1]", "--local", ".", "--remote", "/"}, {}, "::1"},
+        {{"--server", "ftp.example.com.", "--local", ".", "--remote", "/"}, {}, "ftp.example.com."},
+        {{"--server", "build_host-2", "--local", ".", "--remote", "/"}, {}, "build_host-2"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options.join(QLatin1Char(' ')).toStdString());

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -383,12 +384,13 @@ TEST_F(SyncRunTest, RefusedRemoteSubfolderIsLoggedSkippedAndPreventsLocalDeletio
     EXPECT_TRUE(
         m_log.contains(QStringLiteral("FtpSetCurrentDirectory(secret) fails with message: 550 Permission denied.")))
         << m_log.join('\n').toStdString();
-    const std::set<QString> tail(m_log.end() - 4, m_log.end());
+    const std::set<QString> tail(m_log.end() - 5, m_log.end() - 1);
     EXPECT_EQ(tail, (std::set<QString>{
                         "File /a.txt has been downloaded", "File /z/z.txt has been downloaded",
                         "Local files have not been deleted because the remote folder could not be read completely.",
                         "2 files has been downloaded, 0 files has been deleted."}));
-    EXPECT_EQ(m_log.last(), QStringLiteral("2 files has been downloaded, 0 files has been deleted."));
+    EXPECT_EQ(m_log.mid(m_log.size() - 2), (QStringList{"2 files has been downloaded, 0 files has been deleted.",
+                                                        "This run met 1 problem(s): see the lines above."}));
     EXPECT_EQ(tree(m_localDir.path()), (std::set<QString>{"a.txt", "z/z.txt", "secret/s.txt", "extra.txt"}));
     EXPECT_FALSE(m_project.LastRunOutcome.remoteScanComplete);
     EXPECT_TRUE(m_project.LastRunOutcome.remoteRootReached);
@@ -515,7 +517,8 @@ TEST_F(SyncRunTest, RefusedRemoteFolderEndsThatUploadWithOneLine) {
     m_project.Run();
     const QString failure =
         QStringLiteral("FtpCreateDirectory fails with message: 550 Can't create directory: Permission denied");
-    EXPECT_EQ(afterScans(), (QStringList{failure, failure, "0 files has been uploaded."}));
+    EXPECT_EQ(afterScans(), (QStringList{failure, failure, "0 files has been uploaded.",
+                                         "This run met 2 problem(s): see the lines above."}));
     EXPECT_EQ(m_project.LastRunOutcome.failedActions, 2);
     EXPECT_TRUE(tree(m_remoteDir.path()).empty());
 }
@@ -547,31 +550,39 @@ TEST_F(SyncRunTest, DryRunDecidesButChangesNothing) {
     EXPECT_EQ(tree(m_localDir.path()), std::set<QString>{"up.txt"});
 }
 
-TEST_F(SyncRunTest, TimedOutDownloadIsTriedThreeTimesInAll) {
+// One time-out is retried on a fresh logon; a second in a row means that the
+// server no longer answers, and the run ends instead of waiting out every file.
+TEST_F(SyncRunTest, OneTimeOutIsRetriedAndASecondInARowEndsTheRun) {
     const ShortTimeouts shortTimeouts;
     writeFile(remote("slow.txt"), "S", at(1, 10, 0));
-    m_options.stalls = QStringList{QStringLiteral("RETR:2")};
+    m_options.stalls = QStringList{QStringLiteral("RETR:1")};
     m_project.SyncMode = 1;
     startServer();
     m_project.Run();
     EXPECT_EQ(afterScans(), (QStringList{"File /slow.txt has been downloaded", "1 files has been downloaded."}));
     EXPECT_EQ(readFile(local("slow.txt")), "S");
 
-    // Three time-outs in a row: one failure line, with the time-out's text.
+    for (int name = 1; name <= 4; ++name)
+        writeFile(remote(QStringLiteral("more%1.txt").arg(name)), "M", at(1, 10, 0));
     m_server.reset();
-    QFile::remove(local("slow.txt"));
-    m_options.stalls = QStringList{QStringLiteral("RETR:3")};
+    m_options.stalls.clear();
+    m_options.silentFrom = QStringLiteral("RETR");
     m_log.clear();
     startServer();
     m_project.Run();
-    EXPECT_EQ(afterScans(), (QStringList{"FtpGetFile('/slow.txt') fails with message: " + ErrorText(inet::ErrorTimeout),
-                                         "0 files has been downloaded."}));
+    const QStringList tail = afterScans().mid(afterScans().size() - 3);
+    EXPECT_EQ(tail, (QStringList{"0 files has been downloaded.", "The server has stopped answering: the run ends here.",
+                                 "This run met 2 problem(s): see the lines above."}))
+        << m_log.join('\n').toStdString();
+    EXPECT_EQ(m_log.filter(QStringLiteral(" fails with message: ")).size(), 1) << "one file, not every file";
+    EXPECT_TRUE(m_project.LastRunOutcome.serverStoppedAnswering);
+    EXPECT_FALSE(m_project.ConnectHandle);
 }
 
 TEST_F(SyncRunTest, TimedOutListingIsTriedAgain) {
     const ShortTimeouts shortTimeouts;
     writeFile(remote("a.txt"), "A", at(1, 10, 0));
-    m_options.stalls = QStringList{QStringLiteral("MLSD:2")};
+    m_options.stalls = QStringList{QStringLiteral("MLSD:1")};
     m_project.SyncMode = 1;
     startServer();
     m_project.Run();
@@ -589,6 +600,87 @@ TEST_F(SyncRunTest, LocalFileThatCannotBeDeletedIsLoggedAndThePassGoesOn) {
                                   "Error while deleting file " + localRoot() + "missing.txt",
                                   "Local file " + localRoot() + "b.txt has been deleted"}));
     EXPECT_TRUE(QFileInfo(local("folder")).isDir()) << "folders are never deleted";
+}
+
+// --- Nothing lost, nothing hidden --------------------------------------------
+
+// An upload cut off while the old remote file stood aside left it under the
+// aside name: the next run puts it back before it decides anything.
+TEST_F(SyncRunTest, OldFileLeftAsideByACutOffUploadIsRestored) {
+    writeFile(remote(inet::asideTempName(QStringLiteral("page.html"))), "old", at(1, 10, 0));
+    writeFile(local("page.html"), "old", at(1, 10, 0));
+    m_project.SyncMode = 1;
+    m_project.Exact = true;
+    startServer();
+    m_project.Run();
+    EXPECT_TRUE(m_log.contains(QStringLiteral("Remote file /page.html has been restored from an interrupted upload")))
+        << m_log.join('\n').toStdString();
+    EXPECT_EQ(m_log.last(), QStringLiteral("0 files has been downloaded, 0 files has been deleted."));
+    EXPECT_EQ(tree(m_remoteDir.path()), std::set<QString>{"page.html"});
+    EXPECT_EQ(tree(m_localDir.path()), std::set<QString>{"page.html"});
+}
+
+// A file that changes after the scan is not stored as a mix of two versions:
+// the upload fails, nothing is renamed into place, and the next run sends it.
+TEST_F(SyncRunTest, FileThatChangesBeforeItsUploadEndsIsNotRenamedIntoPlace) {
+    writeFile(local("growing.log"), "first", at(1, 10, 0));
+    writeFile(remote("growing.log"), "remote", at(1, 9, 0));
+    m_onLine = [this](const QString& line) {
+        if (line == QLatin1String("Collecting FTP files..."))
+            writeFile(local("growing.log"), "first and more", at(1, 10, 0));
+    };
+    m_project.SyncMode = 0;
+    startServer();
+    m_project.Run();
+    EXPECT_TRUE(m_log.contains("FtpPutFile fails with message: " + ErrorText(inet::ErrorSourceChanged)))
+        << m_log.join('\n').toStdString();
+    EXPECT_EQ(readFile(remote("growing.log")), "remote");
+    EXPECT_EQ(tree(m_remoteDir.path()), std::set<QString>{"growing.log"});
+    m_onLine = nullptr;
+    m_project.Run();
+    EXPECT_EQ(readFile(remote("growing.log")), "first and more");
+}
+
+// An exact copy from a side that holds no file at all (a build that produced
+// nothing, a disk that is not mounted) deletes nothing and says why.
+TEST_F(SyncRunTest, ExactCopyFromAnEmptySideDeletesNothing) {
+    writeFile(remote("site.html"), "R", at(1, 10, 0));
+    m_project.SyncMode = 0;
+    m_project.Exact = true;
+    startServer();
+    m_project.Run();
+    EXPECT_EQ(afterScans(),
+              (QStringList{"Remote files have not been deleted because the local folder holds no file at all.",
+                           "0 files has been uploaded, 0 files has been deleted.",
+                           "This run met 1 problem(s): see the lines above."}));
+    EXPECT_EQ(tree(m_remoteDir.path()), std::set<QString>{"site.html"});
+}
+
+// A download keeps the mode of the file it replaces and writes through a link
+// to a file inside the local folder; a link that leads outside is refused.
+TEST_F(SyncRunTest, DownloadKeepsModesAndWritesThroughFileLinksInside) {
+    for (const char* name : {"secrets.env", "run.sh", "real.txt", "linked.txt", "escape.txt"})
+        writeFile(remote(QLatin1String(name)), "new", at(2, 10, 0));
+    writeFile(local("secrets.env"), "old", at(1, 10, 0));
+    writeFile(local("run.sh"), "old", at(1, 10, 0));
+    writeFile(local("real.txt"), "old", at(1, 10, 0));
+    ASSERT_EQ(::chmod(QFile::encodeName(local("secrets.env")).constData(), 0600), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(local("run.sh")).constData(), 0755), 0);
+    ASSERT_TRUE(QFile::link(local(QStringLiteral("real.txt")), local(QStringLiteral("linked.txt"))));
+    QTemporaryDir outside;
+    writeFile(outside.filePath(QStringLiteral("target.txt")), "outside", at(1, 10, 0));
+    ASSERT_TRUE(QFile::link(outside.filePath(QStringLiteral("target.txt")), local(QStringLiteral("escape.txt"))));
+    m_project.SyncMode = 1;
+    startServer();
+    m_project.Run();
+    EXPECT_EQ(modeOf(local("secrets.env")) & 07777, mode_t(0600));
+    EXPECT_EQ(modeOf(local("run.sh")) & 07777, mode_t(0755));
+    EXPECT_TRUE(QFileInfo(local("linked.txt")).isSymLink());
+    EXPECT_EQ(readFile(local("real.txt")), "new");
+    EXPECT_TRUE(m_log.contains("Nothing is written or deleted through the file link " + local("escape.txt") +
+                               ": it leads outside the local folder"))
+        << m_log.join('\n').toStdString();
+    EXPECT_EQ(readFile(outside.filePath(QStringLiteral("target.txt"))), "outside");
 }
 
 // --- Untrusted names, listings and links -------------------------------------
@@ -628,7 +720,9 @@ TEST_P(UntrustedInputTest, NamesThatClimbOutOfTheFolderAreSkipped) {
         m_project.SyncMode = quint8(mode);
         m_project.Exact = true;
         m_project.Run();
-        EXPECT_EQ(m_log.last(), QLatin1String(summary)) << m_log.join('\n').toStdString();
+        EXPECT_EQ(m_log.mid(m_log.size() - 2),
+                  (QStringList{summary, "This run met 2 problem(s): see the lines above."}))
+            << m_log.join('\n').toStdString();
         EXPECT_EQ(linesStartingWith(QStringLiteral("Skipped remote name \"")), 2) << m_log.join('\n').toStdString();
         EXPECT_EQ(m_project.LastRunOutcome.problems, 2);
     }
@@ -649,7 +743,8 @@ TEST_P(UntrustedInputTest, LocalNamesThatCannotTravelAreSkipped) {
     m_project.SyncMode = 0;
     startServer();
     m_project.Run();
-    EXPECT_EQ(m_log.last(), QStringLiteral("0 files has been uploaded."));
+    EXPECT_EQ(m_log.mid(m_log.size() - 2),
+              (QStringList{"0 files has been uploaded.", "This run met 3 problem(s): see the lines above."}));
     EXPECT_TRUE(
         m_log.contains(QStringLiteral("Skipped local name \"x\\r\\nDELE other.txt\\r\\nNOOP\": the name holds a "
                                       "line break or NUL, which cannot be sent to an FTP server")))
@@ -696,9 +791,10 @@ TEST_P(UntrustedInputTest, FolderLinkLeadingOutsideIsReadButNeverWritten) {
     m_project.Run();
     EXPECT_EQ(linesStartingWith(QStringLiteral("Nothing is written or deleted through the folder link ")), 1)
         << m_log.join('\n').toStdString();
-    EXPECT_EQ(m_log.last(), QStringLiteral("0 files has been downloaded, 0 files has been deleted."));
+    EXPECT_EQ(m_log.mid(m_log.size() - 2), (QStringList{"0 files has been downloaded, 0 files has been deleted.",
+                                                        "This run met 3 problem(s): see the lines above."}));
     EXPECT_EQ(tree(local(QStringLiteral("elsewhere"))), (std::set<QString>{"local-only.txt", "shared.txt"}));
-    EXPECT_EQ(m_project.LastRunOutcome.problems, 1);
+    EXPECT_EQ(m_project.LastRunOutcome.failedActions, 3) << "two downloads and a deletion";
 }
 
 enum class Proxy { Socks, Ftp };
