@@ -21,7 +21,8 @@ NaiveDateTime minuteOf(const TListOfFiles& list, int index) {
     return TruncateDateTime(1, list.GetDateTime(index));
 }
 
-// Pass decisions: `match` is the entry's index in the searched list, or -1.
+// Pass decisions (engine::PassDecision): `match` is the entry's index in the
+// searched list, or -1.
 // A transfer is due when the other side lacks the file or holds an older one.
 bool missingOrNewer(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match) {
     return match < 0 || minuteOf(searched, match) < minuteOf(walked, index);
@@ -125,18 +126,35 @@ void TVellisyncProject::RunPasses() {
 }
 
 int TVellisyncProject::DownloadFiles() {
+    const engine::FileRoots roots = Roots();
     return RunPass(RemoteFiles, LocalFiles, &missingOrNewer, QStringLiteral("Would download %1"),
-                   [this](int index, const QString& name, int match) {
-                       return DownloadFile(name, RemoteFiles.GetDateTime(index),
-                                           match >= 0 ? LocalFiles.Strings(match) : QString());
+                   [this, &roots](int index, const QString& name, int match) -> std::optional<engine::Job> {
+                       const auto remoteName = RelativeName::fromPath(name);
+                       const auto localName = RelativeName::fromPath(match >= 0 ? LocalFiles.Strings(match) : name);
+                       if (!remoteName || !localName || !MayChangeLocally(*localName, true))
+                           return std::nullopt;
+                       return [roots, remote = *remoteName, local = *localName,
+                               time = RemoteFiles.GetDateTime(index)](inet::FtpConnection& connection) {
+                           return engine::downloadFile(connection, roots, remote, local, time);
+                       };
                    });
 }
 
 int TVellisyncProject::UploadFiles() {
+    const engine::FileRoots roots = Roots();
+    engine::RemoteFolders& folders = RemoteFolderMemory();
     return RunPass(LocalFiles, RemoteFiles, &missingOrNewer, QStringLiteral("Would upload %1"),
-                   [this](int index, const QString& name, int match) {
-                       return UploadFile(name, match >= 0 ? RemoteFiles.Strings(match) : QString(),
-                                         LocalFiles.Objects(index));
+                   [this, &roots, &folders](int index, const QString& name, int match) -> std::optional<engine::Job> {
+                       const auto localName = RelativeName::fromPath(name);
+                       const auto remoteName = RelativeName::fromPath(match >= 0 ? RemoteFiles.Strings(match) : name);
+                       if (!localName || !remoteName)
+                           return std::nullopt;
+                       auto unchanged =
+                           engine::unchangedSince(roots.localRoot + localName->text(), LocalFiles.Objects(index));
+                       return [roots, &folders, local = *localName, remote = *remoteName,
+                               unchanged = std::move(unchanged)](inet::FtpConnection& connection) {
+                           return engine::uploadFile(connection, roots, folders, local, remote, unchanged);
+                       };
                    });
 }
 
@@ -155,8 +173,25 @@ int TVellisyncProject::DeleteLocalFiles() {
         ++LastRunOutcome.problems;
         return 0;
     }
-    return RunPass(LocalFiles, RemoteFiles, &missing, QStringLiteral("Would delete local file %1"),
-                   [this](int, const QString& name, int) { return DeleteLocalFile(name); });
+    if (StopRequested)
+        return 0;
+    DoProgress();
+    // Local work needs no connection: it runs here, one file after another.
+    int count = 0;
+    for (const engine::PlannedAction& action : engine::planPass(LocalFiles, RemoteFiles, &missing)) {
+        if (StopRequested)
+            break;
+        DoProgress();
+        const QString name = LocalFiles.Strings(action.index);
+        if (DryRun)
+            Log(QStringLiteral("Would delete local file %1").arg(name));
+        else if (!DeleteLocalFile(name)) {
+            ++LastRunOutcome.failedActions;
+            continue;
+        }
+        ++count;
+    }
+    return count;
 }
 
 int TVellisyncProject::DeleteRemoteFiles() {
@@ -172,32 +207,49 @@ int TVellisyncProject::DeleteRemoteFiles() {
         ++LastRunOutcome.problems;
         return 0;
     }
+    const engine::FileRoots roots = Roots();
     return RunPass(RemoteFiles, LocalFiles, &missing, QStringLiteral("Would delete remote file %1"),
-                   [this](int, const QString& name, int) { return DeleteRemoteFile(name); });
+                   [&roots](int, const QString& name, int) -> std::optional<engine::Job> {
+                       const auto checked = RelativeName::fromPath(name);
+                       if (!checked)
+                           return std::nullopt;
+                       return [roots, name = *checked](inet::FtpConnection& connection) {
+                           return engine::deleteRemoteFile(connection, roots, name);
+                       };
+                   });
 }
 
-int TVellisyncProject::RunPass(const TListOfFiles& walked, const TListOfFiles& searched, PassDecision needsAction,
-                               const QString& dryRunLine, const PassAction& act) {
+int TVellisyncProject::RunPass(const TListOfFiles& walked, const TListOfFiles& searched,
+                               engine::PassDecision needsAction, const QString& dryRunLine, const PassAction& act) {
     if (StopRequested)
         return 0;
     DoProgress();
-    const FileNameIndex searchedIndex(searched);
     int count = 0;
-    const int total = walked.Count();
-    for (int i = 0; i < total && !StopRequested && !ServerStoppedAnswering(); ++i) {
-        DoProgress();
-        const QString name = walked.Strings(i);
-        const int match = searchedIndex.IndexOf(name);
-        if (!needsAction(walked, i, searched, match))
-            continue;
+    for (const engine::PlannedAction& action : engine::planPass(walked, searched, needsAction)) {
+        if (StopRequested || ServerStoppedAnswering())
+            break;
+        const QString name = walked.Strings(action.index);
         if (DryRun) {
             Log(dryRunLine.arg(name));
             ++count;
-        } else if (act(i, name, match)) {
-            ++count;
-        } else {
-            ++LastRunOutcome.failedActions;
+            continue;
         }
+        std::optional<engine::Job> job = act(action.index, name, action.match);
+        if (job)
+            Pool().add(std::move(*job));
+        else
+            ++LastRunOutcome.failedActions; // refused before it started, and logged
     }
+    if (DryRun || !m_pool)
+        return count;
+    // Lines come as the files complete; the summary after the last of them.
+    m_pool->run([this, &count](engine::JobOutcome& outcome) {
+        DoProgress();
+        if (LogOutcome(outcome))
+            ++count;
+        else
+            ++LastRunOutcome.failedActions;
+    });
+    LogPoolNotices();
     return count;
 }

@@ -8,23 +8,8 @@
 
 namespace {
 
-constexpr int MaxTimeoutAttempts = 3;
-
 QChar slash() {
     return QLatin1Char('/');
-}
-
-// Folder part of a relative name: everything up to and including its last "/".
-QString folderPart(const QString& path) {
-    return path.left(path.lastIndexOf(slash()) + 1);
-}
-
-// The remote folder setting may be written with backslashes; only this text is
-// converted, since a backslash inside a file name is an ordinary character.
-QString remoteRootWithSlashes(const QString& remoteFolder) {
-    QString root = remoteFolder;
-    root.replace(QLatin1Char('\\'), slash());
-    return IncludeTrailingSlash(root);
 }
 
 // A name from a file list, checked again where it becomes a path.
@@ -51,25 +36,9 @@ bool TVellisyncProject::DownloadFile(const QString& name, NaiveDateTime time, co
         SkipName(QStringLiteral("remote"), name, QStringLiteral("it is not a plain relative path"));
         return false;
     }
-    if (!MayChangeLocally(*targetName, true))
+    if (!MayChangeLocally(*targetName, true) || !ConnectHandle)
         return false;
-    const QString localFolder = AddTrailingBackslash(LocalFolder) + targetName->folderPart();
-    const QString localFile = AddTrailingBackslash(localFolder) + targetName->fileName();
-    const QString remoteFile = remoteRootWithSlashes(RemoteFolder) + remoteName->text();
-
-    // When the folder cannot be made, the fetch fails and logs why.
-    ForceFolders(localFolder);
-    if (!ConnectHandle || !GetFileWithRetry(*ConnectHandle, remoteFile, localFile, false)) {
-        Log(ftpFailureLine(QStringLiteral("FtpGetFile('%1')").arg(remoteFile)));
-        return false;
-    }
-    Log(QStringLiteral("File %1 has been downloaded").arg(remoteFile));
-    // The file gets the remote entry's time as local wall-clock time, so the
-    // next run sees equal minutes on both sides. A failure here is not reported.
-    QFile file(localFile);
-    if (file.open(QIODevice::ReadOnly))
-        file.setFileTime(time.toLocal(), QFileDevice::FileModificationTime);
-    return true;
+    return LogOutcome(engine::downloadFile(*ConnectHandle, Roots(), *remoteName, *targetName, time));
 }
 
 bool TVellisyncProject::UploadFile(const QString& name, const QString& remoteName, const TFileEntry* scanned) {
@@ -79,41 +48,22 @@ bool TVellisyncProject::UploadFile(const QString& name, const QString& remoteNam
         SkipName(QStringLiteral("local"), name, QStringLiteral("it is not a plain relative path"));
         return false;
     }
-    const QString remotePath = remoteRootWithSlashes(RemoteFolder) + targetName->text();
-    const QString remoteFolder = folderPart(remotePath);
-    if (!ForceRemoteFolders(remoteFolder))
-        return false;
-    const QString localFile = AddTrailingBackslash(LocalFolder) + sourceName->text();
-    const QString remoteFile = remoteFolder + targetName->fileName();
-    // The scan decided on this size and time; content of another version must
-    // not go in under its decision.
-    const auto unchangedSinceScan = [&localFile, scanned] {
-        const QFileInfo now(localFile);
-        return !scanned ||
-               (now.size() == scanned->Size && NaiveDateTime::fromLocal(now.lastModified()) == scanned->Time);
-    };
-    if (!ConnectHandle->putFile(localFile, remoteFile, unchangedSinceScan)) {
-        Log(ftpFailureLine(QStringLiteral("FtpPutFile")));
-        return false;
-    }
-    Log(QStringLiteral("File %1 has been uploaded").arg(localFile));
-    return true;
+    return LogOutcome(engine::uploadFile(*ConnectHandle, Roots(), RemoteFolderMemory(), *sourceName, *targetName,
+                                         engine::unchangedSince(Roots().localRoot + sourceName->text(), scanned)));
 }
 
 bool TVellisyncProject::ForceRemoteFolders(const QString& path) {
-    QStringList levels;
-    SplitRemotePath(path, levels);
-    QString cumulative;
-    for (qsizetype i = 0; i < levels.size(); ++i) {
-        cumulative = i == 0 ? levels.at(i) : cumulative + slash() + levels.at(i);
-        if (RemoteFolderExists(*ConnectHandle, cumulative))
-            continue;
-        if (!ConnectHandle->createDirectory(cumulative)) {
-            Log(ftpFailureLine(QStringLiteral("FtpCreateDirectory")));
-            return false;
-        }
-    }
-    return true;
+    QStringList lines;
+    const bool made = RemoteFolderMemory().ensure(*ConnectHandle, path, true, lines);
+    for (const QString& line : std::as_const(lines))
+        Log(line);
+    return made;
+}
+
+bool TVellisyncProject::LogOutcome(const engine::JobOutcome& outcome) {
+    for (const QString& line : outcome.lines)
+        Log(line);
+    return outcome.ok;
 }
 
 bool TVellisyncProject::RemoteFolderExists(inet::FtpConnection& connection, const QString& path) {
@@ -128,14 +78,7 @@ bool TVellisyncProject::RemoteFolderExists(inet::FtpConnection& connection, cons
 
 bool TVellisyncProject::GetFileWithRetry(inet::FtpConnection& connection, const QString& remoteFile,
                                          const QString& localFile, bool failIfExists) {
-    for (int attempt = 1;; ++attempt) {
-        if (connection.getFile(remoteFile, localFile, failIfExists))
-            return true;
-        const int code = inet::lastError();
-        inet::setLastError(code);
-        if (code != inet::ErrorTimeout || attempt == MaxTimeoutAttempts)
-            return false;
-    }
+    return engine::retryOnTimeout([&] { return connection.getFile(remoteFile, localFile, failIfExists); });
 }
 
 void TVellisyncProject::SplitRemotePath(const QString& path, QStringList& levels) {
@@ -175,14 +118,7 @@ bool TVellisyncProject::DeleteRemoteFile(const QString& name) {
         SkipName(QStringLiteral("remote"), name, QStringLiteral("it is not a plain relative path"));
         return false;
     }
-    // As stored: the scan entered this same text.
-    const QString remoteFile = IncludeTrailingSlash(RemoteFolder) + checked->text();
-    if (!ConnectHandle->deleteFile(remoteFile)) {
-        Log(ftpFailureLine(QStringLiteral("FtpDeleteFile('%1')").arg(remoteFile)));
-        return false;
-    }
-    Log(QStringLiteral("Remote file %1 has been deleted").arg(remoteFile));
-    return true;
+    return LogOutcome(engine::deleteRemoteFile(*ConnectHandle, Roots(), *checked));
 }
 
 bool TVellisyncProject::MayChangeLocally(const RelativeName& name, bool writeThroughFileLink) {

@@ -4,12 +4,11 @@
 
 #include <QCoreApplication>
 
+#include "engine/FileJobs.h"
 #include "project/Global.h"
 #include "project/VellisyncProject.h"
 
 namespace {
-
-constexpr int MaxTimeoutAttempts = 3;
 
 QString withoutTrailingLineBreak(QString text) {
     while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
@@ -80,15 +79,12 @@ bool SetFtpCurrentDir(inet::FtpConnection& connection, const QString& directory)
 
 std::unique_ptr<inet::FtpFind> FtpFindFirstFileRetry(inet::FtpConnection& connection, const QString& pattern,
                                                      inet::FindData& first) {
-    for (int attempt = 1;; ++attempt) {
-        auto find = connection.findFirstFile(pattern, first);
-        if (find)
-            return find;
-        const int code = inet::lastError();
-        inet::setLastError(code);
-        if (code != inet::ErrorTimeout || attempt == MaxTimeoutAttempts)
-            return find;
-    }
+    std::unique_ptr<inet::FtpFind> find;
+    engine::retryOnTimeout([&] {
+        find = connection.findFirstFile(pattern, first);
+        return bool(find);
+    });
+    return find;
 }
 
 QString IncludeTrailingSlash(const QString& path) {
@@ -139,6 +135,7 @@ bool TVellisyncProject::Connect() {
 }
 
 bool TVellisyncProject::Disconnect() {
+    ClosePool();           // the pool's connections first: they log on through the same service
     ConnectHandle.reset(); // sends QUIT while the service still exists
     InternetHandle.reset();
     return true;

@@ -58,5 +58,6 @@ double NaiveDateTime::toDayCount() const {
 }
 
 QString NaiveDateTime::toString() const {
-    return date().toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ') + time().toString(QStringLiteral("hh:mm:ss.zzz"));
+    return date().toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ') +
+           time().toString(QStringLiteral("hh:mm:ss.zzz"));
 }

@@ -174,6 +174,46 @@ void TVellisyncProject::SkipName(const QString& side, const QString& name, const
     ++LastRunOutcome.problems;
 }
 
+// One folder's listing, as a connection of the pool read it.
+struct TVellisyncProject::RemoteListing {
+    QString relativePath;
+    bool entered = false;
+    bool listed = false;
+    QString failureLine; // why it could not be entered or listed
+    std::vector<inet::FindData> entries;
+    QStringList unrecognisedLines;
+};
+
+namespace {
+
+// Enters a folder by its absolute path and lists it: one job of the pool, so
+// no listing depends on where another left a connection.
+engine::Job listingJob(const QString& base, const QString& relativePath) {
+    return [folder = base + relativePath, relativePath](inet::FtpConnection& connection) {
+        auto listing = std::make_shared<TVellisyncProject::RemoteListing>();
+        listing->relativePath = relativePath;
+        const QString level = lastRemoteLevel(relativePath);
+        listing->entered = connection.setCurrentDirectory(folder);
+        if (!listing->entered) {
+            listing->failureLine = ftpFailureLine(QStringLiteral("FtpSetCurrentDirectory(") + level + QLatin1Char(')'));
+            return engine::JobOutcome{true, {}, listing};
+        }
+        inet::FindData data;
+        auto find = FtpFindFirstFileRetry(connection, QStringLiteral("*.*"), data);
+        listing->listed = find || inet::lastError() == inet::ErrorNoMoreFiles;
+        if (!listing->listed) {
+            listing->failureLine = ftpFailureLine(QStringLiteral("FtpFindFirstFile"));
+            return engine::JobOutcome{true, {}, listing};
+        }
+        listing->unrecognisedLines = connection.unrecognisedListingLines();
+        for (bool haveEntry = bool(find); haveEntry; haveEntry = find->findNext(data))
+            listing->entries.push_back(data);
+        return engine::JobOutcome{true, {}, listing};
+    };
+}
+
+} // namespace
+
 void TVellisyncProject::CollectRemoteFiles() {
     if (StopRequested)
         return;
@@ -183,75 +223,103 @@ void TVellisyncProject::CollectRemoteFiles() {
     RemoteFiles.Clear();
     LastRunOutcome.remoteRootReached = false;
     LastRunOutcome.remoteScanComplete = false;
+    m_remoteBase.clear();
     QString startFolder;
     if (!ConnectHandle || !GetFtpCurrentDir(*ConnectHandle, startFolder))
         return;
     if (!SetFtpCurrentDir(*ConnectHandle, RemoteFolder))
         return;
+    // The pool works with absolute paths; a relative remote folder is
+    // resolved once, where the logon put the run's own connection.
+    QString root = RemoteFolder;
+    if (!root.startsWith(QLatin1Char('/')) && !GetFtpCurrentDir(*ConnectHandle, root))
+        return;
+    m_remoteBase = IncludeTrailingSlash(root);
     LastRunOutcome.remoteScanComplete = true; // cleared by any folder that cannot be entered or listed
+    ListRemoteTree();
     CollectRemoteFolder({});
+    m_remoteListings.clear();
     if (StopRequested)
         LastRunOutcome.remoteScanComplete = false;
     SetFtpCurrentDir(*ConnectHandle, startFolder);
     Log(QStringLiteral("Done!"));
 }
 
+// Lists every folder of the remote tree on the pool, as many at once as it
+// has connections; each folder's subfolders are queued as its listing comes.
+void TVellisyncProject::ListRemoteTree() {
+    m_remoteListings.clear();
+    engine::RemoteFolders& known = RemoteFolderMemory();
+    for (QString level = m_remoteBase; level.size() > 1; level = level.left(level.lastIndexOf(QLatin1Char('/'))))
+        known.addKnown(level);
+    engine::ConnectionPool& pool = Pool();
+    pool.add(listingJob(m_remoteBase, {}));
+    pool.run([&](engine::JobOutcome& outcome) {
+        const auto listing = std::static_pointer_cast<RemoteListing>(outcome.payload);
+        if (!listing)
+            return;
+        const QString relativePath = listing->relativePath;
+        m_remoteListings.insert(relativePath, listing);
+        if (!listing->listed)
+            return;
+        known.addKnown(m_remoteBase + relativePath);
+        if (!SubFilders)
+            return;
+        for (const inet::FindData& entry : listing->entries) {
+            if (!entry.isDirectory)
+                continue;
+            if (const std::optional<RelativeName> child =
+                    RelativeName::fromPath(joinRelative(relativePath, entry.name)))
+                pool.add(listingJob(m_remoteBase, child->text()));
+        }
+        DoProgress();
+    });
+    LogPoolNotices();
+}
+
+// Takes one folder's listing into RemoteFiles, then its subfolders' in the
+// order they were listed: the order of a scan on a single connection.
 void TVellisyncProject::CollectRemoteFolder(const QString& relativePath) {
-    if (StopRequested)
-        return;
-    if (ServerStoppedAnswering()) {
+    DoProgress();
+    const std::shared_ptr<RemoteListing> listing = m_remoteListings.value(relativePath);
+    if (!listing) { // never listed: the run was stopped, or the server fell silent
         LastRunOutcome.remoteScanComplete = false;
         return;
     }
-    DoProgress();
-    inet::FtpConnection& connection = *ConnectHandle;
-    const QString level = lastRemoteLevel(relativePath);
-    if (!level.isEmpty() && !connection.setCurrentDirectory(level)) {
-        Log(ftpFailureLine(QStringLiteral("FtpSetCurrentDirectory(") + level + QLatin1Char(')')));
+    if (relativePath.isEmpty())
+        LastRunOutcome.remoteRootReached = listing->listed;
+    if (!listing->entered || !listing->listed) {
+        Log(listing->failureLine);
         NoteRemoteFolderIncomplete();
         return;
     }
+    NoteUnrecognisedListingLines(relativePath, listing->unrecognisedLines);
 
     QStringList pendingFolders;
     QSet<QString> listedNames;
     std::vector<AsideLeftover> asides;
-    inet::FindData data;
-    auto find = FtpFindFirstFileRetry(connection, QStringLiteral("*.*"), data);
-    const bool listed = find || inet::lastError() == inet::ErrorNoMoreFiles;
-    if (relativePath.isEmpty())
-        LastRunOutcome.remoteRootReached = listed;
-    if (listed)
-        NoteUnrecognisedListingLines(relativePath, connection.unrecognisedListingLines());
-    if (find) {
-        for (bool haveEntry = true; haveEntry && !StopRequested; haveEntry = find->findNext(data)) {
-            DoProgress();
-            listedNames.insert(data.name);
-            if (!data.isDirectory) {
-                if (QString original = inet::originalOfAsideName(data.name); !original.isEmpty())
-                    asides.push_back({data, std::move(original)});
-            }
-            if (data.isDirectory
-                    ? !SubFilders
-                    : inet::isTransferTempName(data.name) || !IsFileIncluded(data.name, m_includeMasks, m_excludeMasks))
-                continue;
-            // A name from the server becomes a path and a command only once
-            // it has proven to be one plain level: never "..", never "a/../b".
-            const std::optional<RelativeName> child = RelativeName::fromPath(joinRelative(relativePath, data.name));
-            if (!child) {
-                SkipName(QStringLiteral("remote"), joinRelative(relativePath, data.name), levelProblem(data.name));
-                continue;
-            }
-            if (data.isDirectory)
-                pendingFolders.append(child->text());
-            else
-                AddRemoteFile(*child, data);
+    for (const inet::FindData& data : listing->entries) {
+        DoProgress();
+        listedNames.insert(data.name);
+        if (!data.isDirectory) {
+            if (QString original = inet::originalOfAsideName(data.name); !original.isEmpty())
+                asides.push_back({data, std::move(original)});
         }
-        // Closed before any subfolder is entered: only one listing is ever open
-        // on the connection.
-        find.reset();
-    } else if (!listed) {
-        Log(ftpFailureLine(QStringLiteral("FtpFindFirstFile")));
-        NoteRemoteFolderIncomplete();
+        if (data.isDirectory
+                ? !SubFilders
+                : inet::isTransferTempName(data.name) || !IsFileIncluded(data.name, m_includeMasks, m_excludeMasks))
+            continue;
+        // A name from the server becomes a path and a command only once it
+        // has proven to be one plain level: never "..", never "a/../b".
+        const std::optional<RelativeName> child = RelativeName::fromPath(joinRelative(relativePath, data.name));
+        if (!child) {
+            SkipName(QStringLiteral("remote"), joinRelative(relativePath, data.name), levelProblem(data.name));
+            continue;
+        }
+        if (data.isDirectory)
+            pendingFolders.append(child->text());
+        else
+            AddRemoteFile(*child, data);
     }
     for (const AsideLeftover& aside : asides) {
         if (!listedNames.contains(aside.originalName))
@@ -259,11 +327,6 @@ void TVellisyncProject::CollectRemoteFolder(const QString& relativePath) {
     }
     for (const QString& subfolder : std::as_const(pendingFolders))
         CollectRemoteFolder(subfolder);
-
-    if (!level.isEmpty() && !connection.setCurrentDirectory(QStringLiteral(".."))) {
-        Log(ftpFailureLine(QStringLiteral("FtpSetCurrentDirectory('..')")));
-        NoteRemoteFolderIncomplete();
-    }
 }
 
 void TVellisyncProject::AddRemoteFile(const RelativeName& name, const inet::FindData& data) {
@@ -276,7 +339,7 @@ void TVellisyncProject::NoteRemoteFolderIncomplete() {
 }
 
 bool TVellisyncProject::ServerStoppedAnswering() const {
-    return ConnectHandle && ConnectHandle->serverStoppedAnswering();
+    return (ConnectHandle && ConnectHandle->serverStoppedAnswering()) || (m_pool && m_pool->serverStoppedAnswering());
 }
 
 // An upload that was cut off while the old file stood aside left the old

@@ -8,8 +8,7 @@
 // the user-facing message, already formatted.
 class VellisyncError : public std::runtime_error {
 public:
-    explicit VellisyncError(const QString& message)
-        : std::runtime_error(message.toStdString()), m_message(message) {}
+    explicit VellisyncError(const QString& message) : std::runtime_error(message.toStdString()), m_message(message) {}
 
     const QString& message() const noexcept { return m_message; }
 

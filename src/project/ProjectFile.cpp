@@ -191,6 +191,7 @@ bool TVellisyncProject::LoadFromFile(const QString& fileName) {
     SetProxyKind(store.ReadInteger(QStringLiteral("ProxyKind"), 0));
     SetProxyServer(store.ReadString(QStringLiteral("ProxyServer"), QString()));
     SetProxyPort(store.ReadInteger(QStringLiteral("ProxyPort"), 21));
+    Connections = store.ReadInteger(QStringLiteral("Connections"), DefaultConnections);
 
     Modified = false;
     return true;
@@ -219,6 +220,10 @@ bool TVellisyncProject::SaveToFile(const QString& fileName) {
     store.WriteInteger(QStringLiteral("ProxyKind"), ProxyKind);
     store.WriteString(QStringLiteral("ProxyServer"), ProxyServer);
     store.WriteInteger(QStringLiteral("ProxyPort"), ProxyPort);
+    // Settings that came later are written only when they differ from their
+    // default: a project that leaves them alone is stored as it always was.
+    if (Connections != DefaultConnections)
+        store.WriteInteger(QStringLiteral("Connections"), Connections);
     store.Save();
 
     Modified = false;

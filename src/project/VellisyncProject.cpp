@@ -52,6 +52,7 @@ void TVellisyncProject::SetDefaults() {
     SetProxyKind(0);
     SetProxyServer(QString());
     SetProxyPort(21);
+    Connections = DefaultConnections;
 
     Modified = false;
     StopRequested = false;
@@ -111,6 +112,10 @@ void TVellisyncProject::SetProxyServer(const QString& value) {
 
 void TVellisyncProject::SetProxyPort(qint32 value) {
     assignIfChanged(ProxyPort, value, Modified);
+}
+
+void TVellisyncProject::SetConnections(qint32 value) {
+    assignIfChanged(Connections, value, Modified);
 }
 
 void TVellisyncProject::SetOnLog(TLogEvent handler) {

@@ -1,9 +1,14 @@
 #pragma once
 
+#include "engine/ConnectionPool.h"
+#include "engine/FileJobs.h"
+#include "engine/Plan.h"
+#include "engine/RemoteFolders.h"
 #include "ftp/ListOfFiles.h"
 #include "ftp/MaskList.h"
 #include "inet/FtpService.h"
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -12,6 +17,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // What a run did, for callers that need more than the log (the headless
 // runner's exit status).
@@ -72,6 +78,7 @@ public:
     void SetProxyKind(qint32 value);
     void SetProxyServer(const QString& value);
     void SetProxyPort(qint32 value);
+    void SetConnections(qint32 value);
     // Run-time state; never touches Modified.
     void SetOnLog(TLogEvent handler);
     void RequestStop();
@@ -173,6 +180,11 @@ public:
     qint32 ProxyPort = 0;
     qint32 ProxyKind = 0;
     QString ProxyServer;
+    // How many connections a run may use at once. Stored only when it is not
+    // the default, so older files and files that leave it alone stay as they were.
+    static constexpr qint32 DefaultConnections = 4;
+    static constexpr qint32 MaxConnections = 16;
+    qint32 Connections = DefaultConnections;
 
     // --- Beyond the persistent settings -------------------------------------
 
@@ -221,13 +233,38 @@ private:
     // with the number of problems when there were any.
     void LogServerLossAndProblems();
 
-    // One pass: walks `walked`, looks each name up in `searched` and, where
-    // the decision says so, acts on it (or logs dryRunLine with the name on a
-    // dry run). Returns how many files it acted on; failed actions are counted
-    // in LastRunOutcome.
-    using PassDecision = bool (*)(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match);
-    // match: the index of the same file in the searched list, or -1.
-    using PassAction = std::function<bool(int index, const QString& name, int match)>;
-    int RunPass(const TListOfFiles& walked, const TListOfFiles& searched, PassDecision needsAction,
+    // One pass with work on the server: plans what `walked` needs against
+    // `searched` and runs the actions on the pool (or logs dryRunLine with the
+    // name on a dry run). Returns how many files it acted
+    // on; failed actions are counted in LastRunOutcome.
+    // The action's work for one planned file, or none when it was refused
+    // before it started (logged already; a failed action).
+    using PassAction = std::function<std::optional<engine::Job>(int index, const QString& name, int match)>;
+    int RunPass(const TListOfFiles& walked, const TListOfFiles& searched, engine::PassDecision needsAction,
                 const QString& dryRunLine, const PassAction& act);
+
+    // --- The run's connections and what it knows of the remote tree ---------
+    // The pool of the run's connections, made on first use around ConnectHandle.
+    engine::ConnectionPool& Pool();
+    // Closes the pool's own connections (never ConnectHandle).
+    void ClosePool();
+    engine::RemoteFolders& RemoteFolderMemory();
+    // The roots the file actions use, from the settings and what the scan learnt.
+    engine::FileRoots Roots() const;
+    // Logs an action's lines; its success.
+    bool LogOutcome(const engine::JobOutcome& outcome);
+    void LogPoolNotices();
+
+    // Lists the whole remote tree on the pool into m_remoteListings.
+    void ListRemoteTree();
+
+public:
+    struct RemoteListing; // one folder's listing (ftp/Scan.cpp)
+
+private:
+    QHash<QString, std::shared_ptr<RemoteListing>> m_remoteListings;
+    std::unique_ptr<engine::ConnectionPool> m_pool;
+    std::unique_ptr<engine::RemoteFolders> m_remoteFolders;
+    // The remote root as an absolute path with "/", once the scan resolved it.
+    QString m_remoteBase;
 };

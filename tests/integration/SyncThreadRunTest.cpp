@@ -62,6 +62,7 @@ TEST(SyncThreadRun, RunsOnTheWorkerStampsEveryLineAndHonoursAStopFromTheUserInte
     project.LocalFolder = localDir.path();
     project.IncludeMasks = QStringLiteral("*.*");
     project.SyncMode = 1;
+    project.Connections = 1; // one connection: the stop lets only the file in hand finish
     StoppingSink sink(project);
 
     auto* thread = new TFTPSyncThread;

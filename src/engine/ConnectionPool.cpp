@@ -1,0 +1,154 @@
+#include "engine/ConnectionPool.h"
+
+#include <QRegularExpression>
+
+#include "ftp/FtpConnection.h"
+
+namespace engine {
+
+namespace {
+
+// 421, or a 530 that says why: the server will not take one more connection
+// from us, which is no fault of the run.
+bool isTooManyConnections() {
+    if (inet::lastError() != inet::ErrorExtendedError)
+        return false;
+    const QString reply = inet::lastResponseInfo();
+    if (reply.startsWith(QLatin1String("421")))
+        return true;
+    static const QRegularExpression tooMany(QStringLiteral("too many|connections|limit"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    return reply.startsWith(QLatin1String("530")) && tooMany.match(reply).hasMatch();
+}
+
+} // namespace
+
+ConnectionPool::ConnectionPool(PoolLogon logon, inet::FtpConnection& own, int size, const std::atomic<bool>& stop)
+    : m_logon(std::move(logon)), m_own(own), m_size(std::max(1, size)), m_stop(stop), m_connectionsAllowed(m_size) {}
+
+ConnectionPool::~ConnectionPool() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_shuttingDown = true;
+    }
+    m_changed.notify_all();
+    for (const std::unique_ptr<QThread>& worker : m_workers)
+        worker->wait();
+}
+
+void ConnectionPool::add(Job job) {
+    std::lock_guard lock(m_mutex);
+    m_queue.push_back(std::move(job));
+    startWorkerIfUseful();
+    m_changed.notify_all();
+}
+
+// Called with the mutex held. One more connection is worth it when work waits
+// that no idle connection will take, and the server still allows one.
+void ConnectionPool::startWorkerIfUseful() {
+    if (m_queue.size() <= size_t(m_idleWorkers) + 1 || 1 + m_liveWorkers >= m_connectionsAllowed || !m_logon.session)
+        return;
+    ++m_liveWorkers;
+    m_workers.emplace_back(QThread::create([this] { workerLoop(); }));
+    m_workers.back()->start();
+}
+
+std::unique_ptr<inet::FtpConnection> ConnectionPool::logOn(bool& tooMany) {
+    auto connection =
+        m_logon.session->connect(m_logon.server, m_logon.port, m_logon.userName, m_logon.password, m_logon.passive);
+    tooMany = !connection && isTooManyConnections();
+    return connection;
+}
+
+void ConnectionPool::workerLoop() {
+    std::unique_ptr<inet::FtpConnection> connection;
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        ++m_idleWorkers;
+        m_changed.wait(lock, [this] { return m_shuttingDown || (!m_queue.empty() && mayStartJobs()); });
+        --m_idleWorkers;
+        if (m_shuttingDown)
+            break;
+        Job job = std::move(m_queue.front());
+        m_queue.pop_front();
+        ++m_inHand;
+        lock.unlock();
+
+        if (!connection) {
+            bool tooMany = false;
+            connection = logOn(tooMany);
+            if (!connection) {
+                // This connection is not to be: its job goes back for another.
+                const QString why = ftpFailureLine(QStringLiteral("InternetConnect"));
+                lock.lock();
+                m_queue.push_front(std::move(job));
+                --m_inHand;
+                --m_liveWorkers;
+                if (tooMany) {
+                    m_connectionsAllowed = m_connected;
+                    m_notices << QStringLiteral("The server allows no more connections: the run goes on with %1")
+                                     .arg(m_connectionsAllowed);
+                } else {
+                    m_connectionsAllowed = std::max(1, m_connectionsAllowed - 1);
+                    m_notices << why;
+                }
+                m_changed.notify_all();
+                return; // the thread ends; it is waited for when the pool goes
+            }
+            lock.lock();
+            ++m_connected;
+            lock.unlock();
+        }
+        JobOutcome outcome = job(*connection);
+        lock.lock();
+        finish(std::move(outcome), *connection);
+    }
+    lock.unlock();
+    connection.reset(); // QUIT on the thread that owns the connection
+}
+
+// Called with the mutex held.
+void ConnectionPool::finish(JobOutcome outcome, const inet::FtpConnection& connection) {
+    m_done.push_back(std::move(outcome));
+    --m_inHand;
+    if (connection.serverStoppedAnswering())
+        m_serverGone = true;
+    m_changed.notify_all();
+}
+
+void ConnectionPool::run(const std::function<void(JobOutcome&)>& onDone) {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        while (!m_done.empty()) {
+            JobOutcome outcome = std::move(m_done.front());
+            m_done.pop_front();
+            lock.unlock();
+            onDone(outcome);
+            lock.lock();
+        }
+        if (!mayStartJobs())
+            m_queue.clear();
+        if (m_queue.empty() && m_inHand == 0 && m_done.empty())
+            return;
+        if (!m_queue.empty()) {
+            // The run's own connection takes its share of the work.
+            Job job = std::move(m_queue.front());
+            m_queue.pop_front();
+            ++m_inHand;
+            startWorkerIfUseful();
+            lock.unlock();
+            JobOutcome outcome = job(m_own);
+            lock.lock();
+            finish(std::move(outcome), m_own);
+            continue;
+        }
+        m_changed.wait(lock, [this] { return !m_done.empty() || !m_queue.empty() || m_inHand == 0; });
+    }
+}
+
+QStringList ConnectionPool::takeNotices() {
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_notices, {});
+}
+
+} // namespace engine

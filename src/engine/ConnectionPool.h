@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "inet/FtpService.h"
+
+namespace engine {
+
+// What one piece of pool work reports back to the run's thread: whether it
+// succeeded and the log lines it would have written, in order. Work on the
+// pool never logs itself, so the run's log stays on one thread.
+struct JobOutcome {
+    bool ok = true;
+    QStringList lines;
+    // Filled by the work that needs more than lines (a listing, say).
+    std::shared_ptr<void> payload;
+};
+
+using Job = std::function<JobOutcome(inet::FtpConnection& connection)>;
+
+// How the pool logs further connections on: the run's service and logon.
+struct PoolLogon {
+    inet::InternetSession* session = nullptr;
+    QString server;
+    quint16 port = 21;
+    QString userName;
+    QString password;
+    bool passive = true;
+};
+
+// Runs FTP work on up to `size` logged-on connections at once. The run's own
+// connection serves on the calling thread; every other one lives on a thread
+// of its own and is opened only when there is work waiting for it. Each
+// connection keeps its own errors: a job's failure line is read on the thread
+// of the connection that failed.
+//
+// A logon refused because the server has too many connections shrinks the
+// pool for the rest of the run (never below the run's own connection). Once a
+// connection has given up on a server that stopped answering, or once stop is
+// set, no further job starts; those in hand finish.
+class ConnectionPool {
+public:
+    ConnectionPool(PoolLogon logon, inet::FtpConnection& own, int size, const std::atomic<bool>& stop);
+    // Closes the pool's own connections, each on its thread.
+    ~ConnectionPool();
+    ConnectionPool(const ConnectionPool&) = delete;
+    ConnectionPool& operator=(const ConnectionPool&) = delete;
+
+    // Queues a job; may be called from onDone of run().
+    void add(Job job);
+    // Runs the queued jobs (and those that onDone adds) until none is left
+    // and none is in hand. onDone is called on the calling thread for each
+    // job as it completes, in completion order. Jobs that never started (a
+    // stop, a silent server) are dropped without an outcome.
+    void run(const std::function<void(JobOutcome&)>& onDone);
+
+    bool serverStoppedAnswering() const { return m_serverGone; }
+    // Lines about the pool itself (a smaller pool, a connection that could
+    // not log on), to be logged by the run; empties the list.
+    QStringList takeNotices();
+
+private:
+    bool mayStartJobs() const { return !m_stop && !m_serverGone; }
+    void startWorkerIfUseful();
+    void workerLoop();
+    std::unique_ptr<inet::FtpConnection> logOn(bool& tooMany);
+    void finish(JobOutcome outcome, const inet::FtpConnection& connection);
+
+    PoolLogon m_logon;
+    inet::FtpConnection& m_own;
+    const int m_size;
+    const std::atomic<bool>& m_stop;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Job> m_queue;
+    std::deque<JobOutcome> m_done;
+    int m_inHand = 0;
+    int m_idleWorkers = 0;
+    int m_liveWorkers = 0;    // started and not given up
+    int m_connected = 1;      // logged on, the run's own included
+    int m_connectionsAllowed; // shrinks when the server refuses more
+    bool m_shuttingDown = false;
+    std::atomic<bool> m_serverGone{false};
+    QStringList m_notices;
+    // QThread rather than a plain thread: sockets want a thread Qt knows.
+    std::vector<std::unique_ptr<QThread>> m_workers;
+};
+
+} // namespace engine

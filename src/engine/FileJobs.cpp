@@ -1,0 +1,109 @@
+#include "engine/FileJobs.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include "ftp/FtpConnection.h"
+#include "inet/FtpService.h"
+#include "project/Global.h"
+
+namespace engine {
+
+namespace {
+
+constexpr int MaxTimeoutAttempts = 3;
+
+QString folderPart(const QString& path) {
+    return path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+JobOutcome failed(const QString& line) {
+    return JobOutcome{false, {line}, {}};
+}
+
+// A refusal of the store itself (550 no such folder, 553), as opposed to a
+// local or a connection problem.
+bool isRefusedByServer() {
+    return inet::lastError() == inet::ErrorExtendedError && inet::lastResponseInfo().startsWith(QLatin1Char('5'));
+}
+
+} // namespace
+
+std::function<bool()> unchangedSince(const QString& localFile, const TFileEntry* scanned) {
+    if (!scanned)
+        return {};
+    return [localFile, size = scanned->Size, time = scanned->Time] {
+        const QFileInfo now(localFile);
+        return now.size() == size && NaiveDateTime::fromLocal(now.lastModified()) == time;
+    };
+}
+
+bool retryOnTimeout(const std::function<bool()>& attempt) {
+    for (int count = 1;; ++count) {
+        if (attempt())
+            return true;
+        const int code = inet::lastError();
+        inet::setLastError(code);
+        if (code != inet::ErrorTimeout || count == MaxTimeoutAttempts)
+            return false;
+    }
+}
+
+JobOutcome downloadFile(inet::FtpConnection& connection, const FileRoots& roots, const RelativeName& remoteName,
+                        const RelativeName& localName, NaiveDateTime time) {
+    const QString localFolder = roots.localRoot + localName.folderPart();
+    const QString localFile = AddTrailingBackslash(localFolder) + localName.fileName();
+    const QString remoteFile = roots.remoteRoot + remoteName.text();
+    const QString shown = roots.remoteShownRoot + remoteName.text();
+    // When the folder cannot be made, the fetch fails and logs why.
+    ForceFolders(localFolder);
+    if (!retryOnTimeout([&] { return connection.getFile(remoteFile, localFile, false); }))
+        return failed(ftpFailureLine(QStringLiteral("FtpGetFile('%1')").arg(shown)));
+    // The file gets the remote entry's time as local wall-clock time, so the
+    // next run sees equal minutes on both sides. A failure here is not reported.
+    QFile file(localFile);
+    if (file.open(QIODevice::ReadOnly))
+        file.setFileTime(time.toLocal(), QFileDevice::FileModificationTime);
+    return JobOutcome{true, {QStringLiteral("File %1 has been downloaded").arg(shown)}, {}};
+}
+
+JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, RemoteFolders& folders,
+                      const RelativeName& localName, const RelativeName& remoteName,
+                      const std::function<bool()>& scannedState) {
+    const QString remoteFolder = folderPart(roots.remoteRoot + remoteName.text());
+    JobOutcome outcome;
+    if (!folders.ensure(connection, remoteFolder, roots.probeUnknownFolders, outcome.lines)) {
+        outcome.ok = false;
+        return outcome;
+    }
+    const QString localFile = roots.localRoot + localName.text();
+    const QString remoteFile = remoteFolder + remoteName.fileName();
+    if (connection.putFile(localFile, remoteFile, scannedState)) {
+        outcome.lines << QStringLiteral("File %1 has been uploaded").arg(localFile);
+        return outcome;
+    }
+    // A folder the run remembered may have gone since the scan: check the
+    // whole path once, the slow way, and try again.
+    if (isRefusedByServer() && !roots.probeUnknownFolders) {
+        folders.forget(remoteFolder);
+        if (folders.ensure(connection, remoteFolder, true, outcome.lines)) {
+            if (connection.putFile(localFile, remoteFile, scannedState)) {
+                outcome.lines << QStringLiteral("File %1 has been uploaded").arg(localFile);
+                return outcome;
+            }
+            outcome.lines << ftpFailureLine(QStringLiteral("FtpPutFile"));
+        }
+        outcome.ok = false;
+        return outcome;
+    }
+    return failed(ftpFailureLine(QStringLiteral("FtpPutFile")));
+}
+
+JobOutcome deleteRemoteFile(inet::FtpConnection& connection, const FileRoots& roots, const RelativeName& name) {
+    const QString remoteFile = roots.remoteDeleteRoot + name.text();
+    if (!connection.deleteFile(remoteFile))
+        return failed(ftpFailureLine(QStringLiteral("FtpDeleteFile('%1')").arg(remoteFile)));
+    return JobOutcome{true, {QStringLiteral("Remote file %1 has been deleted").arg(remoteFile)}, {}};
+}
+
+} // namespace engine

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+#include "engine/ConnectionPool.h"
+#include "engine/RemoteFolders.h"
+#include "ftp/ListOfFiles.h"
+#include "ftp/NaiveDateTime.h"
+#include "ftp/RelativeName.h"
+
+namespace engine {
+
+// Where a run's files are, fixed when the run starts, so that work on any
+// connection reads the same roots whatever the user-interface thread does.
+struct FileRoots {
+    QString localRoot;               // the local folder with "/" appended
+    QString remoteRoot;              // where transfers go: the remote folder with "/" (absolute once the scan knows it)
+    QString remoteShownRoot;         // the remote folder as the log shows it
+    QString remoteDeleteRoot;        // where deletions go, and as the log shows them
+    bool probeUnknownFolders = true; // no scan has seen the remote tree: test a level before creating it
+};
+
+// Whether the local file still is as the scan saw it (size and time); an
+// empty function when there is nothing to compare with.
+std::function<bool()> unchangedSince(const QString& localFile, const TFileEntry* scanned);
+
+// Calls attempt until it succeeds or fails with anything but a time-out, at
+// most three times; the last error is that of the last call.
+bool retryOnTimeout(const std::function<bool()>& attempt);
+
+// The file actions, each on the connection it is given and with its log
+// lines in the outcome, so they can run on any connection of the pool.
+JobOutcome downloadFile(inet::FtpConnection& connection, const FileRoots& roots, const RelativeName& remoteName,
+                        const RelativeName& localName, NaiveDateTime time);
+// scannedState answers whether the local file still is as the scan saw it.
+JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, RemoteFolders& folders,
+                      const RelativeName& localName, const RelativeName& remoteName,
+                      const std::function<bool()>& scannedState);
+JobOutcome deleteRemoteFile(inet::FtpConnection& connection, const FileRoots& roots, const RelativeName& name);
+
+} // namespace engine
