@@ -126,16 +126,18 @@ int listProjects(const QStringList& arguments) {
 // one stored project whose caption it is.
 std::optional<QString> resolveProjectFile(const QString& argument, QString& error) {
     const QFileInfo info(argument);
-    if (info.exists()) {
-        if (!info.isFile()) {
-            error = QStringLiteral("'%1' is not a project file").arg(argument);
-            return std::nullopt;
-        }
+    if (info.isFile())
         return info.absoluteFilePath();
-    }
+    // A caption may well be the name of a folder where the runner happens to
+    // be started ("site", "bench"): only when no caption matches is it taken
+    // for a path.
     const std::vector<StoredProject> matches = projectsWithCaption(argument);
     if (matches.size() == 1)
         return matches.front().file;
+    if (matches.empty() && info.exists()) {
+        error = QStringLiteral("'%1' is not a project file").arg(argument);
+        return std::nullopt;
+    }
     if (matches.empty()) {
         error =
             QStringLiteral("no project file or stored project caption '%1' (see 'vellisync-cli list')").arg(argument);

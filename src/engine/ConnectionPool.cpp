@@ -85,9 +85,11 @@ void ConnectionPool::workerLoop() {
                 --m_inHand;
                 --m_liveWorkers;
                 if (tooMany) {
+                    // Several connections may learn it at once: one line says it.
+                    if (m_connected < m_connectionsAllowed)
+                        m_notices << QStringLiteral("The server allows no more connections: the run goes on with %1")
+                                         .arg(m_connected);
                     m_connectionsAllowed = m_connected;
-                    m_notices << QStringLiteral("The server allows no more connections: the run goes on with %1")
-                                     .arg(m_connectionsAllowed);
                 } else {
                     m_connectionsAllowed = std::max(1, m_connectionsAllowed - 1);
                     m_notices << why;

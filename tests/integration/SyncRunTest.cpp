@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
@@ -603,6 +604,101 @@ TEST_F(SyncRunTest, LocalFileThatCannotBeDeletedIsLoggedAndThePassGoesOn) {
                                   "Error while deleting file " + localRoot() + "missing.txt",
                                   "Local file " + localRoot() + "b.txt has been deleted"}));
     EXPECT_TRUE(QFileInfo(local("folder")).isDir()) << "folders are never deleted";
+}
+
+// --- The pool of connections ---------------------------------------------------
+
+// Files a0/f0.txt ... spread over `folders` folders of two levels.
+void writeTree(const std::function<QString(const QString&)>& at_, int folders, int filesEach) {
+    for (int f = 0; f < folders; ++f) {
+        for (int i = 0; i < filesEach; ++i)
+            writeFile(at_(QStringLiteral("d%1/e%2/f%3.txt").arg(f % 3).arg(f).arg(i)), "x", at(1, 10, 0));
+    }
+}
+
+// Listed on several connections at once, the tree comes out in exactly the
+// order one connection gives, so the passes and the log do not depend on
+// which listing came back first.
+TEST_F(SyncRunTest, ParallelScanGivesTheSerialOrder) {
+    writeTree([this](const QString& name) { return remote(name); }, 24, 3);
+    startServer();
+    QStringList serial;
+    for (const int connections : {1, 4}) {
+        m_project.Connections = connections;
+        ASSERT_TRUE(m_project.Connect());
+        m_project.CollectRemoteFiles();
+        QStringList names;
+        for (int i = 0; i < m_project.RemoteFiles.Count(); ++i)
+            names << m_project.RemoteFiles.Strings(i);
+        m_project.Disconnect();
+        ASSERT_EQ(names.size(), 72);
+        if (connections == 1)
+            serial = names;
+        else
+            EXPECT_EQ(names, serial);
+    }
+}
+
+// A server that takes two logons from us: the pool shrinks with one line and
+// the run does all its work on the two.
+TEST_F(SyncRunTest, PoolShrinksToWhatTheServerAllows) {
+    writeTree([this](const QString& name) { return remote(name); }, 6, 4);
+    m_options.maxConnections = 2;
+    m_project.Connections = 4;
+    m_project.SyncMode = 1;
+    startServer();
+    m_project.Run();
+    EXPECT_EQ(m_log.filter(QStringLiteral("allows no more connections")).size(), 1) << m_log.join('\n').toStdString();
+    EXPECT_EQ(m_log.last(), QStringLiteral("24 files has been downloaded."));
+    EXPECT_EQ(tree(m_localDir.path()).size(), 24u);
+}
+
+// Concurrent uploads into one new folder create each of its levels once.
+TEST_F(SyncRunTest, ConcurrentUploadsCreateAFolderOnce) {
+    for (int i = 0; i < 16; ++i)
+        writeFile(local(QStringLiteral("new/deep/f%1.txt").arg(i)), "x", at(1, 10, 0));
+    m_options.logCommands = true;
+    m_project.SyncMode = 0;
+    startServer();
+    m_project.Run();
+    EXPECT_EQ(m_log.last(), QStringLiteral("16 files has been uploaded."));
+    const QString commands = m_server->serverLog();
+    EXPECT_EQ(commands.count(QStringLiteral("COMMAND MKD /new\n")), 1) << commands.toStdString();
+    EXPECT_EQ(commands.count(QStringLiteral("COMMAND MKD /new/deep\n")), 1);
+    EXPECT_EQ(commands.count(QStringLiteral("COMMAND PWD")), 1) << "no folder probe per file";
+}
+
+// A stop with transfers in flight: those in hand finish, nothing new starts,
+// and the summary counts exactly what arrived.
+TEST_F(SyncRunTest, StopWithTransfersInFlight) {
+    writeTree([this](const QString& name) { return remote(name); }, 10, 4);
+    m_project.Connections = 3;
+    m_project.SyncMode = 1;
+    m_onLine = [this](const QString& line) {
+        if (line.endsWith(QStringLiteral("has been downloaded")))
+            m_project.RequestStop();
+    };
+    startServer();
+    m_project.Run();
+    const int arrived = int(tree(m_localDir.path()).size());
+    EXPECT_LT(arrived, 40);
+    EXPECT_EQ(m_log.filter(QRegularExpression(QStringLiteral("^File .* has been downloaded$"))).size(), arrived);
+    EXPECT_EQ(m_log.mid(m_log.size() - 2), (QStringList{QStringLiteral("%1 files has been downloaded.").arg(arrived),
+                                                        "Task has been stopped by user"}));
+}
+
+// A connection that drops in the middle logs on again; the run goes on.
+TEST_F(SyncRunTest, DroppedConnectionLogsOnAgain) {
+    writeTree([this](const QString& name) { return remote(name); }, 4, 5);
+    m_options.dropOn = QStringLiteral("RETR:3");
+    m_project.SyncMode = 1;
+    startServer();
+    m_project.Run();
+    EXPECT_LE(m_log.filter(QStringLiteral(" fails with message: ")).size(), 1) << m_log.join('\n').toStdString();
+    EXPECT_GE(tree(m_localDir.path()).size(), 19u);
+    m_log.clear();
+    m_project.Run();
+    EXPECT_EQ(tree(m_localDir.path()).size(), 20u) << "the next run fetches what the drop cost";
 }
 
 // --- Nothing lost, nothing hidden --------------------------------------------

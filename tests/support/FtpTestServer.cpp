@@ -59,6 +59,12 @@ bool FtpTestServer::start() {
         args << QStringLiteral("--delay") << delay;
     if (m_options.abortRetrAfter >= 0)
         args << QStringLiteral("--abort-retr-after") << QString::number(m_options.abortRetrAfter);
+    if (m_options.maxConnections > 0)
+        args << QStringLiteral("--max-connections") << QString::number(m_options.maxConnections);
+    if (!m_options.dropOn.isEmpty())
+        args << QStringLiteral("--drop-on") << m_options.dropOn;
+    if (m_options.logCommands)
+        args << QStringLiteral("--log-commands");
     if (m_options.refuseRename)
         args << QStringLiteral("--refuse-rename");
     if (!m_options.silentFrom.isEmpty())
@@ -102,7 +108,13 @@ void FtpTestServer::stop() {
 }
 
 QString FtpTestServer::serverLog() {
-    if (m_process)
+    if (m_process) {
+        // Without an event loop the pipe is read only while someone waits on it.
+        m_process->setReadChannel(QProcess::StandardError);
+        while (m_process->waitForReadyRead(200))
+            m_log += QString::fromUtf8(m_process->readAllStandardError());
+        m_process->setReadChannel(QProcess::StandardOutput);
         m_log += QString::fromUtf8(m_process->readAllStandardError());
+    }
     return m_log;
 }

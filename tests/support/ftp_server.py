@@ -41,6 +41,12 @@ def parse_args():
     p.add_argument("--silent-from", default="",
                    help="COMMAND[:N] - from the Nth occurrence of COMMAND on, answer no command at all, on "
                         "this connection or any later one (a server that stops answering)")
+    p.add_argument("--max-connections", type=int, default=64,
+                   help="logons beyond this many at once are refused with 421")
+    p.add_argument("--drop-on", default="",
+                   help="COMMAND:N - close the control connection instead of answering the Nth COMMAND")
+    p.add_argument("--log-commands", action="store_true",
+                   help="write every command received on standard error, one line each")
     p.add_argument("--abort-retr-after", type=int, default=-1,
                    help="close the data connection of every RETR after this many bytes")
     p.add_argument("--passive-ports", default="", help="LOW-HIGH range of passive ports")
@@ -61,6 +67,10 @@ def make_handler(args):
     if args.silent_from:
         command, _, count = args.silent_from.partition(":")
         silence.update(command=command.upper(), left=int(count or "1"))
+    drop = {"command": "", "left": 0}
+    if args.drop_on:
+        command, _, count = args.drop_on.partition(":")
+        drop.update(command=command.upper(), left=int(count or "1"))
     delays = {}
     for option in args.delay:
         command, _, seconds = option.partition(":")
@@ -80,6 +90,14 @@ def make_handler(args):
                 silence["on"] = silence["left"] <= 0
             if silence["on"]:
                 return  # nothing is answered any more
+            if args.log_commands:
+                sys.stderr.write("COMMAND %s %s\n" % (cmd, arg if cmd != "PASS" else "****"))
+                sys.stderr.flush()
+            if cmd == drop["command"] and drop["left"] > 0:
+                drop["left"] -= 1
+                if drop["left"] == 0:
+                    self.close()  # the connection drops in the middle of the run
+                    return
             remaining = stalls.get(cmd, 0)
             if remaining > 0:
                 stalls[cmd] = remaining - 1
@@ -218,7 +236,7 @@ def main():
         low, high = args.passive_ports.split("-")
         handler.passive_ports = range(int(low), int(high) + 1)
     server = FTPServer((args.host, args.port), handler)
-    server.max_cons = 64
+    server.max_cons = args.max_connections
     port = server.socket.getsockname()[1]
     sys.stdout.write("PORT %d\n" % port)
     sys.stdout.flush()
