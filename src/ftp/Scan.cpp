@@ -12,6 +12,7 @@
 
 #include <dirent.h>
 
+#include "engine/FileJobs.h"
 #include "ftp/FtpConnection.h"
 #include "project/Global.h"
 
@@ -193,13 +194,16 @@ engine::Job listingJob(const QString& base, const QString& relativePath) {
         auto listing = std::make_shared<TVellisyncProject::RemoteListing>();
         listing->relativePath = relativePath;
         const QString level = lastRemoteLevel(relativePath);
-        listing->entered = connection.setCurrentDirectory(folder);
+        inet::FindData data;
+        std::unique_ptr<inet::FtpFind> find;
+        engine::retryOnTimeout([&] {
+            find = connection.listFolder(folder, data, listing->entered);
+            return find || (listing->entered && inet::lastError() == inet::ErrorNoMoreFiles);
+        });
         if (!listing->entered) {
             listing->failureLine = ftpFailureLine(QStringLiteral("FtpSetCurrentDirectory(") + level + QLatin1Char(')'));
             return engine::JobOutcome{true, {}, listing};
         }
-        inet::FindData data;
-        auto find = FtpFindFirstFileRetry(connection, QStringLiteral("*.*"), data);
         listing->listed = find || inet::lastError() == inet::ErrorNoMoreFiles;
         if (!listing->listed) {
             listing->failureLine = ftpFailureLine(QStringLiteral("FtpFindFirstFile"));

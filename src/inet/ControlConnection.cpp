@@ -122,13 +122,21 @@ bool ControlConnection::readReply(FtpReply& reply) {
 }
 
 bool ControlConnection::command(const QString& command, FtpReply& reply) {
-    if (!send(command) || !readReply(reply))
+    return send(command) && readFinalReply(reply);
+}
+
+bool ControlConnection::readFinalReply(FtpReply& reply) {
+    if (!readReply(reply))
         return false;
     while (reply.isPreliminary()) {
         if (!readReply(reply))
             return false;
     }
     return true;
+}
+
+bool ControlConnection::isSendable(const QString& command) {
+    return !hasLineBreakOrNul(command);
 }
 
 } // namespace inet

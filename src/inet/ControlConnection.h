@@ -37,6 +37,11 @@ public:
     bool readReply(FtpReply& reply);
     // send() and then readReply() until a reply that is not preliminary.
     bool command(const QString& command, FtpReply& reply);
+    // readReply() until a reply that is not preliminary (the answer to a
+    // command sent ahead of time).
+    bool readFinalReply(FtpReply& reply);
+    // Whether send() would send the command (it holds no CR, LF or NUL).
+    static bool isSendable(const QString& command);
 
     // False once the conversation is out of step or the connection is gone.
     bool isUsable() const;

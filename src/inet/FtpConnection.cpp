@@ -130,6 +130,19 @@ std::unique_ptr<FtpFind> FtpConnection::findFirstFile(const QString& pattern, Fi
     return std::make_unique<FtpFind>(std::move(entries));
 }
 
+std::unique_ptr<FtpFind> FtpConnection::listFolder(const QString& folder, FindData& first, bool& entered) {
+    d->unrecognisedListingLines.clear();
+    std::vector<FindData> entries;
+    if (!d->track(d->enterAndList(folder, entries, entered)))
+        return {};
+    if (entries.empty()) {
+        fail(ErrorNoMoreFiles);
+        return {};
+    }
+    first = entries.front();
+    return std::make_unique<FtpFind>(std::move(entries));
+}
+
 bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile, bool failIfExists) {
     if (failIfExists && QFileInfo::exists(localFile))
         return fail(EEXIST);

@@ -19,6 +19,16 @@ QString remoteAsidePath(const QString& remoteFile) {
     return remoteFile.left(slash + 1) + asideTempName(remoteFile.mid(slash + 1));
 }
 
+// The lines between the first and the last line of a multi-line reply.
+QStringList replyBody(const FtpReply& reply) {
+    QStringList lines = reply.text.split(QStringLiteral("\r\n"));
+    while (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    if (lines.size() < 2)
+        return {};
+    return lines.mid(1, lines.size() - 2);
+}
+
 int replyCodeOf(const QString& responseText) {
     return responseText.left(3).toInt();
 }
@@ -185,7 +195,26 @@ void FtpConnectionPrivate::removeQuietly(const QString& remoteFile) {
 }
 
 bool FtpConnectionPrivate::rename(const QString& from, const QString& to) {
-    return simpleCommand(QStringLiteral("RNFR ") + from, 3) && simpleCommand(QStringLiteral("RNTO ") + to, 2);
+    const QString first = QStringLiteral("RNFR ") + from;
+    const QString second = QStringLiteral("RNTO ") + to;
+    if (!ControlConnection::isSendable(first) || !ControlConnection::isSendable(second))
+        return fail(ErrorUnsafeCommand);
+    if (!ensureConnected())
+        return false;
+    // Both go out at once: RNFR's answer is known ahead (350), and a server
+    // that refuses it refuses the RNTO that follows too (503).
+    FtpReply fromReply;
+    FtpReply toReply;
+    if (!m_control->send(first) || !m_control->send(second) || !m_control->readFinalReply(fromReply) ||
+        !m_control->readFinalReply(toReply))
+        return false;
+    if (fromReply.code / 100 != 3) {
+        setLastResponseInfo(fromReply.text);
+        return fail(ErrorExtendedError);
+    }
+    if (!toReply.isCompletion())
+        return fail(ErrorExtendedError);
+    return true;
 }
 
 bool FtpConnectionPrivate::moveIntoPlace(const QString& tempPath, const QString& target) {
@@ -351,15 +380,56 @@ std::unique_ptr<DataConnection> FtpConnectionPrivate::openDataConnection() {
     return m_parameters.passive ? openPassive() : openActive();
 }
 
+bool FtpConnectionPrivate::mayPipelinePassive() const {
+    // Only where passive mode has worked on this connection: a server that
+    // refused EPSV would take the command for an active one and connect to
+    // us. Proxies in between are left to the plain conversation.
+    return m_parameters.passive && !m_parameters.proxy && (m_capabilities & PassiveProven);
+}
+
+std::unique_ptr<DataConnection> FtpConnectionPrivate::openPassiveAhead(const QString& command) {
+    const bool extended = !(m_capabilities & RefusedEpsv);
+    if (!ControlConnection::isSendable(command)) {
+        fail(ErrorUnsafeCommand);
+        return {};
+    }
+    FtpReply reply;
+    if (!m_control->send(extended ? QStringLiteral("EPSV") : QStringLiteral("PASV")) || !m_control->send(command) ||
+        !m_control->readFinalReply(reply))
+        return {};
+    std::optional<quint16> port;
+    if (reply.code == 229 && extended)
+        port = parseEpsvReply(reply.text);
+    else if (reply.code == 227 && !extended)
+        if (const std::optional<PassiveAddress> address = parsePasvReply(reply.text))
+            port = address->port;
+    if (!port || *port == 0) {
+        // The command was sent all the same and the server answers it too:
+        // the conversation is no longer to be trusted.
+        m_capabilities &= ~Capabilities(PassiveProven);
+        m_control->markUnusable();
+        setLastResponseInfo(reply.text);
+        fail(ErrorExtendedError);
+        return {};
+    }
+    auto socket = connectData(*port);
+    if (!socket) {
+        m_control->markUnusable(); // the server still waits for us on the command
+        return {};
+    }
+    return DataConnection::connected(std::move(socket));
+}
+
 bool FtpConnectionPrivate::transferCommand(const QString& command,
                                            const std::function<bool(DataConnection&)>& transfer) {
     if (!ensureConnected())
         return false;
-    std::unique_ptr<DataConnection> data = openDataConnection();
+    const bool ahead = mayPipelinePassive();
+    std::unique_ptr<DataConnection> data = ahead ? openPassiveAhead(command) : openDataConnection();
     if (!data)
         return false;
     FtpReply reply;
-    if (!m_control->send(command) || !m_control->readReply(reply))
+    if ((!ahead && !m_control->send(command)) || !m_control->readReply(reply))
         return false;
     if (!reply.isPreliminary() && !reply.isCompletion())
         return fail(ErrorExtendedError); // e.g. "550 No such file or directory."
@@ -387,6 +457,8 @@ bool FtpConnectionPrivate::transferCommand(const QString& command,
         return fail(ErrorExtendedError);
     if (!transferred)
         return fail(transferError);
+    if (m_parameters.passive)
+        m_capabilities |= PassiveProven;
     return true;
 }
 
@@ -399,22 +471,88 @@ bool FtpConnectionPrivate::listWith(const QString& command, bool mlsd, std::vect
     const Milliseconds inactivity = m_parameters.timeouts.data;
     if (!transferCommand(command, [&](DataConnection& data) { return data.receive(collect, inactivity); }))
         return false;
-    entries.clear();
-    unrecognisedListingLines.clear();
-    const QDate today = QDate::currentDate();
+    QStringList lines;
     for (QByteArray line : raw.split('\n')) {
         if (line.endsWith('\r'))
             line.chop(1);
-        if (line.isEmpty())
+        lines.append(decodeServerText(line));
+    }
+    takeListingLines(lines, mlsd, entries);
+    return true;
+}
+
+void FtpConnectionPrivate::takeListingLines(const QStringList& lines, bool mlsd, std::vector<FindData>& entries) {
+    entries.clear();
+    unrecognisedListingLines.clear();
+    const QDate today = QDate::currentDate();
+    for (const QString& text : lines) {
+        if (text.isEmpty())
             continue;
-        const QString text = decodeServerText(line);
         ListingLine parsed = mlsd ? readMlsdLine(text) : readListLine(text, today);
         if (parsed.kind == ListingLine::Kind::Entry)
             entries.push_back(std::move(parsed.entry));
         else if (parsed.kind == ListingLine::Kind::Unrecognised)
             unrecognisedListingLines.append(text);
     }
-    return true;
+}
+
+bool FtpConnectionPrivate::mayListWithStat() const {
+    // MLSD's times are exact and in UTC; LIST-form times are not, so STAT is
+    // used only where the server offers no MLSD anyway. Proxies may not pass it.
+    return !(m_capabilities & OffersMlsd) && !(m_capabilities & RefusedStat) && !m_parameters.proxy;
+}
+
+QString FtpConnectionPrivate::statCommand() const {
+    return (m_capabilities & StatWithoutA) ? QStringLiteral("STAT .") : QStringLiteral("STAT -a .");
+}
+
+bool FtpConnectionPrivate::learnStatRefusal(const FtpReply& reply) {
+    if (!(m_capabilities & StatWithoutA) && reply.code / 100 == 5 && !isUnknownCommandReply(reply)) {
+        m_capabilities |= StatWithoutA; // "-a ." taken for a name
+        return true;
+    }
+    m_capabilities |= RefusedStat;
+    return false;
+}
+
+bool FtpConnectionPrivate::enterAndList(const QString& folder, std::vector<FindData>& entries, bool& entered) {
+    entered = false;
+    if (!ensureConnected())
+        return false;
+    if (mayListWithStat()) {
+        const QString cwd = QStringLiteral("CWD ") + folder;
+        if (!ControlConnection::isSendable(cwd))
+            return fail(ErrorUnsafeCommand);
+        FtpReply cwdReply;
+        FtpReply statReply;
+        if (!m_control->send(cwd) || !m_control->send(statCommand()) || !m_control->readFinalReply(cwdReply) ||
+            !m_control->readFinalReply(statReply))
+            return false;
+        if (!cwdReply.isCompletion()) {
+            setLastResponseInfo(cwdReply.text);
+            return fail(ErrorExtendedError);
+        }
+        entered = true;
+        rememberDirectoryChange(folder);
+        if (statReply.code == 211 || statReply.code == 212 || statReply.code == 213) {
+            takeListingLines(replyBody(statReply), false, entries);
+            return true;
+        }
+        if (learnStatRefusal(statReply) && mayListWithStat()) {
+            if (!m_control->command(statCommand(), statReply))
+                return false;
+            if (statReply.code == 211 || statReply.code == 212 || statReply.code == 213) {
+                takeListingLines(replyBody(statReply), false, entries);
+                return true;
+            }
+            m_capabilities |= RefusedStat;
+        }
+        return listDirectory(entries);
+    }
+    if (!changeDirectory(folder))
+        return false;
+    entered = true;
+    return listDirectory(entries);
 }
 
 bool FtpConnectionPrivate::listDirectory(std::vector<FindData>& entries) {

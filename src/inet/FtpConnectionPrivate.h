@@ -42,6 +42,9 @@ public:
         RefusedMlsd = 0x08,  // MLSD answered "unknown command" despite FEAT
         RefusedListA = 0x10, // "LIST -a" failed where plain LIST worked
         RefusedCdup = 0x20,
+        PassiveProven = 0x40, // a passive transfer worked: its request may go ahead of the command
+        RefusedStat = 0x80,   // STAT gives no listing of a folder
+        StatWithoutA = 0x100, // STAT lists, but takes no "-a"
     };
     Q_DECLARE_FLAGS(Capabilities, Capability)
 
@@ -79,6 +82,10 @@ public:
 
     bool changeDirectory(const QString& directory);
     bool listDirectory(std::vector<FindData>& entries);
+    // Enters folder (an absolute path) and lists it. Where the listing can
+    // come over the control connection (STAT), both commands go out at
+    // once: one round trip for a folder. entered tells which step failed.
+    bool enterAndList(const QString& folder, std::vector<FindData>& entries, bool& entered);
 
     std::vector<QString> transcript;
     // The lines of the last listing that were neither an entry nor a known
@@ -104,6 +111,15 @@ private:
     std::unique_ptr<QTcpSocket> connectData(quint16 port);
 
     bool listWith(const QString& command, bool mlsd, std::vector<FindData>& entries);
+    // The listing lines of a STAT reply into entries, as listWith does.
+    void takeListingLines(const QStringList& lines, bool mlsd, std::vector<FindData>& entries);
+    bool mayListWithStat() const;
+    QString statCommand() const;
+    // After a STAT that gave no listing: whether to try again without "-a".
+    bool learnStatRefusal(const FtpReply& reply);
+    bool mayPipelinePassive() const;
+    // EPSV (or PASV) and the command in one go; the data connection opened.
+    std::unique_ptr<DataConnection> openPassiveAhead(const QString& command);
 
     LogonParameters m_parameters;
     std::optional<SocksClient> m_socks;

@@ -141,6 +141,11 @@ public:
     // its first entry; "." and ".." are never returned. An empty folder gives
     // an empty handle with last error ErrorNoMoreFiles.
     std::unique_ptr<FtpFind> findFirstFile(const QString& pattern, FindData& first);
+    // Enters folder (an absolute path) and lists it as findFirstFile does; in
+    // one round trip where the server lists over the control connection
+    // (STAT). entered tells whether the folder could be entered at all; when
+    // not, the last error is the refusal to enter it.
+    std::unique_ptr<FtpFind> listFolder(const QString& folder, FindData& first, bool& entered);
     // RETR into a temporary file beside localFile, renamed over it when
     // complete. A file that is replaced keeps its permission bits; a link to
     // a file is written through (the file it points to gets the content).

@@ -8,8 +8,8 @@ namespace inet {
 
 // One complete server reply.
 struct FtpReply {
-    int code = 0;  // three-digit reply code
-    QString text;  // every line of the reply, each ended by CR LF
+    int code = 0; // three-digit reply code
+    QString text; // every line of the reply, each ended by CR LF
 
     // Reply classes by the first digit (RFC 959, 4.2).
     bool isPreliminary() const { return code / 100 == 1; }
