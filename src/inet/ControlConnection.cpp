@@ -5,6 +5,10 @@
 
 #include <algorithm>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include "inet/InetPrivate.h"
 
 namespace inet {
@@ -55,6 +59,19 @@ ControlConnection::~ControlConnection() {
     m_socket->abort();
 }
 
+// Servers that send two replies in a row (150 and 226, 350 and 250) hold the
+// second back until the first is acknowledged; a delayed acknowledgement
+// would cost each of them up to 40 ms. Linux turns this back off by itself,
+// so it is asked for again after every read.
+void ControlConnection::acknowledgeAtOnce() {
+#ifdef TCP_QUICKACK
+    const int on = 1;
+    const qintptr descriptor = m_socket->socketDescriptor();
+    if (descriptor >= 0)
+        ::setsockopt(int(descriptor), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#endif
+}
+
 bool ControlConnection::isUsable() const {
     return m_usable && m_socket->state() == QAbstractSocket::ConnectedState;
 }
@@ -96,6 +113,7 @@ bool ControlConnection::readReply(FtpReply& reply) {
                 line.chop(1);
             const QString text = decodeServerText(line);
             qCDebug(lcInet).noquote() << "<--" << text;
+            acknowledgeAtOnce();
             if (std::optional<FtpReply> complete = m_assembler.addLine(text)) {
                 reply = *complete;
                 setLastResponseInfo(reply.text);

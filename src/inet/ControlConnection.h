@@ -52,6 +52,8 @@ public:
     Milliseconds replyTimeout() const { return m_replyTimeout; }
 
 private:
+    void acknowledgeAtOnce();
+
     std::unique_ptr<QTcpSocket> m_socket;
     Milliseconds m_replyTimeout;
     std::vector<QString>& m_transcript;

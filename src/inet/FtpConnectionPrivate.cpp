@@ -515,11 +515,48 @@ bool FtpConnectionPrivate::learnStatRefusal(const FtpReply& reply) {
     return false;
 }
 
+bool isStatListing(const FtpReply& reply) {
+    return reply.code == 211 || reply.code == 212 || reply.code == 213;
+}
+
+// Whether a Unix-form listing shows the listed folder's own "." entry.
+bool showsOwnFolder(const QStringList& lines) {
+    return std::any_of(lines.cbegin(), lines.cend(), [](const QString& line) {
+        return line.startsWith(QLatin1Char('d')) && line.endsWith(QLatin1String(" ."));
+    });
+}
+
+bool FtpConnectionPrivate::listByStatPath(const QString& folder, std::vector<FindData>& entries, bool& connectionLost) {
+    connectionLost = false;
+    const QString stat = QStringLiteral("STAT -a ") + folder;
+    if ((m_capabilities & (StatWithoutA | StatNeedsCwd)) || !ControlConnection::isSendable(stat))
+        return false;
+    FtpReply reply;
+    if (!m_control->command(stat, reply)) {
+        connectionLost = true;
+        return false;
+    }
+    // A folder that is missing or closed to us may well list as empty: only
+    // its own "." entry proves that this is the folder's listing.
+    const QStringList body = replyBody(reply);
+    if (!isStatListing(reply) || !showsOwnFolder(body))
+        return false;
+    takeListingLines(body, false, entries);
+    return true;
+}
+
 bool FtpConnectionPrivate::enterAndList(const QString& folder, std::vector<FindData>& entries, bool& entered) {
     entered = false;
     if (!ensureConnected())
         return false;
     if (mayListWithStat()) {
+        bool connectionLost = false;
+        if (listByStatPath(folder, entries, connectionLost)) {
+            entered = true;
+            return true;
+        }
+        if (connectionLost)
+            return false;
         const QString cwd = QStringLiteral("CWD ") + folder;
         if (!ControlConnection::isSendable(cwd))
             return fail(ErrorUnsafeCommand);
@@ -534,8 +571,13 @@ bool FtpConnectionPrivate::enterAndList(const QString& folder, std::vector<FindD
         }
         entered = true;
         rememberDirectoryChange(folder);
-        if (statReply.code == 211 || statReply.code == 212 || statReply.code == 213) {
-            takeListingLines(replyBody(statReply), false, entries);
+        if (isStatListing(statReply)) {
+            const QStringList body = replyBody(statReply);
+            // Listed, yet the path alone did not show ".": this server's STAT
+            // of a path is not to be trusted on its own.
+            if (!body.isEmpty() && !showsOwnFolder(body))
+                m_capabilities |= StatNeedsCwd;
+            takeListingLines(body, false, entries);
             return true;
         }
         if (learnStatRefusal(statReply) && mayListWithStat()) {

@@ -45,6 +45,7 @@ public:
         PassiveProven = 0x40, // a passive transfer worked: its request may go ahead of the command
         RefusedStat = 0x80,   // STAT gives no listing of a folder
         StatWithoutA = 0x100, // STAT lists, but takes no "-a"
+        StatNeedsCwd = 0x200, // STAT of a path does not show the folder's own "." entry
     };
     Q_DECLARE_FLAGS(Capabilities, Capability)
 
@@ -117,6 +118,9 @@ private:
     QString statCommand() const;
     // After a STAT that gave no listing: whether to try again without "-a".
     bool learnStatRefusal(const FtpReply& reply);
+    // STAT -a of the folder's path alone, accepted only when its listing proves
+    // the folder is there; false (nothing learnt) otherwise.
+    bool listByStatPath(const QString& folder, std::vector<FindData>& entries, bool& connectionLost);
     bool mayPipelinePassive() const;
     // EPSV (or PASV) and the command in one go; the data connection opened.
     std::unique_ptr<DataConnection> openPassiveAhead(const QString& command);

@@ -50,7 +50,11 @@ QString parentOf(const QString& path) {
 
 bool createFolder(const QString& path, QFileDevice::Permissions permissions) {
     QDir dir;
-    return permissions == QFileDevice::Permissions() ? dir.mkdir(path) : dir.mkdir(path, permissions);
+    if (permissions == QFileDevice::Permissions() ? dir.mkdir(path) : dir.mkdir(path, permissions))
+        return true;
+    // Several transfers may make the same folder at the same moment: one
+    // that another has just made is there all the same.
+    return QFileInfo(path).isDir();
 }
 
 } // namespace
