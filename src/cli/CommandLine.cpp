@@ -27,7 +27,8 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "Runs Vellisync projects without the wizard.\n"
                               "\n"
                               "Commands:\n"
-                              "  run [--dry-run] PROJECT   Run a project and print its log. PROJECT is a project\n"
+                              "  run [--dry-run] [--connections N] PROJECT\n"
+                              "                            Run a project and print its log. PROJECT is a project\n"
                               "                            file or the caption of a stored project\n"
                               "                            (case-insensitive).\n"
                               "  list                      List the stored projects: caption and file.\n"
@@ -38,6 +39,8 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "Options of run:\n"
                               "  --dry-run                 Scan both sides and log what would be uploaded,\n"
                               "                            downloaded or deleted; change nothing.\n"
+                              "  --connections N           Use up to N connections (1 to 16) for this run\n"
+                              "                            only, whatever the project holds.\n"
                               "\n"
                               "Options of create (defaults as for a new project in the wizard; --remote\n"
                               "and --local are required):\n"
@@ -45,6 +48,9 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "  --remote FOLDER  --local FOLDER  --mode upload|download|both\n"
                               "  --subfolders  --exact  --include MASKS  --exclude MASKS\n"
                               "  --proxy ftp|socks  --proxy-host HOST  --proxy-port N\n"
+                              "  --connections N           Simultaneous connections, 1 to 16 (default 4).\n"
+                              "\n"
+                              "Active mode always uses one connection; more need --passive.\n"
                               "\n"
                               "General options:\n"
                               "  -h, --help                Show this help.\n"
@@ -224,13 +230,46 @@ QString unrunnableReason(const TVellisyncProject& project) {
     return {};
 }
 
+// The value that follows the option at arguments[i]; i is moved onto it. A
+// forgotten value must not swallow the option that follows it.
+bool takeValue(const QStringList& arguments, int& i, QString& target, QString& error) {
+    if (i + 1 >= arguments.size() || arguments.at(i + 1).startsWith(QLatin1String("--"))) {
+        error = QStringLiteral("option '%1' needs a value").arg(arguments.at(i));
+        return false;
+    }
+    target = arguments.at(++i);
+    return true;
+}
+
+// The decimal number text of option, when it lies from low to high.
+std::optional<int> numberIn(const QString& option, const QString& text, int low, int high, QString& error) {
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (!ok || n < low || n > high) {
+        error = QStringLiteral("option '%1' needs a number from %2 to %3").arg(option).arg(low).arg(high);
+        return std::nullopt;
+    }
+    return n;
+}
+
+constexpr int LowestConnections = 1;
+
 int runProject(const QStringList& arguments) {
     bool dryRun = false;
+    std::optional<int> connections;
     QStringList positional;
-    for (const QString& argument : arguments) {
-        if (argument == QLatin1String("--dry-run"))
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == QLatin1String("--dry-run")) {
             dryRun = true;
-        else if (argument.startsWith(QLatin1String("--")))
+        } else if (argument == QLatin1String("--connections")) {
+            QString text, error;
+            if (!takeValue(arguments, i, text, error))
+                return usageError(error);
+            connections = numberIn(argument, text, LowestConnections, TVellisyncProject::MaxConnections, error);
+            if (!connections)
+                return usageError(error);
+        } else if (argument.startsWith(QLatin1String("--")))
             return usageError(QStringLiteral("unknown option '%1' for run").arg(argument));
         else
             positional << argument;
@@ -254,6 +293,9 @@ int runProject(const QStringList& arguments) {
     if (const QString reason = unrunnableReason(project); !reason.isEmpty())
         return failure(QStringLiteral("'%1' cannot be run: %2").arg(*file, reason));
     project.DryRun = dryRun;
+    // For this run only: the runner never saves a project it runs.
+    if (connections)
+        project.SetConnections(*connections);
 
     // The same road as the wizard's run page: a worker thread that hands every
     // stamped line to this thread, which prints it as it comes.
@@ -317,15 +359,7 @@ QString invalidMasksMessage(const QString& option, const QString& text) {
 bool applyCreateOptions(const QStringList& arguments, TVellisyncProject& project, QString& error) {
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& option = arguments.at(i);
-        // A forgotten value must not swallow the option that follows it.
-        auto value = [&](QString& target) {
-            if (i + 1 >= arguments.size() || arguments.at(i + 1).startsWith(QLatin1String("--"))) {
-                error = QStringLiteral("option '%1' needs a value").arg(option);
-                return false;
-            }
-            target = arguments.at(++i);
-            return true;
-        };
+        auto value = [&](QString& target) { return takeValue(arguments, i, target, error); };
         auto plainText = [&](QString& target) {
             if (!value(target))
                 return false;
@@ -357,14 +391,10 @@ bool applyCreateOptions(const QStringList& arguments, TVellisyncProject& project
             QString text;
             if (!value(text))
                 return false;
-            bool ok = false;
-            const int n = text.toInt(&ok);
-            if (!ok || n < low || n > high) {
-                error = QStringLiteral("option '%1' needs a number from %2 to %3").arg(option).arg(low).arg(high);
-                return false;
-            }
-            (project.*setter)(n);
-            return true;
+            const std::optional<int> n = numberIn(option, text, low, high, error);
+            if (n)
+                (project.*setter)(*n);
+            return n.has_value();
         };
         QString text;
         bool ok = true;
@@ -415,6 +445,8 @@ bool applyCreateOptions(const QStringList& arguments, TVellisyncProject& project
             ok = plainText(text) && (project.SetProxyServer(text), true);
         else if (option == QLatin1String("--proxy-port"))
             ok = number(0, 65535, &TVellisyncProject::SetProxyPort);
+        else if (option == QLatin1String("--connections"))
+            ok = number(LowestConnections, TVellisyncProject::MaxConnections, &TVellisyncProject::SetConnections);
         else {
             error = QStringLiteral("unknown option '%1' for create").arg(option);
             ok = false;

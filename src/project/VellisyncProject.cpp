@@ -151,6 +151,13 @@ QString TVellisyncProject::GetReviewText() const {
     text += QStringLiteral("Port: %1\r\n").arg(Port);
     text += QStringLiteral("User name: %1\r\n").arg(UserName);
     text += QStringLiteral("Passive mode: %1\r\n").arg(yesNo(Passive));
+    // Only a changed setting is shown, so the review of a project that leaves
+    // it alone reads as it always did.
+    if (Connections != DefaultConnections) {
+        text += QStringLiteral("Simultaneous connections: %1%2\r\n")
+                    .arg(Connections)
+                    .arg(Passive || Connections <= 1 ? QString() : QStringLiteral(" (active mode uses one)"));
+    }
     text += QStringLiteral("\r\n");
     text += QStringLiteral("Remote folder: %1\r\n").arg(RemoteFolder);
     text += QStringLiteral("Local folder: %1\r\n").arg(LocalFolder);

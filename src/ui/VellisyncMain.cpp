@@ -164,13 +164,13 @@ QLabel* newBuddyLabel(const QString& text, QWidget* buddy, QWidget* parent) {
     return label;
 }
 
-QSpinBox* newPortSpinBox(const QString& name, const QString& editName, int minimum, QWidget* parent) {
+QSpinBox* newNumberSpinBox(const QString& name, const QString& editName, int minimum, int maximum, int value,
+                           QWidget* parent) {
     auto* spin = new QSpinBox(parent);
     spin->setObjectName(name);
-    spin->setRange(minimum, TVellisyncProject::HighestPort);
-    spin->setValue(21);
+    spin->setRange(minimum, maximum);
+    spin->setValue(value);
     spin->setWrapping(false);
-    spin->setGroupSeparatorShown(true);
     spin->setAlignment(Qt::AlignLeft);
     // The spin box's own edit carries the edit's name, so both can be found.
     if (auto* edit = spin->findChild<QLineEdit*>())
@@ -178,15 +178,22 @@ QSpinBox* newPortSpinBox(const QString& name, const QString& editName, int minim
     return spin;
 }
 
-// Shows a stored port in its field. A port outside the field's range leaves
-// the field empty rather than clamped, so the stored value is never changed
-// behind the user's back and leaving the page asks for a port.
-void showPort(QSpinBox* field, qint32 port) {
-    if (port < field->minimum() || port > field->maximum()) {
+QSpinBox* newPortSpinBox(const QString& name, const QString& editName, int minimum, QWidget* parent) {
+    QSpinBox* spin = newNumberSpinBox(name, editName, minimum, TVellisyncProject::HighestPort, 21, parent);
+    spin->setGroupSeparatorShown(true);
+    return spin;
+}
+
+// Shows a stored number (a port, the connections) in its field. A number
+// outside the field's range leaves the field empty rather than clamped, so the
+// stored value is never changed behind the user's back and leaving the page
+// asks for one.
+void showStoredNumber(QSpinBox* field, qint32 number) {
+    if (number < field->minimum() || number > field->maximum()) {
         field->clear();
         return;
     }
-    field->setValue(port);
+    field->setValue(number);
 }
 
 // Whether an edit holds a value that may be stored: not empty, and accepted by
@@ -195,12 +202,22 @@ bool holdsValue(const QLineEdit* edit) {
     return !edit->text().isEmpty() && edit->hasAcceptableInput();
 }
 
-// A stored port that no connection can use is reported when the project is
-// opened; the port field then waits for a valid one.
-void reportUnusablePorts(const TVellisyncProject& project) {
+constexpr qint32 LowestConnections = 1;
+
+// A stored port that no connection can use, or a number of connections the
+// field cannot hold (a hand-edited file), is reported when the project is
+// opened; the field then waits for a valid value.
+void reportUnusableNumbers(const TVellisyncProject& project) {
     for (const QString& problem : {project.ServerPortProblem(), project.ProxyPortProblem()}) {
         if (!problem.isEmpty())
             showUserMessage(QStringLiteral("%1. Enter a port in that range before going on.").arg(problem));
+    }
+    if (project.Connections < LowestConnections || project.Connections > TVellisyncProject::MaxConnections) {
+        showUserMessage(QStringLiteral("Simultaneous connections %1 is outside the range %2 to %3. Enter a number in "
+                                       "that range before going on.")
+                            .arg(project.Connections)
+                            .arg(LowestConnections)
+                            .arg(TVellisyncProject::MaxConnections));
     }
 }
 
@@ -484,6 +501,18 @@ QWidget* TVellisyncMain::createServerPage() {
     cbPassive = new QCheckBox(QStringLiteral("Passive mode"), page);
     cbPassive->setObjectName(QStringLiteral("cbPassive"));
     layout->addWidget(cbPassive);
+
+    udConnections = newNumberSpinBox(QStringLiteral("udConnections"), QStringLiteral("eConnections"), LowestConnections,
+                                     TVellisyncProject::MaxConnections, TVellisyncProject::DefaultConnections, page);
+    eConnections = udConnections->findChild<QLineEdit*>();
+    // Servers stall when several of their connections back to us open at once,
+    // so a run in active mode keeps to one whatever the setting.
+    udConnections->setToolTip(QStringLiteral("Active mode always uses one connection."));
+    auto* connections = new QHBoxLayout;
+    connections->addWidget(newBuddyLabel(QStringLiteral("Simultaneous connections:"), udConnections, page));
+    connections->addWidget(udConnections);
+    connections->addStretch(1);
+    layout->addLayout(connections);
     layout->addStretch(1);
     return page;
 }
@@ -864,7 +893,7 @@ bool TVellisyncMain::PageControl1Changing() {
                 return false;
             // Whatever the load leaves in the project goes on to page 1.
             project.LoadFromFile(stored->FileName);
-            reportUnusablePorts(project);
+            reportUnusableNumbers(project);
         }
         fillServerPage();
         return true;
@@ -872,7 +901,7 @@ bool TVellisyncMain::PageControl1Changing() {
     case ServerPage:
         if (!MovingForward)
             return true;
-        for (QLineEdit* required : {eHost, ePort, eUserName, ePassword}) {
+        for (QLineEdit* required : {eHost, ePort, eUserName, ePassword, eConnections}) {
             if (!holdsValue(required))
                 return refuseWithSound(required);
         }
@@ -881,6 +910,7 @@ bool TVellisyncMain::PageControl1Changing() {
         project.SetUserName(eUserName->text());
         project.SetPassword(ePassword->text());
         project.SetPassive(cbPassive->isChecked());
+        project.SetConnections(udConnections->value());
         fillProxyPage();
         return true;
     case ProxyPage: {
@@ -928,10 +958,11 @@ bool TVellisyncMain::PageControl1Changing() {
 void TVellisyncMain::fillServerPage() {
     const TVellisyncProject& project = currentProject();
     eHost->setText(project.Server);
-    showPort(udPort, project.Port);
+    showStoredNumber(udPort, project.Port);
     eUserName->setText(project.UserName);
     ePassword->setText(project.Password);
     cbPassive->setChecked(project.Passive);
+    showStoredNumber(udConnections, project.Connections);
     cbAnonim->setChecked(eUserName->text().toLower() == QStringLiteral("anonymous"));
 }
 
@@ -940,7 +971,7 @@ void TVellisyncMain::fillProxyPage() {
     m_usingProxyItems->button(project.UseProxy ? 1 : 0)->setChecked(true);
     (project.ProxyKind == 0 ? rbFTP : rbSocks)->setChecked(true);
     eProxyHost->setText(project.ProxyServer);
-    showPort(udProxyPort, project.ProxyPort);
+    showStoredNumber(udProxyPort, project.ProxyPort);
 }
 
 void TVellisyncMain::fillFoldersPage() {

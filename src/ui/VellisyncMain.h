@@ -128,6 +128,8 @@ public:
     QLineEdit* eUserName = nullptr;
     QLineEdit* ePassword = nullptr;
     QCheckBox* cbPassive = nullptr;
+    QLineEdit* eConnections = nullptr;
+    QSpinBox* udConnections = nullptr;
     // Page 2.
     QGroupBox* rgUsingProxy = nullptr;
     QGroupBox* gbProxySettings = nullptr;

@@ -341,6 +341,53 @@ INSTANTIATE_TEST_SUITE_P(
         StoredPort{"unused proxy port", 21, false, -1, 2, "udProxyPort", "eProxyPort", &TVellisyncProject::ProxyPort,
                    false, nullptr}));
 
+struct StoredConnections {
+    qint32 stored;
+    const char* message; // told when the project is opened; nullptr when the field shows the value
+};
+
+void PrintTo(const StoredConnections& c, std::ostream* out) {
+    *out << c.stored << " connections";
+}
+
+class StoredConnectionsTest : public WizardTest, public ::testing::WithParamInterface<StoredConnections> {};
+
+// Like a port: a stored value the field shows comes back as typed; one it
+// cannot hold is reported, kept, and the page waits for a value in range.
+TEST_P(StoredConnectionsTest, FieldShowsTheStoredValueAndStoresWhatIsTyped) {
+    const StoredConnections param = GetParam();
+    storeProject(QStringLiteral("Pool"), [&](TVellisyncProject& project) { project.SetConnections(param.stored); });
+    showWindow();
+    click("rbOpenExisting");
+    selectProject(QStringLiteral("Pool"));
+    next();
+    ASSERT_EQ(page(), 1);
+    if (param.message) {
+        EXPECT_EQ(informations, std::vector<QString>{QString::fromLatin1(param.message)});
+        EXPECT_EQ(child<QLineEdit>("eConnections")->text(), QString());
+        next();
+        EXPECT_EQ(page(), 1);
+        EXPECT_EQ(beeps, 1);
+        EXPECT_EQ(CurrentProject->Connections, param.stored);
+    } else {
+        EXPECT_TRUE(informations.empty());
+        EXPECT_EQ(child<QLineEdit>("eConnections")->text(), QString::number(param.stored));
+    }
+    type("eConnections", QStringLiteral("9"));
+    next();
+    EXPECT_EQ(page(), 2);
+    EXPECT_EQ(CurrentProject->Connections, 9);
+    EXPECT_TRUE(CurrentProject->Modified);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Connections, StoredConnectionsTest,
+    ::testing::Values(StoredConnections{7, nullptr},
+                      StoredConnections{0, "Simultaneous connections 0 is outside the range 1 to 16. Enter a number "
+                                           "in that range before going on."},
+                      StoredConnections{17, "Simultaneous connections 17 is outside the range 1 to 16. Enter a "
+                                            "number in that range before going on."}));
+
 TEST_F(WizardTest, BrowseButtonPutsTheChosenFolderIntoLocalFolder) {
     showWindow();
     walkNewProjectTo(3);

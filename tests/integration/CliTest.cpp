@@ -205,6 +205,10 @@ TEST_F(CliTest, CannotRunGivesTwoWithOneClearLine) {
         {"no command", {}, QStringLiteral("missing COMMAND"), {}},
         {"unknown command", {QStringLiteral("sync")}, QStringLiteral("unknown command 'sync'"), {}},
         {"two projects", {QStringLiteral("run"), good, good}, QStringLiteral("exactly one PROJECT"), {}},
+        {"connections outside the range",
+         {QStringLiteral("run"), QStringLiteral("--connections"), QStringLiteral("17"), good},
+         QStringLiteral("option '--connections' needs a number from 1 to 16"),
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -245,6 +249,24 @@ TEST_F(CliTest, DryRunChangesNothingAndNamesWhatTheRealRunDoes) {
         EXPECT_TRUE(real.out.contains(name)) << "real run does not name " << name.toStdString();
     }
     EXPECT_EQ(treeOf(local()), treeOf(remote()));
+}
+
+// The server goes silent at a second logon, which only a pool of more than
+// one connection makes: the stored setting asks for two, the run for one.
+TEST_F(CliTest, ConnectionsOfRunHoldForThatRunAndAreNotStored) {
+    FtpTestServerOptions options;
+    options.silentFrom = QStringLiteral("USER:2");
+    startServer(options);
+    for (int i = 0; i < 20; ++i)
+        writeFile(local() + QStringLiteral("/d%1/f.txt").arg(i), "f");
+    const QString file = createProject(QStringLiteral("One"), {QStringLiteral("--mode"), QStringLiteral("upload"),
+                                                               QStringLiteral("--connections"), QStringLiteral("2")});
+    const QByteArray before = readFile(file);
+
+    const CliResult result = cli({QStringLiteral("run"), QStringLiteral("--connections"), QStringLiteral("1"), file});
+    EXPECT_EQ(result.exitCode, 0) << result.out.toStdString() << result.err.toStdString();
+    EXPECT_TRUE(result.out.contains(QStringLiteral("; 20 files has been uploaded."))) << result.out.toStdString();
+    EXPECT_EQ(readFile(file), before);
 }
 
 TEST_F(CliTest, CaptionLookupIsCaseInsensitiveAndRefusesAmbiguity) {
@@ -313,6 +335,7 @@ TEST_F(CliTest, CreateRefusesBadValuesAndStoresNothing) {
         QStringList options;
         QString expectedError; // empty: stored
         QString storedServer = {};
+        qint32 storedConnections = TVellisyncProject::DefaultConnections;
     };
     const Case cases[] = {
         {{"--server", "--password-stdin"}, "option '--server' needs a value"},
@@ -327,6 +350,8 @@ TEST_F(CliTest, CreateRefusesBadValuesAndStoresNothing) {
         {{"--local", "dir\x7f"}, "option '--local' must not hold control characters"},
         {{"--proxy-host", "proxy\tx"}, "option '--proxy-host' must not hold control characters"},
         {{"--port", "0"}, "option '--port' needs a number from 1 to 65535"},
+        {{"--connections", "0"}, "option '--connections' needs a number from 1 to 16"},
+        {{"--connections", "17"}, "option '--connections' needs a number from 1 to 16"},
         {{"--include", "[abc"}, "option '--include': '[abc.' is an invalid mask at (6)"},
         {{"--exclude", "*.bak, [-a]"}, "option '--exclude': '[-a].' is an invalid mask at (2)"},
         {{"--server", "ftp.example.com", "--remote", "/"}, "create needs --local FOLDER"},
@@ -335,6 +360,7 @@ TEST_F(CliTest, CreateRefusesBadValuesAndStoresNothing) {
         {{"--server", "[::1]", "--local", ".", "--remote", "/"}, {}, "::1"},
         {{"--server", "ftp.example.com.", "--local", ".", "--remote", "/"}, {}, "ftp.example.com."},
         {{"--server", "build_host-2", "--local", ".", "--remote", "/"}, {}, "build_host-2"},
+        {{"--server", "::1", "--connections", "2", "--local", ".", "--remote", "/"}, {}, "::1", 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options.join(QLatin1Char(' ')).toStdString());
@@ -345,6 +371,7 @@ TEST_F(CliTest, CreateRefusesBadValuesAndStoresNothing) {
             TVellisyncProject stored;
             EXPECT_TRUE(stored.LoadFromFile(result.out.trimmed()));
             EXPECT_EQ(stored.Server, c.storedServer);
+            EXPECT_EQ(stored.Connections, c.storedConnections);
             continue;
         }
         EXPECT_EQ(result.exitCode, 2);

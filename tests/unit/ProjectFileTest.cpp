@@ -82,6 +82,26 @@ TEST_F(ProjectFileTest, SaveWritesTheExampleFileAndLoadReadsItBack) {
     EXPECT_EQ(settingsOf(loaded), settingsOf(project));
 }
 
+// The example file above is what a project at the default writes, byte for byte.
+TEST_F(ProjectFileTest, ConnectionsAreWrittenOnlyWhenNotTheDefaultAndReadBack) {
+    for (const qint32 connections : {TVellisyncProject::DefaultConnections, 7}) {
+        SCOPED_TRACE(connections);
+        TVellisyncProject project;
+        fillNightlyMirror(project);
+        project.SetConnections(connections);
+        ASSERT_TRUE(project.SaveToFile(path("p.VSPJ")));
+        const QByteArray saved = readFile(path("p.VSPJ"));
+        const bool isDefault = connections == TVellisyncProject::DefaultConnections;
+        EXPECT_EQ(saved.contains("Connections="), !isDefault) << saved.toStdString();
+        EXPECT_EQ(saved.contains("\r\nConnections=INTEGER|7\r\n"), !isDefault) << saved.toStdString();
+
+        TVellisyncProject loaded;
+        loaded.SetConnections(9);
+        ASSERT_TRUE(loaded.LoadFromFile(path("p.VSPJ")));
+        EXPECT_EQ(loaded.Connections, connections);
+    }
+}
+
 struct PasswordCase {
     int bytes;
     int digits;

@@ -198,4 +198,30 @@ TEST(ProjectSettings, ReviewTextShowsExactCopyOnlyForOneWayModes) {
     }
 }
 
+// The review of a project that leaves the connections alone is pinned above.
+TEST(ProjectSettings, ReviewTextShowsConnectionsOnlyWhenChanged) {
+    struct Case {
+        qint32 connections;
+        bool passive;
+        const char* line; // after the passive mode line; nullptr for none
+    };
+    const Case cases[] = {
+        {TVellisyncProject::DefaultConnections, true, nullptr},
+        {7, true, "Simultaneous connections: 7\r\n"},
+        {7, false, "Simultaneous connections: 7 (active mode uses one)\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.connections);
+        TVellisyncProject project;
+        project.SetPassive(c.passive);
+        project.SetConnections(c.connections);
+        const QString text = project.GetReviewText();
+        EXPECT_EQ(text.contains("Simultaneous connections"), c.line != nullptr) << text.toStdString();
+        if (c.line) {
+            EXPECT_TRUE(text.contains(QStringLiteral("Passive mode: %1\r\n").arg(c.passive ? "Yes" : "No") + c.line))
+                << text.toStdString();
+        }
+    }
+}
+
 } // namespace
