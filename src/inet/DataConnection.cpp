@@ -75,6 +75,14 @@ bool DataConnection::receive(const std::function<bool(const QByteArray&)>& sink,
     return true;
 }
 
+bool DataConnection::sendStart(QIODevice& source, qint64 maxBytes, Milliseconds inactivity) {
+    errno = 0;
+    const QByteArray chunk = source.read(maxBytes);
+    if (chunk.isEmpty() && !source.atEnd())
+        return fail(errno ? errno : EIO);
+    return chunk.isEmpty() || writeAll(*m_socket, chunk, inactivity);
+}
+
 bool DataConnection::send(QIODevice& source, Milliseconds inactivity) {
     QTcpSocket& socket = *m_socket;
     QByteArray chunk;

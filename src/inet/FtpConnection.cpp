@@ -196,8 +196,12 @@ bool FtpConnection::putFile(const QString& localFile, const QString& remoteFile,
     // file is never seen half written and a broken upload leaves it alone.
     const QString tempPath = remoteTempPath(remoteFile);
     const Milliseconds inactivity = d->parameters().timeouts.data;
-    if (!d->track(d->transferCommand(QStringLiteral("STOR ") + tempPath,
-                                     [&](DataConnection& data) { return data.send(source, inactivity); }))) {
+    // The start of the file (a small file whole) goes before the server's
+    // "150": one round trip less per file, and a refusal still comes first.
+    constexpr qint64 StartBytes = 32 * 1024;
+    if (!d->track(d->transferCommand(
+            QStringLiteral("STOR ") + tempPath, [&](DataConnection& data) { return data.send(source, inactivity); },
+            [&](DataConnection& data) { return data.sendStart(source, StartBytes, inactivity); }))) {
         d->removeQuietly(tempPath);
         return false;
     }

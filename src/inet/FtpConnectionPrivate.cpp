@@ -421,7 +421,8 @@ std::unique_ptr<DataConnection> FtpConnectionPrivate::openPassiveAhead(const QSt
 }
 
 bool FtpConnectionPrivate::transferCommand(const QString& command,
-                                           const std::function<bool(DataConnection&)>& transfer) {
+                                           const std::function<bool(DataConnection&)>& transfer,
+                                           const std::function<bool(DataConnection&)>& beforeReply) {
     if (!ensureConnected())
         return false;
     const bool ahead = mayPipelinePassive();
@@ -429,7 +430,13 @@ bool FtpConnectionPrivate::transferCommand(const QString& command,
     if (!data)
         return false;
     FtpReply reply;
-    if ((!ahead && !m_control->send(command)) || !m_control->readReply(reply))
+    if (!ahead && !m_control->send(command))
+        return false;
+    if (ahead && beforeReply && !beforeReply(*data)) {
+        m_control->markUnusable(); // the command's replies are still to come
+        return false;
+    }
+    if (!m_control->readReply(reply))
         return false;
     if (!reply.isPreliminary() && !reply.isCompletion())
         return fail(ErrorExtendedError); // e.g. "550 No such file or directory."

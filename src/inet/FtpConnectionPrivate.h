@@ -65,7 +65,11 @@ public:
     // Runs a command that transfers data: opens the data connection, sends the
     // command, and calls `transfer` on the open connection; the final reply
     // decides success. On ErrorExtendedError the last response is the reply.
-    bool transferCommand(const QString& command, const std::function<bool(DataConnection&)>& transfer);
+    // beforeReply, where given, runs on the open data connection before the
+    // command's first reply is awaited, when the command went ahead with the
+    // passive request (the start of an upload).
+    bool transferCommand(const QString& command, const std::function<bool(DataConnection&)>& transfer,
+                         const std::function<bool(DataConnection&)>& beforeReply = {});
 
     // DELE of a leftover on a connection still in step, keeping the thread's
     // error state: clean-up after a failure must not hide the failure.
