@@ -80,7 +80,13 @@ bool DataConnection::sendStart(QIODevice& source, qint64 maxBytes, Milliseconds 
     const QByteArray chunk = source.read(maxBytes);
     if (chunk.isEmpty() && !source.atEnd())
         return fail(errno ? errno : EIO);
-    return chunk.isEmpty() || writeAll(*m_socket, chunk, inactivity);
+    if (!chunk.isEmpty() && !writeAll(*m_socket, chunk, inactivity))
+        return false;
+    // A file that went whole is ended at once: the server's end of the
+    // transfer (and its 226) need not wait for its 150 to reach us.
+    if (source.atEnd())
+        m_socket->disconnectFromHost();
+    return true;
 }
 
 bool DataConnection::send(QIODevice& source, Milliseconds inactivity) {

@@ -33,9 +33,10 @@ public:
     // Sends the whole of `source` and closes the connection, which tells the
     // server that the file is complete. A source that cannot be read sets errno.
     bool send(QIODevice& source, Milliseconds inactivity);
-    // Writes at most maxBytes of source and leaves the connection open, so
-    // send() goes on from there: the start of an upload can travel before the
-    // server has said it is ready, as it would read it all the same.
+    // Writes at most maxBytes of source, so send() goes on from there: the
+    // start of an upload can travel before the server has said it is ready,
+    // as it would read it all the same. A source that ends within them is
+    // ended on the connection at once.
     bool sendStart(QIODevice& source, qint64 maxBytes, Milliseconds inactivity);
 
 private:
