@@ -27,13 +27,7 @@ bool canEnter(inet::FtpConnection& connection, const QString& folder) {
     if (folder.startsWith(QLatin1Char('/')))
         return connection.setCurrentDirectory(folder);
     // A relative path depends on the current folder, which must stay as it is.
-    QString current;
-    if (!GetFtpCurrentDir(connection, current))
-        return false;
-    const bool entered = connection.setCurrentDirectory(folder);
-    if (entered)
-        connection.setCurrentDirectory(current);
-    return entered;
+    return TVellisyncProject::RemoteFolderExists(connection, folder);
 }
 
 void RemoteFolders::addKnown(const QString& folder) {

@@ -134,7 +134,8 @@ public:
     // into place when the file no longer matches it.
     bool UploadFile(const QString& name, const QString& remoteName = {}, const TFileEntry* scanned = nullptr);
     bool ForceRemoteFolders(const QString& path);
-    bool RemoteFolderExists(inet::FtpConnection& connection, const QString& path);
+    // Enters path and goes back to the folder it was in; true when it could.
+    static bool RemoteFolderExists(inet::FtpConnection& connection, const QString& path);
     bool GetFileWithRetry(inet::FtpConnection& connection, const QString& remoteFile, const QString& localFile,
                           bool failIfExists);
     static void SplitRemotePath(const QString& path, QStringList& levels);
