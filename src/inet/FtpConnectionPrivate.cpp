@@ -420,8 +420,7 @@ std::unique_ptr<DataConnection> FtpConnectionPrivate::openPassiveAhead(const QSt
     return DataConnection::connected(std::move(socket));
 }
 
-bool FtpConnectionPrivate::transferCommand(const QString& command,
-                                           const std::function<bool(DataConnection&)>& transfer,
+bool FtpConnectionPrivate::transferCommand(const QString& command, const std::function<bool(DataConnection&)>& transfer,
                                            const std::function<bool(DataConnection&)>& beforeReply) {
     if (!ensureConnected())
         return false;
