@@ -49,12 +49,12 @@ ControlConnection::ControlConnection(std::unique_ptr<QTcpSocket> socket, Millise
 
 ControlConnection::~ControlConnection() {
     if (isUsable()) {
-        // Leave politely; the reply does not matter, and neither may it change
-        // the caller's last response.
+        // Leave politely, without waiting for the goodbye: its text does not
+        // matter, and neither may it change the caller's last response.
         ErrorStateGuard keep;
         m_replyTimeout = std::min(m_replyTimeout, quitTimeout);
-        FtpReply reply;
-        command(QStringLiteral("QUIT"), reply);
+        if (send(QStringLiteral("QUIT")))
+            m_socket->disconnectFromHost();
     }
     m_socket->abort();
 }

@@ -135,14 +135,33 @@ bool FtpConnectionPrivate::sendCredentials() {
     return true;
 }
 
-bool FtpConnectionPrivate::readFeatures() {
+bool FtpConnectionPrivate::negotiate() {
     m_capabilities &= ~Capabilities(OffersMlsd | OffersUtf8);
-    FtpReply reply;
-    if (!m_control->command(QStringLiteral("FEAT"), reply))
-        return false;
+    if (!m_parameters.proxy) {
+        // FEAT, OPTS UTF8 ON and TYPE I in one go: the two later ones do not
+        // depend on what FEAT says (a server without UTF8 refuses the option,
+        // which only means that it needs none).
+        FtpReply features;
+        FtpReply utf8;
+        FtpReply type;
+        if (!m_control->send(QStringLiteral("FEAT")) || !m_control->send(QStringLiteral("OPTS UTF8 ON")) ||
+            !m_control->send(QStringLiteral("TYPE I")) || !m_control->readFinalReply(features) ||
+            !m_control->readFinalReply(utf8) || !m_control->readFinalReply(type))
+            return false;
+        learnFeatures(features);
+        if (type.code / 100 != 2) {
+            setLastResponseInfo(type.text);
+            return fail(ErrorExtendedError);
+        }
+        return true;
+    }
+    return readFeatures() && exchange(QStringLiteral("TYPE I"), 2);
+}
+
+void FtpConnectionPrivate::learnFeatures(const FtpReply& reply) {
     // An FTP proxy answers FEAT with 500; that only means no extensions.
     if (reply.code != 211)
-        return true;
+        return;
     // 211-Features:\r\n MLST type*;size*;modify*;\r\n UTF8\r\n211 End (RFC 2389, 3.2)
     const QStringList lines = reply.text.split(QStringLiteral("\r\n"));
     for (const QString& line : lines) {
@@ -155,6 +174,13 @@ bool FtpConnectionPrivate::readFeatures() {
         else if (feature == QLatin1String("UTF8"))
             m_capabilities |= OffersUtf8;
     }
+}
+
+bool FtpConnectionPrivate::readFeatures() {
+    FtpReply reply;
+    if (!m_control->command(QStringLiteral("FEAT"), reply))
+        return false;
+    learnFeatures(reply);
     if (m_capabilities & OffersUtf8) {
         // Names go out as UTF-8 anyway; servers that refuse the option
         // (501 on pyftpdlib, 504 on Pure-FTPd) are already in UTF-8 mode.
@@ -165,8 +191,7 @@ bool FtpConnectionPrivate::readFeatures() {
 
 bool FtpConnectionPrivate::logon() {
     m_control.reset();
-    const bool loggedOn = openControl() && readGreeting() && sendCredentials() && readFeatures() &&
-                          exchange(QStringLiteral("TYPE I"), 2) && replayDirectoryTrail();
+    const bool loggedOn = openControl() && readGreeting() && sendCredentials() && negotiate() && replayDirectoryTrail();
     if (!loggedOn) {
         m_control.reset(); // says QUIT where it still can, keeping the error
         return false;

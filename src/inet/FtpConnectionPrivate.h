@@ -104,8 +104,12 @@ private:
     bool openControl();
     bool readGreeting();
     bool sendCredentials();
-    // FEAT and OPTS UTF8 ON; false only when the server did not answer.
+    // FEAT, OPTS UTF8 ON and TYPE I; false when the server did not answer or
+    // refused binary mode.
+    bool negotiate();
+    // FEAT and OPTS UTF8 ON one after the other; false only when the server did not answer.
     bool readFeatures();
+    void learnFeatures(const FtpReply& reply);
     bool replayDirectoryTrail();
     void rememberDirectoryChange(const QString& directory);
     bool changeDirectoryOnce(const QString& directory);
