@@ -228,10 +228,10 @@ void TVellisyncProject::CollectRemoteFiles() {
     LastRunOutcome.remoteRootReached = false;
     LastRunOutcome.remoteScanComplete = false;
     m_remoteBase.clear();
+    // The folder the scan started in, and into the remote folder: nothing
+    // is logged when either fails, and the list stays empty.
     QString startFolder;
-    if (!ConnectHandle || !GetFtpCurrentDir(*ConnectHandle, startFolder))
-        return;
-    if (!SetFtpCurrentDir(*ConnectHandle, RemoteFolder))
+    if (!ConnectHandle || !ConnectHandle->enterFromCurrent(RemoteFolder, startFolder))
         return;
     // The pool works with absolute paths; a relative remote folder is
     // resolved once, where the logon put the run's own connection.

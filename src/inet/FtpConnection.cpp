@@ -108,6 +108,18 @@ bool FtpConnection::getCurrentDirectory(QString& directory) {
     return true;
 }
 
+bool FtpConnection::enterFromCurrent(const QString& directory, QString& previous) {
+    previous.clear();
+    FtpReply pwd;
+    if (!d->track(d->pwdAndChange(directory, pwd)))
+        return false;
+    const std::optional<QString> path = parsePwdReply(pwd.text);
+    if (!path)
+        return fail(ErrorExtendedError);
+    previous = *path;
+    return true;
+}
+
 bool FtpConnection::setCurrentDirectory(const QString& directory) {
     return d->track(d->changeDirectory(directory));
 }

@@ -317,6 +317,28 @@ bool FtpConnectionPrivate::changeDirectoryOnce(const QString& directory) {
     return exchange(QStringLiteral("CWD ") + directory, 2);
 }
 
+bool FtpConnectionPrivate::pwdAndChange(const QString& directory, FtpReply& pwd) {
+    if (directory.isEmpty() || m_parameters.proxy || directory == parentFolder)
+        return simpleCommand(QStringLiteral("PWD"), 2, &pwd) && (directory.isEmpty() || changeDirectory(directory));
+    const QString cwd = QStringLiteral("CWD ") + directory;
+    if (!ControlConnection::isSendable(cwd))
+        return fail(ErrorUnsafeCommand);
+    if (!ensureConnected())
+        return false;
+    FtpReply cwdReply;
+    if (!m_control->send(QStringLiteral("PWD")) || !m_control->send(cwd) || !m_control->readFinalReply(pwd) ||
+        !m_control->readFinalReply(cwdReply))
+        return false;
+    if (!pwd.isCompletion()) {
+        setLastResponseInfo(pwd.text);
+        return fail(ErrorExtendedError);
+    }
+    if (!cwdReply.isCompletion())
+        return fail(ErrorExtendedError);
+    rememberDirectoryChange(directory);
+    return true;
+}
+
 bool FtpConnectionPrivate::changeDirectory(const QString& directory) {
     if (!ensureConnected() || !changeDirectoryOnce(directory))
         return false;

@@ -86,6 +86,8 @@ public:
     bool serverStoppedAnswering() const { return m_timeoutsInARow >= GiveUpAfterTimeouts; }
 
     bool changeDirectory(const QString& directory);
+    // PWD, then CWD directory unless it is empty; both sent at once without a proxy.
+    bool pwdAndChange(const QString& directory, FtpReply& pwd);
     bool listDirectory(std::vector<FindData>& entries);
     // Enters folder (an absolute path) and lists it. Where the listing can
     // come over the control connection (STAT), both commands go out at

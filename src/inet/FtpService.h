@@ -137,6 +137,10 @@ public:
     bool getCurrentDirectory(QString& directory);
     // CWD (CDUP for ".."): absolute or relative to the current folder.
     bool setCurrentDirectory(const QString& directory);
+    // PWD and then CWD directory, sent together where nothing stands between
+    // us and the server: the folder that was current goes to previous.
+    // False as soon as either fails (previous is empty when PWD did).
+    bool enterFromCurrent(const QString& directory, QString& previous);
     // Lists the current folder (MLSD when offered, LIST otherwise) and returns
     // its first entry; "." and ".." are never returned. An empty folder gives
     // an empty handle with last error ErrorNoMoreFiles.
