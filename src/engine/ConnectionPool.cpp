@@ -48,8 +48,13 @@ void ConnectionPool::add(Job job) {
 void ConnectionPool::startWorkerIfUseful() {
     if (m_queue.size() <= size_t(m_idleWorkers) + 1 || 1 + m_liveWorkers >= m_connectionsAllowed || !m_logon.session)
         return;
+    startWorker(false);
+}
+
+// Called with the mutex held.
+void ConnectionPool::startWorker(bool logOnAtOnce) {
     ++m_liveWorkers;
-    m_workers.emplace_back(QThread::create([this] { workerLoop(); }));
+    m_workers.emplace_back(QThread::create([this, logOnAtOnce] { workerLoop(logOnAtOnce); }));
     m_workers.back()->start();
 }
 
@@ -60,8 +65,44 @@ std::unique_ptr<inet::FtpConnection> ConnectionPool::logOn(bool& tooMany) {
     return connection;
 }
 
-void ConnectionPool::workerLoop() {
+// Logs a worker's connection on. On failure the worker gives up, with the
+// pool's notice; a job it held goes back for another connection.
+std::unique_ptr<inet::FtpConnection> ConnectionPool::connectWorker(std::optional<Job>& heldJob) {
+    bool tooMany = false;
+    std::unique_ptr<inet::FtpConnection> connection = logOn(tooMany);
+    const QString why = connection ? QString() : ftpFailureLine(QStringLiteral("InternetConnect"));
+    std::lock_guard lock(m_mutex);
+    if (connection) {
+        ++m_connected;
+        return connection;
+    }
+    if (heldJob) {
+        m_queue.push_front(std::move(*heldJob));
+        --m_inHand;
+    }
+    --m_liveWorkers;
+    if (tooMany) {
+        // Several connections may learn it at once: one line says it.
+        if (m_connected < m_connectionsAllowed)
+            m_notices
+                << QStringLiteral("The server allows no more connections: the run goes on with %1").arg(m_connected);
+        m_connectionsAllowed = m_connected;
+    } else {
+        m_connectionsAllowed = std::max(1, m_connectionsAllowed - 1);
+        m_notices << why;
+    }
+    m_changed.notify_all();
+    return {};
+}
+
+void ConnectionPool::workerLoop(bool logOnAtOnce) {
     std::unique_ptr<inet::FtpConnection> connection;
+    if (logOnAtOnce) {
+        std::optional<Job> none;
+        connection = connectWorker(none);
+        if (!connection)
+            return; // the thread ends; it is waited for when the pool goes
+    }
     std::unique_lock lock(m_mutex);
     for (;;) {
         ++m_idleWorkers;
@@ -69,44 +110,27 @@ void ConnectionPool::workerLoop() {
         --m_idleWorkers;
         if (m_shuttingDown)
             break;
-        Job job = std::move(m_queue.front());
+        std::optional<Job> job(std::move(m_queue.front()));
         m_queue.pop_front();
         ++m_inHand;
         lock.unlock();
-
         if (!connection) {
-            bool tooMany = false;
-            connection = logOn(tooMany);
-            if (!connection) {
-                // This connection is not to be: its job goes back for another.
-                const QString why = ftpFailureLine(QStringLiteral("InternetConnect"));
-                lock.lock();
-                m_queue.push_front(std::move(job));
-                --m_inHand;
-                --m_liveWorkers;
-                if (tooMany) {
-                    // Several connections may learn it at once: one line says it.
-                    if (m_connected < m_connectionsAllowed)
-                        m_notices << QStringLiteral("The server allows no more connections: the run goes on with %1")
-                                         .arg(m_connected);
-                    m_connectionsAllowed = m_connected;
-                } else {
-                    m_connectionsAllowed = std::max(1, m_connectionsAllowed - 1);
-                    m_notices << why;
-                }
-                m_changed.notify_all();
-                return; // the thread ends; it is waited for when the pool goes
-            }
-            lock.lock();
-            ++m_connected;
-            lock.unlock();
+            connection = connectWorker(job);
+            if (!connection)
+                return;
         }
-        JobOutcome outcome = job(*connection);
+        JobOutcome outcome = (*job)(*connection);
         lock.lock();
         finish(std::move(outcome), *connection);
     }
     lock.unlock();
     connection.reset(); // QUIT on the thread that owns the connection
+}
+
+void ConnectionPool::warmUp() {
+    std::lock_guard lock(m_mutex);
+    while (1 + m_liveWorkers < m_connectionsAllowed && m_logon.session)
+        startWorker(true);
 }
 
 // Called with the mutex held.

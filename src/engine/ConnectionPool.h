@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "inet/FtpService.h"
@@ -58,6 +59,10 @@ public:
 
     // Queues a job; may be called from onDone of run().
     void add(Job job);
+    // Logs every further connection on now, before there is work for it:
+    // when much work is sure to come (a tree of folders to list), it then
+    // finds the connections ready.
+    void warmUp();
     // Runs the queued jobs (and those that onDone adds) until none is left
     // and none is in hand. onDone is called on the calling thread for each
     // job as it completes, in completion order. Jobs that never started (a
@@ -72,7 +77,9 @@ public:
 private:
     bool mayStartJobs() const { return !m_stop && !m_serverGone; }
     void startWorkerIfUseful();
-    void workerLoop();
+    void startWorker(bool logOnAtOnce);
+    void workerLoop(bool logOnAtOnce);
+    std::unique_ptr<inet::FtpConnection> connectWorker(std::optional<Job>& heldJob);
     std::unique_ptr<inet::FtpConnection> logOn(bool& tooMany);
     void finish(JobOutcome outcome, const inet::FtpConnection& connection);
 

@@ -53,6 +53,10 @@ void TVellisyncProject::Run() {
     try {
         if (Connect()) {
             LastRunOutcome.connected = true;
+            // A tree of folders is coming: the pool's further connections log
+            // on while the local side is scanned, and its listings find them ready.
+            if (SubFilders)
+                Pool().warmUp();
             CollectLocalFiles();
             CollectRemoteFiles();
             RunPasses();
