@@ -157,4 +157,19 @@ bool ControlConnection::isSendable(const QString& command) {
     return !hasLineBreakOrNul(command);
 }
 
+bool ControlConnection::commandsTogether(const QStringList& commands, std::vector<FtpReply>& replies) {
+    if (!std::all_of(commands.cbegin(), commands.cend(), isSendable))
+        return fail(ErrorUnsafeCommand);
+    for (const QString& command : commands) {
+        if (!send(command))
+            return false;
+    }
+    replies.assign(size_t(commands.size()), FtpReply{});
+    for (FtpReply& reply : replies) {
+        if (!readFinalReply(reply))
+            return false;
+    }
+    return true;
+}
+
 } // namespace inet

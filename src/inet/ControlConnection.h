@@ -42,6 +42,10 @@ public:
     bool readFinalReply(FtpReply& reply);
     // Whether send() would send the command (it holds no CR, LF or NUL).
     static bool isSendable(const QString& command);
+    // Sends the commands in one go and reads their final replies in order:
+    // for commands none of which depends on the answer to the one before.
+    // Nothing is sent when one of them could not be (ErrorUnsafeCommand).
+    bool commandsTogether(const QStringList& commands, std::vector<FtpReply>& replies);
 
     // False once the conversation is out of step or the connection is gone.
     bool isUsable() const;

@@ -69,6 +69,17 @@ std::optional<SourceState> stateOf(const QFile& file) {
     return SourceState{qint64(info.st_size), qint64(info.st_mtim.tv_sec), qint64(info.st_mtim.tv_nsec)};
 }
 
+// The handle over a listing's entries, the first of them in `first`; an
+// empty listing gives none and ErrorNoMoreFiles.
+std::unique_ptr<FtpFind> findHandle(std::vector<FindData> entries, FindData& first) {
+    if (entries.empty()) {
+        fail(ErrorNoMoreFiles);
+        return {};
+    }
+    first = entries.front();
+    return std::make_unique<FtpFind>(std::move(entries));
+}
+
 bool matchesPattern(const FindData& entry, const QString& pattern) {
     if (pattern.isEmpty() || pattern == QLatin1String("*") || pattern == QLatin1String("*.*"))
         return true;
@@ -96,16 +107,7 @@ bool FtpConnection::serverStoppedAnswering() const {
 }
 
 bool FtpConnection::getCurrentDirectory(QString& directory) {
-    directory.clear();
-    FtpReply reply;
-    if (!d->track(d->simpleCommand(QStringLiteral("PWD"), 2, &reply)))
-        return false;
-    // 257 "/pub/my ""quoted"" folder" is current directory. (RFC 959, appendix II)
-    const std::optional<QString> path = parsePwdReply(reply.text);
-    if (!path)
-        return fail(ErrorExtendedError);
-    directory = *path;
-    return true;
+    return enterFromCurrent({}, directory); // an empty folder is not entered
 }
 
 bool FtpConnection::enterFromCurrent(const QString& directory, QString& previous) {
@@ -113,6 +115,7 @@ bool FtpConnection::enterFromCurrent(const QString& directory, QString& previous
     FtpReply pwd;
     if (!d->track(d->pwdAndChange(directory, pwd)))
         return false;
+    // 257 "/pub/my ""quoted"" folder" is current directory. (RFC 959, appendix II)
     const std::optional<QString> path = parsePwdReply(pwd.text);
     if (!path)
         return fail(ErrorExtendedError);
@@ -134,12 +137,7 @@ std::unique_ptr<FtpFind> FtpConnection::findFirstFile(const QString& pattern, Fi
         if (matchesPattern(entry, pattern))
             entries.push_back(std::move(entry));
     }
-    if (entries.empty()) {
-        fail(ErrorNoMoreFiles);
-        return {};
-    }
-    first = entries.front();
-    return std::make_unique<FtpFind>(std::move(entries));
+    return findHandle(std::move(entries), first);
 }
 
 std::unique_ptr<FtpFind> FtpConnection::listFolder(const QString& folder, FindData& first, bool& entered) {
@@ -147,12 +145,7 @@ std::unique_ptr<FtpFind> FtpConnection::listFolder(const QString& folder, FindDa
     std::vector<FindData> entries;
     if (!d->track(d->enterAndList(folder, entries, entered)))
         return {};
-    if (entries.empty()) {
-        fail(ErrorNoMoreFiles);
-        return {};
-    }
-    first = entries.front();
-    return std::make_unique<FtpFind>(std::move(entries));
+    return findHandle(std::move(entries), first);
 }
 
 bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile, bool failIfExists) {

@@ -19,6 +19,17 @@ QString remoteAsidePath(const QString& remoteFile) {
     return remoteFile.left(slash + 1) + asideTempName(remoteFile.mid(slash + 1));
 }
 
+bool isStatListing(const FtpReply& reply) {
+    return reply.code == 211 || reply.code == 212 || reply.code == 213;
+}
+
+// Whether a Unix-form listing shows the listed folder's own "." entry.
+bool showsOwnFolder(const QStringList& lines) {
+    return std::any_of(lines.cbegin(), lines.cend(), [](const QString& line) {
+        return line.startsWith(QLatin1Char('d')) && line.endsWith(QLatin1String(" ."));
+    });
+}
+
 // The lines between the first and the last line of a multi-line reply.
 QStringList replyBody(const FtpReply& reply) {
     QStringList lines = reply.text.split(QStringLiteral("\r\n"));
@@ -141,19 +152,12 @@ bool FtpConnectionPrivate::negotiate() {
         // FEAT, OPTS UTF8 ON and TYPE I in one go: the two later ones do not
         // depend on what FEAT says (a server without UTF8 refuses the option,
         // which only means that it needs none).
-        FtpReply features;
-        FtpReply utf8;
-        FtpReply type;
-        if (!m_control->send(QStringLiteral("FEAT")) || !m_control->send(QStringLiteral("OPTS UTF8 ON")) ||
-            !m_control->send(QStringLiteral("TYPE I")) || !m_control->readFinalReply(features) ||
-            !m_control->readFinalReply(utf8) || !m_control->readFinalReply(type))
+        std::vector<FtpReply> replies;
+        if (!m_control->commandsTogether(
+                {QStringLiteral("FEAT"), QStringLiteral("OPTS UTF8 ON"), QStringLiteral("TYPE I")}, replies))
             return false;
-        learnFeatures(features);
-        if (type.code / 100 != 2) {
-            setLastResponseInfo(type.text);
-            return fail(ErrorExtendedError);
-        }
-        return true;
+        learnFeatures(replies[0]);
+        return requireClasses(replies, {AnyClass, AnyClass, 2});
     }
     return readFeatures() && exchange(QStringLiteral("TYPE I"), 2);
 }
@@ -220,25 +224,23 @@ void FtpConnectionPrivate::removeQuietly(const QString& remoteFile) {
 }
 
 bool FtpConnectionPrivate::rename(const QString& from, const QString& to) {
-    const QString first = QStringLiteral("RNFR ") + from;
-    const QString second = QStringLiteral("RNTO ") + to;
-    if (!ControlConnection::isSendable(first) || !ControlConnection::isSendable(second))
-        return fail(ErrorUnsafeCommand);
-    if (!ensureConnected())
-        return false;
     // Both go out at once: RNFR's answer is known ahead (350), and a server
     // that refuses it refuses the RNTO that follows too (503).
-    FtpReply fromReply;
-    FtpReply toReply;
-    if (!m_control->send(first) || !m_control->send(second) || !m_control->readFinalReply(fromReply) ||
-        !m_control->readFinalReply(toReply))
-        return false;
-    if (fromReply.code / 100 != 3) {
-        setLastResponseInfo(fromReply.text);
-        return fail(ErrorExtendedError);
+    std::vector<FtpReply> replies;
+    return ensureConnected() &&
+           m_control->commandsTogether({QStringLiteral("RNFR ") + from, QStringLiteral("RNTO ") + to}, replies) &&
+           requireClasses(replies, {3, 2});
+}
+
+bool FtpConnectionPrivate::requireClasses(const std::vector<FtpReply>& replies, std::initializer_list<int> classes) {
+    size_t i = 0;
+    for (const int expected : classes) {
+        const FtpReply& reply = replies.at(i++);
+        if (expected != AnyClass && reply.code / 100 != expected) {
+            setLastResponseInfo(reply.text);
+            return fail(ErrorExtendedError);
+        }
     }
-    if (!toReply.isCompletion())
-        return fail(ErrorExtendedError);
     return true;
 }
 
@@ -320,21 +322,13 @@ bool FtpConnectionPrivate::changeDirectoryOnce(const QString& directory) {
 bool FtpConnectionPrivate::pwdAndChange(const QString& directory, FtpReply& pwd) {
     if (directory.isEmpty() || m_parameters.proxy || directory == parentFolder)
         return simpleCommand(QStringLiteral("PWD"), 2, &pwd) && (directory.isEmpty() || changeDirectory(directory));
-    const QString cwd = QStringLiteral("CWD ") + directory;
-    if (!ControlConnection::isSendable(cwd))
-        return fail(ErrorUnsafeCommand);
-    if (!ensureConnected())
+    std::vector<FtpReply> replies;
+    if (!ensureConnected() ||
+        !m_control->commandsTogether({QStringLiteral("PWD"), QStringLiteral("CWD ") + directory}, replies))
         return false;
-    FtpReply cwdReply;
-    if (!m_control->send(QStringLiteral("PWD")) || !m_control->send(cwd) || !m_control->readFinalReply(pwd) ||
-        !m_control->readFinalReply(cwdReply))
+    pwd = replies[0];
+    if (!requireClasses(replies, {2, 2}))
         return false;
-    if (!pwd.isCompletion()) {
-        setLastResponseInfo(pwd.text);
-        return fail(ErrorExtendedError);
-    }
-    if (!cwdReply.isCompletion())
-        return fail(ErrorExtendedError);
     rememberDirectoryChange(directory);
     return true;
 }
@@ -568,17 +562,6 @@ bool FtpConnectionPrivate::learnStatRefusal(const FtpReply& reply) {
     return false;
 }
 
-bool isStatListing(const FtpReply& reply) {
-    return reply.code == 211 || reply.code == 212 || reply.code == 213;
-}
-
-// Whether a Unix-form listing shows the listed folder's own "." entry.
-bool showsOwnFolder(const QStringList& lines) {
-    return std::any_of(lines.cbegin(), lines.cend(), [](const QString& line) {
-        return line.startsWith(QLatin1Char('d')) && line.endsWith(QLatin1String(" ."));
-    });
-}
-
 bool FtpConnectionPrivate::listByStatPath(const QString& folder, std::vector<FindData>& entries, bool& connectionLost) {
     connectionLost = false;
     const QString stat = QStringLiteral("STAT -a ") + folder;
@@ -610,24 +593,18 @@ bool FtpConnectionPrivate::enterAndList(const QString& folder, std::vector<FindD
         }
         if (connectionLost)
             return false;
-        const QString cwd = QStringLiteral("CWD ") + folder;
-        if (!ControlConnection::isSendable(cwd))
-            return fail(ErrorUnsafeCommand);
-        FtpReply cwdReply;
-        FtpReply statReply;
-        if (!m_control->send(cwd) || !m_control->send(statCommand()) || !m_control->readFinalReply(cwdReply) ||
-            !m_control->readFinalReply(statReply))
+        std::vector<FtpReply> replies;
+        if (!m_control->commandsTogether({QStringLiteral("CWD ") + folder, statCommand()}, replies))
             return false;
-        if (!cwdReply.isCompletion()) {
-            setLastResponseInfo(cwdReply.text);
-            return fail(ErrorExtendedError);
-        }
+        if (!requireClasses(replies, {2, AnyClass}))
+            return false;
         entered = true;
         rememberDirectoryChange(folder);
+        FtpReply& statReply = replies[1];
         if (isStatListing(statReply)) {
-            const QStringList body = replyBody(statReply);
             // Listed, yet the path alone did not show ".": this server's STAT
             // of a path is not to be trusted on its own.
+            const QStringList body = replyBody(statReply);
             if (!body.isEmpty() && !showsOwnFolder(body))
                 m_capabilities |= StatNeedsCwd;
             takeListingLines(body, false, entries);
@@ -636,7 +613,7 @@ bool FtpConnectionPrivate::enterAndList(const QString& folder, std::vector<FindD
         if (learnStatRefusal(statReply) && mayListWithStat()) {
             if (!m_control->command(statCommand(), statReply))
                 return false;
-            if (statReply.code == 211 || statReply.code == 212 || statReply.code == 213) {
+            if (isStatListing(statReply)) {
                 takeListingLines(replyBody(statReply), false, entries);
                 return true;
             }

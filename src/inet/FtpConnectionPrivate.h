@@ -76,6 +76,10 @@ public:
     void removeQuietly(const QString& remoteFile);
     // RNFR and RNTO.
     bool rename(const QString& from, const QString& to);
+    // Replies of commands sent together, each of the class given for it
+    // (AnyClass: whatever it is); the first that is not becomes the error.
+    static constexpr int AnyClass = 0;
+    static bool requireClasses(const std::vector<FtpReply>& replies, std::initializer_list<int> classes);
     // Renames an uploaded temporary file to its final name without ever
     // leaving the name without content; see FtpConnection::putFile.
     bool moveIntoPlace(const QString& tempPath, const QString& target);
