@@ -24,7 +24,7 @@ bool isTooManyConnections() {
 } // namespace
 
 ConnectionPool::ConnectionPool(PoolLogon logon, inet::FtpConnection& own, int size, const std::atomic<bool>& stop)
-    : m_logon(std::move(logon)), m_own(own), m_size(std::max(1, size)), m_stop(stop), m_connectionsAllowed(m_size) {}
+    : m_logon(std::move(logon)), m_own(own), m_stop(stop), m_connectionsAllowed(std::max(1, size)) {}
 
 ConnectionPool::~ConnectionPool() {
     {

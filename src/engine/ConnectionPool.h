@@ -85,7 +85,6 @@ private:
 
     PoolLogon m_logon;
     inet::FtpConnection& m_own;
-    const int m_size;
     const std::atomic<bool>& m_stop;
 
     std::mutex m_mutex;
@@ -96,7 +95,7 @@ private:
     int m_idleWorkers = 0;
     int m_liveWorkers = 0;    // started and not given up
     int m_connected = 1;      // logged on, the run's own included
-    int m_connectionsAllowed; // shrinks when the server refuses more
+    int m_connectionsAllowed; // the pool's size, the run's own included; shrinks when the server refuses more
     bool m_shuttingDown = false;
     std::atomic<bool> m_serverGone{false};
     QStringList m_notices;

@@ -21,6 +21,13 @@ QStringList cumulativeLevels(const QString& folder) {
     return paths;
 }
 
+// The key under which a folder is known: "/pub/a/" and "/pub/a" are one.
+QString withoutTrailingSlash(QString path) {
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
 } // namespace
 
 bool canEnter(inet::FtpConnection& connection, const QString& folder) {
@@ -32,17 +39,12 @@ bool canEnter(inet::FtpConnection& connection, const QString& folder) {
 
 void RemoteFolders::addKnown(const QString& folder) {
     std::lock_guard lock(m_mutex);
-    QString path = folder;
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    m_known.insert(path);
+    m_known.insert(withoutTrailingSlash(folder));
 }
 
 void RemoteFolders::forget(const QString& folder) {
     std::lock_guard lock(m_mutex);
-    QString path = folder;
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
+    const QString path = withoutTrailingSlash(folder);
     const QString below = path + QLatin1Char('/');
     for (auto it = m_known.begin(); it != m_known.end();) {
         if (*it == path || it->startsWith(below))

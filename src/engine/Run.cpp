@@ -162,22 +162,30 @@ int TVellisyncProject::UploadFiles() {
                    });
 }
 
-int TVellisyncProject::DeleteLocalFiles() {
-    // The remote tree is the source: a file missing from an incomplete remote
-    // list may well exist on the server, so nothing is deleted then.
-    if (!StopRequested && !LastRunOutcome.remoteScanComplete) {
-        Log(QStringLiteral(
-            "Local files have not been deleted because the remote folder could not be read completely."));
-        return 0;
+bool TVellisyncProject::SourceAllowsDeletion(const TListOfFiles& source, const TListOfFiles& target,
+                                             bool sourceScanComplete, const QString& targetSide,
+                                             const QString& sourceSide) {
+    // A file missing from an incomplete source list may well exist there.
+    if (!StopRequested && !sourceScanComplete) {
+        Log(QStringLiteral("%1 files have not been deleted because the %2 folder could not be read completely.")
+                .arg(targetSide, sourceSide));
+        return false;
     }
-    if (RemoteFiles.Count() == 0 && LocalFiles.Count() > 0) {
-        // An emptied server folder or a wrong remote folder, far likelier than
-        // a wish to delete every local file.
-        Log(QStringLiteral("Local files have not been deleted because the remote folder holds no file at all."));
+    // A source with no file at all (a build that produced nothing, a disk not
+    // mounted, a wrong folder) is far likelier than a wish to delete everything.
+    if (source.Count() == 0 && target.Count() > 0) {
+        Log(QStringLiteral("%1 files have not been deleted because the %2 folder holds no file at all.")
+                .arg(targetSide, sourceSide));
         ++LastRunOutcome.problems;
-        return 0;
+        return false;
     }
-    if (StopRequested)
+    return true;
+}
+
+int TVellisyncProject::DeleteLocalFiles() {
+    if (!SourceAllowsDeletion(RemoteFiles, LocalFiles, LastRunOutcome.remoteScanComplete, QStringLiteral("Local"),
+                              QStringLiteral("remote")) ||
+        StopRequested)
         return 0;
     DoProgress();
     // Local work needs no connection: it runs here, one file after another.
@@ -199,18 +207,9 @@ int TVellisyncProject::DeleteLocalFiles() {
 }
 
 int TVellisyncProject::DeleteRemoteFiles() {
-    // The local tree is the source; see DeleteLocalFiles.
-    if (!StopRequested && !LastRunOutcome.localScanComplete) {
-        Log(QStringLiteral(
-            "Remote files have not been deleted because the local folder could not be read completely."));
+    if (!SourceAllowsDeletion(LocalFiles, RemoteFiles, LastRunOutcome.localScanComplete, QStringLiteral("Remote"),
+                              QStringLiteral("local")))
         return 0;
-    }
-    if (LocalFiles.Count() == 0 && RemoteFiles.Count() > 0) {
-        // A build step that produced nothing or a disk that is not mounted.
-        Log(QStringLiteral("Remote files have not been deleted because the local folder holds no file at all."));
-        ++LastRunOutcome.problems;
-        return 0;
-    }
     const engine::FileRoots roots = Roots();
     return RunPass(RemoteFiles, LocalFiles, &missing, QStringLiteral("Would delete remote file %1"),
                    [&roots](int, const QString& name, int) -> std::optional<engine::Job> {

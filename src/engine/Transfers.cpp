@@ -123,7 +123,6 @@ bool TVellisyncProject::DeleteRemoteFile(const QString& name) {
 
 bool TVellisyncProject::MayChangeLocally(const RelativeName& name, bool writeThroughFileLink) {
     const QString root = AddTrailingBackslash(LocalFolder);
-    const QString canonicalRoot = QFileInfo(root.isEmpty() ? QStringLiteral(".") : root).canonicalFilePath();
     // Checked from the top down, each level before anything is made below it:
     // a missing level is created as a real folder inside a level already checked.
     QStringList levels = name.folderPart().split(slash(), Qt::SkipEmptyParts);
@@ -138,6 +137,8 @@ bool TVellisyncProject::MayChangeLocally(const RelativeName& name, bool writeThr
                 break;
             continue;
         }
+        // Resolved only here, where a link is met: most files have none on their way.
+        const QString canonicalRoot = QFileInfo(root.isEmpty() ? QStringLiteral(".") : root).canonicalFilePath();
         if (liesUnder(info.canonicalFilePath(), canonicalRoot))
             continue;
         // Each refused file fails as an action; the reason is told once.

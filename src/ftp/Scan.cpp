@@ -1,6 +1,5 @@
 #include "project/VellisyncProject.h"
 
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -45,22 +44,36 @@ QString joinRelative(const QString& relativePath, const QString& name) {
 // At most this many unreadable lines of one listing are shown; the rest are counted.
 constexpr int ShownUnrecognisedLines = 5;
 
-// The entries of a folder whose names are no valid UTF-8. The folder listing
-// used for the scan passes over them without a word; they are found here so
-// that the log can say that they were left out.
-std::vector<QByteArray> undecodableNames(const QString& folder) {
-    std::vector<QByteArray> names;
+// A folder's entry names, read whole before any is looked at, so that no
+// listing stays open while the scan goes down a level. Names whose bytes are
+// no valid UTF-8 name nothing a text could, and are kept apart so that the log
+// can say they were left out.
+struct FolderNames {
+    std::vector<QString> names;
+    std::vector<QByteArray> undecodable;
+    int error = 0; // errno when the folder could not be listed
+};
+
+FolderNames readFolderNames(const QString& folder) {
+    FolderNames result;
+    errno = 0;
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(QFile::encodeName(folder).constData()), &::closedir);
-    if (!dir)
-        return names;
+    if (!dir) {
+        result.error = errno != 0 ? errno : EIO;
+        return result;
+    }
     while (const dirent* entry = ::readdir(dir.get())) {
         const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
         QStringDecoder utf8(QStringDecoder::Utf8);
-        [[maybe_unused]] const QString decoded = utf8(name);
+        QString decoded = utf8(name);
         if (utf8.hasError())
-            names.push_back(name);
+            result.undecodable.push_back(name);
+        else
+            result.names.push_back(std::move(decoded));
     }
-    return names;
+    return result;
 }
 
 // The system's reason why a folder cannot be listed.
@@ -123,11 +136,8 @@ void TVellisyncProject::CollectLocalFolder(const QString& relativePath) {
         // deletes anything. A root that does not exist yet is no problem of
         // its own: a first download creates it.
         LastRunOutcome.localScanComplete = false;
-        if (!relativePath.isEmpty() || folderInfo.exists() || folderInfo.isSymLink()) {
-            Log(QStringLiteral("ReadLocalFolder('%1') fails with message: %2")
-                    .arg(escapedForLog(folderInfo.filePath()), whyFolderCannotBeRead(folderInfo.filePath())));
-            ++LastRunOutcome.problems;
-        }
+        if (!relativePath.isEmpty() || folderInfo.exists() || folderInfo.isSymLink())
+            NoteLocalFolderUnread(folderInfo.filePath(), whyFolderCannotBeRead(folderInfo.filePath()));
         return;
     }
     if (relativePath.isEmpty())
@@ -137,19 +147,22 @@ void TVellisyncProject::CollectLocalFolder(const QString& relativePath) {
         return;
     m_visitedLocalFolders.insert(canonical);
 
-    for (const QByteArray& name : undecodableNames(folderInfo.filePath())) {
+    const FolderNames listing = readFolderNames(folderInfo.filePath());
+    if (listing.error != 0) { // it went between the look at it and the listing
+        NoteLocalFolderUnread(folderInfo.filePath(), QString::fromLocal8Bit(std::strerror(listing.error)));
+        return;
+    }
+    for (const QByteArray& name : listing.undecodable) {
         Log(QStringLiteral("Skipped local name \"%1\": the name is not valid UTF-8")
                 .arg(joinRelative(escapedForLog(relativePath), bytesForLog(name))));
         ++LastRunOutcome.problems;
     }
-    QDirIterator it(folderInfo.filePath(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
+    const QString base = AddTrailingBackslash(folderInfo.filePath());
+    for (const QString& name : listing.names) {
         DoProgress();
         if (StopRequested)
             break;
-        const QFileInfo entry = it.fileInfo();
-        const QString name = entry.fileName();
+        const QFileInfo entry(base + name);
         const bool isFolder = entry.isDir();
         // Sockets, pipes, devices and dangling links are not files to sync.
         if (!isFolder && !entry.isFile())
@@ -168,6 +181,12 @@ void TVellisyncProject::CollectLocalFolder(const QString& relativePath) {
         else
             LocalFiles.AddFile(*child, entry.size(), NaiveDateTime::fromLocal(entry.lastModified()));
     }
+}
+
+void TVellisyncProject::NoteLocalFolderUnread(const QString& folder, const QString& reason) {
+    LastRunOutcome.localScanComplete = false;
+    Log(QStringLiteral("ReadLocalFolder('%1') fails with message: %2").arg(escapedForLog(folder), reason));
+    ++LastRunOutcome.problems;
 }
 
 void TVellisyncProject::SkipName(const QString& side, const QString& name, const QString& reason) {
@@ -372,8 +391,7 @@ void TVellisyncProject::NoteUnrecognisedListingLines(const QString& relativePath
         return;
     // The line may have been a folder: without it no deletion can trust this
     // folder's picture.
-    LastRunOutcome.remoteScanComplete = false;
-    ++LastRunOutcome.problems;
+    NoteRemoteFolderIncomplete();
     const QString folder = IncludeTrailingSlash(RemoteFolder) + relativePath;
     for (qsizetype i = 0; i < qMin<qsizetype>(lines.size(), ShownUnrecognisedLines); ++i)
         Log(QStringLiteral("The listing of %1 holds a line that cannot be read: \"%2\"")

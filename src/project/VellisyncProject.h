@@ -215,6 +215,8 @@ private:
     };
     void AddRemoteFile(const RelativeName& name, const inet::FindData& data);
     void NoteRemoteFolderIncomplete();
+    // Logs a local folder that could not be listed; the scan is then incomplete.
+    void NoteLocalFolderUnread(const QString& folder, const QString& reason);
     void RestoreAsideLeftover(const QString& relativePath, const AsideLeftover& aside);
     // True once the connection has given up on a server that stopped answering.
     bool ServerStoppedAnswering() const;
@@ -230,6 +232,10 @@ private:
 
     // The passes of SyncMode and the summary line.
     void RunPasses();
+    // Whether an exact copy's deletions on the target side may go ahead, given
+    // what the scan of the source side saw; says why not when they may not.
+    bool SourceAllowsDeletion(const TListOfFiles& source, const TListOfFiles& target, bool sourceScanComplete,
+                              const QString& targetSide, const QString& sourceSide);
     // After the summary: a line when the server stopped answering, and one
     // with the number of problems when there were any.
     void LogServerLossAndProblems();
