@@ -215,7 +215,12 @@ bool FtpConnection::putFile(const QString& localFile, const QString& remoteFile,
         d->removeQuietly(tempPath);
         return fail(ErrorSourceChanged);
     }
-    return d->track(d->moveIntoPlace(tempPath, remoteFile));
+    // The remote file gets the time the local one had when it was read, to
+    // the second: the next run then sees the same minute on both sides.
+    std::optional<QDateTime> modified;
+    if (atOpen)
+        modified = QDateTime::fromSecsSinceEpoch(atOpen->seconds, Qt::UTC);
+    return d->track(d->moveIntoPlace(tempPath, remoteFile, modified));
 }
 
 bool FtpConnection::renameFile(const QString& from, const QString& to) {

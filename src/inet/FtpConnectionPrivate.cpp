@@ -244,9 +244,20 @@ bool FtpConnectionPrivate::requireClasses(const std::vector<FtpReply>& replies, 
     return true;
 }
 
-bool FtpConnectionPrivate::moveIntoPlace(const QString& tempPath, const QString& target) {
-    if (rename(tempPath, target))
-        return true;
+bool FtpConnectionPrivate::moveIntoPlace(const QString& tempPath, const QString& target,
+                                         const std::optional<QDateTime>& modified) {
+    bool timeSet = false;
+    if (!renameKeepingTime(tempPath, target, modified, timeSet) && !moveAsideAndIntoPlace(tempPath, target))
+        return false;
+    if (modified && !timeSet) {
+        // The upload itself succeeded: what follows must not change that.
+        ErrorStateGuard keep;
+        setTimeTryingEachWay(target, *modified);
+    }
+    return true;
+}
+
+bool FtpConnectionPrivate::moveAsideAndIntoPlace(const QString& tempPath, const QString& target) {
     if (lastError() != ErrorExtendedError) {
         removeQuietly(tempPath);
         return false;

@@ -10,6 +10,7 @@
 #include "inet/ProxyConfig.h"
 #include "inet/Socks.h"
 
+#include <QDateTime>
 #include <QFlags>
 #include <QString>
 #include <QStringList>
@@ -81,8 +82,16 @@ public:
     static constexpr int AnyClass = 0;
     static bool requireClasses(const std::vector<FtpReply>& replies, std::initializer_list<int> classes);
     // Renames an uploaded temporary file to its final name without ever
-    // leaving the name without content; see FtpConnection::putFile.
-    bool moveIntoPlace(const QString& tempPath, const QString& target);
+    // leaving the name without content; see FtpConnection::putFile. Where
+    // modified is given, the file gets that modification time as well.
+    bool moveIntoPlace(const QString& tempPath, const QString& target, const std::optional<QDateTime>& modified = {});
+
+    // MDTM of each file, many at once; a time stays empty where the server
+    // gives none. False only when the connection failed.
+    bool askModificationTimes(const QStringList& files, std::vector<std::optional<QDateTime>>& times);
+    // Whether this server has been found to accept no way of setting a
+    // modification time.
+    bool setsNoTimes() const { return m_timeSetter == TimeSetter::None; }
 
     // Counts time-outs in a row across calls (any success ends the run of
     // them) and passes ok through. After two, the server counts as gone.
@@ -139,6 +148,17 @@ private:
     // EPSV (or PASV) and the command in one go; the data connection opened.
     std::unique_ptr<DataConnection> openPassiveAhead(const QString& command);
 
+    // The ways of setting a modification time, in the order they are tried
+    // until one works; the one that worked is kept for the connection.
+    enum class TimeSetter : quint8 { Mfmt, MdtmWithTime, SiteUtime, None };
+    QString timeCommand(const QDateTime& modified, const QString& path) const;
+    // Learns from the reply to timeCommand; true when the time was set.
+    bool learnTimeReply(const FtpReply& reply);
+    void setTimeTryingEachWay(const QString& path, const QDateTime& modified);
+    bool renameKeepingTime(const QString& tempPath, const QString& target, const std::optional<QDateTime>& modified,
+                           bool& timeSet);
+    bool moveAsideAndIntoPlace(const QString& tempPath, const QString& target);
+
     LogonParameters m_parameters;
     std::optional<SocksClient> m_socks;
     std::unique_ptr<ControlConnection> m_control;
@@ -150,6 +170,8 @@ private:
     // logon deals with it; a second in a row means the server is not answering.
     static constexpr int GiveUpAfterTimeouts = 2;
     int m_timeoutsInARow = 0;
+    TimeSetter m_timeSetter = TimeSetter::Mfmt;
+    bool m_timeSetterProven = false;
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(FtpConnectionPrivate::Capabilities)

@@ -6,6 +6,7 @@
 // empty handle and leaves a code in the calling thread's last-error slot.
 
 #include <QDate>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QTime>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace inet {
@@ -94,16 +96,24 @@ enum class AccessType {
 };
 
 // One listing entry. The time is a wall-clock time without a zone: MLSD times
-// (UTC on the wire) are converted to local time; LIST times are taken as listed.
+// (UTC on the wire) are converted to local time; LIST times are taken as
+// listed, in whatever zone the server lists in, and timeSource says so.
 struct FindData {
     // The size of an entry whose listing gave none that makes sense.
     static constexpr qint64 UnknownSize = -1;
+
+    enum class TimeSource : quint8 {
+        Local,     // converted to local time (MLSD), or no time at all
+        Listed,    // a LIST date and time of day, in the server's listing zone
+        ListedDay, // a LIST date without a time of day (entries older than six months)
+    };
 
     QString name;
     bool isDirectory = false;
     qint64 size = 0;
     QDate modifiedDate;
     QTime modifiedTime;
+    TimeSource timeSource = TimeSource::Local;
 };
 
 // A listing handle. The listing was read whole before the handle was returned,
@@ -154,7 +164,8 @@ public:
     // complete. A file that is replaced keeps its permission bits; a link to
     // a file is written through (the file it points to gets the content).
     bool getFile(const QString& remoteFile, const QString& localFile, bool failIfExists);
-    // STOR under a temporary name in the target folder, renamed when complete.
+    // STOR under a temporary name in the target folder, renamed when complete
+    // and given the local file's modification time where the server allows.
     // Where the server will not rename over the existing file, that file is
     // moved aside first and put back should the new one not get in, so the
     // old or the new content is under the name at every moment. A local file
@@ -163,6 +174,13 @@ public:
     // place: ErrorSourceChanged.
     bool putFile(const QString& localFile, const QString& remoteFile,
                  const std::function<bool()>& sourceUnchanged = {});
+    // The UTC modification time of each remote file (MDTM), asked many at
+    // once; a time is empty where the server gave none. False only when the
+    // connection failed.
+    bool modificationTimes(const QStringList& remoteFiles, std::vector<std::optional<QDateTime>>& times);
+    // True once putFile has found that the server accepts no way of setting
+    // a file's modification time (MFMT, MDTM with a time, SITE UTIME).
+    bool setsNoModificationTimes() const;
     // RNFR and RNTO.
     bool renameFile(const QString& from, const QString& to);
     // DELE.

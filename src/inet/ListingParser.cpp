@@ -176,6 +176,7 @@ ListingLine parseUnixLine(const QString& line, QDate today) {
 
         QDate date;
         QTime time(0, 0);
+        FindData::TimeSource source = FindData::TimeSource::Listed;
         size_t last = 0; // the field after which the name begins
 
         if (const int month = monthFromName(fields[i].text); month != 0 && i + 2 < fields.size()) {
@@ -185,6 +186,7 @@ ListingLine parseUnixLine(const QString& line, QDate today) {
             const QString& yearOrTime = fields[i + 2].text;
             if (yearField.match(yearOrTime).hasMatch()) {
                 date = QDate(yearOrTime.toInt(), month, day);
+                source = FindData::TimeSource::ListedDay;
             } else if (const std::optional<QTime> clock = parseClock(yearOrTime)) {
                 date = placeInYear(month, day, today);
                 time = *clock;
@@ -235,6 +237,7 @@ ListingLine parseUnixLine(const QString& line, QDate today) {
         data.size = *size;
         data.modifiedDate = date;
         data.modifiedTime = time;
+        data.timeSource = source;
         return entry(std::move(data));
     }
     // A mode column, then nothing that reads as size and date: a form this
@@ -313,11 +316,12 @@ ListingLine parseDosLine(const QString& line) {
     data.name = name;
     data.modifiedDate = date;
     data.modifiedTime = time;
+    data.timeSource = FindData::TimeSource::Listed;
     return entry(std::move(data));
 }
 
 // "20261107123456" or "20261107123456.789" (RFC 3659 time-val, always UTC).
-std::optional<QDateTime> parseMlsdTime(const QString& text) {
+std::optional<QDateTime> parseTimeVal(const QString& text) {
     static const QRegularExpression re(
         QStringLiteral("^(\\d{4})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(?:\\.(\\d+))?$"));
     const QRegularExpressionMatch m = re.match(text);
@@ -416,7 +420,7 @@ ListingLine readMlsdLine(const QString& rawLine) {
         } else if (key == QLatin1String("size") || key == QLatin1String("sizd")) {
             data.size = parseSize(value).value_or(FindData::UnknownSize);
         } else if (key == QLatin1String("modify")) {
-            if (const std::optional<QDateTime> utc = parseMlsdTime(value)) {
+            if (const std::optional<QDateTime> utc = parseTimeVal(value)) {
                 const QDateTime local = utc->toLocalTime();
                 data.modifiedDate = local.date();
                 data.modifiedTime = local.time();
@@ -492,6 +496,12 @@ std::optional<PassiveAddress> parsePasvReply(const QString& replyText) {
                                   (quint32(numbers[2]) << 8) | quint32(numbers[3]));
     result.port = static_cast<quint16>(port);
     return result;
+}
+
+std::optional<QDateTime> parseMdtmReply(const QString& replyText) {
+    static const QRegularExpression re(QStringLiteral("^213 (\\d{14}(?:\\.\\d+)?)\\s*$"));
+    const QRegularExpressionMatch m = re.match(replyText.trimmed());
+    return m.hasMatch() ? parseTimeVal(m.captured(1)) : std::nullopt;
 }
 
 } // namespace inet

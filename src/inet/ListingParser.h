@@ -6,6 +6,7 @@
 #include "inet/FtpService.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QHostAddress>
 #include <QString>
 
@@ -41,6 +42,9 @@ std::optional<FindData> parseListLine(const QString& line, QDate today);
 // semicolons.
 ListingLine readMlsdLine(const QString& line);
 std::optional<FindData> parseMlsdLine(const QString& line);
+
+// The UTC time of a "213 YYYYMMDDhhmmss[.sss]" reply to MDTM (RFC 3659).
+std::optional<QDateTime> parseMdtmReply(const QString& replyText);
 
 // The folder of a 257 reply: the text between the first quote and its closing
 // quote, doubled quotes inside standing for one. Empty when there is none.
