@@ -12,6 +12,7 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
+#include "engine/ServerTimes.h"
 #include "engine/SyncThread.h"
 #include "ftp/MaskList.h"
 #include "project/Errors.h"
@@ -27,7 +28,7 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "Runs Vellisync projects without the wizard.\n"
                               "\n"
                               "Commands:\n"
-                              "  run [--dry-run] [--connections N] PROJECT\n"
+                              "  run [--dry-run] [--explain] [--connections N] PROJECT\n"
                               "                            Run a project and print its log. PROJECT is a project\n"
                               "                            file or the caption of a stored project\n"
                               "                            (case-insensitive).\n"
@@ -38,7 +39,9 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "\n"
                               "Options of run:\n"
                               "  --dry-run                 Scan both sides and log what would be uploaded,\n"
-                              "                            downloaded or deleted; change nothing.\n"
+                              "                            downloaded or deleted, and why; change nothing.\n"
+                              "  --explain                 After each transfer or deletion, say why the file\n"
+                              "                            moved (the two sides' times, or the side that lacks it).\n"
                               "  --connections N           Use up to N connections (1 to 16) for this run\n"
                               "                            only, whatever the project holds.\n"
                               "\n"
@@ -49,6 +52,8 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "  --subfolders  --exact  --include MASKS  --exclude MASKS\n"
                               "  --proxy ftp|socks  --proxy-host HOST  --proxy-port N\n"
                               "  --connections N           Simultaneous connections, 1 to 16 (default 4).\n"
+                              "  --listing-zone ZONE       The zone the server lists times in (UTC, +01:00,\n"
+                              "                            -05:30); learnt on each run when not given.\n"
                               "\n"
                               "Active mode always uses one connection; more need --passive.\n"
                               "\n"
@@ -256,12 +261,15 @@ constexpr int LowestConnections = 1;
 
 int runProject(const QStringList& arguments) {
     bool dryRun = false;
+    bool explain = false;
     std::optional<int> connections;
     QStringList positional;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
         if (argument == QLatin1String("--dry-run")) {
             dryRun = true;
+        } else if (argument == QLatin1String("--explain")) {
+            explain = true;
         } else if (argument == QLatin1String("--connections")) {
             QString text, error;
             if (!takeValue(arguments, i, text, error))
@@ -293,6 +301,7 @@ int runProject(const QStringList& arguments) {
     if (const QString reason = unrunnableReason(project); !reason.isEmpty())
         return failure(QStringLiteral("'%1' cannot be run: %2").arg(*file, reason));
     project.DryRun = dryRun;
+    project.Explain = explain;
     // For this run only: the runner never saves a project it runs.
     if (connections)
         project.SetConnections(*connections);
@@ -447,7 +456,13 @@ bool applyCreateOptions(const QStringList& arguments, TVellisyncProject& project
             ok = number(0, 65535, &TVellisyncProject::SetProxyPort);
         else if (option == QLatin1String("--connections"))
             ok = number(LowestConnections, TVellisyncProject::MaxConnections, &TVellisyncProject::SetConnections);
-        else {
+        else if (option == QLatin1String("--listing-zone")) {
+            ok = value(text) && engine::parseZoneOffset(text).has_value();
+            if (ok)
+                project.SetListingTimeZone(text);
+            else if (!text.isEmpty())
+                error = QStringLiteral("--listing-zone is UTC or an offset such as +01:00 or -05:30");
+        } else {
             error = QStringLiteral("unknown option '%1' for create").arg(option);
             ok = false;
         }

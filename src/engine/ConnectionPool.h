@@ -25,6 +25,8 @@ struct JobOutcome {
     QStringList lines;
     // Filled by the work that needs more than lines (a listing, say).
     std::shared_ptr<void> payload;
+    // Lines about the server rather than this job, logged once per run.
+    QStringList notices = {};
 };
 
 using Job = std::function<JobOutcome(inet::FtpConnection& connection)>;

@@ -27,6 +27,14 @@ bool isRefusedByServer() {
     return inet::lastError() == inet::ErrorExtendedError && inet::lastResponseInfo().startsWith(QLatin1Char('5'));
 }
 
+JobOutcome uploaded(const inet::FtpConnection& connection, const QString& localFile, JobOutcome outcome) {
+    outcome.lines << QStringLiteral("File %1 has been uploaded").arg(localFile);
+    if (connection.setsNoModificationTimes())
+        outcome.notices << QStringLiteral("The server cannot set the modification time of a file: uploaded files "
+                                          "keep the time of their upload.");
+    return outcome;
+}
+
 } // namespace
 
 std::function<bool()> unchangedSince(const QString& localFile, const TFileEntry* scanned) {
@@ -78,19 +86,15 @@ JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, R
     }
     const QString localFile = roots.localRoot + localName.text();
     const QString remoteFile = remoteFolder + remoteName.fileName();
-    if (connection.putFile(localFile, remoteFile, scannedState)) {
-        outcome.lines << QStringLiteral("File %1 has been uploaded").arg(localFile);
-        return outcome;
-    }
+    if (connection.putFile(localFile, remoteFile, scannedState))
+        return uploaded(connection, localFile, std::move(outcome));
     // A folder the run remembered may have gone since the scan: check the
     // whole path once, the slow way, and try again.
     if (isRefusedByServer() && !roots.probeUnknownFolders) {
         folders.forget(remoteFolder);
         if (folders.ensure(connection, remoteFolder, true, outcome.lines)) {
-            if (connection.putFile(localFile, remoteFile, scannedState)) {
-                outcome.lines << QStringLiteral("File %1 has been uploaded").arg(localFile);
-                return outcome;
-            }
+            if (connection.putFile(localFile, remoteFile, scannedState))
+                return uploaded(connection, localFile, std::move(outcome));
             outcome.lines << ftpFailureLine(QStringLiteral("FtpPutFile"));
         }
         outcome.ok = false;

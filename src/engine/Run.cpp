@@ -33,6 +33,16 @@ bool missing(const TListOfFiles&, int, const TListOfFiles&, int match) {
     return match < 0;
 }
 
+// The job, its line of success followed by why the file moved.
+engine::Job withReason(engine::Job job, const QString& reason) {
+    return [job = std::move(job), reason](inet::FtpConnection& connection) {
+        engine::JobOutcome outcome = job(connection);
+        if (outcome.ok && !outcome.lines.isEmpty())
+            outcome.lines.last() += reason;
+        return outcome;
+    };
+}
+
 QString messageOf(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
@@ -50,6 +60,7 @@ QString messageOf(std::exception_ptr error) {
 void TVellisyncProject::Run() {
     StopRequested = false;
     LastRunOutcome = RunOutcome{};
+    m_noticesLogged.clear();
     try {
         if (Connect()) {
             LastRunOutcome.connected = true;
@@ -59,6 +70,7 @@ void TVellisyncProject::Run() {
                 Pool().warmUp();
             CollectLocalFiles();
             CollectRemoteFiles();
+            AskExactTimes();
             RunPasses();
             LogServerLossAndProblems();
             LastRunOutcome.completed = !LastRunOutcome.serverStoppedAnswering;
@@ -195,9 +207,10 @@ int TVellisyncProject::DeleteLocalFiles() {
             break;
         DoProgress();
         const QString name = LocalFiles.Strings(action.index);
+        const QString reason = MoveReason(LocalFiles, action.index, RemoteFiles, action.match);
         if (DryRun)
-            Log(QStringLiteral("Would delete local file %1").arg(name));
-        else if (!DeleteLocalFile(name)) {
+            Log(QStringLiteral("Would delete local file %1").arg(name) + reason);
+        else if (!DeleteLocalFile(name, Explain ? reason : QString())) {
             ++LastRunOutcome.failedActions;
             continue;
         }
@@ -232,12 +245,15 @@ int TVellisyncProject::RunPass(const TListOfFiles& walked, const TListOfFiles& s
         if (StopRequested || ServerStoppedAnswering())
             break;
         const QString name = walked.Strings(action.index);
+        const QString reason = MoveReason(walked, action.index, searched, action.match);
         if (DryRun) {
-            Log(dryRunLine.arg(name));
+            Log(dryRunLine.arg(name) + reason);
             ++count;
             continue;
         }
         std::optional<engine::Job> job = act(action.index, name, action.match);
+        if (job && Explain)
+            job = withReason(std::move(*job), reason);
         if (job)
             Pool().add(std::move(*job));
         else
@@ -248,6 +264,7 @@ int TVellisyncProject::RunPass(const TListOfFiles& walked, const TListOfFiles& s
     // Lines come as the files complete; the summary after the last of them.
     m_pool->run([this, &count](engine::JobOutcome& outcome) {
         DoProgress();
+        LogNoticesOnce(outcome.notices);
         if (LogOutcome(outcome))
             ++count;
         else

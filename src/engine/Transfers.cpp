@@ -95,7 +95,7 @@ void TVellisyncProject::SplitRemotePath(const QString& path, QStringList& levels
         levels.append(rest);
 }
 
-bool TVellisyncProject::DeleteLocalFile(const QString& name) {
+bool TVellisyncProject::DeleteLocalFile(const QString& name, const QString& reason) {
     const std::optional<RelativeName> checked = checkedName(name);
     if (!checked) {
         SkipName(QStringLiteral("local"), name, QStringLiteral("it is not a plain relative path"));
@@ -108,7 +108,7 @@ bool TVellisyncProject::DeleteLocalFile(const QString& name) {
         Log(QStringLiteral("Error while deleting file %1").arg(localFile));
         return false;
     }
-    Log(QStringLiteral("Local file %1 has been deleted").arg(localFile));
+    Log(QStringLiteral("Local file %1 has been deleted").arg(localFile) + reason);
     return true;
 }
 

@@ -30,6 +30,11 @@ NaiveDateTime TListOfFiles::GetDateTime(int index) const {
     return entry ? entry->Time : NaiveDateTime();
 }
 
+void TListOfFiles::SetDateTime(int index, NaiveDateTime time) {
+    if (TFileEntry* entry = m_items.at(size_t(index)).entry.get())
+        entry->Time = time;
+}
+
 int TListOfFiles::IndexOf(const QString& name) const {
     const QString key = nameMatchKey(name);
     for (int i = 0; i < Count(); ++i) {

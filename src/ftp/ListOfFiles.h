@@ -47,6 +47,8 @@ public:
     const TFileEntry* Objects(int index) const { return m_items.at(size_t(index)).entry.get(); }
     // The Time of the item's entry; the item must have one.
     NaiveDateTime GetDateTime(int index) const;
+    // Replaces the Time of the item's entry (an item without one is left alone).
+    void SetDateTime(int index, NaiveDateTime time);
     // Index of the first item whose name matches name (nameMatchKey), or -1.
     int IndexOf(const QString& name) const;
 

@@ -12,6 +12,7 @@
 #include <dirent.h>
 
 #include "engine/FileJobs.h"
+#include "engine/ServerTimes.h"
 #include "ftp/FtpConnection.h"
 #include "project/Global.h"
 
@@ -244,6 +245,7 @@ void TVellisyncProject::CollectRemoteFiles() {
     Log(QStringLiteral("Collecting FTP files..."));
     const ScanMasks masks(m_includeMasks, m_excludeMasks, IncludeMasks, ExcludeMasks);
     RemoteFiles.Clear();
+    m_remoteDayOnly.clear();
     LastRunOutcome.remoteRootReached = false;
     LastRunOutcome.remoteScanComplete = false;
     m_remoteBase.clear();
@@ -260,6 +262,7 @@ void TVellisyncProject::CollectRemoteFiles() {
     m_remoteBase = IncludeTrailingSlash(root);
     LastRunOutcome.remoteScanComplete = true; // cleared by any folder that cannot be entered or listed
     ListRemoteTree();
+    LearnListingZone();
     CollectRemoteFolder({});
     m_remoteListings.clear();
     if (StopRequested)
@@ -352,8 +355,60 @@ void TVellisyncProject::CollectRemoteFolder(const QString& relativePath) {
         CollectRemoteFolder(subfolder);
 }
 
+// LIST times are in the server's listing zone, which no listing states: it is
+// learnt from one file listed to the minute, whose exact UTC time MDTM gives.
+void TVellisyncProject::LearnListingZone() {
+    m_listingZone.reset();
+    if (!ListingTimeZone.isEmpty()) {
+        m_listingZone = engine::parseZoneOffset(ListingTimeZone);
+        if (m_listingZone)
+            return;
+    }
+    bool anyListed = false;
+    QString samplePath;
+    NaiveDateTime sampleTime;
+    for (auto it = m_remoteListings.cbegin(); it != m_remoteListings.cend(); ++it) {
+        for (const inet::FindData& entry : it.value()->entries) {
+            if (entry.isDirectory || entry.timeSource == inet::FindData::TimeSource::Local)
+                continue;
+            anyListed = true;
+            const NaiveDateTime time = NaiveDateTime::fromDateAndTime(entry.modifiedDate, entry.modifiedTime);
+            const std::optional<RelativeName> name = RelativeName::fromPath(joinRelative(it.key(), entry.name));
+            // The newest such file, the same one on every run over the same tree.
+            const bool newer = time > sampleTime || (time == sampleTime && name && name->text() < samplePath);
+            if (entry.timeSource == inet::FindData::TimeSource::Listed && name && (samplePath.isEmpty() || newer)) {
+                samplePath = name->text();
+                sampleTime = time;
+            }
+        }
+    }
+    if (!anyListed)
+        return;
+    QString reason = QStringLiteral("no file is listed with a time of day");
+    if (!samplePath.isEmpty()) {
+        std::vector<std::optional<QDateTime>> times;
+        const QString shown = escapedForLog(IncludeTrailingSlash(RemoteFolder) + samplePath);
+        if (!ConnectHandle->modificationTimes({m_remoteBase + samplePath}, times) || !times.front()) {
+            reason = QStringLiteral("the server gives no exact time (MDTM) of %1").arg(shown);
+        } else {
+            m_listingZone = engine::zoneFromListing(sampleTime, *times.front());
+            reason = QStringLiteral("the listed and the exact time of %1 are more than 14 hours apart").arg(shown);
+        }
+    }
+    if (!m_listingZone)
+        Log(QStringLiteral("The time zone of the server's listings could not be learnt (%1): listed times are "
+                           "taken as local times.")
+                .arg(reason));
+}
+
 void TVellisyncProject::AddRemoteFile(const RelativeName& name, const inet::FindData& data) {
-    RemoteFiles.AddFile(name, data.size, NaiveDateTime::fromDateAndTime(data.modifiedDate, data.modifiedTime));
+    NaiveDateTime time = NaiveDateTime::fromDateAndTime(data.modifiedDate, data.modifiedTime);
+    if (data.timeSource != inet::FindData::TimeSource::Local && m_listingZone)
+        time = engine::listedToLocal(time, *m_listingZone);
+    const int index = RemoteFiles.AddFile(name, data.size, time);
+    // Only the day is known: the exact time is asked for once it matters.
+    if (data.timeSource == inet::FindData::TimeSource::ListedDay)
+        m_remoteDayOnly.push_back(index);
 }
 
 void TVellisyncProject::NoteRemoteFolderIncomplete() {

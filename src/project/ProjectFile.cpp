@@ -192,6 +192,7 @@ bool TVellisyncProject::LoadFromFile(const QString& fileName) {
     SetProxyServer(store.ReadString(QStringLiteral("ProxyServer"), QString()));
     SetProxyPort(store.ReadInteger(QStringLiteral("ProxyPort"), 21));
     Connections = store.ReadInteger(QStringLiteral("Connections"), DefaultConnections);
+    ListingTimeZone = store.ReadString(QStringLiteral("ListingTimeZone"), QString());
 
     Modified = false;
     return true;
@@ -224,6 +225,8 @@ bool TVellisyncProject::SaveToFile(const QString& fileName) {
     // default: a project that leaves them alone is stored as it always was.
     if (Connections != DefaultConnections)
         store.WriteInteger(QStringLiteral("Connections"), Connections);
+    if (!ListingTimeZone.isEmpty())
+        store.WriteString(QStringLiteral("ListingTimeZone"), ListingTimeZone);
     store.Save();
 
     Modified = false;

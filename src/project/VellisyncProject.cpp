@@ -53,6 +53,7 @@ void TVellisyncProject::SetDefaults() {
     SetProxyServer(QString());
     SetProxyPort(21);
     Connections = DefaultConnections;
+    ListingTimeZone.clear();
 
     Modified = false;
     StopRequested = false;
@@ -118,6 +119,10 @@ void TVellisyncProject::SetConnections(qint32 value) {
     assignIfChanged(Connections, value, Modified);
 }
 
+void TVellisyncProject::SetListingTimeZone(const QString& value) {
+    assignIfChanged(ListingTimeZone, value.trimmed(), Modified);
+}
+
 void TVellisyncProject::SetOnLog(TLogEvent handler) {
     OnLog = std::move(handler);
 }
@@ -158,6 +163,8 @@ QString TVellisyncProject::GetReviewText() const {
                     .arg(Connections)
                     .arg(Passive || Connections <= 1 ? QString() : QStringLiteral(" (active mode uses one)"));
     }
+    if (!ListingTimeZone.isEmpty())
+        text += QStringLiteral("Server lists times in: %1\r\n").arg(ListingTimeZone);
     text += QStringLiteral("\r\n");
     text += QStringLiteral("Remote folder: %1\r\n").arg(RemoteFolder);
     text += QStringLiteral("Local folder: %1\r\n").arg(LocalFolder);

@@ -79,6 +79,7 @@ public:
     void SetProxyServer(const QString& value);
     void SetProxyPort(qint32 value);
     void SetConnections(qint32 value);
+    void SetListingTimeZone(const QString& value);
     // Run-time state; never touches Modified.
     void SetOnLog(TLogEvent handler);
     void RequestStop();
@@ -139,7 +140,8 @@ public:
     bool GetFileWithRetry(inet::FtpConnection& connection, const QString& remoteFile, const QString& localFile,
                           bool failIfExists);
     static void SplitRemotePath(const QString& path, QStringList& levels);
-    bool DeleteLocalFile(const QString& name);
+    // reason, when given, follows the line that the file has been deleted.
+    bool DeleteLocalFile(const QString& name, const QString& reason = {});
     bool DeleteRemoteFile(const QString& name);
 
     // --- Run (engine/Run.cpp) -----------------------------------------------
@@ -186,12 +188,18 @@ public:
     static constexpr qint32 DefaultConnections = 4;
     static constexpr qint32 MaxConnections = 16;
     qint32 Connections = DefaultConnections;
+    // The zone of the server's LIST times ("UTC", "+01:00"), for servers whose
+    // MDTM cannot be trusted to teach it; empty: learnt on each run.
+    QString ListingTimeZone;
 
     // --- Beyond the persistent settings -------------------------------------
 
     // When set, the passes decide as usual but only log what they would do
     // ("Would upload %s" and the like); nothing changes on either side.
     bool DryRun = false;
+    // When set, each transfer and deletion line of a real run also says why
+    // the file moved, as a dry run always does.
+    bool Explain = false;
     // Filled by Run; read after it returns.
     RunOutcome LastRunOutcome;
 
@@ -214,6 +222,16 @@ private:
         QString originalName;
     };
     void AddRemoteFile(const RelativeName& name, const inet::FindData& data);
+    // Learns the zone of LIST times from the listings (or takes the setting).
+    void LearnListingZone();
+    // Asks the exact time of the remote files that were listed with a date
+    // only, where the decision depends on it.
+    void AskExactTimes();
+    // Why a pass acts on walked's file: " (local ..., remote ...)" or
+    // " (not on the server)".
+    QString MoveReason(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match) const;
+    // Logs each notice the first time this run meets it.
+    void LogNoticesOnce(const QStringList& notices);
     void NoteRemoteFolderIncomplete();
     // Logs a local folder that could not be listed; the scan is then incomplete.
     void NoteLocalFolderUnread(const QString& folder, const QString& reason);
@@ -274,4 +292,9 @@ private:
     std::unique_ptr<engine::RemoteFolders> m_remoteFolders;
     // The remote root as an absolute path with "/", once the scan resolved it.
     QString m_remoteBase;
+    // Minutes east of UTC of the server's LIST times, when known.
+    std::optional<int> m_listingZone;
+    // RemoteFiles items whose listing gave a day without a time.
+    std::vector<int> m_remoteDayOnly;
+    QSet<QString> m_noticesLogged;
 };

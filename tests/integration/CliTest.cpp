@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 #include "project/VellisyncProject.h"
 #include "support/FtpTestServer.h"
@@ -63,6 +64,8 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         // The runner finds its projects below XDG_DATA_HOME: keep the user's own away.
         env.insert(QStringLiteral("XDG_DATA_HOME"), m_work.filePath(QStringLiteral("data")));
+        if (!m_clientZone.isEmpty())
+            env.insert(QStringLiteral("TZ"), m_clientZone);
         return env;
     }
 
@@ -101,7 +104,29 @@ protected:
 
     QTemporaryDir m_work;
     std::unique_ptr<FtpTestServer> m_server;
+    QString m_clientZone; // TZ of the runner, when not the machine's
 };
+
+// Seconds since the epoch of a file's modification time.
+qint64 mtimeOf(const QString& path) {
+    return QFileInfo(path).lastModified().toSecsSinceEpoch();
+}
+
+void setMtime(const QString& path, qint64 seconds) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(QDateTime::fromSecsSinceEpoch(seconds), QFileDevice::FileModificationTime));
+}
+
+// The runner's zone and whether the server offers MLSD; the server lists in
+// UTC+2 and must teach the runner so when it has only LIST.
+struct ZoneCase {
+    const char* clientZone;
+    int clientOffsetHours; // east of UTC
+    bool mlsd;
+};
+
+class ServerTimeTest : public CliTest, public ::testing::WithParamInterface<ZoneCase> {};
 
 TEST_F(CliTest, UploadRunSucceedsAndPrintsStampedLog) {
     startServer();
@@ -394,3 +419,83 @@ TEST_F(CliTest, HelpIsPrintedInTheUsualForm) {
 }
 
 } // namespace
+
+// Times either side of UTC: what was uploaded or downloaded is the same on
+// both sides afterwards, an old file comes down with its exact second, and
+// only a real edit moves a file again.
+TEST_P(ServerTimeTest, TimesAgreeOnBothSidesInEveryZone) {
+    m_clientZone = QString::fromLatin1(GetParam().clientZone);
+    FtpTestServerOptions options;
+    options.mlsd = GetParam().mlsd;
+    options.extraArguments = {QStringLiteral("--list-zone"), QStringLiteral("SRV-2")};
+    startServer(options);
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const qint64 old = QDateTime(QDate(2024, 1, 2), QTime(10, 20, 30), Qt::UTC).toSecsSinceEpoch();
+    writeFile(remote() + QStringLiteral("/old.txt"), "old");
+    setMtime(remote() + QStringLiteral("/old.txt"), old);
+    writeFile(remote() + QStringLiteral("/recent.txt"), "recent");
+    setMtime(remote() + QStringLiteral("/recent.txt"), now - 3 * 3600 + 7);
+    writeFile(local() + QStringLiteral("/mine.txt"), "mine");
+    setMtime(local() + QStringLiteral("/mine.txt"), now - 2 * 3600 + 11);
+    const QString file = createProject(QStringLiteral("Zones"), {QStringLiteral("--mode"), QStringLiteral("both")});
+
+    const CliResult first = cli({QStringLiteral("run"), file});
+    EXPECT_EQ(first.exitCode, 0) << first.out.toStdString();
+    EXPECT_TRUE(first.out.contains(QStringLiteral("; 2 files has been downloaded, 1 files has been uploaded.")))
+        << first.out.toStdString();
+    EXPECT_FALSE(first.out.contains(QStringLiteral("could not be learnt"))) << first.out.toStdString();
+    EXPECT_EQ(mtimeOf(local() + QStringLiteral("/old.txt")), old);
+    EXPECT_EQ(mtimeOf(local() + QStringLiteral("/recent.txt")) / 60,
+              mtimeOf(remote() + QStringLiteral("/recent.txt")) / 60);
+    EXPECT_EQ(mtimeOf(remote() + QStringLiteral("/mine.txt")), mtimeOf(local() + QStringLiteral("/mine.txt")));
+
+    const CliResult second = cli({QStringLiteral("run"), file});
+    EXPECT_TRUE(second.out.contains(QStringLiteral("; 0 files has been downloaded, 0 files has been uploaded.")))
+        << second.out.toStdString();
+
+    writeFile(local() + QStringLiteral("/mine.txt"), "edited");
+    setMtime(local() + QStringLiteral("/mine.txt"), now - 60);
+    const CliResult edited = cli({QStringLiteral("run"), QStringLiteral("--explain"), file});
+    EXPECT_TRUE(edited.out.contains(QStringLiteral("; 0 files has been downloaded, 1 files has been uploaded.")))
+        << edited.out.toStdString();
+    EXPECT_EQ(readFile(remote() + QStringLiteral("/mine.txt")), "edited");
+    const auto minute = [](qint64 seconds) {
+        return QDateTime::fromSecsSinceEpoch(seconds, QTimeZone(GetParam().clientOffsetHours * 3600))
+            .toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    };
+    EXPECT_TRUE(edited.out.contains(QStringLiteral("/mine.txt has been uploaded (local %1, remote %2)")
+                                        .arg(minute(now - 60), minute(now - 2 * 3600 + 11))))
+        << edited.out.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Zones, ServerTimeTest,
+                         ::testing::Values(ZoneCase{"WEST5", -5, true}, ZoneCase{"WEST5", -5, false},
+                                           ZoneCase{"EAST-9", 9, true}, ZoneCase{"EAST-9", 9, false}),
+                         [](const ::testing::TestParamInfo<ZoneCase>& info) {
+                             return std::string(info.param.clientZone[0] == 'W' ? "West" : "East") +
+                                    (info.param.mlsd ? "Mlsd" : "List");
+                         });
+
+// A server that can neither set a time nor teach its listing zone: each is
+// said once, the run goes on, and the old file still gets its exact time.
+TEST_F(CliTest, ServerWithoutTimeCommandsIsNotedOnce) {
+    FtpTestServerOptions options;
+    options.mlsd = false;
+    options.extraArguments = {QStringLiteral("--no-mfmt")};
+    startServer(options);
+    const qint64 old = QDateTime(QDate(2024, 3, 1), QTime(9, 0, 5), Qt::UTC).toSecsSinceEpoch();
+    writeFile(remote() + QStringLiteral("/old.txt"), "old");
+    setMtime(remote() + QStringLiteral("/old.txt"), old);
+    for (int i = 0; i < 6; ++i)
+        writeFile(local() + QStringLiteral("/up%1.txt").arg(i), "up");
+    const QString file = createProject(QStringLiteral("Plain"), {QStringLiteral("--mode"), QStringLiteral("both")});
+
+    const CliResult result = cli({QStringLiteral("run"), file});
+    EXPECT_EQ(result.exitCode, 0) << result.out.toStdString();
+    EXPECT_TRUE(result.out.contains(QStringLiteral("; 1 files has been downloaded, 6 files has been uploaded.")));
+    EXPECT_EQ(result.out.count(QStringLiteral("The server cannot set the modification time of a file")), 1)
+        << result.out.toStdString();
+    EXPECT_EQ(result.out.count(QStringLiteral("could not be learnt (no file is listed with a time of day)")), 1)
+        << result.out.toStdString();
+    EXPECT_EQ(mtimeOf(local() + QStringLiteral("/old.txt")), old);
+}

@@ -545,8 +545,9 @@ TEST_F(SyncRunTest, DryRunDecidesButChangesNothing) {
     m_project.DryRun = true;
     startServer();
     m_project.Run();
-    EXPECT_EQ(afterScans(), (QStringList{"Dry run: no file will be transferred or deleted.", "Would upload up.txt",
-                                         "Would delete remote file gone.txt",
+    EXPECT_EQ(afterScans(), (QStringList{"Dry run: no file will be transferred or deleted.",
+                                         "Would upload up.txt (not on the server)",
+                                         "Would delete remote file gone.txt (not in the local folder)",
                                          "1 files has been uploaded, 1 files has been deleted."}));
     EXPECT_EQ(tree(m_remoteDir.path()), std::set<QString>{"gone.txt"});
     EXPECT_EQ(tree(m_localDir.path()), std::set<QString>{"up.txt"});
@@ -882,6 +883,7 @@ TEST_P(UntrustedInputTest, FolderLinkLeadingOutsideIsReadButNeverWritten) {
     m_project.Run();
     EXPECT_EQ(readFile(remote("site/link/shared.txt")), "S");
 
+    writeFile(remote("site/link/shared.txt"), "S2", at(2, 10, 0)); // now newer on the server
     writeFile(local("elsewhere/local-only.txt"), "L", at(1, 10, 0));
     writeFile(remote("site/link/remote-only.txt"), "R", at(1, 10, 0));
     m_log.clear();

@@ -8,6 +8,7 @@ behaviour it needs.
 import argparse
 import os
 import sys
+import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
@@ -55,6 +56,9 @@ def parse_args():
                         "hostile server would (\"../x\", \"a/../../x\")")
     p.add_argument("--list-line", action="append", default=[],
                    help="a raw line that every listing holds as well")
+    p.add_argument("--list-zone", default="",
+                   help="TZ string of the zone LIST and STAT times are shown in (MLSD and MDTM stay UTC)")
+    p.add_argument("--no-mfmt", action="store_true", help="refuse MFMT: no way to set a file's time")
     return p.parse_args()
 
 
@@ -155,6 +159,10 @@ def make_handler(args):
         proto.pop("MLSD", None)
         proto.pop("MLST", None)
         TestHandler.proto_cmds = proto
+    if args.no_mfmt:
+        proto = dict(TestHandler.proto_cmds)
+        proto.pop("MFMT", None)
+        TestHandler.proto_cmds = proto
     if args.no_epsv:
         proto = dict(TestHandler.proto_cmds)
         proto.pop("EPSV", None)
@@ -192,17 +200,21 @@ def make_handler(args):
         # With sendfile() the file goes out without passing send() above.
         TestHandler.use_sendfile = False
 
-    if args.list_name or args.list_line:
-        TestHandler.abstracted_fs = make_hostile_fs(args)
+    if args.list_name or args.list_line or args.list_zone:
+        TestHandler.abstracted_fs = make_listing_fs(args)
 
     return TestHandler
 
 
-def make_hostile_fs(args):
-    """Listings that also show what a hostile or broken server would send:
-    names that climb out of the folder, unreadable lines."""
+def make_listing_fs(args):
+    """Listings that also show what a hostile or broken server would send
+    (names that climb out of the folder, unreadable lines), and LIST times in
+    a zone of their own."""
+    if args.list_zone:
+        os.environ["TZ"] = args.list_zone
+        time.tzset()
 
-    class HostileFS(AbstractedFS):
+    class ListingFS(AbstractedFS):
         def _extra(self, mlsd):
             for name in args.list_name:
                 if mlsd:
@@ -214,14 +226,25 @@ def make_hostile_fs(args):
                 yield (line + "\r\n").encode("utf8")
 
         def format_list(self, basedir, listing, ignore_err=True):
-            yield from AbstractedFS.format_list(self, basedir, listing, ignore_err)
+            lines = AbstractedFS.format_list(self, basedir, listing, ignore_err)
+            if args.list_zone:
+                # The listing picks its time function as it starts.
+                channel = self.cmd_channel
+                channel.use_gmt_times = False
+                try:
+                    first = next(lines, None)
+                finally:
+                    channel.use_gmt_times = True
+                if first is not None:
+                    yield first
+            yield from lines
             yield from self._extra(False)
 
         def format_mlsx(self, basedir, listing, perms, facts, ignore_err=True):
             yield from AbstractedFS.format_mlsx(self, basedir, listing, perms, facts, ignore_err)
             yield from self._extra(True)
 
-    return HostileFS
+    return ListingFS
 
 
 def main():

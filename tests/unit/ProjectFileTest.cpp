@@ -102,6 +102,22 @@ TEST_F(ProjectFileTest, ConnectionsAreWrittenOnlyWhenNotTheDefaultAndReadBack) {
     }
 }
 
+TEST_F(ProjectFileTest, ListingZoneIsWrittenOnlyWhenSetAndReadBack) {
+    for (const QString& zone : {QString(), QStringLiteral("-05:30")}) {
+        TVellisyncProject project;
+        fillNightlyMirror(project);
+        project.SetListingTimeZone(zone);
+        ASSERT_TRUE(project.SaveToFile(path("z.VSPJ")));
+        const QByteArray saved = readFile(path("z.VSPJ"));
+        EXPECT_EQ(saved.contains("ListingTimeZone="), !zone.isEmpty()) << saved.toStdString();
+
+        TVellisyncProject loaded;
+        loaded.SetListingTimeZone(QStringLiteral("+01:00"));
+        ASSERT_TRUE(loaded.LoadFromFile(path("z.VSPJ")));
+        EXPECT_EQ(loaded.ListingTimeZone, zone);
+    }
+}
+
 struct PasswordCase {
     int bytes;
     int digits;
