@@ -160,9 +160,19 @@ bool ControlConnection::isSendable(const QString& command) {
 bool ControlConnection::commandsTogether(const QStringList& commands, std::vector<FtpReply>& replies) {
     if (!std::all_of(commands.cbegin(), commands.cend(), isSendable))
         return fail(ErrorUnsafeCommand);
+    if (!isUsable())
+        return fail(ErrorConnectionAborted);
+    // One write: the commands leave in as few packets as they fit, and the
+    // server reads them in as few gulps.
+    QByteArray lines;
     for (const QString& command : commands) {
-        if (!send(command))
-            return false;
+        m_transcript.push_back(redacted(command));
+        qCDebug(lcInet).noquote() << "-->" << redacted(command);
+        lines += command.toUtf8() + "\r\n";
+    }
+    if (!writeAll(*m_socket, lines, m_replyTimeout)) {
+        markUnusable();
+        return false;
     }
     replies.assign(size_t(commands.size()), FtpReply{});
     for (FtpReply& reply : replies) {

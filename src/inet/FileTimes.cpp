@@ -10,9 +10,9 @@ namespace inet {
 
 namespace {
 
-// Enough to fill few packets, and replies that never fill the server's
-// socket buffer while it waits for us to read.
-constexpr qsizetype TimesAskedTogether = 100;
+// A share of a large tree in one round trip, while the replies (about 20
+// bytes each) stay far below what the socket buffers hold unread.
+constexpr qsizetype TimesAskedTogether = 500;
 
 QString timeVal(const QDateTime& modified) {
     return modified.toUTC().toString(QStringLiteral("yyyyMMddHHmmss"));
