@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include <dirent.h>
@@ -207,32 +209,90 @@ struct TVellisyncProject::RemoteListing {
 
 namespace {
 
-// Enters a folder by its absolute path and lists it: one job of the pool, so
-// no listing depends on where another left a connection.
-engine::Job listingJob(const QString& base, const QString& relativePath) {
-    return [folder = base + relativePath, relativePath](inet::FtpConnection& connection) {
-        auto listing = std::make_shared<TVellisyncProject::RemoteListing>();
-        listing->relativePath = relativePath;
-        const QString level = lastRemoteLevel(relativePath);
-        inet::FindData data;
-        std::unique_ptr<inet::FtpFind> find;
-        engine::retryOnTimeout([&] {
-            find = connection.listFolder(folder, data, listing->entered);
-            return find || (listing->entered && inet::lastError() == inet::ErrorNoMoreFiles);
-        });
-        if (!listing->entered) {
-            listing->failureLine = ftpFailureLine(QStringLiteral("FtpSetCurrentDirectory(") + level + QLatin1Char(')'));
-            return engine::JobOutcome{true, {}, listing};
+using RemoteListings = std::vector<std::shared_ptr<TVellisyncProject::RemoteListing>>;
+
+// The folders waiting to be listed. A listing job on a connection that lists
+// several folders in one round trip takes as many as are waiting when it
+// starts (up to a limit), so it lists a whole level of the tree at once; on
+// any other it takes one, and the other connections share the rest.
+class FoldersToList {
+public:
+    void add(const QString& relativePath) {
+        const std::lock_guard lock(m_mutex);
+        m_waiting.push_back(relativePath);
+    }
+    QStringList take(bool several) {
+        const std::lock_guard lock(m_mutex);
+        QStringList taken;
+        while (!m_waiting.empty() && taken.size() < (several ? ListedTogether : 1)) {
+            taken.append(m_waiting.front());
+            m_waiting.pop_front();
         }
-        listing->listed = find || inet::lastError() == inet::ErrorNoMoreFiles;
-        if (!listing->listed) {
-            listing->failureLine = ftpFailureLine(QStringLiteral("FtpFindFirstFile"));
-            return engine::JobOutcome{true, {}, listing};
+        return taken;
+    }
+
+private:
+    static constexpr qsizetype ListedTogether = 32;
+    std::mutex m_mutex;
+    std::deque<QString> m_waiting;
+};
+
+// Enters a folder by its absolute path and lists it, so that no listing
+// depends on where another left a connection.
+std::shared_ptr<TVellisyncProject::RemoteListing> listOneFolder(inet::FtpConnection& connection, const QString& base,
+                                                                const QString& relativePath) {
+    const QString folder = base + relativePath;
+    auto listing = std::make_shared<TVellisyncProject::RemoteListing>();
+    listing->relativePath = relativePath;
+    const QString level = lastRemoteLevel(relativePath);
+    inet::FindData data;
+    std::unique_ptr<inet::FtpFind> find;
+    engine::retryOnTimeout([&] {
+        find = connection.listFolder(folder, data, listing->entered);
+        return find || (listing->entered && inet::lastError() == inet::ErrorNoMoreFiles);
+    });
+    if (!listing->entered) {
+        listing->failureLine = ftpFailureLine(QStringLiteral("FtpSetCurrentDirectory(") + level + QLatin1Char(')'));
+        return listing;
+    }
+    listing->listed = find || inet::lastError() == inet::ErrorNoMoreFiles;
+    if (!listing->listed) {
+        listing->failureLine = ftpFailureLine(QStringLiteral("FtpFindFirstFile"));
+        return listing;
+    }
+    listing->unrecognisedLines = connection.unrecognisedListingLines();
+    for (bool haveEntry = bool(find); haveEntry; haveEntry = find->findNext(data))
+        listing->entries.push_back(data);
+    return listing;
+}
+
+// One job of the pool: lists the folders waiting when it starts, those the
+// server lists over the control connection together, the others one by one.
+engine::Job listingJob(const QString& base, const std::shared_ptr<FoldersToList>& waiting) {
+    return [base, waiting](inet::FtpConnection& connection) {
+        const QStringList folders = waiting->take(connection.listsFoldersTogether());
+        auto listings = std::make_shared<RemoteListings>();
+        std::vector<inet::FolderListing> together;
+        if (folders.size() > 1) {
+            QStringList paths;
+            for (const QString& folder : folders)
+                paths.append(base + folder);
+            if (!connection.listFoldersTogether(paths, together))
+                together.clear(); // each is tried again on its own
         }
-        listing->unrecognisedLines = connection.unrecognisedListingLines();
-        for (bool haveEntry = bool(find); haveEntry; haveEntry = find->findNext(data))
-            listing->entries.push_back(data);
-        return engine::JobOutcome{true, {}, listing};
+        for (qsizetype i = 0; i < folders.size(); ++i) {
+            if (size_t(i) < together.size() && together[size_t(i)].listed) {
+                auto listing = std::make_shared<TVellisyncProject::RemoteListing>();
+                listing->relativePath = folders.at(i);
+                listing->entered = listing->listed = true;
+                listing->entries = std::move(together[size_t(i)].entries);
+                listing->unrecognisedLines = std::move(together[size_t(i)].unrecognisedLines);
+                listings->push_back(std::move(listing));
+            } else {
+                listings->push_back(listOneFolder(connection, base, folders.at(i)));
+            }
+        }
+        return engine::JobOutcome{true, {}, listings};
     };
 }
 
@@ -279,11 +339,12 @@ void TVellisyncProject::ListRemoteTree() {
     for (QString level = m_remoteBase; level.size() > 1; level = level.left(level.lastIndexOf(QLatin1Char('/'))))
         known.addKnown(level);
     engine::ConnectionPool& pool = Pool();
-    pool.add(listingJob(m_remoteBase, {}));
-    pool.run([&](engine::JobOutcome& outcome) {
-        const auto listing = std::static_pointer_cast<RemoteListing>(outcome.payload);
-        if (!listing)
-            return;
+    const auto waiting = std::make_shared<FoldersToList>();
+    waiting->add({});
+    pool.add(listingJob(m_remoteBase, waiting));
+    // A job for each folder, though a job may take several: those that find
+    // none waiting end at once.
+    const auto takeListing = [&](const std::shared_ptr<RemoteListing>& listing) {
         const QString relativePath = listing->relativePath;
         m_remoteListings.insert(relativePath, listing);
         if (!listing->listed)
@@ -295,8 +356,16 @@ void TVellisyncProject::ListRemoteTree() {
             if (!entry.isDirectory)
                 continue;
             if (const std::optional<RelativeName> child =
-                    RelativeName::fromPath(joinRelative(relativePath, entry.name)))
-                pool.add(listingJob(m_remoteBase, child->text()));
+                    RelativeName::fromPath(joinRelative(relativePath, entry.name))) {
+                waiting->add(child->text());
+                pool.add(listingJob(m_remoteBase, waiting));
+            }
+        }
+    };
+    pool.run([&](engine::JobOutcome& outcome) {
+        if (const auto listings = std::static_pointer_cast<RemoteListings>(outcome.payload)) {
+            for (const std::shared_ptr<RemoteListing>& listing : *listings)
+                takeListing(listing);
         }
         DoProgress();
     });

@@ -148,6 +148,14 @@ std::unique_ptr<FtpFind> FtpConnection::listFolder(const QString& folder, FindDa
     return findHandle(std::move(entries), first);
 }
 
+bool FtpConnection::listFoldersTogether(const QStringList& folders, std::vector<FolderListing>& listings) {
+    return d->track(d->listByStatTogether(folders, listings));
+}
+
+bool FtpConnection::listsFoldersTogether() const {
+    return d->mayListByStatTogether();
+}
+
 bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile, bool failIfExists) {
     if (failIfExists && QFileInfo::exists(localFile))
         return fail(EEXIST);

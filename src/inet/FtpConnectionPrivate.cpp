@@ -588,7 +588,44 @@ bool FtpConnectionPrivate::listByStatPath(const QString& folder, std::vector<Fin
     const QStringList body = replyBody(reply);
     if (!isStatListing(reply) || !showsOwnFolder(body))
         return false;
+    m_capabilities |= StatPathProven;
     takeListingLines(body, false, entries);
+    return true;
+}
+
+bool FtpConnectionPrivate::mayListByStatTogether() const {
+    const Capabilities proven = m_capabilities & (StatPathProven | StatWithoutA | StatNeedsCwd);
+    return mayListWithStat() && proven == StatPathProven;
+}
+
+bool FtpConnectionPrivate::listByStatTogether(const QStringList& folders, std::vector<FolderListing>& listings) {
+    listings.assign(size_t(folders.size()), FolderListing{});
+    if (!ensureConnected())
+        return false;
+    if (!mayListByStatTogether())
+        return true;
+    QStringList commands;
+    std::vector<size_t> asked;
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        const QString command = QStringLiteral("STAT -a ") + folders.at(i);
+        if (ControlConnection::isSendable(command)) {
+            commands.append(command);
+            asked.push_back(size_t(i));
+        }
+    }
+    std::vector<FtpReply> replies;
+    if (!commands.isEmpty() && !m_control->commandsTogether(commands, replies))
+        return false;
+    for (size_t i = 0; i < replies.size(); ++i) {
+        // As for one folder: only its own "." entry proves the listing.
+        const QStringList body = replyBody(replies[i]);
+        if (!isStatListing(replies[i]) || !showsOwnFolder(body))
+            continue;
+        FolderListing& listing = listings[asked[i]];
+        takeListingLines(body, false, listing.entries);
+        listing.unrecognisedLines = unrecognisedListingLines;
+        listing.listed = true;
+    }
     return true;
 }
 

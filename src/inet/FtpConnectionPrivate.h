@@ -43,10 +43,11 @@ public:
         RefusedMlsd = 0x08,  // MLSD answered "unknown command" despite FEAT
         RefusedListA = 0x10, // "LIST -a" failed where plain LIST worked
         RefusedCdup = 0x20,
-        PassiveProven = 0x40, // a passive transfer worked: its request may go ahead of the command
-        RefusedStat = 0x80,   // STAT gives no listing of a folder
-        StatWithoutA = 0x100, // STAT lists, but takes no "-a"
-        StatNeedsCwd = 0x200, // STAT of a path does not show the folder's own "." entry
+        PassiveProven = 0x40,   // a passive transfer worked: its request may go ahead of the command
+        RefusedStat = 0x80,     // STAT gives no listing of a folder
+        StatWithoutA = 0x100,   // STAT lists, but takes no "-a"
+        StatNeedsCwd = 0x200,   // STAT of a path does not show the folder's own "." entry
+        StatPathProven = 0x400, // STAT of a path has listed a folder, its own "." entry shown
     };
     Q_DECLARE_FLAGS(Capabilities, Capability)
 
@@ -106,6 +107,10 @@ public:
     // come over the control connection (STAT), both commands go out at
     // once: one round trip for a folder. entered tells which step failed.
     bool enterAndList(const QString& folder, std::vector<FindData>& entries, bool& entered);
+    // STAT of each folder's path, all sent at once, where STAT of a path has
+    // proven to list; see FtpConnection::listFoldersTogether.
+    bool listByStatTogether(const QStringList& folders, std::vector<FolderListing>& listings);
+    bool mayListByStatTogether() const;
 
     std::vector<QString> transcript;
     // The lines of the last listing that were neither an entry nor a known

@@ -116,6 +116,13 @@ struct FindData {
     TimeSource timeSource = TimeSource::Local;
 };
 
+// One folder's listing of FtpConnection::listFoldersTogether.
+struct FolderListing {
+    bool listed = false; // false: not listed this way, list it with listFolder
+    std::vector<FindData> entries;
+    QStringList unrecognisedLines; // as FtpConnection::unrecognisedListingLines()
+};
+
 // A listing handle. The listing was read whole before the handle was returned,
 // so no data connection stays open while it is walked.
 class FtpFind {
@@ -160,6 +167,13 @@ public:
     // (STAT). entered tells whether the folder could be entered at all; when
     // not, the last error is the refusal to enter it.
     std::unique_ptr<FtpFind> listFolder(const QString& folder, FindData& first, bool& entered);
+    // Lists several folders (absolute paths) in one round trip where the
+    // server has shown that it lists a path over the control connection; a
+    // folder it does not list so (or every one, on other servers) is left
+    // unlisted for listFolder. False only when the connection failed.
+    bool listFoldersTogether(const QStringList& folders, std::vector<FolderListing>& listings);
+    // Whether listFoldersTogether would list folders at all on this connection.
+    bool listsFoldersTogether() const;
     // RETR into a temporary file beside localFile, renamed over it when
     // complete. A file that is replaced keeps its permission bits; a link to
     // a file is written through (the file it points to gets the content).

@@ -620,8 +620,19 @@ void writeTree(const std::function<QString(const QString&)>& at_, int folders, i
 // Listed on several connections at once, the tree comes out in exactly the
 // order one connection gives, so the passes and the log do not depend on
 // which listing came back first.
-TEST_F(SyncRunTest, ParallelScanGivesTheSerialOrder) {
+// With MLSD (true) or without.
+class ServerListingTest : public SyncRunTest, public ::testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(Listings, ServerListingTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Mlsd" : "Stat"; });
+
+TEST_P(ServerListingTest, ParallelScanGivesTheSerialOrder) {
     writeTree([this](const QString& name) { return remote(name); }, 24, 3);
+    // Without MLSD, a server whose listings show "." lists folders over the
+    // control connection, many in one round trip.
+    m_options.mlsd = GetParam();
+    m_options.logCommands = true;
+    if (!GetParam())
+        m_options.extraArguments << QStringLiteral("--list-dot");
     startServer();
     QStringList serial;
     for (const int connections : {1, 4}) {
@@ -638,6 +649,7 @@ TEST_F(SyncRunTest, ParallelScanGivesTheSerialOrder) {
         else
             EXPECT_EQ(names, serial);
     }
+    EXPECT_EQ(m_server->serverLog().contains(QStringLiteral("COMMAND STAT")), !GetParam());
 }
 
 // A server that takes two logons from us: the pool shrinks with one line and

@@ -58,6 +58,8 @@ def parse_args():
                    help="a raw line that every listing holds as well")
     p.add_argument("--list-zone", default="",
                    help="TZ string of the zone LIST and STAT times are shown in (MLSD and MDTM stay UTC)")
+    p.add_argument("--list-dot", action="store_true",
+                   help="LIST and STAT listings start with the folder's own \".\" entry, as vsftpd's do")
     p.add_argument("--no-mfmt", action="store_true", help="refuse MFMT: no way to set a file's time")
     return p.parse_args()
 
@@ -200,7 +202,7 @@ def make_handler(args):
         # With sendfile() the file goes out without passing send() above.
         TestHandler.use_sendfile = False
 
-    if args.list_name or args.list_line or args.list_zone:
+    if args.list_name or args.list_line or args.list_zone or args.list_dot:
         TestHandler.abstracted_fs = make_listing_fs(args)
 
     return TestHandler
@@ -226,6 +228,8 @@ def make_listing_fs(args):
                 yield (line + "\r\n").encode("utf8")
 
         def format_list(self, basedir, listing, ignore_err=True):
+            if args.list_dot:
+                listing = ["."] + list(listing)
             lines = AbstractedFS.format_list(self, basedir, listing, ignore_err)
             if args.list_zone:
                 # The listing picks its time function as it starts.
