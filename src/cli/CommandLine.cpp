@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
+#include "cli/RunOutput.h"
 #include "engine/SyncThread.h"
 #include "ftp/MaskList.h"
 #include "project/Errors.h"
@@ -27,7 +29,7 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "Runs Vellisync projects without the wizard.\n"
                               "\n"
                               "Commands:\n"
-                              "  run [--dry-run] [--connections N] PROJECT\n"
+                              "  run [OPTIONS] PROJECT\n"
                               "                            Run a project and print its log. PROJECT is a project\n"
                               "                            file or the caption of a stored project\n"
                               "                            (case-insensitive).\n"
@@ -41,6 +43,18 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "                            downloaded or deleted; change nothing.\n"
                               "  --connections N           Use up to N connections (1 to 16) for this run\n"
                               "                            only, whatever the project holds.\n"
+                              "  --max-delete N            Exact copies: when the run would delete more than N\n"
+                              "                            files, delete none, say why and exit with 2.\n"
+                              "  --password-stdin          Read the password for this run from standard input\n"
+                              "                            (one line); the project keeps its own.\n"
+                              "  --quiet                   Print only failures, the summary and the problems\n"
+                              "                            line.\n"
+                              "  --log-file FILE           Write the whole stamped log to FILE as well, as the\n"
+                              "                            wizard's Save Log does.\n"
+                              "  --json                    Print one JSON object per line for each transfer,\n"
+                              "                            deletion and failure, then the summary and the\n"
+                              "                            problems, instead of the log.\n"
+                              "On a terminal a progress line on standard error shows the counts so far.\n"
                               "\n"
                               "Options of create (defaults as for a new project in the wizard; --remote\n"
                               "and --local are required):\n"
@@ -62,7 +76,8 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "project names no local or remote folder or an unknown mode, the\n"
                               "connection failed, the server stopped answering, or the scan of a side that\n"
                               "is copied from could not reach\n"
-                              "its root folder; 130 stopped by Ctrl-C (the file in hand is finished and the\n"
+                              "its root folder, or --max-delete withheld the deletions; 130 stopped by Ctrl-C (the "
+                              "file in hand is finished and the\n"
                               "summary printed first).\n";
 
 QTextStream& out() {
@@ -208,14 +223,6 @@ private:
     bool m_interrupted = false;
 };
 
-class StdoutLines : public LineSink {
-public:
-    void AppendLine(const QString& line) override {
-        out() << line << '\n';
-        out().flush();
-    }
-};
-
 // What makes a loaded project unsafe to run unattended, or an empty text. An
 // empty local folder would mean the working folder, under a scheduler the home
 // folder, where an exact download deletes; an unknown mode does nothing and
@@ -254,31 +261,70 @@ std::optional<int> numberIn(const QString& option, const QString& text, int low,
 
 constexpr int LowestConnections = 1;
 
-int runProject(const QStringList& arguments) {
+// What the options of run ask for.
+struct RunOptions {
     bool dryRun = false;
+    bool passwordFromStdin = false;
     std::optional<int> connections;
+    std::optional<int> maxDelete;
+    OutputOptions output;
+    QString project;
+};
+
+std::optional<RunOptions> parseRunOptions(const QStringList& arguments, QString& error) {
+    RunOptions options;
     QStringList positional;
+    auto number = [&](int& i, int low, int high) -> std::optional<int> {
+        const QString option = arguments.at(i);
+        QString text;
+        if (!takeValue(arguments, i, text, error))
+            return std::nullopt;
+        return numberIn(option, text, low, high, error);
+    };
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
         if (argument == QLatin1String("--dry-run")) {
-            dryRun = true;
+            options.dryRun = true;
         } else if (argument == QLatin1String("--connections")) {
-            QString text, error;
-            if (!takeValue(arguments, i, text, error))
-                return usageError(error);
-            connections = numberIn(argument, text, LowestConnections, TVellisyncProject::MaxConnections, error);
-            if (!connections)
-                return usageError(error);
-        } else if (argument.startsWith(QLatin1String("--")))
-            return usageError(QStringLiteral("unknown option '%1' for run").arg(argument));
-        else
+            options.connections = number(i, LowestConnections, TVellisyncProject::MaxConnections);
+            if (!options.connections)
+                return std::nullopt;
+        } else if (argument == QLatin1String("--max-delete")) {
+            options.maxDelete = number(i, 0, std::numeric_limits<qint32>::max());
+            if (!options.maxDelete)
+                return std::nullopt;
+        } else if (argument == QLatin1String("--password-stdin")) {
+            options.passwordFromStdin = true;
+        } else if (argument == QLatin1String("--quiet")) {
+            options.output.quiet = true;
+        } else if (argument == QLatin1String("--json")) {
+            options.output.json = true;
+        } else if (argument == QLatin1String("--log-file")) {
+            if (!takeValue(arguments, i, options.output.logFile, error))
+                return std::nullopt;
+        } else if (argument.startsWith(QLatin1String("--"))) {
+            error = QStringLiteral("unknown option '%1' for run").arg(argument);
+            return std::nullopt;
+        } else {
             positional << argument;
+        }
     }
-    if (positional.size() != 1)
-        return usageError(QStringLiteral("run needs exactly one PROJECT (a project file or a caption)"));
+    if (positional.size() != 1) {
+        error = QStringLiteral("run needs exactly one PROJECT (a project file or a caption)");
+        return std::nullopt;
+    }
+    options.project = positional.front();
+    return options;
+}
+
+int runProject(const QStringList& arguments) {
+    QString optionError;
+    const std::optional<RunOptions> options = parseRunOptions(arguments, optionError);
+    if (!options)
+        return usageError(optionError);
 
     QString error;
-    const std::optional<QString> file = resolveProjectFile(positional.front(), error);
+    const std::optional<QString> file = resolveProjectFile(options->project, error);
     if (!file)
         return failure(error);
 
@@ -292,22 +338,37 @@ int runProject(const QStringList& arguments) {
     }
     if (const QString reason = unrunnableReason(project); !reason.isEmpty())
         return failure(QStringLiteral("'%1' cannot be run: %2").arg(*file, reason));
-    project.DryRun = dryRun;
+    project.DryRun = options->dryRun;
     // For this run only: the runner never saves a project it runs.
-    if (connections)
-        project.SetConnections(*connections);
+    if (options->connections)
+        project.SetConnections(*options->connections);
+    if (options->maxDelete)
+        project.MaxDelete = *options->maxDelete;
+    if (options->passwordFromStdin) {
+        QTextStream in(stdin);
+        const QString password = in.readLine();
+        if (password.isNull())
+            return failure(QStringLiteral("--password-stdin: no password on standard input"));
+        project.Password = password;
+    }
 
     // The same road as the wizard's run page: a worker thread that hands every
     // stamped line to this thread, which prints it as it comes.
-    StdoutLines lines;
+    ProgressLine progress(project);
+    RunPrinter printer(options->output, progress);
+    if (!printer.open(error))
+        return failure(error);
+    project.OnRunEvent = [&printer](const engine::RunEvent& event) { printer.reportEvent(event); };
     InterruptWatcher interrupts(project);
     auto* thread = new TFTPSyncThread(); // deletes itself after OnTerminate
-    thread->SetLines(&lines);
+    thread->SetLines(&printer);
     thread->SetProject(&project);
     thread->SetOnTerminate([](TFTPSyncThread&) { QCoreApplication::quit(); });
     thread->Resume();
     QCoreApplication::exec();
-    return exitStatusFor(project.LastRunOutcome, project.SyncMode, interrupts.interrupted());
+    const ExitStatus status = exitStatusFor(project.LastRunOutcome, project.SyncMode, interrupts.interrupted());
+    printer.reportEnd(project.LastRunOutcome, project.DryRun, status);
+    return status;
 }
 
 bool hasControlCharacter(const QString& text) {
@@ -501,7 +562,8 @@ int createProject(const QStringList& arguments) {
 ExitStatus exitStatusFor(const RunOutcome& outcome, quint8 syncMode, bool interrupted) {
     if (interrupted)
         return ExitInterrupted;
-    if (!outcome.connected || !outcome.error.isEmpty() || outcome.serverStoppedAnswering)
+    if (!outcome.connected || !outcome.error.isEmpty() || outcome.serverStoppedAnswering ||
+        outcome.deletionsWithheld > 0)
         return ExitCannotRun;
     // A root that the run copies from must be reachable. The target's root may
     // be missing: a first upload or download creates it.

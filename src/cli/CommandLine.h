@@ -11,7 +11,7 @@ namespace cli {
 enum ExitStatus : int {
     ExitSuccess = 0,      // the run completed and every action succeeded
     ExitActionFailed = 1, // the run completed but an action failed
-    ExitCannotRun = 2,    // bad usage, project not loadable, no connection, a scan missed its root
+    ExitCannotRun = 2,    // bad usage, project not loadable, no connection, a scan missed its root, deletions withheld
     ExitInterrupted = 130 // stopped with Ctrl-C
 };
 
