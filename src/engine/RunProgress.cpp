@@ -50,6 +50,7 @@ void RunProgress::noteScanned(qint64 folders, qint64 files) {
 void RunProgress::setPlanned(qint64 files, qint64 bytes) {
     const std::lock_guard lock(m_mutex);
     m_state.stage = ProgressSnapshot::Stage::Working;
+    m_state.planned = true;
     m_state.filesPlanned = files;
     m_state.bytesPlanned = bytes;
     m_working.start();
@@ -128,6 +129,8 @@ QString formatDuration(qint64 seconds) {
 QString describeProgress(const ProgressSnapshot& progress) {
     if (progress.stage == ProgressSnapshot::Stage::Idle)
         return {};
+    if (!progress.planKnown() && progress.stage == ProgressSnapshot::Stage::Finished)
+        return QStringLiteral("Finished before any file was planned");
     if (!progress.planKnown())
         return QStringLiteral("Scanning: %1 folders, %2 files seen").arg(progress.foldersSeen).arg(progress.filesSeen);
     QString text = QStringLiteral("%1 of %2 files").arg(progress.filesDone).arg(progress.filesPlanned);

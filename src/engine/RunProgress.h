@@ -21,8 +21,9 @@ struct ProgressSnapshot {
     qint64 bytesDone = 0;
     QStringList inHand;   // the files being worked on now, in the order they started
     qint64 workingMs = 0; // time since the first planned action began
+    bool planned = false; // the plan's totals are known
 
-    bool planKnown() const { return stage == Stage::Working || stage == Stage::Finished; }
+    bool planKnown() const { return planned; }
     // Bytes per second over the time worked so far; 0 before there is a measure.
     double bytesPerSecond() const;
     // Seconds until the plan is done at the rate so far; -1 when unknown.

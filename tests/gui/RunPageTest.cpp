@@ -347,7 +347,8 @@ TEST_F(WizardTest, CancelOnCloseDuringARunKeepsTheRunGoing) {
     EXPECT_TRUE(window->isVisible());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window->runActive(); }, 120'000));
     EXPECT_TRUE(window->isVisible());
-    EXPECT_FALSE(window->Memo2->toPlainText().contains(QStringLiteral("stopped"), Qt::CaseInsensitive));
+    EXPECT_FALSE(
+        child<QPlainTextEdit>("Memo2")->toPlainText().contains(QStringLiteral("stopped"), Qt::CaseInsensitive));
 }
 
 TEST_F(WizardTest, PromotionalPanelOpensTheBundledUserGuide) {
