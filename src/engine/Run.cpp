@@ -228,9 +228,11 @@ int TVellisyncProject::DeleteLocalFiles() {
         DoProgress();
         const QString name = LocalFiles.Strings(action.index);
         Progress.actionStarted(name);
+        const bool failed = !DryRun && !DeleteLocalFile(name);
+        Progress.actionFinished(name, 0);
         if (DryRun) {
             Log(QStringLiteral("Would delete local file %1").arg(name));
-        } else if (!DeleteLocalFile(name)) {
+        } else if (failed) {
             ++LastRunOutcome.failedActions;
             ReportAction(engine::ActionKind::DeleteLocal, name, 0, false, m_lastLogLine, {});
             continue;
@@ -274,6 +276,7 @@ int TVellisyncProject::RunPass(engine::ActionKind kind, const TListOfFiles& walk
         const qint64 bytes = isDeletion(kind) ? 0 : walked.Objects(action.index)->Size;
         if (DryRun) {
             Log(dryRunLine.arg(name));
+            Progress.actionFinished(name, bytes);
             ReportAction(kind, name, bytes, true, {}, {});
             ++count;
             continue;
@@ -283,6 +286,7 @@ int TVellisyncProject::RunPass(engine::ActionKind kind, const TListOfFiles& walk
             Pool().add(CountedJob(kind, name, bytes, std::move(*job)));
         } else {
             ++LastRunOutcome.failedActions; // refused before it started, and logged
+            Progress.actionFinished(name, bytes);
             ReportAction(kind, name, bytes, false, m_lastLogLine, {});
         }
     }
@@ -308,6 +312,9 @@ engine::Job TVellisyncProject::CountedJob(engine::ActionKind, const QString& nam
     return [this, name, bytes, job = std::move(job)](inet::FtpConnection& connection) {
         Progress.actionStarted(name);
         engine::JobOutcome outcome = job(connection);
+        // Counted here, not when the run's thread logs the outcome: that
+        // thread may be busy with a file of its own for a long while.
+        Progress.actionFinished(name, bytes);
         // Read at once, on the connection's thread, before anything replaces it.
         const QString reply = outcome.ok ? QString() : refusalReply();
         outcome.payload = std::make_shared<ActionReport>(ActionReport{name, bytes, reply});
@@ -317,7 +324,6 @@ engine::Job TVellisyncProject::CountedJob(engine::ActionKind, const QString& nam
 
 void TVellisyncProject::ReportAction(engine::ActionKind kind, const QString& name, qint64 bytes, bool ok,
                                      const QString& reason, const QString& serverReply) {
-    Progress.actionFinished(name, bytes);
     if (!OnRunEvent)
         return;
     engine::RunEvent event;

@@ -271,7 +271,7 @@ private:
     // The work of a pass's job wrapped so that the progress counts it and its
     // outcome carries what the run's events need.
     engine::Job CountedJob(engine::ActionKind kind, const QString& name, qint64 bytes, engine::Job job);
-    // Reports one action's end: progress, and the event when someone listens.
+    // Reports one action's end as an event, when someone listens.
     void ReportAction(engine::ActionKind kind, const QString& name, qint64 bytes, bool ok, const QString& reason,
                       const QString& serverReply);
     // What the passes of SyncMode will do, counted before the first of them

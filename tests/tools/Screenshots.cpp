@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
         options.root = remoteRoot;
         const int port = 20000 + QRandomGenerator::global()->bounded(12000);
         options.extraArguments = {QStringLiteral("--port"), QString::number(port)};
-        options.delays = {QStringLiteral("STOR:3")};
+        options.delays = {QStringLiteral("RNTO:3")};
         started = std::make_unique<FtpTestServer>(options);
         if (!started->start())
             started.reset();
@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
 
     ok = ok && grabPage(window, output, QStringLiteral("page5"));
     next->click();
-    // The server answers the first upload late: the picture shows the bar on
+    // The server answers the first rename of an upload late: the picture shows the bar on
     // its way and that file in hand.
     const bool midRun = QTest::qWaitFor(
         [] {
