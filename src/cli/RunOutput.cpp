@@ -77,6 +77,12 @@ void ProgressLine::draw() {
     QString text = engine::describeProgress(progress);
     if (!progress.inHand.isEmpty())
         text += QStringLiteral(" | ") + progress.inHand.join(QStringLiteral(", "));
+    // A file name is the server's text: an escape sequence in it must not
+    // reach the terminal, where it could move the cursor or retitle the window.
+    for (QChar& c : text) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char('?');
+    }
     // A line longer than the terminal would wrap, and \r would then redraw
     // only its last part.
     const int room = terminalColumns() - 1;
