@@ -369,7 +369,8 @@ int runProject(const QStringList& arguments) {
     thread->Resume();
     QCoreApplication::exec();
     const ExitStatus status = exitStatusFor(project.LastRunOutcome, project.SyncMode, interrupts.interrupted());
-    printer.reportEnd(project.LastRunOutcome, project.DryRun, status);
+    printer.reportEnd(project.LastRunOutcome, project.DryRun, status,
+                      cannotRunReason(project.LastRunOutcome, project.SyncMode));
     return status;
 }
 
@@ -561,17 +562,28 @@ int createProject(const QStringList& arguments) {
 
 } // namespace
 
+QString cannotRunReason(const RunOutcome& outcome, quint8 syncMode) {
+    if (!outcome.connected)
+        return QStringLiteral("the connection failed");
+    if (!outcome.error.isEmpty())
+        return outcome.error;
+    if (outcome.serverStoppedAnswering)
+        return QStringLiteral("the server stopped answering");
+    if (outcome.deletionsWithheld > 0)
+        return QStringLiteral("the run would delete more files than --max-delete allows");
+    // A root that the run copies from must be reachable. The target's root may
+    // be missing: a first upload or download creates it.
+    if (syncMode != 1 && !outcome.localRootReached)
+        return QStringLiteral("the local folder could not be read");
+    if (syncMode != 0 && !outcome.remoteRootReached)
+        return QStringLiteral("the remote folder could not be entered or listed");
+    return {};
+}
+
 ExitStatus exitStatusFor(const RunOutcome& outcome, quint8 syncMode, bool interrupted) {
     if (interrupted)
         return ExitInterrupted;
-    if (!outcome.connected || !outcome.error.isEmpty() || outcome.serverStoppedAnswering ||
-        outcome.deletionsWithheld > 0)
-        return ExitCannotRun;
-    // A root that the run copies from must be reachable. The target's root may
-    // be missing: a first upload or download creates it.
-    const bool needsLocalRoot = syncMode != 1;
-    const bool needsRemoteRoot = syncMode != 0;
-    if ((needsLocalRoot && !outcome.localRootReached) || (needsRemoteRoot && !outcome.remoteRootReached))
+    if (!cannotRunReason(outcome, syncMode).isEmpty())
         return ExitCannotRun;
     // A skipped name or an unreadable listing line is a file that was not
     // synchronised: never a clean success.

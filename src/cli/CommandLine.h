@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
@@ -21,5 +22,7 @@ int runCommandLine(const QStringList& arguments);
 
 // The exit status that a finished run of a project in syncMode earns.
 ExitStatus exitStatusFor(const RunOutcome& outcome, quint8 syncMode, bool interrupted);
+// Why a finished run earns ExitCannotRun, or an empty text when it does not.
+QString cannotRunReason(const RunOutcome& outcome, quint8 syncMode);
 
 } // namespace cli

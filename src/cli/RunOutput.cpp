@@ -164,7 +164,7 @@ void RunPrinter::reportEvent(const engine::RunEvent& event) {
     writeJsonLine(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
-void RunPrinter::reportEnd(const RunOutcome& outcome, bool dryRun, int exitStatus) {
+void RunPrinter::reportEnd(const RunOutcome& outcome, bool dryRun, int exitStatus, const QString& cannotRunReason) {
     m_progress.finish();
     if (!m_options.json)
         return;
@@ -181,8 +181,8 @@ void RunPrinter::reportEnd(const RunOutcome& outcome, bool dryRun, int exitStatu
         {QStringLiteral("deletionsWithheld"), outcome.deletionsWithheld},
         {QStringLiteral("exitStatus"), exitStatus},
     };
-    if (!outcome.error.isEmpty())
-        problems.insert(QStringLiteral("error"), outcome.error);
+    if (!cannotRunReason.isEmpty())
+        problems.insert(QStringLiteral("reason"), cannotRunReason);
     writeJsonLine(QJsonDocument(problems).toJson(QJsonDocument::Compact));
 }
 

@@ -59,8 +59,9 @@ public:
     void AppendLine(const QString& line) override;
     // Called on the run's thread.
     void reportEvent(const engine::RunEvent& event);
-    // The summary and problems events after the run, with the exit status.
-    void reportEnd(const RunOutcome& outcome, bool dryRun, int exitStatus);
+    // The summary and problems events after the run, with the exit status and
+    // why the run could not do its work, if it could not.
+    void reportEnd(const RunOutcome& outcome, bool dryRun, int exitStatus, const QString& cannotRunReason);
 
 private:
     bool shownWhenQuiet(const QString& message) const;
