@@ -176,7 +176,8 @@ std::optional<QString> resolveProjectFile(const QString& argument, QString& erro
 // the event loop watches, since nothing else is safe inside a handler.
 class InterruptWatcher {
 public:
-    explicit InterruptWatcher(TVellisyncProject& project) : m_project(project) {
+    // progress: the terminal's progress line, taken off before a message.
+    InterruptWatcher(TVellisyncProject& project, ProgressLine& progress) : m_project(project), m_progress(progress) {
         if (::pipe(s_pipe) != 0)
             return;
         m_notifier = std::make_unique<QSocketNotifier>(s_pipe[0], QSocketNotifier::Read);
@@ -208,6 +209,7 @@ private:
     void onInterrupt() {
         char byte;
         [[maybe_unused]] const ssize_t got = ::read(s_pipe[0], &byte, 1);
+        m_progress.clear();
         if (m_interrupted) {
             // A second Ctrl-C: the user does not want to wait for the file in hand.
             err() << "vellisync-cli: interrupted again; leaving at once" << Qt::endl;
@@ -220,6 +222,7 @@ private:
 
     static inline int s_pipe[2] = {-1, -1};
     TVellisyncProject& m_project;
+    ProgressLine& m_progress;
     std::unique_ptr<QSocketNotifier> m_notifier;
     struct sigaction m_previous = {};
     bool m_interrupted = false;
@@ -361,7 +364,7 @@ int runProject(const QStringList& arguments) {
     if (!printer.open(error))
         return failure(error);
     project.OnRunEvent = [&printer](const engine::RunEvent& event) { printer.reportEvent(event); };
-    InterruptWatcher interrupts(project);
+    InterruptWatcher interrupts(project, progress);
     auto* thread = new TFTPSyncThread(); // deletes itself after OnTerminate
     thread->SetLines(&printer);
     thread->SetProject(&project);
