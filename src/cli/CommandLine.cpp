@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
+#include "cli/RunOutput.h"
 #include "engine/ServerTimes.h"
 #include "engine/SyncThread.h"
 #include "ftp/MaskList.h"
@@ -28,7 +30,7 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "Runs Vellisync projects without the wizard.\n"
                               "\n"
                               "Commands:\n"
-                              "  run [--dry-run] [--explain] [--connections N] PROJECT\n"
+                              "  run [OPTIONS] PROJECT\n"
                               "                            Run a project and print its log. PROJECT is a project\n"
                               "                            file or the caption of a stored project\n"
                               "                            (case-insensitive).\n"
@@ -44,6 +46,20 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "                            moved (the two sides' times, or the side that lacks it).\n"
                               "  --connections N           Use up to N connections (1 to 16) for this run\n"
                               "                            only, whatever the project holds.\n"
+                              "  --max-delete N            Exact copies: when the run would delete more than N\n"
+                              "                            files, transfer and delete nothing, say why and\n"
+                              "                            exit with 2.\n"
+                              "  --password-stdin          Read the password for this run from standard input\n"
+                              "                            (one line); the project keeps its own.\n"
+                              "  --quiet                   Print only failures, the summary and the problems\n"
+                              "                            line.\n"
+                              "  --log-file FILE           Write the whole stamped log to FILE as well, as the\n"
+                              "                            wizard's Save Log does.\n"
+                              "  --json                    Print one JSON object per line for each transfer,\n"
+                              "                            deletion and failure, then the summary and the\n"
+                              "                            problems, instead of the log.\n"
+                              "\n"
+                              "On a terminal a progress line on standard error shows the counts so far.\n"
                               "\n"
                               "Options of create (defaults as for a new project in the wizard; --remote\n"
                               "and --local are required):\n"
@@ -67,7 +83,8 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "project names no local or remote folder or an unknown mode, the\n"
                               "connection failed, the server stopped answering, or the scan of a side that\n"
                               "is copied from could not reach\n"
-                              "its root folder; 130 stopped by Ctrl-C (the file in hand is finished and the\n"
+                              "its root folder, or --max-delete withheld the deletions; 130 stopped by Ctrl-C (the "
+                              "file in hand is finished and the\n"
                               "summary printed first).\n";
 
 QTextStream& out() {
@@ -164,7 +181,8 @@ std::optional<QString> resolveProjectFile(const QString& argument, QString& erro
 // the event loop watches, since nothing else is safe inside a handler.
 class InterruptWatcher {
 public:
-    explicit InterruptWatcher(TVellisyncProject& project) : m_project(project) {
+    // progress: the terminal's progress line, taken off before a message.
+    InterruptWatcher(TVellisyncProject& project, ProgressLine& progress) : m_project(project), m_progress(progress) {
         if (::pipe(s_pipe) != 0)
             return;
         m_notifier = std::make_unique<QSocketNotifier>(s_pipe[0], QSocketNotifier::Read);
@@ -196,6 +214,7 @@ private:
     void onInterrupt() {
         char byte;
         [[maybe_unused]] const ssize_t got = ::read(s_pipe[0], &byte, 1);
+        m_progress.clear();
         if (m_interrupted) {
             // A second Ctrl-C: the user does not want to wait for the file in hand.
             err() << "vellisync-cli: interrupted again; leaving at once" << Qt::endl;
@@ -208,17 +227,10 @@ private:
 
     static inline int s_pipe[2] = {-1, -1};
     TVellisyncProject& m_project;
+    ProgressLine& m_progress;
     std::unique_ptr<QSocketNotifier> m_notifier;
     struct sigaction m_previous = {};
     bool m_interrupted = false;
-};
-
-class StdoutLines : public LineSink {
-public:
-    void AppendLine(const QString& line) override {
-        out() << line << '\n';
-        out().flush();
-    }
 };
 
 // What makes a loaded project unsafe to run unattended, or an empty text. An
@@ -259,34 +271,73 @@ std::optional<int> numberIn(const QString& option, const QString& text, int low,
 
 constexpr int LowestConnections = 1;
 
-int runProject(const QStringList& arguments) {
+// What the options of run ask for.
+struct RunOptions {
     bool dryRun = false;
     bool explain = false;
+    bool passwordFromStdin = false;
     std::optional<int> connections;
+    std::optional<int> maxDelete;
+    OutputOptions output;
+    QString project;
+};
+
+std::optional<RunOptions> parseRunOptions(const QStringList& arguments, QString& error) {
+    RunOptions options;
     QStringList positional;
+    auto number = [&](int& i, int low, int high) -> std::optional<int> {
+        const QString option = arguments.at(i);
+        QString text;
+        if (!takeValue(arguments, i, text, error))
+            return std::nullopt;
+        return numberIn(option, text, low, high, error);
+    };
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
         if (argument == QLatin1String("--dry-run")) {
-            dryRun = true;
+            options.dryRun = true;
         } else if (argument == QLatin1String("--explain")) {
-            explain = true;
+            options.explain = true;
         } else if (argument == QLatin1String("--connections")) {
-            QString text, error;
-            if (!takeValue(arguments, i, text, error))
-                return usageError(error);
-            connections = numberIn(argument, text, LowestConnections, TVellisyncProject::MaxConnections, error);
-            if (!connections)
-                return usageError(error);
-        } else if (argument.startsWith(QLatin1String("--")))
-            return usageError(QStringLiteral("unknown option '%1' for run").arg(argument));
-        else
+            options.connections = number(i, LowestConnections, TVellisyncProject::MaxConnections);
+            if (!options.connections)
+                return std::nullopt;
+        } else if (argument == QLatin1String("--max-delete")) {
+            options.maxDelete = number(i, 0, std::numeric_limits<qint32>::max());
+            if (!options.maxDelete)
+                return std::nullopt;
+        } else if (argument == QLatin1String("--password-stdin")) {
+            options.passwordFromStdin = true;
+        } else if (argument == QLatin1String("--quiet")) {
+            options.output.quiet = true;
+        } else if (argument == QLatin1String("--json")) {
+            options.output.json = true;
+        } else if (argument == QLatin1String("--log-file")) {
+            if (!takeValue(arguments, i, options.output.logFile, error))
+                return std::nullopt;
+        } else if (argument.startsWith(QLatin1String("--"))) {
+            error = QStringLiteral("unknown option '%1' for run").arg(argument);
+            return std::nullopt;
+        } else {
             positional << argument;
+        }
     }
-    if (positional.size() != 1)
-        return usageError(QStringLiteral("run needs exactly one PROJECT (a project file or a caption)"));
+    if (positional.size() != 1) {
+        error = QStringLiteral("run needs exactly one PROJECT (a project file or a caption)");
+        return std::nullopt;
+    }
+    options.project = positional.front();
+    return options;
+}
+
+int runProject(const QStringList& arguments) {
+    QString optionError;
+    const std::optional<RunOptions> options = parseRunOptions(arguments, optionError);
+    if (!options)
+        return usageError(optionError);
 
     QString error;
-    const std::optional<QString> file = resolveProjectFile(positional.front(), error);
+    const std::optional<QString> file = resolveProjectFile(options->project, error);
     if (!file)
         return failure(error);
 
@@ -300,23 +351,39 @@ int runProject(const QStringList& arguments) {
     }
     if (const QString reason = unrunnableReason(project); !reason.isEmpty())
         return failure(QStringLiteral("'%1' cannot be run: %2").arg(*file, reason));
-    project.DryRun = dryRun;
-    project.Explain = explain;
+    project.DryRun = options->dryRun;
+    project.Explain = options->explain;
     // For this run only: the runner never saves a project it runs.
-    if (connections)
-        project.SetConnections(*connections);
+    if (options->connections)
+        project.SetConnections(*options->connections);
+    if (options->maxDelete)
+        project.MaxDelete = *options->maxDelete;
+    if (options->passwordFromStdin) {
+        QTextStream in(stdin);
+        const QString password = in.readLine();
+        if (password.isNull())
+            return failure(QStringLiteral("--password-stdin: no password on standard input"));
+        project.Password = password;
+    }
 
     // The same road as the wizard's run page: a worker thread that hands every
     // stamped line to this thread, which prints it as it comes.
-    StdoutLines lines;
-    InterruptWatcher interrupts(project);
+    ProgressLine progress(project);
+    RunPrinter printer(options->output, progress);
+    if (!printer.open(error))
+        return failure(error);
+    project.OnRunEvent = [&printer](const engine::RunEvent& event) { printer.reportEvent(event); };
+    InterruptWatcher interrupts(project, progress);
     auto* thread = new TFTPSyncThread(); // deletes itself after OnTerminate
-    thread->SetLines(&lines);
+    thread->SetLines(&printer);
     thread->SetProject(&project);
     thread->SetOnTerminate([](TFTPSyncThread&) { QCoreApplication::quit(); });
     thread->Resume();
     QCoreApplication::exec();
-    return exitStatusFor(project.LastRunOutcome, project.SyncMode, interrupts.interrupted());
+    const ExitStatus status = exitStatusFor(project.LastRunOutcome, project.SyncMode, interrupts.interrupted());
+    printer.reportEnd(project.LastRunOutcome, project.DryRun, status,
+                      cannotRunReason(project.LastRunOutcome, project.SyncMode));
+    return status;
 }
 
 bool hasControlCharacter(const QString& text) {
@@ -513,16 +580,28 @@ int createProject(const QStringList& arguments) {
 
 } // namespace
 
+QString cannotRunReason(const RunOutcome& outcome, quint8 syncMode) {
+    if (!outcome.connected)
+        return QStringLiteral("the connection failed");
+    if (!outcome.error.isEmpty())
+        return outcome.error;
+    if (outcome.serverStoppedAnswering)
+        return QStringLiteral("the server stopped answering");
+    if (outcome.deletionsWithheld > 0)
+        return QStringLiteral("the run would delete more files than --max-delete allows");
+    // A root that the run copies from must be reachable. The target's root may
+    // be missing: a first upload or download creates it.
+    if (syncMode != 1 && !outcome.localRootReached)
+        return QStringLiteral("the local folder could not be read");
+    if (syncMode != 0 && !outcome.remoteRootReached)
+        return QStringLiteral("the remote folder could not be entered or listed");
+    return {};
+}
+
 ExitStatus exitStatusFor(const RunOutcome& outcome, quint8 syncMode, bool interrupted) {
     if (interrupted)
         return ExitInterrupted;
-    if (!outcome.connected || !outcome.error.isEmpty() || outcome.serverStoppedAnswering)
-        return ExitCannotRun;
-    // A root that the run copies from must be reachable. The target's root may
-    // be missing: a first upload or download creates it.
-    const bool needsLocalRoot = syncMode != 1;
-    const bool needsRemoteRoot = syncMode != 0;
-    if ((needsLocalRoot && !outcome.localRootReached) || (needsRemoteRoot && !outcome.remoteRootReached))
+    if (!cannotRunReason(outcome, syncMode).isEmpty())
         return ExitCannotRun;
     // A skipped name or an unreadable listing line is a file that was not
     // synchronised: never a clean success.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
@@ -11,7 +12,7 @@ namespace cli {
 enum ExitStatus : int {
     ExitSuccess = 0,      // the run completed and every action succeeded
     ExitActionFailed = 1, // the run completed but an action failed
-    ExitCannotRun = 2,    // bad usage, project not loadable, no connection, a scan missed its root
+    ExitCannotRun = 2,    // bad usage, project not loadable, no connection, a scan missed its root, deletions withheld
     ExitInterrupted = 130 // stopped with Ctrl-C
 };
 
@@ -21,5 +22,7 @@ int runCommandLine(const QStringList& arguments);
 
 // The exit status that a finished run of a project in syncMode earns.
 ExitStatus exitStatusFor(const RunOutcome& outcome, quint8 syncMode, bool interrupted);
+// Why a finished run earns ExitCannotRun, or an empty text when it does not.
+QString cannotRunReason(const RunOutcome& outcome, quint8 syncMode);
 
 } // namespace cli

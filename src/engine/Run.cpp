@@ -1,9 +1,11 @@
 #include "project/VellisyncProject.h"
 
 #include <exception>
+#include <memory>
 
 #include <QCoreApplication>
 
+#include "inet/FtpService.h"
 #include "project/Errors.h"
 
 // Local and remote names both join folder levels with "/" here, so the passes
@@ -33,6 +35,25 @@ bool missing(const TListOfFiles&, int, const TListOfFiles&, int match) {
     return match < 0;
 }
 
+bool isDeletion(engine::ActionKind kind) {
+    return kind == engine::ActionKind::DeleteLocal || kind == engine::ActionKind::DeleteRemote;
+}
+
+// What a pass's job carries back to the run's thread besides its lines.
+struct ActionReport {
+    QString name;
+    qint64 bytes = 0;
+    QString serverReply;
+};
+
+// The server's reply when the last call on this thread failed because the
+// server refused it ("550 Permission denied."); empty for any other failure.
+QString refusalReply() {
+    if (inet::lastError() != inet::ErrorExtendedError)
+        return {};
+    return inet::lastResponseInfo().trimmed();
+}
+
 // The job, its line of success followed by why the file moved.
 engine::Job withReason(engine::Job job, const QString& reason) {
     return [job = std::move(job), reason](inet::FtpConnection& connection) {
@@ -60,7 +81,9 @@ QString messageOf(std::exception_ptr error) {
 void TVellisyncProject::Run() {
     StopRequested = false;
     LastRunOutcome = RunOutcome{};
+    m_localFoldersSeen = m_remoteFoldersSeen = 0;
     m_noticesLogged.clear();
+    Progress.reset();
     try {
         if (Connect()) {
             LastRunOutcome.connected = true;
@@ -79,6 +102,7 @@ void TVellisyncProject::Run() {
         if (StopRequested)
             Log(QStringLiteral("Task has been stopped by user"));
         Disconnect();
+        Progress.finish();
     } catch (...) {
         // An error that leaves the run (an invalid mask, say) still closes the
         // connection and leaves one line in the log; then it goes on to the caller.
@@ -86,6 +110,7 @@ void TVellisyncProject::Run() {
         LastRunOutcome.error = messageOf(error);
         LastRunOutcome.stopped = StopRequested;
         Disconnect();
+        Progress.finish();
         try {
             Log(QStringLiteral("Task has been stopped by an error: %1").arg(LastRunOutcome.error));
         } catch (...) {
@@ -109,11 +134,14 @@ void TVellisyncProject::LogServerLossAndProblems() {
 void TVellisyncProject::RunPasses() {
     if (DryRun)
         Log(QStringLiteral("Dry run: no file will be transferred or deleted."));
+    if (!DeletionsWithinLimit(PlanProgress()))
+        return;
+    RunOutcome& counts = LastRunOutcome;
     switch (SyncMode) {
     case 0: {
-        const int uploaded = UploadFiles();
+        const int uploaded = counts.uploaded = UploadFiles();
         if (Exact) {
-            const int deleted = DeleteRemoteFiles();
+            const int deleted = counts.deleted = DeleteRemoteFiles();
             Log(translated("%1 files has been uploaded, %2 files has been deleted.").arg(uploaded).arg(deleted));
         } else {
             Log(translated("%1 files has been uploaded.").arg(uploaded));
@@ -121,9 +149,9 @@ void TVellisyncProject::RunPasses() {
         break;
     }
     case 1: {
-        const int downloaded = DownloadFiles();
+        const int downloaded = counts.downloaded = DownloadFiles();
         if (Exact) {
-            const int deleted = DeleteLocalFiles();
+            const int deleted = counts.deleted = DeleteLocalFiles();
             Log(translated("%1 files has been downloaded, %2 files has been deleted.").arg(downloaded).arg(deleted));
         } else {
             Log(translated("%1 files has been downloaded.").arg(downloaded));
@@ -131,8 +159,8 @@ void TVellisyncProject::RunPasses() {
         break;
     }
     case 2: {
-        const int downloaded = DownloadFiles();
-        const int uploaded = UploadFiles();
+        const int downloaded = counts.downloaded = DownloadFiles();
+        const int uploaded = counts.uploaded = UploadFiles();
         Log(translated("%1 files has been downloaded, %2 files has been uploaded.").arg(downloaded).arg(uploaded));
         break;
     }
@@ -143,7 +171,8 @@ void TVellisyncProject::RunPasses() {
 
 int TVellisyncProject::DownloadFiles() {
     const engine::FileRoots roots = Roots();
-    return RunPass(RemoteFiles, LocalFiles, &missingOrNewer, QStringLiteral("Would download %1"),
+    return RunPass(engine::ActionKind::Download, RemoteFiles, LocalFiles, &missingOrNewer,
+                   QStringLiteral("Would download %1"),
                    [this, &roots](int index, const QString& name, int match) -> std::optional<engine::Job> {
                        const auto remoteName = RelativeName::fromPath(name);
                        const auto localName = RelativeName::fromPath(match >= 0 ? LocalFiles.Strings(match) : name);
@@ -159,19 +188,19 @@ int TVellisyncProject::DownloadFiles() {
 int TVellisyncProject::UploadFiles() {
     const engine::FileRoots roots = Roots();
     engine::RemoteFolders& folders = RemoteFolderMemory();
-    return RunPass(LocalFiles, RemoteFiles, &missingOrNewer, QStringLiteral("Would upload %1"),
-                   [this, &roots, &folders](int index, const QString& name, int match) -> std::optional<engine::Job> {
-                       const auto localName = RelativeName::fromPath(name);
-                       const auto remoteName = RelativeName::fromPath(match >= 0 ? RemoteFiles.Strings(match) : name);
-                       if (!localName || !remoteName)
-                           return std::nullopt;
-                       auto unchanged =
-                           engine::unchangedSince(roots.localRoot + localName->text(), LocalFiles.Objects(index));
-                       return [roots, &folders, local = *localName, remote = *remoteName,
-                               unchanged = std::move(unchanged)](inet::FtpConnection& connection) {
-                           return engine::uploadFile(connection, roots, folders, local, remote, unchanged);
-                       };
-                   });
+    return RunPass(
+        engine::ActionKind::Upload, LocalFiles, RemoteFiles, &missingOrNewer, QStringLiteral("Would upload %1"),
+        [this, &roots, &folders](int index, const QString& name, int match) -> std::optional<engine::Job> {
+            const auto localName = RelativeName::fromPath(name);
+            const auto remoteName = RelativeName::fromPath(match >= 0 ? RemoteFiles.Strings(match) : name);
+            if (!localName || !remoteName)
+                return std::nullopt;
+            auto unchanged = engine::unchangedSince(roots.localRoot + localName->text(), LocalFiles.Objects(index));
+            return [roots, &folders, local = *localName, remote = *remoteName,
+                    unchanged = std::move(unchanged)](inet::FtpConnection& connection) {
+                return engine::uploadFile(connection, roots, folders, local, remote, unchanged);
+            };
+        });
 }
 
 bool TVellisyncProject::SourceAllowsDeletion(const TListOfFiles& source, const TListOfFiles& target,
@@ -195,36 +224,48 @@ bool TVellisyncProject::SourceAllowsDeletion(const TListOfFiles& source, const T
 }
 
 int TVellisyncProject::DeleteLocalFiles() {
+    const std::vector<engine::PlannedAction> plan = engine::planPass(LocalFiles, RemoteFiles, &missing);
     if (!SourceAllowsDeletion(RemoteFiles, LocalFiles, LastRunOutcome.remoteScanComplete, QStringLiteral("Local"),
                               QStringLiteral("remote")) ||
-        StopRequested)
+        StopRequested) {
+        Progress.dropPlanned(qint64(plan.size()));
         return 0;
+    }
     DoProgress();
     // Local work needs no connection: it runs here, one file after another.
     int count = 0;
-    for (const engine::PlannedAction& action : engine::planPass(LocalFiles, RemoteFiles, &missing)) {
+    for (const engine::PlannedAction& action : plan) {
         if (StopRequested)
             break;
         DoProgress();
         const QString name = LocalFiles.Strings(action.index);
+        Progress.actionStarted(name);
         const QString reason = MoveReason(LocalFiles, action.index, RemoteFiles, action.match);
-        if (DryRun)
+        const bool failed = !DryRun && !DeleteLocalFile(name, Explain ? reason : QString());
+        Progress.actionFinished(name, 0);
+        if (DryRun) {
             Log(QStringLiteral("Would delete local file %1").arg(name) + reason);
-        else if (!DeleteLocalFile(name, Explain ? reason : QString())) {
+        } else if (failed) {
             ++LastRunOutcome.failedActions;
+            ReportAction(engine::ActionKind::DeleteLocal, name, 0, false, m_lastLogLine, {});
             continue;
         }
+        ReportAction(engine::ActionKind::DeleteLocal, name, 0, true, {}, {});
         ++count;
     }
     return count;
 }
 
 int TVellisyncProject::DeleteRemoteFiles() {
+    const auto planned = qint64(engine::planPass(RemoteFiles, LocalFiles, &missing).size());
     if (!SourceAllowsDeletion(LocalFiles, RemoteFiles, LastRunOutcome.localScanComplete, QStringLiteral("Remote"),
-                              QStringLiteral("local")))
+                              QStringLiteral("local"))) {
+        Progress.dropPlanned(planned);
         return 0;
+    }
     const engine::FileRoots roots = Roots();
-    return RunPass(RemoteFiles, LocalFiles, &missing, QStringLiteral("Would delete remote file %1"),
+    return RunPass(engine::ActionKind::DeleteRemote, RemoteFiles, LocalFiles, &missing,
+                   QStringLiteral("Would delete remote file %1"),
                    [&roots](int, const QString& name, int) -> std::optional<engine::Job> {
                        const auto checked = RelativeName::fromPath(name);
                        if (!checked)
@@ -235,7 +276,7 @@ int TVellisyncProject::DeleteRemoteFiles() {
                    });
 }
 
-int TVellisyncProject::RunPass(const TListOfFiles& walked, const TListOfFiles& searched,
+int TVellisyncProject::RunPass(engine::ActionKind kind, const TListOfFiles& walked, const TListOfFiles& searched,
                                engine::PassDecision needsAction, const QString& dryRunLine, const PassAction& act) {
     if (StopRequested)
         return 0;
@@ -246,30 +287,134 @@ int TVellisyncProject::RunPass(const TListOfFiles& walked, const TListOfFiles& s
             break;
         const QString name = walked.Strings(action.index);
         const QString reason = MoveReason(walked, action.index, searched, action.match);
+        const qint64 bytes = isDeletion(kind) ? 0 : walked.Objects(action.index)->Size;
         if (DryRun) {
             Log(dryRunLine.arg(name) + reason);
+            Progress.actionFinished(name, bytes);
+            ReportAction(kind, name, bytes, true, {}, {});
             ++count;
             continue;
         }
         std::optional<engine::Job> job = act(action.index, name, action.match);
-        if (job && Explain)
-            job = withReason(std::move(*job), reason);
-        if (job)
-            Pool().add(std::move(*job));
-        else
+        if (job) {
+            if (Explain)
+                job = withReason(std::move(*job), reason);
+            Pool().add(CountedJob(kind, name, bytes, std::move(*job)));
+        } else {
             ++LastRunOutcome.failedActions; // refused before it started, and logged
+            Progress.actionFinished(name, bytes);
+            ReportAction(kind, name, bytes, false, m_lastLogLine, {});
+        }
     }
     if (DryRun || !m_pool)
         return count;
     // Lines come as the files complete; the summary after the last of them.
-    m_pool->run([this, &count](engine::JobOutcome& outcome) {
+    m_pool->run([this, &count, kind](engine::JobOutcome& outcome) {
         DoProgress();
         LogNoticesOnce(outcome.notices);
-        if (LogOutcome(outcome))
+        const bool ok = LogOutcome(outcome);
+        if (ok)
             ++count;
         else
             ++LastRunOutcome.failedActions;
+        if (const auto report = std::static_pointer_cast<ActionReport>(outcome.payload))
+            ReportAction(kind, report->name, report->bytes, ok, outcome.lines.value(outcome.lines.size() - 1),
+                         report->serverReply);
     });
     LogPoolNotices();
     return count;
+}
+
+engine::Job TVellisyncProject::CountedJob(engine::ActionKind, const QString& name, qint64 bytes, engine::Job job) {
+    return [this, name, bytes, job = std::move(job)](inet::FtpConnection& connection) {
+        Progress.actionStarted(name);
+        engine::JobOutcome outcome = job(connection);
+        // Counted here, not when the run's thread logs the outcome: that
+        // thread may be busy with a file of its own for a long while.
+        Progress.actionFinished(name, bytes);
+        // Read at once, on the connection's thread, before anything replaces it.
+        const QString reply = outcome.ok ? QString() : refusalReply();
+        outcome.payload = std::make_shared<ActionReport>(ActionReport{name, bytes, reply});
+        return outcome;
+    };
+}
+
+void TVellisyncProject::ReportAction(engine::ActionKind kind, const QString& name, qint64 bytes, bool ok,
+                                     const QString& reason, const QString& serverReply) {
+    if (!OnRunEvent)
+        return;
+    engine::RunEvent event;
+    event.type = !ok ? engine::RunEvent::Type::Failure
+                     : (isDeletion(kind) ? engine::RunEvent::Type::Deletion : engine::RunEvent::Type::Transfer);
+    event.action = kind;
+    event.file = name;
+    event.bytes = ok ? bytes : 0;
+    event.dryRun = DryRun;
+    event.message = reason;
+    event.serverReply = serverReply;
+    OnRunEvent(event);
+}
+
+qint64 TVellisyncProject::PlanProgress() {
+    // The passes never change the two lists, so planning them here gives
+    // exactly what each pass will plan when it starts.
+    qint64 files = 0;
+    qint64 bytes = 0;
+    qint64 deleted = 0;
+    auto transfers = [&](const TListOfFiles& walked, const TListOfFiles& searched) {
+        for (const engine::PlannedAction& action : engine::planPass(walked, searched, &missingOrNewer)) {
+            ++files;
+            bytes += walked.Objects(action.index)->Size;
+        }
+    };
+    auto deletions = [&](const TListOfFiles& walked, const TListOfFiles& searched) {
+        deleted = qint64(engine::planPass(walked, searched, &missing).size());
+        files += deleted;
+    };
+    switch (SyncMode) {
+    case 0:
+        transfers(LocalFiles, RemoteFiles);
+        if (Exact)
+            deletions(RemoteFiles, LocalFiles);
+        break;
+    case 1:
+        transfers(RemoteFiles, LocalFiles);
+        if (Exact)
+            deletions(LocalFiles, RemoteFiles);
+        break;
+    case 2:
+        transfers(RemoteFiles, LocalFiles);
+        transfers(LocalFiles, RemoteFiles);
+        break;
+    default:
+        break;
+    }
+    // Nothing will happen when the deletions are withheld.
+    const bool withheld = MaxDelete >= 0 && deleted > MaxDelete;
+    Progress.setPlanned(withheld ? 0 : files, withheld ? 0 : bytes);
+    return deleted;
+}
+
+bool TVellisyncProject::DeletionsWithinLimit(qint64 planned) {
+    if (MaxDelete < 0 || planned <= MaxDelete)
+        return true;
+    // Far more deletions than usual mean an emptied or a wrong source folder
+    // more often than a wish. Its transfers would be as wrong as its
+    // deletions, so the run does neither until a person has looked.
+    Log(QStringLiteral("Nothing has been transferred or deleted: the run would delete %1 files, more than the limit "
+                       "of %2.")
+            .arg(planned)
+            .arg(MaxDelete));
+    LastRunOutcome.deletionsWithheld = int(planned);
+    ++LastRunOutcome.problems;
+    return false;
+}
+
+void TVellisyncProject::NoteScanProgress() {
+    // The scans forget their folder sets when they end; the counts stay.
+    if (!m_visitedLocalFolders.isEmpty())
+        m_localFoldersSeen = m_visitedLocalFolders.size();
+    if (!m_remoteListings.isEmpty())
+        m_remoteFoldersSeen = m_remoteListings.size();
+    Progress.noteScanned(m_localFoldersSeen + m_remoteFoldersSeen, LocalFiles.Count() + RemoteFiles.Count());
 }

@@ -132,12 +132,14 @@ void TVellisyncProject::RequestStop() {
 }
 
 void TVellisyncProject::Log(const QString& message) {
+    m_lastLogLine = message;
     if (OnLog) {
         OnLog(*this, message);
     }
 }
 
 void TVellisyncProject::DoProgress() {
+    NoteScanProgress();
     if (OnProgress) {
         OnProgress(*this);
     }

@@ -3,6 +3,7 @@
 #include "engine/ConnectionPool.h"
 #include "engine/FileJobs.h"
 #include "engine/Plan.h"
+#include "engine/RunProgress.h"
 #include "engine/RemoteFolders.h"
 #include "ftp/ListOfFiles.h"
 #include "ftp/MaskList.h"
@@ -22,15 +23,19 @@
 // What a run did, for callers that need more than the log (the headless
 // runner's exit status).
 struct RunOutcome {
-    bool connected = false;              // Connect succeeded
-    bool localRootReached = false;       // the local scan could list its root folder
-    bool remoteRootReached = false;      // the remote scan could enter and list its root folder
-    bool localScanComplete = false;      // the local scan reached its root and every folder below
-    bool remoteScanComplete = false;     // the remote scan reached its root and every folder below
-    bool completed = false;              // the run reached its summary
-    bool stopped = false;                // a stop was requested
-    int failedActions = 0;               // transfers and deletions that failed
-    int problems = 0;                    // folders not read completely, names skipped
+    bool connected = false;          // Connect succeeded
+    bool localRootReached = false;   // the local scan could list its root folder
+    bool remoteRootReached = false;  // the remote scan could enter and list its root folder
+    bool localScanComplete = false;  // the local scan reached its root and every folder below
+    bool remoteScanComplete = false; // the remote scan reached its root and every folder below
+    bool completed = false;          // the run reached its summary
+    bool stopped = false;            // a stop was requested
+    int failedActions = 0;           // transfers and deletions that failed
+    int problems = 0;                // folders not read completely, names skipped
+    int uploaded = 0;                // the counts of the summary line
+    int downloaded = 0;
+    int deleted = 0;
+    int deletionsWithheld = 0;           // deletions planned beyond MaxDelete: the run acted on no file
     bool serverStoppedAnswering = false; // the run ended because the server no longer answered
     QString error;                       // message of an error that left the run
 };
@@ -200,6 +205,15 @@ public:
     // When set, each transfer and deletion line of a real run also says why
     // the file moved, as a dry run always does.
     bool Explain = false;
+    // When not negative, an exact copy whose plan would delete more files
+    // than this transfers and deletes nothing and says why
+    // (LastRunOutcome.deletionsWithheld).
+    qint32 MaxDelete = -1;
+    // Counts of the run in progress, for displays that poll it.
+    engine::RunProgress Progress;
+    // Called on the run's thread for each transfer, deletion and failure.
+    using TRunEventHandler = std::function<void(const engine::RunEvent& event)>;
+    TRunEventHandler OnRunEvent;
     // Filled by Run; read after it returns.
     RunOutcome LastRunOutcome;
 
@@ -209,6 +223,11 @@ private:
     MaskList m_excludeMasks;
     // Canonical paths of the local folders entered by the scan in progress.
     QSet<QString> m_visitedLocalFolders;
+    // Folders the run's scans have entered, for the progress.
+    qint64 m_localFoldersSeen = 0;
+    qint64 m_remoteFoldersSeen = 0;
+    // The last line logged, for the event of an action that logged its own failure.
+    QString m_lastLogLine;
     // Folder links of the local tree that lead outside it and have been
     // reported in this run (relative names).
     QSet<QString> m_reportedOutsideLinks;
@@ -265,8 +284,22 @@ private:
     // The action's work for one planned file, or none when it was refused
     // before it started (logged already; a failed action).
     using PassAction = std::function<std::optional<engine::Job>(int index, const QString& name, int match)>;
-    int RunPass(const TListOfFiles& walked, const TListOfFiles& searched, engine::PassDecision needsAction,
-                const QString& dryRunLine, const PassAction& act);
+    int RunPass(engine::ActionKind kind, const TListOfFiles& walked, const TListOfFiles& searched,
+                engine::PassDecision needsAction, const QString& dryRunLine, const PassAction& act);
+    // The work of a pass's job wrapped so that the progress counts it and its
+    // outcome carries what the run's events need.
+    engine::Job CountedJob(engine::ActionKind kind, const QString& name, qint64 bytes, engine::Job job);
+    // Reports one action's end as an event, when someone listens.
+    void ReportAction(engine::ActionKind kind, const QString& name, qint64 bytes, bool ok, const QString& reason,
+                      const QString& serverReply);
+    // What the passes of SyncMode will do, counted before the first of them
+    // starts, so progress can show the whole run's total from the beginning.
+    // Returns how many deletions the plan holds.
+    qint64 PlanProgress();
+    // Whether the planned deletions stay within MaxDelete; logs why not.
+    bool DeletionsWithinLimit(qint64 planned);
+    // The scan counts for the progress (on the run's thread, as the scans go).
+    void NoteScanProgress();
 
     // --- The run's connections and what it knows of the remote tree ---------
     // The pool of the run's connections, made on first use around ConnectHandle.

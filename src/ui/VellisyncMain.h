@@ -1,33 +1,32 @@
 #pragma once
 
 #include <QMessageBox>
-#include <QPointer>
 #include <QUrl>
 #include <QWidget>
 
-#include <memory>
+#include <array>
 
-class QButtonGroup;
-class QCheckBox;
 class QFrame;
-class QGroupBox;
 class QLabel;
-class QLineEdit;
-class QListWidget;
 class QListWidgetItem;
-class QPlainTextEdit;
 class QPushButton;
-class QRadioButton;
-class QSpinBox;
 class QStackedWidget;
-class LineSink;
 class TFTPSyncThread;
 class TVellisyncProject;
 
-// The wizard window: seven pages that edit the program's one project
-// (CurrentProject) and, on the last page, run it with a live log. Controls
-// carry their names as object names; handlers carry the names the design
-// gives them.
+namespace wizard {
+class FoldersPage;
+class RunPage;
+class WelcomePage;
+class WizardPage;
+} // namespace wizard
+
+// The wizard window: the frame (header, page control, footer) around seven
+// pages that edit the program's one project (CurrentProject) and, on the
+// last page, run it with a live log. The window holds the page order and the
+// handlers the design names; each page is a class of its own (ui/pages) that
+// the window asks to enter and to leave. Controls carry their names as object
+// names.
 class TVellisyncMain : public QWidget {
     Q_OBJECT
 public:
@@ -40,7 +39,8 @@ public:
 
     // First show: page 0, header texts, the caption completed with the version.
     void FormShow();
-    // The leave rule of the current page; false refuses the change.
+    // The leave rule of the current page; false refuses the change. A page
+    // left with Next fills the page after it from the project.
     bool PageControl1Changing();
     // After a page change: header texts of the new page, then UpdatePage.
     void PageControl1Change();
@@ -56,8 +56,7 @@ public:
     void UpdatePage();
     // Back enabling and the caption of Next.
     void UpdateButtons();
-    // Enables or disables a control with visual feedback: edits and lists get
-    // the window or the button-face background; panels pass it to their children.
+    // Enables or disables a control with visual feedback (ui/pages/Controls.h).
     static void SetControlEnabled(QWidget* control, bool enabled);
     // Modal questions captioned "Confirmation"; No, resp. Cancel, is the default.
     bool ConfirmYesNo(const QString& text);
@@ -92,7 +91,7 @@ public:
     void Panel7MouseUp();
 
     // True from StartRun until SyncThreadTerminated.
-    bool runActive() const { return m_runActive; }
+    bool runActive() const;
     // The project object held by a list item (null for a foreign item).
     static TVellisyncProject* itemProject(const QListWidgetItem* item);
     // Where the bundled user guide is found, or an empty URL when it is missing.
@@ -112,86 +111,26 @@ public:
     QPushButton* bNext = nullptr;
     QPushButton* bClose = nullptr;
     QStackedWidget* PageControl1 = nullptr;
-    // Page 0.
-    QRadioButton* rbNewProject = nullptr;
-    QRadioButton* rbOpenExisting = nullptr;
-    QListWidget* lvProjects = nullptr;
-    QFrame* Panel4 = nullptr;
-    QPushButton* bEditCaption = nullptr;
-    QPushButton* bRemoveProject = nullptr;
-    // Page 1.
-    QLineEdit* eHost = nullptr;
-    QLineEdit* ePort = nullptr;
-    QSpinBox* udPort = nullptr;
-    QGroupBox* GroupBox1 = nullptr;
-    QCheckBox* cbAnonim = nullptr;
-    QLineEdit* eUserName = nullptr;
-    QLineEdit* ePassword = nullptr;
-    QCheckBox* cbPassive = nullptr;
-    QLineEdit* eConnections = nullptr;
-    QSpinBox* udConnections = nullptr;
-    // Page 2.
-    QGroupBox* rgUsingProxy = nullptr;
-    QGroupBox* gbProxySettings = nullptr;
-    QRadioButton* rbFTP = nullptr;
-    QRadioButton* rbSocks = nullptr;
-    QLineEdit* eProxyHost = nullptr;
-    QLineEdit* eProxyPort = nullptr;
-    QSpinBox* udProxyPort = nullptr;
-    // Page 3.
-    QLineEdit* eRemote = nullptr;
-    QLineEdit* eLocal = nullptr;
-    QPushButton* Button6 = nullptr;
-    QGroupBox* rgMode = nullptr;
-    QCheckBox* cbSubfolders = nullptr;
-    QCheckBox* cbExact = nullptr;
-    // Page 4.
-    QLineEdit* eIncludeMasks = nullptr;
-    QLineEdit* eExcludeMasks = nullptr;
-    // Page 5.
-    QPlainTextEdit* mReview = nullptr;
-    // Page 6.
-    QPlainTextEdit* Memo2 = nullptr;
-    QPushButton* bStop = nullptr;
-    QPushButton* bSaveLog = nullptr;
-    QPushButton* bSaveProject = nullptr;
-    QFrame* Panel7 = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* createHeader();
     QWidget* createFooter();
-    QWidget* createWelcomePage();
-    QWidget* createServerPage();
-    QWidget* createProxyPage();
-    QWidget* createFoldersPage();
-    QWidget* createMasksPage();
-    QWidget* createReviewPage();
-    QWidget* createGoPage();
+    void createPages();
     void connectHandlers();
     void fixWindowSize();
-
+    wizard::WizardPage* currentPage() const;
     void selectPage(int index);
-    bool refuseWithSound(QLineEdit* edit);
-    void fillServerPage();
-    void fillProxyPage();
-    void fillFoldersPage();
-    void fillMasksPage();
-    void storeMasks();
     void waitForRunEnd();
 
-    QButtonGroup* m_usingProxyItems = nullptr;
-    QButtonGroup* m_modeItems = nullptr;
-    std::unique_ptr<LineSink> m_logSink;
-    QPointer<TFTPSyncThread> m_syncThread; // observed only, to wait for a run that outlives the window
-    QString m_placeholderHost;
-    QString m_placeholderPassword;
+    std::array<wizard::WizardPage*, PageCount> m_pages{};
+    wizard::WelcomePage* m_welcomePage = nullptr;
+    wizard::FoldersPage* m_foldersPage = nullptr;
+    wizard::RunPage* m_runPage = nullptr;
     bool m_shown = false;
-    bool m_runActive = false;
     bool m_closeConfirmed = false;
 };

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QLabel>
+#include <QProgressBar>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
@@ -43,10 +45,11 @@ protected:
 
     // The wizard's port range ends at 32767, below the system's ephemeral
     // ports, so the server is given a free port from that range.
-    void startServer() {
+    void startServer(const QStringList& delays = {}) {
         for (int attempt = 0; attempt < 20; ++attempt) {
             FtpTestServerOptions options;
             options.root = m_remote;
+            options.delays = delays;
             const quint16 port = closedLoopbackPort();
             options.extraArguments = {QStringLiteral("--port"), QString::number(port)};
             m_server = std::make_unique<FtpTestServer>(options);
@@ -347,7 +350,8 @@ TEST_F(WizardTest, CancelOnCloseDuringARunKeepsTheRunGoing) {
     EXPECT_TRUE(window->isVisible());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window->runActive(); }, 120'000));
     EXPECT_TRUE(window->isVisible());
-    EXPECT_FALSE(window->Memo2->toPlainText().contains(QStringLiteral("stopped"), Qt::CaseInsensitive));
+    EXPECT_FALSE(
+        child<QPlainTextEdit>("Memo2")->toPlainText().contains(QStringLiteral("stopped"), Qt::CaseInsensitive));
 }
 
 TEST_F(WizardTest, PromotionalPanelOpensTheBundledUserGuide) {
@@ -422,4 +426,42 @@ TEST_F(RunPageTest, WindowDestroyedDuringARunWaitsForTheRunAndLeavesNothingBehin
     // The thread object has let go of the project: its log goes nowhere now.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(bool(CurrentProject->OnLog));
+}
+
+// The bar follows the plan: it stands short of the total while a file is in
+// hand (the server answers its rename late), reaches the total at the end and
+// starts from nothing when the next run starts.
+TEST_F(RunPageTest, ProgressBarFollowsThePlanAndStartsOverForTheNextRun) {
+    m_server.reset();
+    startServer({QStringLiteral("RNTO:4")});
+    for (int i = 0; i < 5; ++i)
+        writeFile(QStringLiteral("%1/file%2.txt").arg(m_local).arg(i), QByteArray(1000, 'x'));
+    describeUploadJob();
+    go();
+    auto* bar = child<QProgressBar>("pbProgress");
+    auto* detail = child<QLabel>("lProgress");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            // Some files done, the held one not: the bar stands between its ends.
+            static const QRegularExpression partway(QStringLiteral("^[1-4] of 5 files"));
+            return partway.match(bar->format()).hasMatch() && bar->value() > 0 && bar->value() < bar->maximum() &&
+                   detail->text().startsWith(QStringLiteral("In hand: file"));
+        },
+        60'000))
+        << bar->format().toStdString() << " | " << detail->text().toStdString();
+    ASSERT_TRUE(waitForRunEnd());
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_EQ(bar->format(), QStringLiteral("5 of 5 files, 4.9 KiB of 4.9 KiB"));
+    EXPECT_TRUE(detail->text().startsWith(QStringLiteral("Finished: 5 of 5 files"))) << detail->text().toStdString();
+
+    answers = {QMessageBox::No};
+    next();
+    ASSERT_EQ(page(), 0);
+    describeUploadJob();
+    go();
+    EXPECT_TRUE(bar->format().isEmpty()) << bar->format().toStdString();
+    EXPECT_FALSE(detail->text().contains(QStringLiteral("5 of 5"))) << detail->text().toStdString();
+    ASSERT_TRUE(waitForRunEnd());
+    EXPECT_EQ(bar->format(), QStringLiteral("0 of 0 files"));
+    EXPECT_EQ(bar->value(), bar->maximum());
 }

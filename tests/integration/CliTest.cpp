@@ -7,6 +7,9 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimeZone>
@@ -498,4 +501,138 @@ TEST_F(CliTest, ServerWithoutTimeCommandsIsNotedOnce) {
     EXPECT_EQ(result.out.count(QStringLiteral("could not be learnt (no file is listed with a time of day)")), 1)
         << result.out.toStdString();
     EXPECT_EQ(mtimeOf(local() + QStringLiteral("/old.txt")), old);
+}
+
+// One run with a transfer, a deletion and a refused upload, shown in each of
+// the runner's forms: JSON events whose counts match the summary (and the
+// log file alongside), then --quiet with only the lines that need a reader.
+TEST_F(CliTest, JsonQuietAndLogFileReportTheSameRun) {
+    FtpTestServerOptions options;
+    options.readOnlyDirs << QStringLiteral("locked");
+    startServer(options);
+    QDir(remote()).mkpath(QStringLiteral("locked"));
+    writeFile(remote() + QStringLiteral("/stale.txt"), "old");
+    writeFile(local() + QStringLiteral("/a.txt"), "aaa");
+    writeFile(local() + QStringLiteral("/b.txt"), "bb");
+    writeFile(local() + QStringLiteral("/locked/c.txt"), "c");
+    createProject(QStringLiteral("Events"),
+                  {QStringLiteral("--mode"), QStringLiteral("upload"), QStringLiteral("--exact")});
+    const QString logFile = m_work.filePath(QStringLiteral("run.log"));
+
+    const CliResult json = cli({QStringLiteral("run"), QStringLiteral("--json"), QStringLiteral("--log-file"), logFile,
+                                QStringLiteral("Events")});
+    EXPECT_EQ(json.exitCode, 1) << json.out.toStdString();
+    EXPECT_FALSE(json.err.contains(QLatin1Char('\r'))) << "no progress line without a terminal";
+    QMap<QString, int> events;
+    QJsonObject summary, problems, failure;
+    qint64 bytes = 0;
+    for (const QString& line : json.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        QJsonParseError error;
+        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8(), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+        const QString type = event.value(QStringLiteral("event")).toString();
+        ++events[type];
+        if (type == QLatin1String("transfer"))
+            bytes += event.value(QStringLiteral("bytes")).toInteger();
+        else if (type == QLatin1String("summary"))
+            summary = event;
+        else if (type == QLatin1String("problems"))
+            problems = event;
+        else if (type == QLatin1String("failure"))
+            failure = event;
+    }
+    EXPECT_EQ(events.value(QStringLiteral("transfer")), summary.value(QStringLiteral("uploaded")).toInt());
+    EXPECT_EQ(events.value(QStringLiteral("transfer")), 2);
+    EXPECT_EQ(bytes, 5);
+    EXPECT_EQ(events.value(QStringLiteral("deletion")), summary.value(QStringLiteral("deleted")).toInt());
+    EXPECT_EQ(events.value(QStringLiteral("deletion")), 1);
+    EXPECT_EQ(events.value(QStringLiteral("failure")), summary.value(QStringLiteral("failed")).toInt());
+    EXPECT_EQ(failure.value(QStringLiteral("file")).toString(), QStringLiteral("locked/c.txt"));
+    EXPECT_TRUE(failure.value(QStringLiteral("reply")).toString().startsWith(QStringLiteral("553")))
+        << failure.value(QStringLiteral("reply")).toString().toStdString();
+    EXPECT_EQ(problems.value(QStringLiteral("count")).toInt(), 1);
+    EXPECT_EQ(problems.value(QStringLiteral("exitStatus")).toInt(), 1);
+
+    const QStringList logged = QString::fromUtf8(readFile(logFile)).split(QStringLiteral("\r\n"));
+    EXPECT_TRUE(logged.constLast().isEmpty()) << "every line ends with CR LF";
+    EXPECT_TRUE(logged.filter(QStringLiteral("; 2 files has been uploaded, 1 files has been deleted.")).size() == 1);
+    EXPECT_TRUE(logged.filter(QStringLiteral("; Collecting local files...")).size() == 1);
+
+    // Nothing is newer now; the refused upload fails again.
+    const CliResult quiet = cli({QStringLiteral("run"), QStringLiteral("--quiet"), QStringLiteral("Events")});
+    EXPECT_EQ(quiet.exitCode, 1);
+    const QStringList lines = quiet.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << quiet.out.toStdString();
+    EXPECT_TRUE(lines[0].contains(QStringLiteral("FtpPutFile fails with message: 553")));
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("; 0 files has been uploaded, 0 files has been deleted.")));
+    EXPECT_TRUE(lines[2].endsWith(QStringLiteral("; This run met 1 problem(s): see the lines above.")));
+}
+
+// More planned deletions than allowed: nothing is transferred or deleted on
+// either side; the limit itself still lets the run go ahead.
+TEST_F(CliTest, MaxDeleteWithholdsEveryActionBeyondTheLimit) {
+    startServer();
+    for (const char* name : {"/old1.txt", "/old2.txt", "/old3.txt"})
+        writeFile(remote() + QLatin1String(name), "old");
+    writeFile(local() + QStringLiteral("/new.txt"), "new");
+    createProject(QStringLiteral("Guarded"),
+                  {QStringLiteral("--mode"), QStringLiteral("upload"), QStringLiteral("--exact")});
+    const QStringList remoteBefore = treeOf(remote());
+    const QStringList localBefore = treeOf(local());
+
+    const CliResult refused =
+        cli({QStringLiteral("run"), QStringLiteral("--max-delete"), QStringLiteral("2"), QStringLiteral("Guarded")});
+    EXPECT_EQ(refused.exitCode, 2) << refused.out.toStdString();
+    EXPECT_TRUE(refused.out.contains(QStringLiteral("the run would delete 3 files, more than the limit of 2")));
+    EXPECT_EQ(treeOf(remote()), remoteBefore);
+    EXPECT_EQ(treeOf(local()), localBefore);
+
+    const CliResult allowed =
+        cli({QStringLiteral("run"), QStringLiteral("--max-delete"), QStringLiteral("3"), QStringLiteral("Guarded")});
+    EXPECT_EQ(allowed.exitCode, 0) << allowed.out.toStdString();
+    EXPECT_EQ(treeOf(remote()), QStringList{QStringLiteral("new.txt")});
+}
+
+// A project stored without a password runs with the one given on standard
+// input, which is never written to the project file.
+TEST_F(CliTest, RunPasswordFromStdinHoldsForThatRunOnly) {
+    startServer();
+    writeFile(local() + QStringLiteral("/a.txt"), "a");
+    const CliResult created =
+        cli({QStringLiteral("create"), QStringLiteral("Secretless"), QStringLiteral("--server"),
+             QStringLiteral("127.0.0.1"), QStringLiteral("--port"), QString::number(m_server->port()),
+             QStringLiteral("--user"), QStringLiteral("tester"), QStringLiteral("--password-stdin"),
+             QStringLiteral("--passive"), QStringLiteral("--remote"), QStringLiteral("/"), QStringLiteral("--local"),
+             local()},
+            "\n");
+    ASSERT_EQ(created.exitCode, 0) << created.err.toStdString();
+    const QString file = created.out.trimmed();
+    const QByteArray stored = readFile(file);
+
+    EXPECT_EQ(cli({QStringLiteral("run"), file}).exitCode, 2) << "no password: the logon fails";
+    const CliResult run = cli({QStringLiteral("run"), QStringLiteral("--password-stdin"), file}, "secret\n");
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString();
+    EXPECT_EQ(readFile(remote() + QStringLiteral("/a.txt")), "a");
+    EXPECT_EQ(readFile(file), stored);
+}
+
+// On a terminal, standard error carries one progress line drawn in place and
+// ended with the final counts; standard output keeps the plain log.
+TEST_F(CliTest, ProgressLineOnlyOnATerminal) {
+    startServer();
+    writeFile(local() + QStringLiteral("/a.txt"), "a");
+    const QString file = createProject(QStringLiteral("Shown"), {QStringLiteral("--mode"), QStringLiteral("upload")});
+
+    QProcess process;
+    process.setProcessEnvironment(environment());
+    process.start(QStringLiteral("/usr/bin/python3"),
+                  {testSupportPath(QStringLiteral("tty_stderr.py")), CliPath, QStringLiteral("run"), file});
+    ASSERT_TRUE(process.waitForFinished(120'000));
+    EXPECT_EQ(process.exitCode(), 0);
+    const QString terminal = QString::fromUtf8(process.readAllStandardError());
+    const QString log = QString::fromUtf8(process.readAllStandardOutput());
+    EXPECT_TRUE(terminal.contains(QStringLiteral("\r\x1b[K1 of 1 files, 1 B of 1 B"))) << terminal.toStdString();
+    EXPECT_TRUE(terminal.endsWith(QStringLiteral("\r\n"))) << terminal.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("; 1 files has been uploaded.")));
+    EXPECT_FALSE(log.contains(QLatin1Char('\r')));
 }

@@ -3,6 +3,7 @@
 //
 //     vellisync_screenshots OUTPUT_FOLDER
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include <QApplication>
@@ -19,6 +20,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include "engine/RunProgress.h"
 #include "project/Global.h"
 #include "project/VellisyncProject.h"
 #include "support/FtpTestServer.h"
@@ -44,9 +46,18 @@ void saveSampleProject(const QString& caption, const QString& server, const QStr
                        UniqueFileName(ProjectsFolder, QStringLiteral("%s.VSPJ")));
 }
 
-bool grabPage(TVellisyncMain& window, const QString& folder, int page) {
+template <typename T> T* control(TVellisyncMain& window, const char* name) {
+    T* found = window.findChild<T*>(QString::fromLatin1(name));
+    if (!found) {
+        std::fprintf(stderr, "no control %s\n", name);
+        std::exit(1);
+    }
+    return found;
+}
+
+bool grabPage(TVellisyncMain& window, const QString& folder, const QString& name) {
     QApplication::processEvents();
-    const QString path = QStringLiteral("%1/page%2.png").arg(folder).arg(page);
+    const QString path = QStringLiteral("%1/%2.png").arg(folder, name);
     if (!window.grab().save(path)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         return false;
@@ -85,6 +96,8 @@ int main(int argc, char** argv) {
     writeFile(remoteRoot + QStringLiteral("/www/news.html"), "<html>news</html>\n");
     writeFile(localRoot + QStringLiteral("/about.html"), "<html>about</html>\n");
     writeFile(localRoot + QStringLiteral("/style.css"), "body {}\n");
+    for (const char* name : {"photo-1.jpg", "photo-2.jpg", "photo-3.jpg", "report.pdf"})
+        writeFile(localRoot + QLatin1Char('/') + QLatin1String(name), QByteArray(300'000, 'x'));
     QDir().mkpath(remoteRoot + QStringLiteral("/www"));
     // The wizard's port range ends at 32767, below the system's ephemeral ports.
     std::unique_ptr<FtpTestServer> started;
@@ -93,6 +106,7 @@ int main(int argc, char** argv) {
         options.root = remoteRoot;
         const int port = 20000 + QRandomGenerator::global()->bounded(12000);
         options.extraArguments = {QStringLiteral("--port"), QString::number(port)};
+        options.delays = {QStringLiteral("RNTO:3")};
         started = std::make_unique<FtpTestServer>(options);
         if (!started->start())
             started.reset();
@@ -112,39 +126,50 @@ int main(int argc, char** argv) {
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;
 
-    window.rbOpenExisting->click();
-    window.lvProjects->setCurrentRow(0);
-    bool ok = grabPage(window, output, 0);
-    window.rbNewProject->click();
-    window.bNext->click();
+    control<QRadioButton>(window, "rbOpenExisting")->click();
+    control<QListWidget>(window, "lvProjects")->setCurrentRow(0);
+    bool ok = grabPage(window, output, QStringLiteral("page0"));
+    control<QRadioButton>(window, "rbNewProject")->click();
+    auto* next = control<QPushButton>(window, "bNext");
+    next->click();
 
-    typeInto(window.eHost, server.host());
-    window.udPort->setValue(server.port());
-    window.cbAnonim->click();
-    typeInto(window.eUserName, server.options().user);
-    typeInto(window.ePassword, server.options().password);
-    window.cbPassive->setChecked(true);
-    ok = ok && grabPage(window, output, 1);
-    window.bNext->click();
+    typeInto(control<QLineEdit>(window, "eHost"), server.host());
+    control<QSpinBox>(window, "udPort")->setValue(server.port());
+    control<QCheckBox>(window, "cbAnonim")->click();
+    typeInto(control<QLineEdit>(window, "eUserName"), server.options().user);
+    typeInto(control<QLineEdit>(window, "ePassword"), server.options().password);
+    control<QCheckBox>(window, "cbPassive")->setChecked(true);
+    ok = ok && grabPage(window, output, QStringLiteral("page1"));
+    next->click();
 
-    ok = ok && grabPage(window, output, 2);
-    window.bNext->click();
+    ok = ok && grabPage(window, output, QStringLiteral("page2"));
+    next->click();
 
-    typeInto(window.eRemote, QStringLiteral("/www"));
-    typeInto(window.eLocal, localRoot);
-    window.findChild<QRadioButton*>(QStringLiteral("rgModeItem2"))->click();
-    window.cbSubfolders->setChecked(true);
-    ok = ok && grabPage(window, output, 3);
-    window.bNext->click();
+    typeInto(control<QLineEdit>(window, "eRemote"), QStringLiteral("/www"));
+    typeInto(control<QLineEdit>(window, "eLocal"), localRoot);
+    control<QRadioButton>(window, "rgModeItem2")->click();
+    control<QCheckBox>(window, "cbSubfolders")->setChecked(true);
+    ok = ok && grabPage(window, output, QStringLiteral("page3"));
+    next->click();
 
-    typeInto(window.eExcludeMasks, QStringLiteral("*.bak, *.tmp"));
-    ok = ok && grabPage(window, output, 4);
-    window.bNext->click();
+    typeInto(control<QLineEdit>(window, "eExcludeMasks"), QStringLiteral("*.bak, *.tmp"));
+    ok = ok && grabPage(window, output, QStringLiteral("page4"));
+    next->click();
 
-    ok = ok && grabPage(window, output, 5);
-    window.bNext->click();
+    ok = ok && grabPage(window, output, QStringLiteral("page5"));
+    next->click();
+    // The server answers the first rename of an upload late: the picture shows the bar on
+    // its way and that file in hand.
+    const bool midRun = QTest::qWaitFor(
+        [] {
+            const engine::ProgressSnapshot progress = CurrentProject->Progress.snapshot();
+            return progress.filesDone > 0 && !progress.inHand.isEmpty();
+        },
+        60'000);
+    QTest::qWait(500); // the page's next look at the counts
+    ok = ok && midRun && grabPage(window, output, QStringLiteral("page6-running"));
     if (!QTest::qWaitFor([&] { return !window.runActive(); }, 120'000))
         return 1;
-    ok = ok && grabPage(window, output, 6);
+    ok = ok && grabPage(window, output, QStringLiteral("page6"));
     return ok ? 0 : 1;
 }

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "ui/pages/WizardPage.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLineEdit;
+class QSpinBox;
+
+namespace wizard {
+
+// Page 1: the server, the logon, passive mode and the connections a run may use.
+class ServerPage : public WizardPage {
+    Q_OBJECT
+public:
+    explicit ServerPage(TVellisyncMain& window);
+
+    void Fill(const TVellisyncProject& project) override;
+    // "Anonymous Logon" puts the anonymous user and the placeholder address in
+    // and disables both edits.
+    void Enter() override;
+    // With Next: host, port, user, password and connections must hold values.
+    bool Leave(bool movingForward) override;
+
+    QLineEdit* eHost = nullptr;
+    QLineEdit* ePort = nullptr;
+    QSpinBox* udPort = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QCheckBox* cbAnonim = nullptr;
+    QLineEdit* eUserName = nullptr;
+    QLineEdit* ePassword = nullptr;
+    QCheckBox* cbPassive = nullptr;
+    QLineEdit* eConnections = nullptr;
+    QSpinBox* udConnections = nullptr;
+
+private:
+    QString m_placeholderPassword;
+};
+
+} // namespace wizard
