@@ -86,14 +86,15 @@ JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, R
     }
     const QString localFile = roots.localRoot + localName.text();
     const QString remoteFile = remoteFolder + remoteName.fileName();
-    if (connection.putFile(localFile, remoteFile, scannedState))
+    const auto put = [&] { return connection.putFile(localFile, remoteFile, scannedState); };
+    if (retryOnTimeout(put))
         return uploaded(connection, localFile, std::move(outcome));
     // A folder the run remembered may have gone since the scan: check the
     // whole path once, the slow way, and try again.
     if (isRefusedByServer() && !roots.probeUnknownFolders) {
         folders.forget(remoteFolder);
         if (folders.ensure(connection, remoteFolder, true, outcome.lines)) {
-            if (connection.putFile(localFile, remoteFile, scannedState))
+            if (retryOnTimeout(put))
                 return uploaded(connection, localFile, std::move(outcome));
             outcome.lines << ftpFailureLine(QStringLiteral("FtpPutFile"));
         }

@@ -483,12 +483,22 @@ bool FtpConnectionPrivate::transferCommand(const QString& command, const std::fu
     FtpReply reply;
     if (!ahead && !m_control->send(command))
         return false;
-    if (ahead && beforeReply && !beforeReply(*data)) {
+    const bool sentAhead = ahead && beforeReply && !(m_capabilities & AcceptsDataEarly);
+    if (sentAhead && !beforeReply(*data)) {
         m_control->markUnusable(); // the command's replies are still to come
         return false;
     }
-    if (!m_control->readReply(reply))
+    // A server that dropped the connection which brought data early waits
+    // for another one and never ends the transfer.
+    const auto learnFromTimeout = [&] {
+        if (sentAhead && lastError() == ErrorTimeout)
+            m_capabilities |= AcceptsDataEarly;
         return false;
+    };
+    if (!m_control->readReply(reply))
+        return learnFromTimeout();
+    if (reply.code == 125)
+        m_capabilities |= AcceptsDataEarly;
     if (!reply.isPreliminary() && !reply.isCompletion())
         return fail(ErrorExtendedError); // e.g. "550 No such file or directory."
     if (reply.isCompletion()) {
@@ -502,11 +512,12 @@ bool FtpConnectionPrivate::transferCommand(const QString& command, const std::fu
     if (!transferred && transferError == ErrorTimeout) {
         // The server may still answer this command at any time: start afresh.
         m_control->markUnusable();
-        return fail(ErrorTimeout);
+        fail(ErrorTimeout);
+        return learnFromTimeout();
     }
     // 226 or 250 on success; 426 or 451 when the transfer broke off.
     if (!m_control->readReply(reply))
-        return false;
+        return learnFromTimeout();
     // A local failure (the target cannot be written) says more than the
     // server's "426 transfer aborted" that follows it.
     if (!transferred && transferError > 0 && transferError < ErrorOutOfHandles)

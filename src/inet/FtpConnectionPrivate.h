@@ -48,6 +48,10 @@ public:
         StatWithoutA = 0x100,   // STAT lists, but takes no "-a"
         StatNeedsCwd = 0x200,   // STAT of a path does not show the folder's own "." entry
         StatPathProven = 0x400, // STAT of a path has listed a folder, its own "." entry shown
+        // Takes a data connection before it turns to the command ("125 Data
+        // connection already open"): such a server may drop one on which data
+        // came before it was ready, so nothing is sent ahead of its reply.
+        AcceptsDataEarly = 0x800,
     };
     Q_DECLARE_FLAGS(Capabilities, Capability)
 

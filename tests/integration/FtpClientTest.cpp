@@ -553,6 +553,24 @@ TEST_F(FtpClientTest, LateReplyIsNeverTakenForALaterAnswer) {
     EXPECT_EQ(folder, QStringLiteral("/sub"));
 }
 
+// pyftpdlib takes a data connection as soon as it comes and drops it when
+// data arrives before it has turned to the STOR: a server slow to read the
+// command must still get the file, not a transfer that never ends.
+TEST_F(FtpClientTest, ServerSlowToTakeAStoreStillGetsTheFile) {
+    FtpTestServerOptions options;
+    options.delays = QStringList{QStringLiteral("STOR:1")};
+    ASSERT_NO_FATAL_FAILURE(startServer(options));
+    writeFile(m_root.filePath(QStringLiteral("listed.txt")), "l");
+    const QString source = m_root.filePath(QStringLiteral("source.bin"));
+    writeFile(source, "slow server");
+    auto session = openSession({}, Timeouts{10s, 4s, 10s});
+    auto connection = connectTo(*session);
+    ASSERT_TRUE(connection);
+    ASSERT_EQ(namesOf(listAll(*connection)).size(), 2); // a transfer first: later commands go ahead of replies
+    ASSERT_TRUE(connection->putFile(source, QStringLiteral("/up.bin"))) << reply();
+    EXPECT_EQ(readFile(m_root.filePath(QStringLiteral("up.bin"))), "slow server");
+}
+
 // --- IPv6 --------------------------------------------------------------------
 
 TEST_F(FtpClientTest, Ipv6LoopbackWorksInBothModes) {
