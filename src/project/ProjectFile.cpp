@@ -192,6 +192,8 @@ bool TVellisyncProject::LoadFromFile(const QString& fileName) {
     SetProxyServer(store.ReadString(QStringLiteral("ProxyServer"), QString()));
     SetProxyPort(store.ReadInteger(QStringLiteral("ProxyPort"), 21));
     Connections = store.ReadInteger(QStringLiteral("Connections"), DefaultConnections);
+    Encryption = store.ReadInteger(QStringLiteral("Encryption"), DefaultEncryption);
+    TrustedCertificate = store.ReadString(QStringLiteral("TrustedCertificate"), QString());
 
     Modified = false;
     return true;
@@ -224,6 +226,10 @@ bool TVellisyncProject::SaveToFile(const QString& fileName) {
     // default: a project that leaves them alone is stored as it always was.
     if (Connections != DefaultConnections)
         store.WriteInteger(QStringLiteral("Connections"), Connections);
+    if (Encryption != DefaultEncryption)
+        store.WriteInteger(QStringLiteral("Encryption"), Encryption);
+    if (!TrustedCertificate.isEmpty())
+        store.WriteString(QStringLiteral("TrustedCertificate"), TrustedCertificate);
     store.Save();
 
     Modified = false;

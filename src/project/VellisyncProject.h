@@ -33,6 +33,9 @@ struct RunOutcome {
     int problems = 0;                    // folders not read completely, names skipped
     bool serverStoppedAnswering = false; // the run ended because the server no longer answered
     QString error;                       // message of an error that left the run
+    // SHA-256 fingerprint ("AB:CD:...") of a server certificate that stopped
+    // the run as untrusted or changed: the one the user may choose to trust.
+    QString refusedCertificate;
 };
 
 // One synchronisation job: its persistent settings, named as their file keys,
@@ -46,6 +49,8 @@ public:
 
     // Display names of the synchronisation modes, indexed by SyncMode.
     static const std::array<QString, 3> SyncModeNames;
+    // Display names of the Encryption settings, indexed by their number.
+    static const std::array<QString, 4> EncryptionNames;
 
     // An empty project: every setting zero or empty, not modified. The
     // new-project defaults come from SetDefaults.
@@ -79,6 +84,11 @@ public:
     void SetProxyServer(const QString& value);
     void SetProxyPort(qint32 value);
     void SetConnections(qint32 value);
+    void SetEncryption(qint32 value);
+    // Takes a SHA-256 fingerprint in any of its written forms and stores it as
+    // "AB:CD:..."; an empty text clears it. False (nothing changed) for a text
+    // that is no fingerprint.
+    bool SetTrustedCertificate(const QString& value);
     // Run-time state; never touches Modified.
     void SetOnLog(TLogEvent handler);
     void RequestStop();
@@ -111,6 +121,9 @@ public:
     // to 65535"); empty when it can. The proxy port matters only with a proxy.
     QString ServerPortProblem() const;
     QString ProxyPortProblem() const;
+    // Why the stored Encryption or TrustedCertificate cannot be used; empty
+    // when both can.
+    QString EncryptionProblem() const;
     // Opens the service and logs on, logging progress and failure lines. A
     // port problem is logged as its one line, and nothing is opened.
     bool Connect();
@@ -186,6 +199,17 @@ public:
     static constexpr qint32 DefaultConnections = 4;
     static constexpr qint32 MaxConnections = 16;
     qint32 Connections = DefaultConnections;
+    // TLS: 0 none, 1 explicit when the server offers it, 2 explicit required,
+    // 3 implicit. A file without the key is 0 (as stored projects always
+    // behaved); a new project starts with 1. Stored only when not 0.
+    static constexpr qint32 DefaultEncryption = 0;
+    static constexpr qint32 NewProjectEncryption = 1;
+    static constexpr qint32 ImplicitEncryption = 3;
+    static constexpr qint32 ImplicitTlsPort = 990;
+    qint32 Encryption = DefaultEncryption;
+    // The SHA-256 fingerprint of a server certificate the user trusts for
+    // this project ("AB:CD:..."); stored only when set.
+    QString TrustedCertificate;
 
     // --- Beyond the persistent settings -------------------------------------
 
@@ -258,6 +282,8 @@ private:
     engine::RemoteFolders& RemoteFolderMemory();
     // The roots the file actions use, from the settings and what the scan learnt.
     engine::FileRoots Roots() const;
+    // The failure line of a logon, with what TLS found when TLS is at fault.
+    void LogConnectFailure(const inet::TlsReport& tls);
     // Logs an action's lines; its success.
     bool LogOutcome(const engine::JobOutcome& outcome);
     void LogPoolNotices();

@@ -73,6 +73,12 @@ bool FtpTestServer::start() {
         args << QStringLiteral("--list-name") << name;
     for (const QString& line : m_options.listLines)
         args << QStringLiteral("--list-line") << line;
+    if (!m_options.tlsCertificate.isEmpty())
+        args << QStringLiteral("--tls-cert") << m_options.tlsCertificate;
+    if (m_options.tlsRequired)
+        args << QStringLiteral("--tls-required");
+    if (m_options.tlsImplicit)
+        args << QStringLiteral("--tls-implicit");
     args << m_options.extraArguments;
 
     m_process = std::make_unique<QProcess>();

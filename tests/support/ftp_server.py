@@ -55,6 +55,12 @@ def parse_args():
                         "hostile server would (\"../x\", \"a/../../x\")")
     p.add_argument("--list-line", action="append", default=[],
                    help="a raw line that every listing holds as well")
+    p.add_argument("--tls-cert", default="",
+                   help="PEM file with certificate and key: offer AUTH TLS, PBSZ and PROT")
+    p.add_argument("--tls-required", action="store_true",
+                   help="with --tls-cert: refuse USER/PASS before AUTH TLS and transfers before PROT P")
+    p.add_argument("--tls-implicit", action="store_true",
+                   help="with --tls-cert: TLS from the first byte, before the greeting")
     return p.parse_args()
 
 
@@ -76,7 +82,13 @@ def make_handler(args):
         command, _, seconds = option.partition(":")
         delays[command.upper()] = float(seconds or "1")
 
-    class TestHandler(FTPHandler):
+    base = FTPHandler
+    if args.tls_cert:
+        from pyftpdlib.handlers import TLS_FTPHandler
+
+        base = TLS_FTPHandler
+
+    class TestHandler(base):
         banner = "Vellisync test server ready."
         use_gmt_times = True
         permit_foreign_addresses = False
@@ -91,7 +103,11 @@ def make_handler(args):
             if silence["on"]:
                 return  # nothing is answered any more
             if args.log_commands:
-                sys.stderr.write("COMMAND %s %s\n" % (cmd, arg if cmd != "PASS" else "****"))
+                # On a TLS server each line tells how the command came.
+                transport = ""
+                if args.tls_cert:
+                    transport = " [tls]" if self._ssl_established else " [clear]"
+                sys.stderr.write("COMMAND %s %s%s\n" % (cmd, arg if cmd != "PASS" else "****", transport))
                 sys.stderr.flush()
             if cmd == drop["command"] and drop["left"] > 0:
                 drop["left"] -= 1
@@ -106,16 +122,16 @@ def make_handler(args):
             if delay is not None:
                 def late():
                     if self.connected:
-                        FTPHandler.pre_process_command(self, line, cmd, arg)
+                        base.pre_process_command(self, line, cmd, arg)
                 self.ioloop.call_later(delay, late)
                 return
-            return FTPHandler.pre_process_command(self, line, cmd, arg)
+            return base.pre_process_command(self, line, cmd, arg)
 
         def ftp_CWD(self, path):
             if self._leaf(path) in args.deny_cwd:
                 self.respond("550 Permission denied.")
                 return
-            return FTPHandler.ftp_CWD(self, path)
+            return base.ftp_CWD(self, path)
 
         def _refused_here(self, path):
             return self._leaf(os.path.dirname(os.path.normpath(path))) in args.read_only_dir
@@ -124,19 +140,19 @@ def make_handler(args):
             if self._refused_here(file):
                 self.respond("553 Can't open that file: Permission denied")
                 return
-            return FTPHandler.ftp_STOR(self, file, mode)
+            return base.ftp_STOR(self, file, mode)
 
         def ftp_MKD(self, path):
             if self._refused_here(path):
                 self.respond("550 Can't create directory: Permission denied")
                 return
-            return FTPHandler.ftp_MKD(self, path)
+            return base.ftp_MKD(self, path)
 
         def ftp_DELE(self, path):
             if self._refused_here(path):
                 self.respond("550 Permission denied.")
                 return
-            return FTPHandler.ftp_DELE(self, path)
+            return base.ftp_DELE(self, path)
 
         def ftp_RNTO(self, path):
             if self._refused_here(path):
@@ -148,8 +164,18 @@ def make_handler(args):
             if args.refuse_rename_over and os.path.exists(path):
                 self.respond("550 Cannot create a file when that file already exists.")
                 return
-            return FTPHandler.ftp_RNTO(self, path)
+            return base.ftp_RNTO(self, path)
 
+        def handle(self):
+            if args.tls_implicit:
+                # The handshake comes before the greeting, which waits for it.
+                self.secure_connection(self.ssl_context)
+            return base.handle(self)
+
+    if args.tls_cert:
+        TestHandler.certfile = args.tls_cert
+        TestHandler.tls_control_required = args.tls_required
+        TestHandler.tls_data_required = args.tls_required
     if args.no_mlsd:
         proto = dict(TestHandler.proto_cmds)
         proto.pop("MLSD", None)

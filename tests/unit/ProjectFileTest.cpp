@@ -63,23 +63,34 @@ protected:
     QTemporaryDir m_temp;
 };
 
+// The example file predates TLS: a project that keeps encryption off writes
+// it byte for byte, and a new project (explicit TLS when offered) writes it
+// with exactly one line more.
 TEST_F(ProjectFileTest, SaveWritesTheExampleFileAndLoadReadsItBack) {
-    TVellisyncProject project;
-    fillNightlyMirror(project);
-    ASSERT_TRUE(project.SaveToFile(path("7K0QZ3AB.VSPJ")));
-    const QByteArray saved = readFile(path("7K0QZ3AB.VSPJ"));
+    QByteArray newProjectFile = nightlyMirrorFile;
+    newProjectFile.replace("Exact=", "Encryption=INTEGER|1\r\nExact=");
+    for (const bool encryptionOff : {true, false}) {
+        SCOPED_TRACE(encryptionOff);
+        TVellisyncProject project;
+        fillNightlyMirror(project);
+        if (encryptionOff)
+            project.SetEncryption(TVellisyncProject::DefaultEncryption);
+        ASSERT_TRUE(project.SaveToFile(path("7K0QZ3AB.VSPJ")));
+        const QByteArray saved = readFile(path("7K0QZ3AB.VSPJ"));
 
-    static const QRegularExpression passwordLine(QStringLiteral("Password=STRING\\|\"(\\d+)\"\r\n"));
-    const QRegularExpressionMatch match = passwordLine.match(QString::fromUtf8(saved));
-    ASSERT_TRUE(match.hasMatch()) << saved.toStdString();
-    EXPECT_EQ(match.captured(1).size(), 40) << "14 bytes cover 16";
-    QByteArray withoutDigits = saved;
-    withoutDigits.replace(match.captured(1).toUtf8(), "...");
-    EXPECT_EQ(withoutDigits, nightlyMirrorFile);
+        static const QRegularExpression passwordLine(QStringLiteral("Password=STRING\\|\"(\\d+)\"\r\n"));
+        const QRegularExpressionMatch match = passwordLine.match(QString::fromUtf8(saved));
+        ASSERT_TRUE(match.hasMatch()) << saved.toStdString();
+        EXPECT_EQ(match.captured(1).size(), 40) << "14 bytes cover 16";
+        QByteArray withoutDigits = saved;
+        withoutDigits.replace(match.captured(1).toUtf8(), "...");
+        EXPECT_EQ(withoutDigits, encryptionOff ? nightlyMirrorFile : newProjectFile);
 
-    TVellisyncProject loaded;
-    ASSERT_TRUE(loaded.LoadFromFile(path("7K0QZ3AB.VSPJ")));
-    EXPECT_EQ(settingsOf(loaded), settingsOf(project));
+        TVellisyncProject loaded;
+        ASSERT_TRUE(loaded.LoadFromFile(path("7K0QZ3AB.VSPJ")));
+        EXPECT_EQ(settingsOf(loaded), settingsOf(project));
+        EXPECT_EQ(loaded.Encryption, project.Encryption);
+    }
 }
 
 // The example file above is what a project at the default writes, byte for byte.
@@ -100,6 +111,44 @@ TEST_F(ProjectFileTest, ConnectionsAreWrittenOnlyWhenNotTheDefaultAndReadBack) {
         ASSERT_TRUE(loaded.LoadFromFile(path("p.VSPJ")));
         EXPECT_EQ(loaded.Connections, connections);
     }
+}
+
+TEST_F(ProjectFileTest, TlsSettingsAreWrittenOnlyWhenSetAndReadBack) {
+    struct Case {
+        qint32 encryption;
+        const char* fingerprint; // as typed
+        const char* storedFingerprint;
+    };
+    const Case cases[] = {
+        {0, "", nullptr},
+        {2, "", nullptr},
+        {3, "ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89:ab:cd:ef:01:23:45:67:89",
+         "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89"},
+        {1, "00112233445566778899AABBCCDDEEFF00112233445566778899aabbccddeeff",
+         "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.encryption);
+        TVellisyncProject project;
+        fillNightlyMirror(project);
+        project.SetEncryption(c.encryption);
+        ASSERT_TRUE(project.SetTrustedCertificate(QString::fromLatin1(c.fingerprint)));
+        ASSERT_TRUE(project.SaveToFile(path("p.VSPJ")));
+        const QByteArray saved = readFile(path("p.VSPJ"));
+        EXPECT_EQ(saved.contains("Encryption="), c.encryption != 0) << saved.toStdString();
+        EXPECT_EQ(saved.contains("TrustedCertificate="), c.storedFingerprint != nullptr) << saved.toStdString();
+
+        TVellisyncProject loaded;
+        ASSERT_TRUE(loaded.LoadFromFile(path("p.VSPJ")));
+        EXPECT_EQ(loaded.Encryption, c.encryption);
+        EXPECT_EQ(loaded.TrustedCertificate, QString::fromLatin1(c.storedFingerprint ? c.storedFingerprint : ""));
+    }
+    // Not a fingerprint: refused, and the stored one stays.
+    TVellisyncProject project;
+    ASSERT_TRUE(project.SetTrustedCertificate(QString(64, QLatin1Char('a'))));
+    for (const char* bad : {"abc", "zz00112233445566778899aabbccddeeff00112233445566778899aabbccddee", "a:b"})
+        EXPECT_FALSE(project.SetTrustedCertificate(QString::fromLatin1(bad))) << bad;
+    EXPECT_TRUE(project.TrustedCertificate.startsWith(QLatin1String("AA:AA")));
 }
 
 struct PasswordCase {
