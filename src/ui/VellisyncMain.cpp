@@ -37,6 +37,8 @@
 #include "project/Global.h"
 #include "project/UserMessage.h"
 #include "project/VellisyncProject.h"
+#include "ui/CertificateTrust.h"
+#include "ui/EncryptionChoice.h"
 #include "ui/ErrorHandler.h"
 #include "ui/UiPrompts.h"
 
@@ -513,6 +515,7 @@ QWidget* TVellisyncMain::createServerPage() {
     connections->addWidget(udConnections);
     connections->addStretch(1);
     layout->addLayout(connections);
+    cbEncryption = addEncryptionChoice(*layout, page, *udPort);
     layout->addStretch(1);
     return page;
 }
@@ -911,6 +914,7 @@ bool TVellisyncMain::PageControl1Changing() {
         project.SetPassword(ePassword->text());
         project.SetPassive(cbPassive->isChecked());
         project.SetConnections(udConnections->value());
+        storeEncryption(*cbEncryption, project);
         fillProxyPage();
         return true;
     case ProxyPage: {
@@ -963,6 +967,7 @@ void TVellisyncMain::fillServerPage() {
     ePassword->setText(project.Password);
     cbPassive->setChecked(project.Passive);
     showStoredNumber(udConnections, project.Connections);
+    showEncryption(*cbEncryption, project);
     cbAnonim->setChecked(eUserName->text().toLower() == QStringLiteral("anonymous"));
 }
 
@@ -1116,6 +1121,10 @@ void TVellisyncMain::SyncThreadTerminated(TFTPSyncThread&) {
         // The close that waited for the run goes on once the thread object
         // has let go of the project and been deleted.
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    } else if (offerToTrustCertificate(this, currentProject())) {
+        // Again once the thread object of this run is gone.
+        QMetaObject::invokeMethod(
+            this, [this] { StartRun(); }, Qt::QueuedConnection);
     }
 }
 

@@ -9,6 +9,7 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -130,6 +131,7 @@ public:
     QCheckBox* cbPassive = nullptr;
     QLineEdit* eConnections = nullptr;
     QSpinBox* udConnections = nullptr;
+    QComboBox* cbEncryption = nullptr;
     // Page 2.
     QGroupBox* rgUsingProxy = nullptr;
     QGroupBox* gbProxySettings = nullptr;
