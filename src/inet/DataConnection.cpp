@@ -16,12 +16,15 @@ namespace inet {
 namespace {
 constexpr qint64 chunkSize = 256 * 1024;
 
-// The server ended TLS (close_notify) at the end of the file. The TCP
-// connection stays open after it: vsftpd closes it only once we have, so
-// waiting for the close would wait out the whole time-out.
-bool tlsClosedByServer(const QTcpSocket& socket) {
-    const auto* tls = qobject_cast<const QSslSocket*>(&socket);
-    return tls && tls->isEncrypted() && socket.error() == QAbstractSocket::RemoteHostClosedError;
+// The server ends TLS with close_notify at the end of the file, and may keep
+// the TCP connection open until we close ours (Pure-FTPd does). Qt reports
+// the alert only as an error, inside a wait that goes on until the time-out:
+// closing our end at that moment ends the wait, and the transfer with it.
+void closeOnTlsEnd(QSslSocket& socket) {
+    QObject::connect(&socket, &QAbstractSocket::errorOccurred, &socket, [&socket](QAbstractSocket::SocketError error) {
+        if (error == QAbstractSocket::RemoteHostClosedError && socket.state() == QAbstractSocket::ConnectedState)
+            socket.disconnectFromHost();
+    });
 }
 // How long an upload's connection waits for the server to close its end.
 constexpr Milliseconds closeLinger{10'000};
@@ -84,6 +87,7 @@ void DataConnection::protect(const TlsSetup& setup, Milliseconds timeout) {
     // the handshake as soon as it accepts, before it answers the command.
     if (m_socket) {
         if (QSslSocket* socket = sslSocketOf(*m_socket)) {
+            closeOnTlsEnd(*socket);
             startTls(*socket, *m_tls);
             m_tlsStarted = true;
         }
@@ -97,6 +101,7 @@ bool DataConnection::secured() {
     if (!socket)
         return fail(ErrorTlsFailed);
     if (!m_tlsStarted) {
+        closeOnTlsEnd(*socket);
         startTls(*socket, *m_tls);
         m_tlsStarted = true;
     }
@@ -136,10 +141,10 @@ bool DataConnection::receive(const std::function<bool(const QByteArray&)>& sink,
                 return false;
             continue;
         }
-        if (socket.state() != QAbstractSocket::ConnectedState || tlsClosedByServer(socket))
+        if (socket.state() != QAbstractSocket::ConnectedState)
             break;
         if (!socket.waitForReadyRead(int(inactivity.count())) && socket.bytesAvailable() == 0 &&
-            socket.state() == QAbstractSocket::ConnectedState && !tlsClosedByServer(socket)) {
+            socket.state() == QAbstractSocket::ConnectedState) {
             qCDebug(lcInet) << "data connection idle for" << inactivity.count() << "ms";
             return fail(ErrorTimeout);
         }
