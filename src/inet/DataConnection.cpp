@@ -18,12 +18,16 @@ constexpr qint64 chunkSize = 256 * 1024;
 
 // The server ends TLS with close_notify at the end of the file, and may keep
 // the TCP connection open until we close ours (Pure-FTPd does). Qt reports
-// the alert only as an error, inside a wait that goes on until the time-out:
-// closing our end at that moment ends the wait, and the transfer with it.
+// the alert only as an error, inside a wait that goes on until the time-out,
+// and closing the socket from there has no effect (or, with abort(), drops
+// what it still holds). Shutting the descriptor down ends the wait as if the
+// server had closed, tells the server that we are done, and keeps what was
+// received for reading.
 void closeOnTlsEnd(QSslSocket& socket) {
     QObject::connect(&socket, &QAbstractSocket::errorOccurred, &socket, [&socket](QAbstractSocket::SocketError error) {
-        if (error == QAbstractSocket::RemoteHostClosedError && socket.state() == QAbstractSocket::ConnectedState)
-            socket.disconnectFromHost();
+        const qintptr descriptor = socket.socketDescriptor();
+        if (error == QAbstractSocket::RemoteHostClosedError && descriptor >= 0)
+            ::shutdown(int(descriptor), SHUT_RDWR);
     });
 }
 // How long an upload's connection waits for the server to close its end.

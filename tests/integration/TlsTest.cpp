@@ -59,11 +59,12 @@ protected:
         m_server = std::make_unique<FtpTestServer>(options);
         ASSERT_TRUE(m_server->start()) << m_server->errorText().toStdString();
     }
-    void startTlsServer(bool implicit = false) {
+    void startTlsServer(bool implicit = false, bool keepDataOpen = false) {
         FtpTestServerOptions options;
         options.tlsCertificate = m_certificate->combinedFile;
         options.tlsRequired = true;
         options.tlsImplicit = implicit;
+        options.tlsKeepDataOpen = keepDataOpen;
         startServer(options);
     }
 
@@ -100,13 +101,14 @@ struct TransferCase {
     const char* name;
     bool implicit;
     bool passive;
+    bool serverKeepsDataOpen; // after close_notify, until the client closes
 };
 
 class TlsTransferTest : public TlsTest, public ::testing::WithParamInterface<TransferCase> {};
 
 TEST_P(TlsTransferTest, FilesTravelUnchangedWithProtPAndNoPasswordInClear) {
     const TransferCase& c = GetParam();
-    ASSERT_NO_FATAL_FAILURE(startTlsServer(c.implicit));
+    ASSERT_NO_FATAL_FAILURE(startTlsServer(c.implicit, c.serverKeepsDataOpen));
     auto service = session(c.implicit ? Encryption::Implicit : Encryption::ExplicitRequired, m_certificate->sha256);
     TlsReport report;
     auto connection = service->connect(QStringLiteral("127.0.0.1"), m_server->port(), QStringLiteral("tester"),
@@ -126,9 +128,10 @@ TEST_P(TlsTransferTest, FilesTravelUnchangedWithProtPAndNoPasswordInClear) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, TlsTransferTest,
-                         ::testing::Values(TransferCase{"ExplicitPassive", false, true},
-                                           TransferCase{"ExplicitActive", false, false},
-                                           TransferCase{"ImplicitPassive", true, true}),
+                         ::testing::Values(TransferCase{"ExplicitPassive", false, true, false},
+                                           TransferCase{"ExplicitActive", false, false, false},
+                                           TransferCase{"ImplicitPassive", true, true, false},
+                                           TransferCase{"ServerWaitsForOurClose", false, true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 struct CertificateCase {

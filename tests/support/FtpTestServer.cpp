@@ -79,6 +79,8 @@ bool FtpTestServer::start() {
         args << QStringLiteral("--tls-required");
     if (m_options.tlsImplicit)
         args << QStringLiteral("--tls-implicit");
+    if (m_options.tlsKeepDataOpen)
+        args << QStringLiteral("--tls-keep-data-open");
     args << m_options.extraArguments;
 
     m_process = std::make_unique<QProcess>();

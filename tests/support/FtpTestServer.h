@@ -31,6 +31,7 @@ struct FtpTestServerOptions {
     QString tlsCertificate;        // PEM with certificate and key: the server offers AUTH TLS
     bool tlsRequired = false;      // TLS before the logon and PROT P before any transfer
     bool tlsImplicit = false;      // TLS from the first byte
+    bool tlsKeepDataOpen = false;  // data connections stay open after close_notify until the client closes
     QStringList extraArguments;
 };
 

@@ -61,6 +61,9 @@ def parse_args():
                    help="with --tls-cert: refuse USER/PASS before AUTH TLS and transfers before PROT P")
     p.add_argument("--tls-implicit", action="store_true",
                    help="with --tls-cert: TLS from the first byte, before the greeting")
+    p.add_argument("--tls-keep-data-open", action="store_true",
+                   help="with --tls-cert: after close_notify keep a data connection open until the client "
+                        "closes it, as Pure-FTPd does")
     return p.parse_args()
 
 
@@ -218,10 +221,40 @@ def make_handler(args):
         # With sendfile() the file goes out without passing send() above.
         TestHandler.use_sendfile = False
 
+    if args.tls_cert and args.tls_keep_data_open:
+        TestHandler.dtp_handler = make_lingering_dtp_handler()
+
     if args.list_name or args.list_line:
         TestHandler.abstracted_fs = make_hostile_fs(args)
 
     return TestHandler
+
+
+def make_lingering_dtp_handler():
+    from pyftpdlib.handlers import TLS_DTPHandler
+
+    class LingeringDTPHandler(TLS_DTPHandler):
+        """Sends close_notify at the end of a transfer, then waits for the
+        client to close the TCP connection before it closes its own end and
+        reports the transfer complete. The wait blocks the server: nothing
+        else is due from a client that is finishing a transfer."""
+
+        def handle_ssl_shutdown(self):
+            import select
+
+            fd = self.socket.fileno()
+            while True:
+                # Longer than any data time-out of the client under test.
+                readable, _, _ = select.select([fd], [], [], 300)
+                try:
+                    data = os.read(fd, 4096) if readable else b""
+                except OSError:
+                    data = b""
+                if not data:
+                    break
+            TLS_DTPHandler.handle_ssl_shutdown(self)
+
+    return LingeringDTPHandler
 
 
 def make_hostile_fs(args):
