@@ -473,7 +473,6 @@ TEST_F(CliTest, CreateStoresTheEncryptionChoice) {
     const Case cases[] = {
         {{}, "Encryption=INTEGER|1", "Port=INTEGER|21"},
         {{"--encryption", "none"}, nullptr, "Port=INTEGER|21"},
-        {{"--encryption", "require"}, "Encryption=INTEGER|2", "Port=INTEGER|21"},
         {{"--encryption", "implicit"}, "Encryption=INTEGER|3", "Port=INTEGER|990"},
         {{"--encryption", "implicit", "--port", "2990"}, "Encryption=INTEGER|3", "Port=INTEGER|2990"},
     };
