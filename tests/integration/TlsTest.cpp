@@ -167,6 +167,20 @@ INSTANTIATE_TEST_SUITE_P(Settings, TlsThroughFtpProxyTest,
                                                      ErrorImplicitTlsThroughFtpProxy}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Text that arrives in clear after the 234 would be read as if TLS had
+// protected it: such a server is refused before the logon.
+TEST_F(TlsTest, ClearTextAfterTheGoAheadIsRefused) {
+    FtpTestServerOptions options;
+    options.tlsCertificate = m_certificate->combinedFile;
+    options.extraArguments = {QStringLiteral("--tls-inject-after-auth"), QStringLiteral("230 Logged in.")};
+    ASSERT_NO_FATAL_FAILURE(startServer(options));
+    EXPECT_FALSE(session(Encryption::ExplicitRequired, m_certificate->sha256)
+                     ->connect(QStringLiteral("127.0.0.1"), m_server->port(), QStringLiteral("tester"),
+                               QStringLiteral("secret"), true));
+    EXPECT_EQ(lastError(), ErrorTlsFailed);
+    EXPECT_FALSE(m_server->serverLog().contains(QStringLiteral("COMMAND USER")));
+}
+
 TEST_F(TlsTest, TlsRunsInsideASocksTunnel) {
     ASSERT_NO_FATAL_FAILURE(startTlsServer());
     SocksProxyProcess proxy;

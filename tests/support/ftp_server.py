@@ -61,6 +61,9 @@ def parse_args():
                    help="with --tls-cert: refuse USER/PASS before AUTH TLS and transfers before PROT P")
     p.add_argument("--tls-implicit", action="store_true",
                    help="with --tls-cert: TLS from the first byte, before the greeting")
+    p.add_argument("--tls-inject-after-auth", default="",
+                   help="with --tls-cert: a reply line sent in clear text right after the 234 to AUTH TLS, as "
+                        "a man in the middle would slip one in")
     p.add_argument("--tls-keep-data-open", action="store_true",
                    help="with --tls-cert: after close_notify keep a data connection open until the client "
                         "closes it, as Pure-FTPd does")
@@ -168,6 +171,13 @@ def make_handler(args):
                 self.respond("550 Cannot create a file when that file already exists.")
                 return
             return base.ftp_RNTO(self, path)
+
+        def ftp_AUTH(self, line):
+            if not args.tls_inject_after_auth:
+                return base.ftp_AUTH(self, line)
+            # Straight onto the socket: both lines must leave before TLS starts.
+            self.socket.sendall(("234 AUTH TLS successful.\r\n%s\r\n" % args.tls_inject_after_auth).encode("utf8"))
+            self.secure_connection(self.ssl_context)
 
         def handle(self):
             if args.tls_implicit:
