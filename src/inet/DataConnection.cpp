@@ -30,6 +30,7 @@ void closeOnTlsEnd(QSslSocket& socket) {
             ::shutdown(int(descriptor), SHUT_RDWR);
     });
 }
+
 // How long an upload's connection waits for the server to close its end.
 constexpr Milliseconds closeLinger{10'000};
 
