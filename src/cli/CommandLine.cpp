@@ -70,6 +70,13 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "  --connections N           Simultaneous connections, 1 to 16 (default 4).\n"
                               "  --listing-zone ZONE       The zone the server lists times in (UTC, +01:00,\n"
                               "                            -05:30); learnt on each run when not given.\n"
+                              "  --encryption none|explicit|require|implicit\n"
+                              "                            TLS: none; explicit when the server offers it\n"
+                              "                            (the default); explicit or no run; implicit\n"
+                              "                            (port 990 unless --port says otherwise).\n"
+                              "  --trust-fingerprint SHA256\n"
+                              "                            Accept the server certificate of this SHA-256\n"
+                              "                            fingerprint (hex, colons optional), and no other.\n"
                               "\n"
                               "Active mode always uses one connection; more need --passive.\n"
                               "\n"
@@ -529,6 +536,23 @@ bool applyCreateOptions(const QStringList& arguments, TVellisyncProject& project
                 project.SetListingTimeZone(text);
             else if (!text.isEmpty())
                 error = QStringLiteral("--listing-zone is UTC or an offset such as +01:00 or -05:30");
+        } else if (option == QLatin1String("--encryption")) {
+            static const QStringList choices{QStringLiteral("none"), QStringLiteral("explicit"),
+                                             QStringLiteral("require"), QStringLiteral("implicit")};
+            ok = value(text);
+            if (ok && !choices.contains(text)) {
+                error = QStringLiteral("--encryption is none, explicit, require or implicit");
+                ok = false;
+            }
+            if (ok)
+                project.SetEncryption(qint32(choices.indexOf(text)));
+        } else if (option == QLatin1String("--trust-fingerprint")) {
+            ok = value(text);
+            if (ok && (text.trimmed().isEmpty() || !project.SetTrustedCertificate(text))) {
+                error = QStringLiteral("--trust-fingerprint needs a SHA-256 fingerprint: 64 hex digits, colons "
+                                       "optional");
+                ok = false;
+            }
         } else {
             error = QStringLiteral("unknown option '%1' for create").arg(option);
             ok = false;
@@ -558,6 +582,9 @@ int createProject(const QStringList& arguments) {
         if (!arguments.contains(required))
             return usageError(QStringLiteral("create needs %1 FOLDER").arg(required));
     }
+    // Implicit TLS has a port of its own; a port given on purpose stays.
+    if (project.Encryption == TVellisyncProject::ImplicitEncryption && !arguments.contains(QLatin1String("--port")))
+        project.SetPort(TVellisyncProject::ImplicitTlsPort);
 
     const std::vector<StoredProject> existing = projectsWithCaption(caption);
     if (existing.size() > 1) {

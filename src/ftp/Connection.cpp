@@ -37,6 +37,23 @@ QString portRangeProblem(const QString& label, qint32 port, qint32 lowest) {
         .arg(TVellisyncProject::HighestPort);
 }
 
+inet::Encryption encryptionOf(qint32 setting) {
+    switch (setting) {
+    case 1:
+        return inet::Encryption::ExplicitIfOffered;
+    case 2:
+        return inet::Encryption::ExplicitRequired;
+    case 3:
+        return inet::Encryption::Implicit;
+    default:
+        return inet::Encryption::None;
+    }
+}
+
+bool isCertificateRefusal(int code) {
+    return code == inet::ErrorCertificateUntrusted || code == inet::ErrorCertificateChanged;
+}
+
 } // namespace
 
 QString ErrorText(int code) {
@@ -97,6 +114,31 @@ QString TVellisyncProject::ServerPortProblem() const {
     return portRangeProblem(QStringLiteral("Port"), Port, LowestServerPort);
 }
 
+QString TVellisyncProject::EncryptionProblem() const {
+    // An unknown number could be anything a later version meant: no
+    // connection in clear text is made on a guess.
+    if (Encryption < 0 || Encryption >= qint32(EncryptionNames.size()))
+        return QStringLiteral("Encryption %1 is not one of 0 to 3").arg(Encryption);
+    if (!TrustedCertificate.isEmpty() && !inet::parseFingerprint(TrustedCertificate))
+        return QStringLiteral("TrustedCertificate '%1' is no SHA-256 fingerprint").arg(TrustedCertificate.left(100));
+    return {};
+}
+
+void TVellisyncProject::LogConnectFailure(const inet::TlsReport& tls) {
+    const int code = inet::lastError();
+    QString line = ftpFailureLine(QStringLiteral("InternetConnect"));
+    if (isCertificateRefusal(code)) {
+        // The one line says why and which certificate, so that the user can
+        // compare the fingerprint with the one the server's owner gives out.
+        LastRunOutcome.refusedCertificate = inet::fingerprintText(tls.fingerprint);
+        line += QStringLiteral(" Reason: %1. SHA-256 fingerprint: %2")
+                    .arg(tls.certificateProblem, LastRunOutcome.refusedCertificate);
+    } else if (code == inet::ErrorTlsFailed && !tls.tlsError.isEmpty()) {
+        line += QStringLiteral(" (%1)").arg(tls.tlsError);
+    }
+    Log(line);
+}
+
 QString TVellisyncProject::ProxyPortProblem() const {
     if (!UseProxy)
         return {};
@@ -106,7 +148,7 @@ QString TVellisyncProject::ProxyPortProblem() const {
 bool TVellisyncProject::Connect() {
     // A stored port that does not fit 16 bits would otherwise be wrapped into
     // some other port, and a run would reach a server nobody named.
-    for (const QString& problem : {ServerPortProblem(), ProxyPortProblem()}) {
+    for (const QString& problem : {ServerPortProblem(), ProxyPortProblem(), EncryptionProblem()}) {
         if (!problem.isEmpty()) {
             Log(problem);
             return false;
@@ -125,10 +167,25 @@ bool TVellisyncProject::Connect() {
         Log(ftpFailureLine(QStringLiteral("InternetOpen")));
         return false;
     }
-    ConnectHandle = InternetHandle->connect(Server, quint16(Port), UserName, Password, Passive);
+    inet::TlsPolicy tls;
+    tls.encryption = encryptionOf(Encryption);
+    if (!TrustedCertificate.isEmpty())
+        tls.trustedFingerprint = *inet::parseFingerprint(TrustedCertificate);
+    InternetHandle->setTlsPolicy(tls);
+    inet::TlsReport report;
+    ConnectHandle = InternetHandle->connect(Server, quint16(Port), UserName, Password, Passive, &report);
     if (!ConnectHandle) {
-        Log(ftpFailureLine(QStringLiteral("InternetConnect")));
+        LogConnectFailure(report);
         return false;
+    }
+    if (report.refusedByServer)
+        Log(QStringLiteral("The server does not offer TLS (it refused AUTH TLS): the connection goes on "
+                           "unencrypted, the password and the files in clear text."));
+    if (report.encrypted && tls.encryption == inet::Encryption::ExplicitIfOffered) {
+        // The run's further connections go to the server that spoke TLS: one
+        // refused it would be a downgrade, never a reason for clear text.
+        tls.encryption = inet::Encryption::ExplicitRequired;
+        InternetHandle->setTlsPolicy(tls);
     }
     Log(QStringLiteral("Done!"));
     return true;

@@ -83,6 +83,38 @@ void ControlConnection::markUnusable() {
     m_socket->abort();
 }
 
+bool ControlConnection::startTls(const TlsSetup& setup, TlsReport& report) {
+    QSslSocket* socket = sslSocketOf(*m_socket);
+    if (!socket || !isUsable())
+        return fail(ErrorConnectionAborted);
+    // Whatever came in clear text after the 234 would later be read as if it
+    // had come under TLS: a man in the middle could slip in a reply.
+    if (socket->bytesAvailable() > 0) {
+        qCDebug(lcInet) << "clear text after the TLS go-ahead; refusing it";
+        markUnusable();
+        return fail(ErrorTlsFailed);
+    }
+    inet::startTls(*socket, setup);
+    if (!finishTls(*socket, setup, m_replyTimeout, report)) {
+        m_usable = false;
+        return false;
+    }
+    m_encrypted = true;
+    m_tls = setup;
+    m_fingerprint = report.fingerprint;
+    return true;
+}
+
+TlsSetup ControlConnection::dataTlsSetup() const {
+    const QSslSocket* socket = qobject_cast<const QSslSocket*>(m_socket.get());
+    TlsSetup setup = m_tls;
+    if (socket)
+        setup.configuration = socket->sslConfiguration();
+    // Data connections must come from the server that passed the check.
+    setup.pinned = m_fingerprint;
+    return setup;
+}
+
 bool ControlConnection::send(const QString& command) {
     // A line break inside a command would end it early, and the rest would
     // reach the server as a command of its own: a file name could delete

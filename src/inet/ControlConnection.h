@@ -6,6 +6,7 @@
 #include "inet/FtpService.h"
 #include "inet/ReplyParser.h"
 #include "inet/SocketIo.h"
+#include "inet/Tls.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -51,6 +52,15 @@ public:
     bool isUsable() const;
     void markUnusable();
 
+    // Turns the connection into a TLS one (after the server's 234 to AUTH TLS,
+    // or at once for implicit TLS) and checks the certificate.
+    bool startTls(const TlsSetup& setup, TlsReport& report);
+    bool isEncrypted() const { return m_encrypted; }
+    // What a data connection needs to resume this connection's TLS session
+    // and to recognise the same server: the current configuration (with its
+    // session ticket) and the certificate's fingerprint.
+    TlsSetup dataTlsSetup() const;
+
     QHostAddress peerAddress() const { return m_socket->peerAddress(); }
     QHostAddress localAddress() const { return m_socket->localAddress(); }
     Milliseconds replyTimeout() const { return m_replyTimeout; }
@@ -63,6 +73,9 @@ private:
     std::vector<QString>& m_transcript;
     ReplyAssembler m_assembler;
     bool m_usable = true;
+    bool m_encrypted = false;
+    TlsSetup m_tls;
+    QByteArray m_fingerprint;
 };
 
 // Whether a reply says the server does not know or implement a command

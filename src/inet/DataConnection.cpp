@@ -1,6 +1,13 @@
 #include "inet/DataConnection.h"
 
+#include <algorithm>
 #include <cerrno>
+
+#include <QDeadlineTimer>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "inet/InetPrivate.h"
 
@@ -8,7 +15,52 @@ namespace inet {
 
 namespace {
 constexpr qint64 chunkSize = 256 * 1024;
+
+// The server ends TLS with close_notify at the end of the file, and may keep
+// the TCP connection open until we close ours (Pure-FTPd does). Qt reports
+// the alert only as an error, inside a wait that goes on until the time-out,
+// and closing the socket from there has no effect (or, with abort(), drops
+// what it still holds). Shutting the descriptor down ends the wait as if the
+// server had closed, tells the server that we are done, and keeps what was
+// received for reading.
+void closeOnTlsEnd(QSslSocket& socket) {
+    QObject::connect(&socket, &QAbstractSocket::errorOccurred, &socket, [&socket](QAbstractSocket::SocketError error) {
+        const qintptr descriptor = socket.socketDescriptor();
+        if (error == QAbstractSocket::RemoteHostClosedError && descriptor >= 0)
+            ::shutdown(int(descriptor), SHUT_RDWR);
+    });
 }
+
+// How long an upload's connection waits for the server to close its end.
+constexpr Milliseconds closeLinger{10'000};
+
+struct UniqueDescriptor {
+    explicit UniqueDescriptor(int descriptor) : fd(descriptor) {}
+    ~UniqueDescriptor() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    UniqueDescriptor(const UniqueDescriptor&) = delete;
+    UniqueDescriptor& operator=(const UniqueDescriptor&) = delete;
+    const int fd;
+};
+
+// Reads and drops whatever comes until the peer closes, an error, or the limit.
+void drainUntilClosed(int fd, Milliseconds limit) {
+    QDeadlineTimer deadline(limit);
+    char buffer[4096];
+    for (;;) {
+        pollfd entry{fd, POLLIN, 0};
+        const int ready = ::poll(&entry, 1, int(deadline.remainingTime()));
+        if (ready <= 0)
+            return;
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0)
+            return;
+    }
+}
+
+} // namespace
 
 std::unique_ptr<DataConnection> DataConnection::connected(std::unique_ptr<QTcpSocket> socket) {
     std::unique_ptr<DataConnection> data(new DataConnection);
@@ -33,13 +85,45 @@ DataConnection::~DataConnection() {
         m_socket->abort();
 }
 
+void DataConnection::protect(const TlsSetup& setup, Milliseconds timeout) {
+    m_tls = setup;
+    m_tlsTimeout = timeout;
+    // A passive connection starts at once: the server (pyftpdlib) may expect
+    // the handshake as soon as it accepts, before it answers the command.
+    if (m_socket) {
+        if (QSslSocket* socket = sslSocketOf(*m_socket)) {
+            closeOnTlsEnd(*socket);
+            startTls(*socket, *m_tls);
+            m_tlsStarted = true;
+        }
+    }
+}
+
+bool DataConnection::secured() {
+    if (!m_tls || m_tlsChecked)
+        return true;
+    QSslSocket* socket = m_socket ? sslSocketOf(*m_socket) : nullptr;
+    if (!socket)
+        return fail(ErrorTlsFailed);
+    if (!m_tlsStarted) {
+        closeOnTlsEnd(*socket);
+        startTls(*socket, *m_tls);
+        m_tlsStarted = true;
+    }
+    TlsReport report;
+    if (!finishTls(*socket, *m_tls, m_tlsTimeout, report))
+        return false;
+    m_tlsChecked = true;
+    return true;
+}
+
 bool DataConnection::establish(Milliseconds timeout) {
     if (m_socket)
-        return true;
+        return secured();
     if (m_binding) {
         m_socket = m_binding->accept(timeout);
         m_binding.reset();
-        return m_socket != nullptr;
+        return m_socket != nullptr && secured();
     }
     if (!m_listener->waitForNewConnection(int(timeout.count()))) {
         qCDebug(lcInet) << "the server did not open the data connection";
@@ -49,10 +133,12 @@ bool DataConnection::establish(Milliseconds timeout) {
     m_socket.reset(m_listener->nextPendingConnection());
     m_socket->setParent(nullptr);
     m_listener->close();
-    return true;
+    return secured();
 }
 
 bool DataConnection::receive(const std::function<bool(const QByteArray&)>& sink, Milliseconds inactivity) {
+    if (!secured())
+        return false;
     QTcpSocket& socket = *m_socket;
     for (;;) {
         if (socket.bytesAvailable() > 0) {
@@ -75,7 +161,31 @@ bool DataConnection::receive(const std::function<bool(const QByteArray&)>& sink,
     return true;
 }
 
+void DataConnection::endUpload(Milliseconds inactivity) {
+    if (!m_tls) {
+        m_socket->disconnectFromHost();
+        return;
+    }
+    // The server sends a TLS 1.3 session ticket after the handshake, and it
+    // may arrive only after the file went. Closing a socket that holds unread
+    // bytes resets the connection, and the reset overtakes the end of the
+    // file ("426 Failure reading network stream." from vsftpd). So a second
+    // descriptor keeps the connection open while close_notify goes, then it
+    // half-closes and reads until the server closes its end.
+    const qintptr descriptor = m_socket->socketDescriptor();
+    const UniqueDescriptor keep(descriptor >= 0 ? ::dup(int(descriptor)) : -1);
+    m_socket->disconnectFromHost();
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        m_socket->waitForDisconnected(int(inactivity.count()));
+    if (keep.fd >= 0) {
+        ::shutdown(keep.fd, SHUT_WR);
+        drainUntilClosed(keep.fd, std::min(inactivity, closeLinger));
+    }
+}
+
 bool DataConnection::sendStart(QIODevice& source, qint64 maxBytes, Milliseconds inactivity) {
+    if (!secured())
+        return false;
     errno = 0;
     const QByteArray chunk = source.read(maxBytes);
     if (chunk.isEmpty() && !source.atEnd())
@@ -85,11 +195,13 @@ bool DataConnection::sendStart(QIODevice& source, qint64 maxBytes, Milliseconds 
     // A file that went whole is ended at once: the server's end of the
     // transfer (and its 226) need not wait for its 150 to reach us.
     if (source.atEnd())
-        m_socket->disconnectFromHost();
+        endUpload(inactivity);
     return true;
 }
 
 bool DataConnection::send(QIODevice& source, Milliseconds inactivity) {
+    if (!secured())
+        return false;
     QTcpSocket& socket = *m_socket;
     QByteArray chunk;
     for (;;) {
@@ -103,7 +215,7 @@ bool DataConnection::send(QIODevice& source, Milliseconds inactivity) {
         if (!writeAll(socket, chunk, inactivity))
             return false;
     }
-    socket.disconnectFromHost();
+    endUpload(inactivity);
     if (socket.state() != QAbstractSocket::UnconnectedState && !socket.waitForDisconnected(int(inactivity.count())) &&
         socket.state() != QAbstractSocket::UnconnectedState)
         return fail(ErrorTimeout);

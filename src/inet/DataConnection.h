@@ -6,6 +6,7 @@
 
 #include "inet/Socks.h"
 #include "inet/SocketIo.h"
+#include "inet/Tls.h"
 
 #include <QIODevice>
 #include <QTcpServer>
@@ -13,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace inet {
 
@@ -23,7 +25,14 @@ public:
     static std::unique_ptr<DataConnection> bound(std::unique_ptr<SocksClient::Binding> binding);
     ~DataConnection();
 
-    // Waits for the server's connection in active mode; at once in passive mode.
+    // Protects the connection with TLS, resuming the control connection's
+    // session (RFC 4217: the client is the TLS client whoever connected).
+    // The handshake starts now or once the server's connection is accepted,
+    // and is checked before the first byte of the file is read or written.
+    void protect(const TlsSetup& setup, Milliseconds timeout);
+
+    // Waits for the server's connection in active mode; at once in passive
+    // mode. A protected connection has passed its handshake when this is true.
     bool establish(Milliseconds timeout);
 
     // Hands every received chunk to `sink` until the server closes the
@@ -41,10 +50,19 @@ public:
 
 private:
     DataConnection() = default;
+    // The handshake of a protected connection, checked once; true at once
+    // for an unprotected one.
+    bool secured();
+    // Ends an upload's connection: close_notify under TLS, then the close.
+    void endUpload(Milliseconds inactivity);
 
     std::unique_ptr<QTcpSocket> m_socket;
     std::unique_ptr<QTcpServer> m_listener;
     std::unique_ptr<SocksClient::Binding> m_binding;
+    std::optional<TlsSetup> m_tls;
+    Milliseconds m_tlsTimeout{0};
+    bool m_tlsStarted = false;
+    bool m_tlsChecked = false;
 };
 
 } // namespace inet

@@ -67,6 +67,19 @@ QString describe(ErrorCode code) {
     case ErrorSourceChanged:
         return QStringLiteral("The local file changed while it was being uploaded; it will be sent again on the "
                               "next run.");
+    case ErrorTlsRefused:
+        return QStringLiteral("The server does not offer TLS (it refused AUTH TLS), and this project requires an "
+                              "encrypted connection; the password was not sent.");
+    case ErrorTlsFailed:
+        return QStringLiteral("The encrypted (TLS) connection could not be set up.");
+    case ErrorCertificateUntrusted:
+        return QStringLiteral("The server's certificate is not trusted; the password was not sent.");
+    case ErrorCertificateChanged:
+        return QStringLiteral("The server's certificate has changed: it is not the one trusted for this project; "
+                              "the password was not sent.");
+    case ErrorImplicitTlsThroughFtpProxy:
+        return QStringLiteral("Implicit TLS cannot pass through an FTP proxy, which has to read the logon; use "
+                              "explicit TLS or a SOCKS proxy.");
     }
     return {};
 }

@@ -98,6 +98,10 @@ const std::vector<QString>& FtpConnection::transcript() const {
     return d->transcript;
 }
 
+bool FtpConnection::isEncrypted() const {
+    return d->isEncrypted();
+}
+
 QStringList FtpConnection::unrecognisedListingLines() const {
     return d->unrecognisedListingLines;
 }

@@ -72,6 +72,8 @@ FtpConnectionPrivate::FtpConnectionPrivate(LogonParameters parameters) : m_param
 bool FtpConnectionPrivate::openControl() {
     std::unique_ptr<QTcpSocket> socket;
     const std::optional<ProxyConfig>& proxy = m_parameters.proxy;
+    if (m_parameters.tls.encryption == Encryption::Implicit && proxy && proxy->kind == ProxyConfig::Kind::Ftp)
+        return fail(ErrorImplicitTlsThroughFtpProxy);
     if (m_socks) {
         socket = m_socks->connectTo(m_parameters.server, m_parameters.port);
         if (!socket)
@@ -104,6 +106,50 @@ bool FtpConnectionPrivate::readGreeting() {
     if (reply.code != 220)
         return fail(ErrorExtendedError);
     return true;
+}
+
+bool FtpConnectionPrivate::encryptControl() {
+    TlsSetup setup;
+    setup.configuration = clientConfiguration();
+    // Through a proxy the socket's peer is the proxy: the certificate must
+    // name the server itself.
+    setup.peerName = m_parameters.server;
+    setup.pinned = m_parameters.tls.trustedFingerprint;
+    if (!m_control->startTls(setup, m_tlsReport))
+        return false;
+    // Once this server has spoken TLS, a replacement connection that is
+    // refused it is not the same conversation: it must not go on in clear text.
+    if (m_parameters.tls.encryption == Encryption::ExplicitIfOffered)
+        m_parameters.tls.encryption = Encryption::ExplicitRequired;
+    return true;
+}
+
+bool FtpConnectionPrivate::startImplicitTls() {
+    return m_parameters.tls.encryption != Encryption::Implicit || encryptControl();
+}
+
+bool FtpConnectionPrivate::startExplicitTls() {
+    const Encryption wanted = m_parameters.tls.encryption;
+    if (wanted != Encryption::ExplicitIfOffered && wanted != Encryption::ExplicitRequired)
+        return true;
+    FtpReply reply;
+    if (!m_control->command(QStringLiteral("AUTH TLS"), reply))
+        return false;
+    if (reply.code == 234)
+        return encryptControl();
+    // "500 'AUTH TLS': command unrecognized." from a server without TLS or an
+    // FTP proxy that does not relay it; 502, 504 or 534 elsewhere. Any answer
+    // but 234 leaves the conversation in clear text (RFC 4217, 4).
+    if (wanted == Encryption::ExplicitRequired)
+        return fail(ErrorTlsRefused);
+    m_tlsReport.refusedByServer = true;
+    return true;
+}
+
+QStringList FtpConnectionPrivate::protectionCommands() const {
+    if (!isEncrypted())
+        return {};
+    return {QStringLiteral("PBSZ 0"), QStringLiteral("PROT P")};
 }
 
 bool FtpConnectionPrivate::exchange(const QString& command, int expectedClass, FtpReply* replyOut) {
@@ -148,16 +194,28 @@ bool FtpConnectionPrivate::sendCredentials() {
 
 bool FtpConnectionPrivate::negotiate() {
     m_capabilities &= ~Capabilities(OffersMlsd | OffersUtf8);
+    const QStringList protection = protectionCommands();
     if (!m_parameters.proxy) {
         // FEAT, OPTS UTF8 ON and TYPE I in one go: the two later ones do not
         // depend on what FEAT says (a server without UTF8 refuses the option,
-        // which only means that it needs none).
+        // which only means that it needs none). PBSZ and PROT go ahead of them.
         std::vector<FtpReply> replies;
-        if (!m_control->commandsTogether(
-                {QStringLiteral("FEAT"), QStringLiteral("OPTS UTF8 ON"), QStringLiteral("TYPE I")}, replies))
+        if (!m_control->commandsTogether(protection + QStringList{QStringLiteral("FEAT"),
+                                                                  QStringLiteral("OPTS UTF8 ON"),
+                                                                  QStringLiteral("TYPE I")},
+                                         replies))
             return false;
+        if (!protection.isEmpty()) {
+            if (!requireClasses(replies, {2, 2}))
+                return false;
+            replies.erase(replies.begin(), replies.begin() + protection.size());
+        }
         learnFeatures(replies[0]);
         return requireClasses(replies, {AnyClass, AnyClass, 2});
+    }
+    for (const QString& command : protection) {
+        if (!exchange(command, 2))
+            return false;
     }
     return readFeatures() && exchange(QStringLiteral("TYPE I"), 2);
 }
@@ -195,7 +253,9 @@ bool FtpConnectionPrivate::readFeatures() {
 
 bool FtpConnectionPrivate::logon() {
     m_control.reset();
-    const bool loggedOn = openControl() && readGreeting() && sendCredentials() && negotiate() && replayDirectoryTrail();
+    m_tlsReport = TlsReport{};
+    const bool loggedOn = openControl() && startImplicitTls() && readGreeting() && startExplicitTls() &&
+                          sendCredentials() && negotiate() && replayDirectoryTrail();
     if (!loggedOn) {
         m_control.reset(); // says QUIT where it still can, keeping the error
         return false;
@@ -412,8 +472,7 @@ std::unique_ptr<DataConnection> FtpConnectionPrivate::openActive() {
         port = binding->port();
         data = DataConnection::bound(std::move(binding));
     } else {
-        auto listener = std::make_unique<QTcpServer>();
-        listener->setProxy(QNetworkProxy::NoProxy);
+        auto listener = makeListener();
         address = m_control->localAddress();
         if (!listener->listen(address, 0)) {
             qCDebug(lcInet) << "cannot listen for the data connection:" << listener->errorString();
@@ -430,6 +489,11 @@ std::unique_ptr<DataConnection> FtpConnectionPrivate::openActive() {
 
 std::unique_ptr<DataConnection> FtpConnectionPrivate::openDataConnection() {
     return m_parameters.passive ? openPassive() : openActive();
+}
+
+void FtpConnectionPrivate::protectData(DataConnection& data) const {
+    if (isEncrypted())
+        data.protect(m_control->dataTlsSetup(), m_parameters.timeouts.data);
 }
 
 bool FtpConnectionPrivate::mayPipelinePassive() const {
@@ -480,6 +544,7 @@ bool FtpConnectionPrivate::transferCommand(const QString& command, const std::fu
     std::unique_ptr<DataConnection> data = ahead ? openPassiveAhead(command) : openDataConnection();
     if (!data)
         return false;
+    protectData(*data);
     FtpReply reply;
     if (!ahead && !m_control->send(command))
         return false;

@@ -30,6 +30,7 @@ struct LogonParameters {
     bool passive = true;
     std::optional<ProxyConfig> proxy;
     Timeouts timeouts;
+    TlsPolicy tls;
 };
 
 class FtpConnectionPrivate {
@@ -116,6 +117,10 @@ public:
     bool listByStatTogether(const QStringList& folders, std::vector<FolderListing>& listings);
     bool mayListByStatTogether() const;
 
+    // What TLS did on the latest logon.
+    const TlsReport& tlsReport() const { return m_tlsReport; }
+    bool isEncrypted() const { return m_control && m_control->isEncrypted(); }
+
     std::vector<QString> transcript;
     // The lines of the last listing that were neither an entry nor a known
     // line without one.
@@ -127,6 +132,15 @@ private:
     bool exchange(const QString& command, int expectedClass, FtpReply* reply = nullptr);
     bool openControl();
     bool readGreeting();
+    // TLS on the control connection before anything else is said (implicit).
+    bool startImplicitTls();
+    // AUTH TLS after the greeting where the policy asks for it; the refusal
+    // of a server is fatal only where TLS is required.
+    bool startExplicitTls();
+    bool encryptControl();
+    // The commands that put data connections under TLS too, when the control
+    // connection is encrypted: PBSZ 0 and PROT P (RFC 4217, 9).
+    QStringList protectionCommands() const;
     bool sendCredentials();
     // FEAT, OPTS UTF8 ON and TYPE I; false when the server did not answer or
     // refused binary mode.
@@ -139,6 +153,8 @@ private:
     bool changeDirectoryOnce(const QString& directory);
 
     std::unique_ptr<DataConnection> openDataConnection();
+    // Starts the data connection's TLS where the control connection has it.
+    void protectData(DataConnection& data) const;
     std::unique_ptr<DataConnection> openPassive();
     std::unique_ptr<DataConnection> openActive();
     std::unique_ptr<QTcpSocket> connectData(quint16 port);
@@ -181,6 +197,7 @@ private:
     int m_timeoutsInARow = 0;
     TimeSetter m_timeSetter = TimeSetter::Mfmt;
     bool m_timeSetterProven = false;
+    TlsReport m_tlsReport;
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(FtpConnectionPrivate::Capabilities)

@@ -46,10 +46,15 @@ enum ErrorCode : int {
     ErrorFtpTransferInProgress = 12110,
     ErrorFtpDropped = 12111,
     ErrorFtpNoPassiveMode = 12112,
-    ErrorProxyBindUnsupported = 12113, // active mode through a SOCKS proxy without BIND
-    ErrorUnsafeCommand = 12114,        // a command holding CR, LF or NUL was refused before it was sent
-    ErrorServerNotAnswering = 12115,   // two time-outs in a row: the connection gives up
-    ErrorSourceChanged = 12116,        // an upload's local file changed before its upload was complete
+    ErrorProxyBindUnsupported = 12113,       // active mode through a SOCKS proxy without BIND
+    ErrorUnsafeCommand = 12114,              // a command holding CR, LF or NUL was refused before it was sent
+    ErrorServerNotAnswering = 12115,         // two time-outs in a row: the connection gives up
+    ErrorSourceChanged = 12116,              // an upload's local file changed before its upload was complete
+    ErrorTlsRefused = 12117,                 // TLS is required and the server refused AUTH TLS
+    ErrorTlsFailed = 12118,                  // the TLS handshake failed
+    ErrorCertificateUntrusted = 12119,       // the server's certificate is not trusted: see TlsReport
+    ErrorCertificateChanged = 12120,         // the certificate is not the one trusted for this server
+    ErrorImplicitTlsThroughFtpProxy = 12121, // an FTP proxy must read the logon, so it cannot pass implicit TLS
 };
 
 // The calling thread's last error code (0 when none was set).
@@ -89,6 +94,38 @@ struct Timeouts {
 // The limits new sessions start with.
 Timeouts defaultTimeouts();
 void setDefaultTimeouts(const Timeouts& timeouts);
+
+// How a connection protects itself with TLS (RFC 4217). The numbers are
+// those of the project setting.
+enum class Encryption {
+    None = 0,              // plain FTP
+    ExplicitIfOffered = 1, // AUTH TLS; clear text when the server refuses it
+    ExplicitRequired = 2,  // AUTH TLS; the logon stops when the server refuses it
+    Implicit = 3,          // TLS from the first byte (usually port 990)
+};
+
+struct TlsPolicy {
+    Encryption encryption = Encryption::None;
+    // SHA-256 of a certificate the user trusts for the server (raw bytes):
+    // then that certificate, and only that one, is accepted. Empty: the
+    // system's trusted roots and the host name decide.
+    QByteArray trustedFingerprint;
+};
+
+// What the TLS part of a logon found out, whether it succeeded or not.
+struct TlsReport {
+    bool encrypted = false;       // the control connection is protected (PROT P for data too)
+    bool refusedByServer = false; // AUTH TLS was refused and the logon went on in clear text
+    QString certificateProblem;   // why the certificate was refused; empty when it was not
+    QString tlsError;             // what the handshake met when it failed
+    QByteArray fingerprint;       // SHA-256 of the server's certificate, once one was seen
+};
+
+// "AB:CD:..." for a SHA-256 fingerprint.
+QString fingerprintText(const QByteArray& sha256);
+// A SHA-256 fingerprint from 64 hex digits, colons optional, any letter case;
+// empty when the text is no such fingerprint.
+std::optional<QByteArray> parseFingerprint(const QString& text);
 
 enum class AccessType {
     Preconfigured = 0, // a direct connection
@@ -213,6 +250,9 @@ public:
 
     // The commands sent on this connection so far (PASS shown as "PASS ****").
     const std::vector<QString>& transcript() const;
+    // Whether the control connection, and with it every data connection, is
+    // protected by TLS.
+    bool isEncrypted() const;
 
     FtpConnectionPrivate* d_func() { return d.get(); }
 
@@ -235,12 +275,19 @@ public:
 
     void setTimeouts(const Timeouts& timeouts);
     Timeouts timeouts() const;
+    // How the connections made from now on use TLS. Set it before the
+    // connections are made: connect() may run on several threads at once.
+    void setTlsPolicy(const TlsPolicy& policy);
+    TlsPolicy tlsPolicy() const;
 
-    // Connects and logs on (USER/PASS, FEAT, OPTS UTF8 ON when offered, TYPE I).
-    // An empty handle on failure; a refused logon leaves ErrorExtendedError with
-    // the server's reply as the last response info.
+    // Connects and logs on (AUTH TLS as the policy says, USER/PASS, PBSZ 0 and
+    // PROT P when encrypted, FEAT, OPTS UTF8 ON when offered, TYPE I). An empty
+    // handle on failure; a refused logon leaves ErrorExtendedError with the
+    // server's reply as the last response info. report, where given, tells
+    // what TLS did, on success and on failure; the password is never sent
+    // when TLS was wanted and failed.
     std::unique_ptr<FtpConnection> connect(const QString& server, quint16 port, const QString& userName,
-                                           const QString& password, bool passive);
+                                           const QString& password, bool passive, TlsReport* report = nullptr);
 
 private:
     InternetSession() = default;
@@ -248,6 +295,7 @@ private:
     struct ProxySetting;
     std::unique_ptr<ProxySetting> m_proxy;
     Timeouts m_timeouts = defaultTimeouts();
+    TlsPolicy m_tlsPolicy;
 };
 
 } // namespace inet

@@ -36,8 +36,16 @@ Timeouts InternetSession::timeouts() const {
     return m_timeouts;
 }
 
+void InternetSession::setTlsPolicy(const TlsPolicy& policy) {
+    m_tlsPolicy = policy;
+}
+
+TlsPolicy InternetSession::tlsPolicy() const {
+    return m_tlsPolicy;
+}
+
 std::unique_ptr<FtpConnection> InternetSession::connect(const QString& server, quint16 port, const QString& userName,
-                                                        const QString& password, bool passive) {
+                                                        const QString& password, bool passive, TlsReport* report) {
     LogonParameters parameters;
     parameters.server = server;
     parameters.port = port == 0 ? 21 : port;
@@ -45,10 +53,14 @@ std::unique_ptr<FtpConnection> InternetSession::connect(const QString& server, q
     parameters.password = password;
     parameters.passive = passive;
     parameters.timeouts = m_timeouts;
+    parameters.tls = m_tlsPolicy;
     if (m_proxy)
         parameters.proxy = m_proxy->config;
     auto d = std::make_unique<FtpConnectionPrivate>(std::move(parameters));
-    if (!d->logon())
+    const bool loggedOn = d->logon();
+    if (report)
+        *report = d->tlsReport();
+    if (!loggedOn)
         return {};
     return std::make_unique<FtpConnection>(std::move(d));
 }

@@ -2,15 +2,42 @@
 
 #include <QDeadlineTimer>
 #include <QNetworkProxy>
+#include <QSslSocket>
 
 #include "inet/InetPrivate.h"
 
 namespace inet {
 
 std::unique_ptr<QTcpSocket> makeSocket() {
-    auto socket = std::make_unique<QTcpSocket>();
+    // A QSslSocket that is never encrypted is a plain TCP socket; any socket
+    // may have to carry TLS later, even after a SOCKS handshake on it.
+    auto socket = std::make_unique<QSslSocket>();
     socket->setProxy(QNetworkProxy::NoProxy);
     return socket;
+}
+
+namespace {
+
+// QTcpServer hands out plain QTcpSockets; the client side of a data
+// connection's TLS needs a QSslSocket around the accepted descriptor.
+class TlsReadyServer : public QTcpServer {
+protected:
+    void incomingConnection(qintptr descriptor) override {
+        auto socket = std::make_unique<QSslSocket>();
+        socket->setProxy(QNetworkProxy::NoProxy);
+        if (!socket->setSocketDescriptor(descriptor))
+            return;
+        socket->setParent(this); // nextPendingConnection's taker owns it from then on
+        addPendingConnection(socket.release());
+    }
+};
+
+} // namespace
+
+std::unique_ptr<QTcpServer> makeListener() {
+    auto listener = std::make_unique<TlsReadyServer>();
+    listener->setProxy(QNetworkProxy::NoProxy);
+    return listener;
 }
 
 bool isReservedInvalidName(const QString& host) {
@@ -48,6 +75,10 @@ int transferErrorCode(QAbstractSocket::SocketError error) {
         return ErrorTimeout;
     case QAbstractSocket::RemoteHostClosedError:
         return ErrorConnectionAborted;
+    case QAbstractSocket::SslHandshakeFailedError:
+    case QAbstractSocket::SslInternalError:
+    case QAbstractSocket::SslInvalidUserDataError:
+        return ErrorTlsFailed;
     default:
         return ErrorConnectionReset;
     }

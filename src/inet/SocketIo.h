@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QTcpServer>
 #include <QString>
 #include <QTcpSocket>
 
@@ -16,8 +17,12 @@ namespace inet {
 using Milliseconds = std::chrono::milliseconds;
 
 // A socket that ignores any application-wide proxy: the service does its own
-// proxying, and a stray setting must not reroute it.
+// proxying, and a stray setting must not reroute it. It can take up TLS.
 std::unique_ptr<QTcpSocket> makeSocket();
+
+// A listener for active-mode data connections whose sockets can take up TLS
+// as makeSocket's do.
+std::unique_ptr<QTcpServer> makeListener();
 
 // Whether the name is one that must never resolve (".invalid", RFC 6761 6.4).
 // Such names fail at once, without a query leaving the machine.

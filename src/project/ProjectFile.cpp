@@ -193,6 +193,8 @@ bool TVellisyncProject::LoadFromFile(const QString& fileName) {
     SetProxyPort(store.ReadInteger(QStringLiteral("ProxyPort"), 21));
     Connections = store.ReadInteger(QStringLiteral("Connections"), DefaultConnections);
     ListingTimeZone = store.ReadString(QStringLiteral("ListingTimeZone"), QString());
+    Encryption = store.ReadInteger(QStringLiteral("Encryption"), DefaultEncryption);
+    TrustedCertificate = store.ReadString(QStringLiteral("TrustedCertificate"), QString());
 
     Modified = false;
     return true;
@@ -227,6 +229,10 @@ bool TVellisyncProject::SaveToFile(const QString& fileName) {
         store.WriteInteger(QStringLiteral("Connections"), Connections);
     if (!ListingTimeZone.isEmpty())
         store.WriteString(QStringLiteral("ListingTimeZone"), ListingTimeZone);
+    if (Encryption != DefaultEncryption)
+        store.WriteInteger(QStringLiteral("Encryption"), Encryption);
+    if (!TrustedCertificate.isEmpty())
+        store.WriteString(QStringLiteral("TrustedCertificate"), TrustedCertificate);
     store.Save();
 
     Modified = false;

@@ -26,6 +26,13 @@ const std::array<QString, 3> TVellisyncProject::SyncModeNames = {
     QStringLiteral("Bidirectional"),
 };
 
+const std::array<QString, 4> TVellisyncProject::EncryptionNames = {
+    QStringLiteral("None (plain FTP)"),
+    QStringLiteral("Explicit TLS when the server offers it"),
+    QStringLiteral("Explicit TLS required"),
+    QStringLiteral("Implicit TLS"),
+};
+
 // The two file lists are values of the project, so they live and die with it.
 TVellisyncProject::TVellisyncProject() = default;
 
@@ -54,6 +61,8 @@ void TVellisyncProject::SetDefaults() {
     SetProxyPort(21);
     Connections = DefaultConnections;
     ListingTimeZone.clear();
+    Encryption = NewProjectEncryption;
+    TrustedCertificate.clear();
 
     Modified = false;
     StopRequested = false;
@@ -123,6 +132,22 @@ void TVellisyncProject::SetListingTimeZone(const QString& value) {
     assignIfChanged(ListingTimeZone, value.trimmed(), Modified);
 }
 
+void TVellisyncProject::SetEncryption(qint32 value) {
+    assignIfChanged(Encryption, value, Modified);
+}
+
+bool TVellisyncProject::SetTrustedCertificate(const QString& value) {
+    if (value.trimmed().isEmpty()) {
+        assignIfChanged(TrustedCertificate, QString(), Modified);
+        return true;
+    }
+    const std::optional<QByteArray> fingerprint = inet::parseFingerprint(value);
+    if (!fingerprint)
+        return false;
+    assignIfChanged(TrustedCertificate, inet::fingerprintText(*fingerprint), Modified);
+    return true;
+}
+
 void TVellisyncProject::SetOnLog(TLogEvent handler) {
     OnLog = std::move(handler);
 }
@@ -158,6 +183,13 @@ QString TVellisyncProject::GetReviewText() const {
     text += QStringLiteral("Port: %1\r\n").arg(Port);
     text += QStringLiteral("User name: %1\r\n").arg(UserName);
     text += QStringLiteral("Passive mode: %1\r\n").arg(yesNo(Passive));
+    if (Encryption != DefaultEncryption)
+        text += QStringLiteral("Encryption: %1\r\n")
+                    .arg(Encryption >= 0 && Encryption < qint32(EncryptionNames.size())
+                             ? EncryptionNames[size_t(Encryption)]
+                             : QStringLiteral("Unknown (%1), no connection is made").arg(Encryption));
+    if (!TrustedCertificate.isEmpty())
+        text += QStringLiteral("Trusted certificate: %1\r\n").arg(TrustedCertificate);
     // Only a changed setting is shown, so the review of a project that leaves
     // it alone reads as it always did.
     if (Connections != DefaultConnections) {

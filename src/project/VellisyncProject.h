@@ -38,6 +38,9 @@ struct RunOutcome {
     int deletionsWithheld = 0;           // deletions planned beyond MaxDelete: the run acted on no file
     bool serverStoppedAnswering = false; // the run ended because the server no longer answered
     QString error;                       // message of an error that left the run
+    // SHA-256 fingerprint ("AB:CD:...") of a server certificate that stopped
+    // the run as untrusted or changed: the one the user may choose to trust.
+    QString refusedCertificate;
 };
 
 // One synchronisation job: its persistent settings, named as their file keys,
@@ -51,6 +54,8 @@ public:
 
     // Display names of the synchronisation modes, indexed by SyncMode.
     static const std::array<QString, 3> SyncModeNames;
+    // Display names of the Encryption settings, indexed by their number.
+    static const std::array<QString, 4> EncryptionNames;
 
     // An empty project: every setting zero or empty, not modified. The
     // new-project defaults come from SetDefaults.
@@ -85,6 +90,11 @@ public:
     void SetProxyPort(qint32 value);
     void SetConnections(qint32 value);
     void SetListingTimeZone(const QString& value);
+    void SetEncryption(qint32 value);
+    // Takes a SHA-256 fingerprint in any of its written forms and stores it as
+    // "AB:CD:..."; an empty text clears it. False (nothing changed) for a text
+    // that is no fingerprint.
+    bool SetTrustedCertificate(const QString& value);
     // Run-time state; never touches Modified.
     void SetOnLog(TLogEvent handler);
     void RequestStop();
@@ -117,6 +127,9 @@ public:
     // to 65535"); empty when it can. The proxy port matters only with a proxy.
     QString ServerPortProblem() const;
     QString ProxyPortProblem() const;
+    // Why the stored Encryption or TrustedCertificate cannot be used; empty
+    // when both can.
+    QString EncryptionProblem() const;
     // Opens the service and logs on, logging progress and failure lines. A
     // port problem is logged as its one line, and nothing is opened.
     bool Connect();
@@ -196,6 +209,17 @@ public:
     // The zone of the server's LIST times ("UTC", "+01:00"), for servers whose
     // MDTM cannot be trusted to teach it; empty: learnt on each run.
     QString ListingTimeZone;
+    // TLS: 0 none, 1 explicit when the server offers it, 2 explicit required,
+    // 3 implicit. A file without the key is 0 (as stored projects always
+    // behaved); a new project starts with 1. Stored only when not 0.
+    static constexpr qint32 DefaultEncryption = 0;
+    static constexpr qint32 NewProjectEncryption = 1;
+    static constexpr qint32 ImplicitEncryption = 3;
+    static constexpr qint32 ImplicitTlsPort = 990;
+    qint32 Encryption = DefaultEncryption;
+    // The SHA-256 fingerprint of a server certificate the user trusts for
+    // this project ("AB:CD:..."); stored only when set.
+    QString TrustedCertificate;
 
     // --- Beyond the persistent settings -------------------------------------
 
@@ -309,6 +333,8 @@ private:
     engine::RemoteFolders& RemoteFolderMemory();
     // The roots the file actions use, from the settings and what the scan learnt.
     engine::FileRoots Roots() const;
+    // The failure line of a logon, with what TLS found when TLS is at fault.
+    void LogConnectFailure(const inet::TlsReport& tls);
     // Logs an action's lines; its success.
     bool LogOutcome(const engine::JobOutcome& outcome);
     void LogPoolNotices();

@@ -1,3 +1,4 @@
+#include "ui/CertificateTrust.h"
 #include "ui/VellisyncMain.h"
 
 #include <algorithm>
@@ -394,6 +395,10 @@ void TVellisyncMain::SyncThreadTerminated(TFTPSyncThread&) {
         // The close that waited for the run goes on once the thread object
         // has let go of the project and been deleted.
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    } else if (offerToTrustCertificate(this, *CurrentProject)) {
+        // Again once the thread object of this run is gone.
+        QMetaObject::invokeMethod(
+            this, [this] { StartRun(); }, Qt::QueuedConnection);
     }
 }
 

@@ -17,6 +17,7 @@
 #include "project/VellisyncProject.h"
 #include "support/FtpTestServer.h"
 #include "support/TestFiles.h"
+#include "support/TlsFixtures.h"
 
 namespace {
 
@@ -516,7 +517,8 @@ TEST_F(CliTest, JsonQuietAndLogFileReportTheSameRun) {
     writeFile(local() + QStringLiteral("/b.txt"), "bb");
     writeFile(local() + QStringLiteral("/locked/c.txt"), "c");
     createProject(QStringLiteral("Events"),
-                  {QStringLiteral("--mode"), QStringLiteral("upload"), QStringLiteral("--exact")});
+                  {QStringLiteral("--mode"), QStringLiteral("upload"), QStringLiteral("--exact"),
+                   QStringLiteral("--encryption"), QStringLiteral("none")});
     const QString logFile = m_work.filePath(QStringLiteral("run.log"));
 
     const CliResult json = cli({QStringLiteral("run"), QStringLiteral("--json"), QStringLiteral("--log-file"), logFile,
@@ -635,4 +637,109 @@ TEST_F(CliTest, ProgressLineOnlyOnATerminal) {
     EXPECT_TRUE(terminal.endsWith(QStringLiteral("\r\n"))) << terminal.toStdString();
     EXPECT_TRUE(log.contains(QStringLiteral("; 1 files has been uploaded.")));
     EXPECT_FALSE(log.contains(QLatin1Char('\r')));
+}
+
+// A self-signed certificate stops the run before the password goes, with the
+// fingerprint in its one line; pinned (in any written form) it is accepted,
+// and a pin of another certificate is refused as a changed certificate.
+TEST_F(CliTest, ServerCertificateIsRefusedUntilPinnedAndAChangeIsRefused) {
+    const std::optional<TestCertificate> certificate = makeTestCertificate(m_work.path(), QStringLiteral("server"));
+    const std::optional<TestCertificate> other = makeTestCertificate(m_work.path(), QStringLiteral("other"));
+    ASSERT_TRUE(certificate && other);
+    FtpTestServerOptions options;
+    options.tlsCertificate = certificate->combinedFile;
+    options.tlsRequired = true;
+    options.logCommands = true;
+    startServer(options);
+    writeFile(remote() + QStringLiteral("/page.html"), "<p>secret</p>");
+    const QString fingerprint = inet::fingerprintText(certificate->sha256);
+    const QStringList download{QStringLiteral("--mode"), QStringLiteral("download")};
+
+    createProject(QStringLiteral("Secure"), download);
+    CliResult result = cli({QStringLiteral("run"), QStringLiteral("Secure")});
+    EXPECT_EQ(result.exitCode, 2) << result.out.toStdString();
+    const QStringList refused = result.out.split(QLatin1Char('\n')).filter(QStringLiteral("SHA-256 fingerprint: "));
+    ASSERT_EQ(refused.size(), 1) << result.out.toStdString();
+    EXPECT_TRUE(refused.front().endsWith(fingerprint)) << refused.front().toStdString();
+    EXPECT_TRUE(refused.front().contains(QStringLiteral("not trusted")));
+    EXPECT_FALSE(QFile::exists(local() + QStringLiteral("/page.html")));
+
+    createProject(QStringLiteral("Secure"), download + QStringList{QStringLiteral("--trust-fingerprint"),
+                                                                   QString::fromLatin1(other->sha256.toHex())});
+    result = cli({QStringLiteral("run"), QStringLiteral("Secure")});
+    EXPECT_EQ(result.exitCode, 2) << result.out.toStdString();
+    EXPECT_TRUE(result.out.contains(QStringLiteral("has changed"))) << result.out.toStdString();
+
+    createProject(QStringLiteral("Secure"),
+                  download + QStringList{QStringLiteral("--trust-fingerprint"), fingerprint.toLower()});
+    result = cli({QStringLiteral("run"), QStringLiteral("Secure")});
+    EXPECT_EQ(result.exitCode, 0) << result.out.toStdString();
+    EXPECT_EQ(readFile(local() + QStringLiteral("/page.html")), "<p>secret</p>");
+    EXPECT_FALSE(m_server->serverLog().contains(QStringLiteral("PASS **** [clear]")));
+}
+
+// A new project asks for TLS when offered: against a server without it the
+// run goes on with one line however many connections log on; with TLS
+// required it stops before the logon.
+TEST_F(CliTest, ServerWithoutTlsFallsBackOnceOrStopsWhenTlsIsRequired) {
+    FtpTestServerOptions options;
+    options.logCommands = true;
+    startServer(options);
+    for (int i = 0; i < 8; ++i)
+        writeFile(local() + QStringLiteral("/f%1.txt").arg(i), QByteArray(1000 + i, 'x'));
+    createProject(QStringLiteral("Plain"), {QStringLiteral("--mode"), QStringLiteral("upload")});
+    CliResult result = cli({QStringLiteral("run"), QStringLiteral("Plain")});
+    EXPECT_EQ(result.exitCode, 0) << result.out.toStdString();
+    EXPECT_EQ(result.out.count(QStringLiteral("; The server does not offer TLS (it refused AUTH TLS): the connection "
+                                              "goes on unencrypted, the password and the files in clear text.\n")),
+              1)
+        << result.out.toStdString();
+    EXPECT_EQ(result.out.count(QStringLiteral(" has been uploaded\n")), 8) << result.out.toStdString();
+
+    createProject(QStringLiteral("Plain"), {QStringLiteral("--mode"), QStringLiteral("upload"),
+                                            QStringLiteral("--encryption"), QStringLiteral("require")});
+    const qsizetype logonsBefore = m_server->serverLog().count(QStringLiteral("COMMAND USER"));
+    result = cli({QStringLiteral("run"), QStringLiteral("Plain")});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_TRUE(result.out.contains(QStringLiteral("InternetConnect fails with message: The server does not offer "
+                                                   "TLS (it refused AUTH TLS)")))
+        << result.out.toStdString();
+    EXPECT_EQ(m_server->serverLog().count(QStringLiteral("COMMAND USER")), logonsBefore);
+}
+
+TEST_F(CliTest, CreateStoresTheEncryptionChoice) {
+    struct Case {
+        QStringList options;
+        const char* encryptionLine; // nullptr: no such key
+        const char* portLine;
+    };
+    const Case cases[] = {
+        {{}, "Encryption=INTEGER|1", "Port=INTEGER|21"},
+        {{"--encryption", "none"}, nullptr, "Port=INTEGER|21"},
+        {{"--encryption", "implicit"}, "Encryption=INTEGER|3", "Port=INTEGER|990"},
+        {{"--encryption", "implicit", "--port", "2990"}, "Encryption=INTEGER|3", "Port=INTEGER|2990"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options.join(' ').toStdString());
+        const CliResult result =
+            cli(QStringList{QStringLiteral("create"), QStringLiteral("Choice"), QStringLiteral("--remote"),
+                            QStringLiteral("/"), QStringLiteral("--local"), local()} +
+                c.options);
+        ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
+        const QByteArray stored = readFile(result.out.trimmed());
+        EXPECT_EQ(stored.contains("Encryption="), c.encryptionLine != nullptr) << stored.toStdString();
+        if (c.encryptionLine) {
+            EXPECT_TRUE(stored.contains(c.encryptionLine)) << stored.toStdString();
+        }
+        EXPECT_TRUE(stored.contains(c.portLine)) << stored.toStdString();
+    }
+    for (const QStringList& bad : {QStringList{"--encryption", "tls"}, QStringList{"--trust-fingerprint", "12:34"},
+                                   QStringList{"--trust-fingerprint"}}) {
+        const CliResult result =
+            cli(QStringList{QStringLiteral("create"), QStringLiteral("Bad"), QStringLiteral("--remote"),
+                            QStringLiteral("/"), QStringLiteral("--local"), local()} +
+                bad);
+        EXPECT_EQ(result.exitCode, 2) << bad.join(' ').toStdString();
+        EXPECT_FALSE(result.err.isEmpty());
+    }
 }

@@ -73,6 +73,14 @@ bool FtpTestServer::start() {
         args << QStringLiteral("--list-name") << name;
     for (const QString& line : m_options.listLines)
         args << QStringLiteral("--list-line") << line;
+    if (!m_options.tlsCertificate.isEmpty())
+        args << QStringLiteral("--tls-cert") << m_options.tlsCertificate;
+    if (m_options.tlsRequired)
+        args << QStringLiteral("--tls-required");
+    if (m_options.tlsImplicit)
+        args << QStringLiteral("--tls-implicit");
+    if (m_options.tlsKeepDataOpen)
+        args << QStringLiteral("--tls-keep-data-open");
     args << m_options.extraArguments;
 
     m_process = std::make_unique<QProcess>();

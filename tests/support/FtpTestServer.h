@@ -28,6 +28,10 @@ struct FtpTestServerOptions {
     bool logCommands = false;      // every command on standard error ("COMMAND MKD /a"), see serverLog()
     QStringList listNames;         // extra file names in every listing
     QStringList listLines;         // extra raw lines in every listing
+    QString tlsCertificate;        // PEM with certificate and key: the server offers AUTH TLS
+    bool tlsRequired = false;      // TLS before the logon and PROT P before any transfer
+    bool tlsImplicit = false;      // TLS from the first byte
+    bool tlsKeepDataOpen = false;  // data connections stay open after close_notify until the client closes
     QStringList extraArguments;
 };
 

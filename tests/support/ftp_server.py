@@ -61,6 +61,18 @@ def parse_args():
     p.add_argument("--list-dot", action="store_true",
                    help="LIST and STAT listings start with the folder's own \".\" entry, as vsftpd's do")
     p.add_argument("--no-mfmt", action="store_true", help="refuse MFMT: no way to set a file's time")
+    p.add_argument("--tls-cert", default="",
+                   help="PEM file with certificate and key: offer AUTH TLS, PBSZ and PROT")
+    p.add_argument("--tls-required", action="store_true",
+                   help="with --tls-cert: refuse USER/PASS before AUTH TLS and transfers before PROT P")
+    p.add_argument("--tls-implicit", action="store_true",
+                   help="with --tls-cert: TLS from the first byte, before the greeting")
+    p.add_argument("--tls-inject-after-auth", default="",
+                   help="with --tls-cert: a reply line sent in clear text right after the 234 to AUTH TLS, as "
+                        "a man in the middle would slip one in")
+    p.add_argument("--tls-keep-data-open", action="store_true",
+                   help="with --tls-cert: after close_notify keep a data connection open until the client "
+                        "closes it, as Pure-FTPd does")
     return p.parse_args()
 
 
@@ -82,7 +94,13 @@ def make_handler(args):
         command, _, seconds = option.partition(":")
         delays[command.upper()] = float(seconds or "1")
 
-    class TestHandler(FTPHandler):
+    base = FTPHandler
+    if args.tls_cert:
+        from pyftpdlib.handlers import TLS_FTPHandler
+
+        base = TLS_FTPHandler
+
+    class TestHandler(base):
         banner = "Vellisync test server ready."
         use_gmt_times = True
         permit_foreign_addresses = False
@@ -97,7 +115,11 @@ def make_handler(args):
             if silence["on"]:
                 return  # nothing is answered any more
             if args.log_commands:
-                sys.stderr.write("COMMAND %s %s\n" % (cmd, arg if cmd != "PASS" else "****"))
+                # On a TLS server each line tells how the command came.
+                transport = ""
+                if args.tls_cert:
+                    transport = " [tls]" if self._ssl_established else " [clear]"
+                sys.stderr.write("COMMAND %s %s%s\n" % (cmd, arg if cmd != "PASS" else "****", transport))
                 sys.stderr.flush()
             if cmd == drop["command"] and drop["left"] > 0:
                 drop["left"] -= 1
@@ -112,16 +134,16 @@ def make_handler(args):
             if delay is not None:
                 def late():
                     if self.connected:
-                        FTPHandler.pre_process_command(self, line, cmd, arg)
+                        base.pre_process_command(self, line, cmd, arg)
                 self.ioloop.call_later(delay, late)
                 return
-            return FTPHandler.pre_process_command(self, line, cmd, arg)
+            return base.pre_process_command(self, line, cmd, arg)
 
         def ftp_CWD(self, path):
             if self._leaf(path) in args.deny_cwd:
                 self.respond("550 Permission denied.")
                 return
-            return FTPHandler.ftp_CWD(self, path)
+            return base.ftp_CWD(self, path)
 
         def _refused_here(self, path):
             return self._leaf(os.path.dirname(os.path.normpath(path))) in args.read_only_dir
@@ -130,19 +152,19 @@ def make_handler(args):
             if self._refused_here(file):
                 self.respond("553 Can't open that file: Permission denied")
                 return
-            return FTPHandler.ftp_STOR(self, file, mode)
+            return base.ftp_STOR(self, file, mode)
 
         def ftp_MKD(self, path):
             if self._refused_here(path):
                 self.respond("550 Can't create directory: Permission denied")
                 return
-            return FTPHandler.ftp_MKD(self, path)
+            return base.ftp_MKD(self, path)
 
         def ftp_DELE(self, path):
             if self._refused_here(path):
                 self.respond("550 Permission denied.")
                 return
-            return FTPHandler.ftp_DELE(self, path)
+            return base.ftp_DELE(self, path)
 
         def ftp_RNTO(self, path):
             if self._refused_here(path):
@@ -154,8 +176,25 @@ def make_handler(args):
             if args.refuse_rename_over and os.path.exists(path):
                 self.respond("550 Cannot create a file when that file already exists.")
                 return
-            return FTPHandler.ftp_RNTO(self, path)
+            return base.ftp_RNTO(self, path)
 
+        def ftp_AUTH(self, line):
+            if not args.tls_inject_after_auth:
+                return base.ftp_AUTH(self, line)
+            # Straight onto the socket: both lines must leave before TLS starts.
+            self.socket.sendall(("234 AUTH TLS successful.\r\n%s\r\n" % args.tls_inject_after_auth).encode("utf8"))
+            self.secure_connection(self.ssl_context)
+
+        def handle(self):
+            if args.tls_implicit:
+                # The handshake comes before the greeting, which waits for it.
+                self.secure_connection(self.ssl_context)
+            return base.handle(self)
+
+    if args.tls_cert:
+        TestHandler.certfile = args.tls_cert
+        TestHandler.tls_control_required = args.tls_required
+        TestHandler.tls_data_required = args.tls_required
     if args.no_mlsd:
         proto = dict(TestHandler.proto_cmds)
         proto.pop("MLSD", None)
@@ -202,10 +241,40 @@ def make_handler(args):
         # With sendfile() the file goes out without passing send() above.
         TestHandler.use_sendfile = False
 
+    if args.tls_cert and args.tls_keep_data_open:
+        TestHandler.dtp_handler = make_lingering_dtp_handler()
+
     if args.list_name or args.list_line or args.list_zone or args.list_dot:
         TestHandler.abstracted_fs = make_listing_fs(args)
 
     return TestHandler
+
+
+def make_lingering_dtp_handler():
+    from pyftpdlib.handlers import TLS_DTPHandler
+
+    class LingeringDTPHandler(TLS_DTPHandler):
+        """Sends close_notify at the end of a transfer, then waits for the
+        client to close the TCP connection before it closes its own end and
+        reports the transfer complete. The wait blocks the server: nothing
+        else is due from a client that is finishing a transfer."""
+
+        def handle_ssl_shutdown(self):
+            import select
+
+            fd = self.socket.fileno()
+            while True:
+                # Longer than any data time-out of the client under test.
+                readable, _, _ = select.select([fd], [], [], 300)
+                try:
+                    data = os.read(fd, 4096) if readable else b""
+                except OSError:
+                    data = b""
+                if not data:
+                    break
+            TLS_DTPHandler.handle_ssl_shutdown(self)
+
+    return LingeringDTPHandler
 
 
 def make_listing_fs(args):

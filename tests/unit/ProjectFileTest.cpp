@@ -63,23 +63,34 @@ protected:
     QTemporaryDir m_temp;
 };
 
+// The example file predates TLS: a project that keeps encryption off writes
+// it byte for byte, and a new project (explicit TLS when offered) writes it
+// with exactly one line more.
 TEST_F(ProjectFileTest, SaveWritesTheExampleFileAndLoadReadsItBack) {
-    TVellisyncProject project;
-    fillNightlyMirror(project);
-    ASSERT_TRUE(project.SaveToFile(path("7K0QZ3AB.VSPJ")));
-    const QByteArray saved = readFile(path("7K0QZ3AB.VSPJ"));
+    QByteArray newProjectFile = nightlyMirrorFile;
+    newProjectFile.replace("Exact=", "Encryption=INTEGER|1\r\nExact=");
+    for (const bool encryptionOff : {true, false}) {
+        SCOPED_TRACE(encryptionOff);
+        TVellisyncProject project;
+        fillNightlyMirror(project);
+        if (encryptionOff)
+            project.SetEncryption(TVellisyncProject::DefaultEncryption);
+        ASSERT_TRUE(project.SaveToFile(path("7K0QZ3AB.VSPJ")));
+        const QByteArray saved = readFile(path("7K0QZ3AB.VSPJ"));
 
-    static const QRegularExpression passwordLine(QStringLiteral("Password=STRING\\|\"(\\d+)\"\r\n"));
-    const QRegularExpressionMatch match = passwordLine.match(QString::fromUtf8(saved));
-    ASSERT_TRUE(match.hasMatch()) << saved.toStdString();
-    EXPECT_EQ(match.captured(1).size(), 40) << "14 bytes cover 16";
-    QByteArray withoutDigits = saved;
-    withoutDigits.replace(match.captured(1).toUtf8(), "...");
-    EXPECT_EQ(withoutDigits, nightlyMirrorFile);
+        static const QRegularExpression passwordLine(QStringLiteral("Password=STRING\\|\"(\\d+)\"\r\n"));
+        const QRegularExpressionMatch match = passwordLine.match(QString::fromUtf8(saved));
+        ASSERT_TRUE(match.hasMatch()) << saved.toStdString();
+        EXPECT_EQ(match.captured(1).size(), 40) << "14 bytes cover 16";
+        QByteArray withoutDigits = saved;
+        withoutDigits.replace(match.captured(1).toUtf8(), "...");
+        EXPECT_EQ(withoutDigits, encryptionOff ? nightlyMirrorFile : newProjectFile);
 
-    TVellisyncProject loaded;
-    ASSERT_TRUE(loaded.LoadFromFile(path("7K0QZ3AB.VSPJ")));
-    EXPECT_EQ(settingsOf(loaded), settingsOf(project));
+        TVellisyncProject loaded;
+        ASSERT_TRUE(loaded.LoadFromFile(path("7K0QZ3AB.VSPJ")));
+        EXPECT_EQ(settingsOf(loaded), settingsOf(project));
+        EXPECT_EQ(loaded.Encryption, project.Encryption);
+    }
 }
 
 // The example file above is what a project at the default writes, byte for byte.
@@ -115,6 +126,29 @@ TEST_F(ProjectFileTest, ListingZoneIsWrittenOnlyWhenSetAndReadBack) {
         loaded.SetListingTimeZone(QStringLiteral("+01:00"));
         ASSERT_TRUE(loaded.LoadFromFile(path("z.VSPJ")));
         EXPECT_EQ(loaded.ListingTimeZone, zone);
+    }
+}
+
+TEST_F(ProjectFileTest, TlsSettingsAreWrittenOnlyWhenSetAndReadBack) {
+    const QString fingerprint = QStringLiteral("00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF");
+    for (const bool set : {false, true}) {
+        SCOPED_TRACE(set);
+        TVellisyncProject project;
+        fillNightlyMirror(project);
+        project.SetEncryption(set ? 3 : 0);
+        ASSERT_TRUE(project.SetTrustedCertificate(set ? fingerprint : QString()));
+        ASSERT_TRUE(project.SaveToFile(path("p.VSPJ")));
+        const QByteArray saved = readFile(path("p.VSPJ"));
+        EXPECT_EQ(saved.contains("Encryption="), set) << saved.toStdString();
+        EXPECT_EQ(saved.contains("TrustedCertificate="), set) << saved.toStdString();
+
+        TVellisyncProject loaded;
+        ASSERT_TRUE(loaded.LoadFromFile(path("p.VSPJ")));
+        EXPECT_EQ(loaded.Encryption, project.Encryption);
+        EXPECT_EQ(loaded.TrustedCertificate,
+                  set ? QStringLiteral("00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:"
+                                       "AA:BB:CC:DD:EE:FF")
+                      : QString());
     }
 }
 

@@ -160,6 +160,7 @@ TEST(ProjectSettings, ReviewTextOfAFullProjectLeavesOutPasswordAndProxy) {
                     "Port: 2121\r\n"
                     "User name: mirror\r\n"
                     "Passive mode: Yes\r\n"
+                    "Encryption: Explicit TLS when the server offers it\r\n"
                     "\r\n"
                     "Remote folder: /pub\r\n"
                     "Local folder: /home/u/site %1\r\n"

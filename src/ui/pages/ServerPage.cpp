@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "project/VellisyncProject.h"
+#include "ui/EncryptionChoice.h"
 #include "ui/ErrorHandler.h"
 #include "ui/VellisyncMain.h"
 #include "ui/pages/Controls.h"
@@ -76,6 +77,7 @@ ServerPage::ServerPage(TVellisyncMain& window) : WizardPage(QStringLiteral("TabS
     connections->addWidget(udConnections);
     connections->addStretch(1);
     layout->addLayout(connections);
+    cbEncryption = addEncryptionChoice(*layout, this, *udPort);
     layout->addStretch(1);
 
     connect(cbAnonim, &QCheckBox::clicked, this, guarded([&window] { window.cbAnonimClick(); }));
@@ -88,6 +90,7 @@ void ServerPage::Fill(const TVellisyncProject& project) {
     ePassword->setText(project.Password);
     cbPassive->setChecked(project.Passive);
     showStoredNumber(udConnections, project.Connections);
+    showEncryption(*cbEncryption, project);
     cbAnonim->setChecked(eUserName->text().toLower() == AnonymousUser);
 }
 
@@ -114,6 +117,7 @@ bool ServerPage::Leave(bool movingForward) {
     project.SetPassword(ePassword->text());
     project.SetPassive(cbPassive->isChecked());
     project.SetConnections(udConnections->value());
+    storeEncryption(*cbEncryption, project);
     return true;
 }
 

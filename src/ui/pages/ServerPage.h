@@ -3,6 +3,7 @@
 #include "ui/pages/WizardPage.h"
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLineEdit;
 class QSpinBox;
@@ -32,6 +33,7 @@ public:
     QCheckBox* cbPassive = nullptr;
     QLineEdit* eConnections = nullptr;
     QSpinBox* udConnections = nullptr;
+    QComboBox* cbEncryption = nullptr;
 
 private:
     QString m_placeholderPassword;
