@@ -189,7 +189,7 @@ bool ControlConnection::isSendable(const QString& command) {
     return !hasLineBreakOrNul(command);
 }
 
-bool ControlConnection::commandsTogether(const QStringList& commands, std::vector<FtpReply>& replies) {
+bool ControlConnection::sendTogether(const QStringList& commands) {
     if (!std::all_of(commands.cbegin(), commands.cend(), isSendable))
         return fail(ErrorUnsafeCommand);
     if (!isUsable())
@@ -206,6 +206,12 @@ bool ControlConnection::commandsTogether(const QStringList& commands, std::vecto
         markUnusable();
         return false;
     }
+    return true;
+}
+
+bool ControlConnection::commandsTogether(const QStringList& commands, std::vector<FtpReply>& replies) {
+    if (!sendTogether(commands))
+        return false;
     replies.assign(size_t(commands.size()), FtpReply{});
     for (FtpReply& reply : replies) {
         if (!readFinalReply(reply))

@@ -43,6 +43,9 @@ public:
     bool readFinalReply(FtpReply& reply);
     // Whether send() would send the command (it holds no CR, LF or NUL).
     static bool isSendable(const QString& command);
+    // Sends the commands in one write, as send() would each; nothing is sent
+    // when one of them could not be (ErrorUnsafeCommand).
+    bool sendTogether(const QStringList& commands);
     // Sends the commands in one go and reads their final replies in order:
     // for commands none of which depends on the answer to the one before.
     // Nothing is sent when one of them could not be (ErrorUnsafeCommand).

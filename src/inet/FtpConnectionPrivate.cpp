@@ -510,7 +510,7 @@ std::unique_ptr<DataConnection> FtpConnectionPrivate::openPassiveAhead(const QSt
         return {};
     }
     FtpReply reply;
-    if (!m_control->send(extended ? QStringLiteral("EPSV") : QStringLiteral("PASV")) || !m_control->send(command) ||
+    if (!m_control->sendTogether({extended ? QStringLiteral("EPSV") : QStringLiteral("PASV"), command}) ||
         !m_control->readFinalReply(reply))
         return {};
     std::optional<quint16> port;

@@ -18,7 +18,7 @@ struct FtpTestServerOptions {
     QStringList denyCwd;           // folder names CWD refuses
     QStringList readOnlyDirs;      // folder names in which writes are refused
     QStringList stalls;            // "COMMAND:N": ignore the first N occurrences
-    QStringList delays;            // "COMMAND:SECONDS": answer the first occurrence late
+    QStringList delays;            // "COMMAND:SECONDS[:N]": answer the first N occurrences (1) late
     int abortRetrAfter = -1;       // close RETR data connections after so many bytes
     bool refuseRenameOver = false; // RNTO onto an existing file fails
     bool refuseRename = false;     // every RNTO fails with 553

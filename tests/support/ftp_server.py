@@ -33,8 +33,8 @@ def parse_args():
     p.add_argument("--stall", action="append", default=[],
                    help="COMMAND:N - ignore the first N occurrences of COMMAND (no reply at all)")
     p.add_argument("--delay", action="append", default=[],
-                   help="COMMAND:SECONDS - handle the first occurrence of COMMAND only after SECONDS "
-                        "(a reply that comes late)")
+                   help="COMMAND:SECONDS[:N] - handle the first N occurrences (1) of COMMAND only after "
+                        "SECONDS (a reply that comes late)")
     p.add_argument("--refuse-rename-over", action="store_true",
                    help="RNTO onto an existing file fails with 550, as on servers running on Windows")
     p.add_argument("--refuse-rename", action="store_true",
@@ -91,8 +91,9 @@ def make_handler(args):
         drop.update(command=command.upper(), left=int(count or "1"))
     delays = {}
     for option in args.delay:
-        command, _, seconds = option.partition(":")
-        delays[command.upper()] = float(seconds or "1")
+        command, _, rest = option.partition(":")
+        seconds, _, count = rest.partition(":")
+        delays[command.upper()] = [float(seconds or "1"), int(count or "1")]
 
     base = FTPHandler
     if args.tls_cert:
@@ -130,7 +131,13 @@ def make_handler(args):
             if remaining > 0:
                 stalls[cmd] = remaining - 1
                 return  # swallow the command: the client sees no reply
-            delay = delays.pop(cmd, None)
+            delay = None
+            if cmd in delays:
+                delay, left = delays[cmd]
+                if left <= 1:
+                    del delays[cmd]
+                else:
+                    delays[cmd][1] = left - 1
             if delay is not None:
                 def late():
                     if self.connected:
