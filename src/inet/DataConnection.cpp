@@ -33,6 +33,9 @@ void closeOnTlsEnd(QSslSocket& socket) {
 
 // How long an upload's connection waits for the server to close its end.
 constexpr Milliseconds closeLinger{10'000};
+// How long an upload through a proxy waits for the server to close after
+// close_notify before it closes its own end regardless.
+constexpr Milliseconds relayedCloseWait{2'000};
 
 struct UniqueDescriptor {
     explicit UniqueDescriptor(int descriptor) : fd(descriptor) {}
@@ -177,10 +180,17 @@ void DataConnection::endUpload(Milliseconds inactivity) {
     m_socket->disconnectFromHost();
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->waitForDisconnected(int(inactivity.count()));
-    if (keep.fd >= 0) {
-        ::shutdown(keep.fd, SHUT_WR);
-        drainUntilClosed(keep.fd, std::min(inactivity, closeLinger));
-    }
+    if (keep.fd < 0)
+        return;
+    // A proxy that sees our end closes its socket to the server at once, and
+    // when that socket holds bytes of the server's not yet relayed (a session
+    // ticket) the close resets the connection: the end of the file still on
+    // its way is lost, and a server may even count what it got as the whole.
+    // So through a proxy the server, which has close_notify, closes first.
+    if (m_relayed)
+        drainUntilClosed(keep.fd, std::min(inactivity, relayedCloseWait));
+    ::shutdown(keep.fd, SHUT_WR);
+    drainUntilClosed(keep.fd, std::min(inactivity, closeLinger));
 }
 
 bool DataConnection::sendStart(QIODevice& source, qint64 maxBytes, Milliseconds inactivity) {

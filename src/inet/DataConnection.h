@@ -30,6 +30,9 @@ public:
     // The handshake starts now or once the server's connection is accepted,
     // and is checked before the first byte of the file is read or written.
     void protect(const TlsSetup& setup, Milliseconds timeout);
+    // The connection runs through a SOCKS proxy, which ends both of its sides
+    // once one of them ends.
+    void setRelayed() { m_relayed = true; }
 
     // Waits for the server's connection in active mode; at once in passive
     // mode. A protected connection has passed its handshake when this is true.
@@ -63,6 +66,7 @@ private:
     Milliseconds m_tlsTimeout{0};
     bool m_tlsStarted = false;
     bool m_tlsChecked = false;
+    bool m_relayed = false;
 };
 
 } // namespace inet

@@ -492,8 +492,11 @@ std::unique_ptr<DataConnection> FtpConnectionPrivate::openDataConnection() {
 }
 
 void FtpConnectionPrivate::protectData(DataConnection& data) const {
-    if (isEncrypted())
-        data.protect(m_control->dataTlsSetup(), m_parameters.timeouts.data);
+    if (!isEncrypted())
+        return;
+    data.protect(m_control->dataTlsSetup(), m_parameters.timeouts.data);
+    if (m_socks)
+        data.setRelayed();
 }
 
 bool FtpConnectionPrivate::mayPipelinePassive() const {
