@@ -240,8 +240,9 @@ int TVellisyncProject::DeleteLocalFiles() {
         DoProgress();
         const QString name = LocalFiles.Strings(action.index);
         Progress.actionStarted(name);
-        const QString reason = MoveReason(LocalFiles, action.index, RemoteFiles, action.match);
-        const bool failed = !DryRun && !DeleteLocalFile(name, Explain ? reason : QString());
+        const QString reason =
+            DryRun || Explain ? MoveReason(LocalFiles, action.index, RemoteFiles, action.match) : QString();
+        const bool failed = !DryRun && !DeleteLocalFile(name, reason);
         Progress.actionFinished(name, 0);
         if (DryRun) {
             Log(QStringLiteral("Would delete local file %1").arg(name) + reason);
@@ -286,7 +287,8 @@ int TVellisyncProject::RunPass(engine::ActionKind kind, const TListOfFiles& walk
         if (StopRequested || ServerStoppedAnswering())
             break;
         const QString name = walked.Strings(action.index);
-        const QString reason = MoveReason(walked, action.index, searched, action.match);
+        // Formatted only where a line shows it: a large tree has many files.
+        const QString reason = DryRun || Explain ? MoveReason(walked, action.index, searched, action.match) : QString();
         const qint64 bytes = isDeletion(kind) ? 0 : walked.Objects(action.index)->Size;
         if (DryRun) {
             Log(dryRunLine.arg(name) + reason);

@@ -441,11 +441,12 @@ void TVellisyncProject::LearnListingZone() {
             if (entry.isDirectory || entry.timeSource == inet::FindData::TimeSource::Local)
                 continue;
             anyListed = true;
-            const NaiveDateTime time = NaiveDateTime::fromDateAndTime(entry.modifiedDate, entry.modifiedTime);
             const std::optional<RelativeName> name = RelativeName::fromPath(joinRelative(it.key(), entry.name));
+            if (entry.timeSource != inet::FindData::TimeSource::Listed || !name)
+                continue;
             // The newest such file, the same one on every run over the same tree.
-            const bool newer = time > sampleTime || (time == sampleTime && name && name->text() < samplePath);
-            if (entry.timeSource == inet::FindData::TimeSource::Listed && name && (samplePath.isEmpty() || newer)) {
+            const NaiveDateTime time = NaiveDateTime::fromDateAndTime(entry.modifiedDate, entry.modifiedTime);
+            if (samplePath.isEmpty() || time > sampleTime || (time == sampleTime && name->text() < samplePath)) {
                 samplePath = name->text();
                 sampleTime = time;
             }

@@ -220,4 +220,32 @@ bool ControlConnection::commandsTogether(const QStringList& commands, std::vecto
     return true;
 }
 
+bool ControlConnection::askEach(const QString& verb, const QStringList& arguments, qsizetype perWrite,
+                                std::vector<std::optional<FtpReply>>& replies) {
+    replies.assign(size_t(arguments.size()), std::nullopt);
+    // The replies come in the order of the commands, so many can go at once.
+    QStringList commands;
+    std::vector<size_t> asked;
+    const auto askTogether = [&] {
+        std::vector<FtpReply> answers;
+        if (!commands.isEmpty() && !commandsTogether(commands, answers))
+            return false;
+        for (size_t i = 0; i < answers.size(); ++i)
+            replies[asked[i]] = std::move(answers[i]);
+        commands.clear();
+        asked.clear();
+        return true;
+    };
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString command = verb + QLatin1Char(' ') + arguments.at(i);
+        if (!isSendable(command))
+            continue;
+        commands.append(command);
+        asked.push_back(size_t(i));
+        if (commands.size() >= perWrite && !askTogether())
+            return false;
+    }
+    return askTogether();
+}
+
 } // namespace inet

@@ -12,6 +12,7 @@
 #include <QTcpSocket>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace inet {
@@ -50,6 +51,12 @@ public:
     // for commands none of which depends on the answer to the one before.
     // Nothing is sent when one of them could not be (ErrorUnsafeCommand).
     bool commandsTogether(const QStringList& commands, std::vector<FtpReply>& replies);
+    // The same command for each argument ("MDTM a", "MDTM b", ...), at most
+    // perWrite of them in one write; each gets its final reply, and one that
+    // could not be sent (a line break in its argument) gets none. False only
+    // when the connection failed.
+    bool askEach(const QString& verb, const QStringList& arguments, qsizetype perWrite,
+                 std::vector<std::optional<FtpReply>>& replies);
 
     // False once the conversation is out of step or the connection is gone.
     bool isUsable() const;

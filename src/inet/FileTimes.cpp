@@ -25,29 +25,14 @@ bool FtpConnectionPrivate::askModificationTimes(const QStringList& files,
     times.assign(size_t(files.size()), std::nullopt);
     if (!ensureConnected())
         return false;
-    // The replies come in the order of the commands, so many can go at once.
-    QStringList commands;
-    std::vector<size_t> asked;
-    const auto askTogether = [&] {
-        std::vector<FtpReply> replies;
-        if (!commands.isEmpty() && !m_control->commandsTogether(commands, replies))
-            return false;
-        for (size_t i = 0; i < replies.size(); ++i)
-            times[asked[i]] = parseMdtmReply(replies[i].text);
-        commands.clear();
-        asked.clear();
-        return true;
-    };
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        const QString command = QStringLiteral("MDTM ") + files.at(i);
-        if (!ControlConnection::isSendable(command))
-            continue; // never asked, so no time
-        commands.append(command);
-        asked.push_back(size_t(i));
-        if (commands.size() == TimesAskedTogether && !askTogether())
-            return false;
+    std::vector<std::optional<FtpReply>> replies;
+    if (!m_control->askEach(QStringLiteral("MDTM"), files, TimesAskedTogether, replies))
+        return false;
+    for (size_t i = 0; i < replies.size(); ++i) {
+        if (replies[i])
+            times[i] = parseMdtmReply(replies[i]->text);
     }
-    return askTogether();
+    return true;
 }
 
 QString FtpConnectionPrivate::timeCommand(const QDateTime& modified, const QString& path) const {

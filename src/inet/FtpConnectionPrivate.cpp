@@ -683,24 +683,17 @@ bool FtpConnectionPrivate::listByStatTogether(const QStringList& folders, std::v
         return false;
     if (!mayListByStatTogether())
         return true;
-    QStringList commands;
-    std::vector<size_t> asked;
-    for (qsizetype i = 0; i < folders.size(); ++i) {
-        const QString command = QStringLiteral("STAT -a ") + folders.at(i);
-        if (ControlConnection::isSendable(command)) {
-            commands.append(command);
-            asked.push_back(size_t(i));
-        }
-    }
-    std::vector<FtpReply> replies;
-    if (!commands.isEmpty() && !m_control->commandsTogether(commands, replies))
+    std::vector<std::optional<FtpReply>> replies;
+    if (!m_control->askEach(QStringLiteral("STAT -a"), folders, folders.size(), replies))
         return false;
     for (size_t i = 0; i < replies.size(); ++i) {
         // As for one folder: only its own "." entry proves the listing.
-        const QStringList body = replyBody(replies[i]);
-        if (!isStatListing(replies[i]) || !showsOwnFolder(body))
+        if (!replies[i])
             continue;
-        FolderListing& listing = listings[asked[i]];
+        const QStringList body = replyBody(*replies[i]);
+        if (!isStatListing(*replies[i]) || !showsOwnFolder(body))
+            continue;
+        FolderListing& listing = listings[i];
         takeListingLines(body, false, listing.entries);
         listing.unrecognisedLines = unrecognisedListingLines;
         listing.listed = true;
