@@ -1,5 +1,6 @@
 #include "cli/RunOutput.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -15,6 +16,22 @@
 namespace cli {
 
 namespace {
+
+// JSON escapes only the C0 controls; DEL, the C1 controls and bidirectional
+// overrides would reach a terminal that shows the events as they are.
+QByteArray withControlsEscaped(const QByteArray& json) {
+    const QString text = QString::fromUtf8(json);
+    const auto needsEscape = [](QChar c) {
+        return c.unicode() == 0x7f || (c.unicode() >= 0x80 && c.unicode() < 0xa0) ||
+               c.category() == QChar::Other_Format || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+    };
+    if (std::none_of(text.cbegin(), text.cend(), needsEscape))
+        return json;
+    QString escaped;
+    for (const QChar c : text)
+        escaped += needsEscape(c) ? QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0')) : QString(c);
+    return escaped.toUtf8();
+}
 
 // Often enough to look alive, seldom enough to cost the run nothing.
 constexpr int ProgressIntervalMs = 250;
@@ -132,7 +149,8 @@ bool RunPrinter::shownWhenQuiet(const QString& message) const {
     return !routine.match(message).hasMatch();
 }
 
-void RunPrinter::writeJsonLine(const QByteArray& json) {
+void RunPrinter::writeJsonLine(const QByteArray& compact) {
+    const QByteArray json = withControlsEscaped(compact);
     const std::lock_guard lock(m_stdoutMutex);
     std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
     std::fputc('\n', stdout);

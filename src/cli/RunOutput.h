@@ -65,7 +65,7 @@ public:
 
 private:
     bool shownWhenQuiet(const QString& message) const;
-    void writeJsonLine(const QByteArray& json);
+    void writeJsonLine(const QByteArray& compact);
 
     OutputOptions m_options;
     ProgressLine& m_progress;

@@ -16,12 +16,23 @@ bool isTooManyConnections() {
     const QString reply = inet::lastResponseInfo();
     if (reply.startsWith(QLatin1String("421")))
         return true;
-    static const QRegularExpression tooMany(QStringLiteral("too many|connections|limit"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    return reply.startsWith(QLatin1String("530")) && tooMany.match(reply).hasMatch();
+    return reply.startsWith(QLatin1String("530")) && saysTooManyConnections(reply);
 }
 
+// Two data connections refused on the pool's connections, and it gives one
+// connection up: a proxy or server out of data ports serves fewer at once.
+constexpr int DataRefusalsPerShrink = 2;
+
 } // namespace
+
+bool saysTooManyConnections(const QString& reply) {
+    // "421 There are too many connections from your internet address."
+    // "530 Sorry, the maximum number of clients (2) from your host are already connected."
+    static const QRegularExpression tooMany(
+        QStringLiteral("too many|connections|limit|maximum number|already connected"),
+        QRegularExpression::CaseInsensitiveOption);
+    return tooMany.match(reply).hasMatch();
+}
 
 ConnectionPool::ConnectionPool(PoolLogon logon, inet::FtpConnection& own, int size, const std::atomic<bool>& stop)
     : m_logon(std::move(logon)), m_own(own), m_stop(stop), m_connectionsAllowed(std::max(1, size)) {}
@@ -82,11 +93,11 @@ std::unique_ptr<inet::FtpConnection> ConnectionPool::connectWorker(std::optional
     }
     --m_liveWorkers;
     if (tooMany) {
-        // Several connections may learn it at once: one line says it.
-        if (m_connected < m_connectionsAllowed)
-            m_notices
-                << QStringLiteral("The server allows no more connections: the run goes on with %1").arg(m_connected);
-        m_connectionsAllowed = m_connected;
+        // Connections still logging on may yet get in, or be refused too:
+        // the line that says how many the run goes on with waits until
+        // the notices are taken, when all of them know.
+        m_connectionsAllowed = std::max(1, std::min(m_connectionsAllowed, 1 + m_liveWorkers));
+        m_capReached = true;
     } else {
         m_connectionsAllowed = std::max(1, m_connectionsAllowed - 1);
         m_notices << why;
@@ -119,9 +130,19 @@ void ConnectionPool::workerLoop(bool logOnAtOnce) {
             if (!connection)
                 return;
         }
+        const int refusalsBefore = connection->dataConnectionRefusals();
         JobOutcome outcome = (*job)(*connection);
+        const int refused = connection->dataConnectionRefusals() - refusalsBefore;
         lock.lock();
         finish(std::move(outcome), *connection);
+        if (refused > 0)
+            noteDataConnectionRefusals(refused);
+        if (1 + m_liveWorkers > m_connectionsAllowed) {
+            // The pool has shrunk: this connection is one too many.
+            --m_liveWorkers;
+            --m_connected;
+            break;
+        }
     }
     lock.unlock();
     connection.reset(); // QUIT on the thread that owns the connection
@@ -139,7 +160,22 @@ void ConnectionPool::finish(JobOutcome outcome, const inet::FtpConnection& conne
     --m_inHand;
     if (connection.serverStoppedAnswering())
         m_serverGone = true;
+    if (connection.serverUnreachable())
+        m_serverUnreachable = true;
     m_changed.notify_all();
+}
+
+// Called with the mutex held. The job that met the refusal retries on its
+// own; the pool makes sure fewer data connections are asked for at once.
+void ConnectionPool::noteDataConnectionRefusals(int count) {
+    m_dataRefusals += count;
+    if (m_dataRefusals < DataRefusalsPerShrink || m_connectionsAllowed <= 1)
+        return;
+    m_dataRefusals = 0;
+    m_connectionsAllowed = std::min(m_connectionsAllowed, 1 + m_liveWorkers) - 1;
+    m_connectionsAllowed = std::max(1, m_connectionsAllowed);
+    m_notices << QStringLiteral("The server refuses data connections: the run goes on with %1 connection(s)")
+                     .arg(m_connectionsAllowed);
 }
 
 void ConnectionPool::run(const std::function<void(JobOutcome&)>& onDone) {
@@ -163,9 +199,13 @@ void ConnectionPool::run(const std::function<void(JobOutcome&)>& onDone) {
             ++m_inHand;
             startWorkerIfUseful();
             lock.unlock();
+            const int refusalsBefore = m_own.dataConnectionRefusals();
             JobOutcome outcome = job(m_own);
+            const int refused = m_own.dataConnectionRefusals() - refusalsBefore;
             lock.lock();
             finish(std::move(outcome), m_own);
+            if (refused > 0)
+                noteDataConnectionRefusals(refused);
             continue;
         }
         m_changed.wait(lock, [this] { return !m_done.empty() || !m_queue.empty() || m_inHand == 0; });
@@ -174,6 +214,13 @@ void ConnectionPool::run(const std::function<void(JobOutcome&)>& onDone) {
 
 QStringList ConnectionPool::takeNotices() {
     std::lock_guard lock(m_mutex);
+    if (m_capReached) {
+        // Several connections may have learnt it: one line says it, with
+        // the number of those that did get in.
+        m_capReached = false;
+        m_notices
+            << QStringLiteral("The server allows no more connections: the run goes on with %1").arg(1 + m_liveWorkers);
+    }
     return std::exchange(m_notices, {});
 }
 

@@ -31,6 +31,10 @@ struct JobOutcome {
 
 using Job = std::function<JobOutcome(inet::FtpConnection& connection)>;
 
+// Whether a refused logon's reply says the server takes no more connections
+// from us (as opposed to refusing the user).
+bool saysTooManyConnections(const QString& reply);
+
 // How the pool logs further connections on: the run's service and logon.
 struct PoolLogon {
     inet::InternetSession* session = nullptr;
@@ -72,6 +76,8 @@ public:
     void run(const std::function<void(JobOutcome&)>& onDone);
 
     bool serverStoppedAnswering() const { return m_serverGone; }
+    // Whether a connection found that nothing answers at the server's address.
+    bool serverUnreachable() const { return m_serverUnreachable; }
     // Lines about the pool itself (a smaller pool, a connection that could
     // not log on), to be logged by the run; empties the list.
     QStringList takeNotices();
@@ -84,6 +90,7 @@ private:
     std::unique_ptr<inet::FtpConnection> connectWorker(std::optional<Job>& heldJob);
     std::unique_ptr<inet::FtpConnection> logOn(bool& tooMany);
     void finish(JobOutcome outcome, const inet::FtpConnection& connection);
+    void noteDataConnectionRefusals(int count);
 
     PoolLogon m_logon;
     inet::FtpConnection& m_own;
@@ -100,6 +107,9 @@ private:
     int m_connectionsAllowed; // the pool's size, the run's own included; shrinks when the server refuses more
     bool m_shuttingDown = false;
     std::atomic<bool> m_serverGone{false};
+    std::atomic<bool> m_serverUnreachable{false};
+    bool m_capReached = false; // a logon was refused for too many connections
+    int m_dataRefusals = 0;    // data connections refused since the pool last shrank
     QStringList m_notices;
     // QThread rather than a plain thread: sockets want a thread Qt knows.
     std::vector<std::unique_ptr<QThread>> m_workers;

@@ -2,6 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
+
+#include <array>
+#include <chrono>
 
 #include "ftp/FtpConnection.h"
 #include "inet/FtpService.h"
@@ -12,6 +16,10 @@ namespace engine {
 namespace {
 
 constexpr int MaxTimeoutAttempts = 3;
+
+// The pauses before each further try after a transient fault.
+constexpr std::array<std::chrono::milliseconds, 3> TransientRetryPauses{
+    std::chrono::milliseconds{200}, std::chrono::milliseconds{600}, std::chrono::milliseconds{1'500}};
 
 QString folderPart(const QString& path) {
     return path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
@@ -27,8 +35,13 @@ bool isRefusedByServer() {
     return inet::lastError() == inet::ErrorExtendedError && inet::lastResponseInfo().startsWith(QLatin1Char('5'));
 }
 
+// Names the file, as the failure line of a download does.
+QString putFailureLine(const QString& localFile) {
+    return ftpFailureLine(QStringLiteral("FtpPutFile('%1')").arg(escapedForLog(localFile)));
+}
+
 JobOutcome uploaded(const inet::FtpConnection& connection, const QString& localFile, JobOutcome outcome) {
-    outcome.lines << QStringLiteral("File %1 has been uploaded").arg(localFile);
+    outcome.lines << QStringLiteral("File %1 has been uploaded").arg(escapedForLog(localFile));
     if (connection.setsNoModificationTimes())
         outcome.notices << QStringLiteral("The server cannot set the modification time of a file: uploaded files "
                                           "keep the time of their upload.");
@@ -57,6 +70,44 @@ bool retryOnTimeout(const std::function<bool()>& attempt) {
     }
 }
 
+bool isTransientFault() {
+    switch (inet::lastError()) {
+    case inet::ErrorTimeout:
+    case inet::ErrorConnectionAborted:
+    case inet::ErrorConnectionReset:
+    case inet::ErrorCannotConnect: // the data connection: the control connection's loss ends the run
+        return true;
+    case inet::ErrorExtendedError:
+        // 421 closing, 425 no data connection, 426 transfer broken off,
+        // 450 file busy, 451 local error: "try again later" (RFC 959, 4.2).
+        switch (inet::lastResponseInfo().left(3).toInt()) {
+        case 421:
+        case 425:
+        case 426:
+        case 450:
+        case 451:
+            return true;
+        default:
+            return false;
+        }
+    default:
+        return false;
+    }
+}
+
+bool retryTransientFaults(const std::function<bool()>& attempt) {
+    for (size_t count = 0;; ++count) {
+        if (attempt())
+            return true;
+        if (count == TransientRetryPauses.size() || !isTransientFault())
+            return false;
+        // A time-out has waited long enough; anything else waits a little
+        // longer each time for the server or proxy to free what it lacked.
+        if (inet::lastError() != inet::ErrorTimeout)
+            QThread::msleep(quint64(TransientRetryPauses.at(count).count()));
+    }
+}
+
 JobOutcome downloadFile(inet::FtpConnection& connection, const FileRoots& roots, const RelativeName& remoteName,
                         const RelativeName& localName, NaiveDateTime time) {
     const QString localFolder = roots.localRoot + localName.folderPart();
@@ -65,14 +116,14 @@ JobOutcome downloadFile(inet::FtpConnection& connection, const FileRoots& roots,
     const QString shown = roots.remoteShownRoot + remoteName.text();
     // When the folder cannot be made, the fetch fails and logs why.
     ForceFolders(localFolder);
-    if (!retryOnTimeout([&] { return connection.getFile(remoteFile, localFile, false); }))
-        return failed(ftpFailureLine(QStringLiteral("FtpGetFile('%1')").arg(shown)));
+    if (!retryTransientFaults([&] { return connection.getFile(remoteFile, localFile, false); }))
+        return failed(ftpFailureLine(QStringLiteral("FtpGetFile('%1')").arg(escapedForLog(shown))));
     // The file gets the remote entry's time as local wall-clock time, so the
     // next run sees equal minutes on both sides. A failure here is not reported.
     QFile file(localFile);
     if (file.open(QIODevice::ReadOnly))
         file.setFileTime(time.toLocal(), QFileDevice::FileModificationTime);
-    return JobOutcome{true, {QStringLiteral("File %1 has been downloaded").arg(shown)}, {}};
+    return JobOutcome{true, {QStringLiteral("File %1 has been downloaded").arg(escapedForLog(shown))}, {}};
 }
 
 JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, RemoteFolders& folders,
@@ -87,28 +138,28 @@ JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, R
     const QString localFile = roots.localRoot + localName.text();
     const QString remoteFile = remoteFolder + remoteName.fileName();
     const auto put = [&] { return connection.putFile(localFile, remoteFile, scannedState); };
-    if (retryOnTimeout(put))
+    if (retryTransientFaults(put))
         return uploaded(connection, localFile, std::move(outcome));
     // A folder the run remembered may have gone since the scan: check the
     // whole path once, the slow way, and try again.
     if (isRefusedByServer() && !roots.probeUnknownFolders) {
         folders.forget(remoteFolder);
         if (folders.ensure(connection, remoteFolder, true, outcome.lines)) {
-            if (retryOnTimeout(put))
+            if (retryTransientFaults(put))
                 return uploaded(connection, localFile, std::move(outcome));
-            outcome.lines << ftpFailureLine(QStringLiteral("FtpPutFile"));
+            outcome.lines << putFailureLine(localFile);
         }
         outcome.ok = false;
         return outcome;
     }
-    return failed(ftpFailureLine(QStringLiteral("FtpPutFile")));
+    return failed(putFailureLine(localFile));
 }
 
 JobOutcome deleteRemoteFile(inet::FtpConnection& connection, const FileRoots& roots, const RelativeName& name) {
     const QString remoteFile = roots.remoteDeleteRoot + name.text();
-    if (!connection.deleteFile(remoteFile))
-        return failed(ftpFailureLine(QStringLiteral("FtpDeleteFile('%1')").arg(remoteFile)));
-    return JobOutcome{true, {QStringLiteral("Remote file %1 has been deleted").arg(remoteFile)}, {}};
+    if (!retryTransientFaults([&] { return connection.deleteFile(remoteFile); }))
+        return failed(ftpFailureLine(QStringLiteral("FtpDeleteFile('%1')").arg(escapedForLog(remoteFile))));
+    return JobOutcome{true, {QStringLiteral("Remote file %1 has been deleted").arg(escapedForLog(remoteFile))}, {}};
 }
 
 } // namespace engine

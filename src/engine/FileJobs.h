@@ -30,6 +30,15 @@ std::function<bool()> unchangedSince(const QString& localFile, const TFileEntry*
 // most three times; the last error is that of the last call.
 bool retryOnTimeout(const std::function<bool()>& attempt);
 
+// Whether the last call failed for a reason that may pass: a time-out, a
+// connection lost on the way, a data connection refused, or a reply that
+// says "not now" (421, 425, 426, 450, 451).
+bool isTransientFault();
+// Calls attempt until it succeeds or fails for a reason that will not pass,
+// at most four times, pausing a little longer before each further try; the
+// last error is that of the last call.
+bool retryTransientFaults(const std::function<bool()>& attempt);
+
 // The file actions, each on the connection it is given and with its log
 // lines in the outcome, so they can run on any connection of the pool.
 JobOutcome downloadFile(inet::FtpConnection& connection, const FileRoots& roots, const RelativeName& remoteName,

@@ -78,7 +78,8 @@ bool RemoteFolders::ensureLevel(inet::FtpConnection& connection, const QString& 
     if (!made) {
         made = connection.createDirectory(level);
         if (!made) {
-            const QString failure = ftpFailureLine(QStringLiteral("FtpCreateDirectory"));
+            const QString failure =
+                ftpFailureLine(QStringLiteral("FtpCreateDirectory('%1')").arg(escapedForLog(level)));
             made = canEnter(connection, level);
             if (!made)
                 lines << failure;

@@ -124,7 +124,8 @@ void TVellisyncProject::LogServerLossAndProblems() {
     if (ServerStoppedAnswering()) {
         LastRunOutcome.serverStoppedAnswering = true;
         ++LastRunOutcome.problems;
-        Log(QStringLiteral("The server has stopped answering: the run ends here."));
+        Log(ServerUnreachable() ? QStringLiteral("The server can no longer be reached: the run ends here.")
+                                : QStringLiteral("The server has stopped answering: the run ends here."));
     }
     const int problems = LastRunOutcome.problems + LastRunOutcome.failedActions;
     if (problems > 0)
@@ -137,14 +138,19 @@ void TVellisyncProject::RunPasses() {
     if (!DeletionsWithinLimit(PlanProgress()))
         return;
     RunOutcome& counts = LastRunOutcome;
+    // A dry run's summary says what would have been done: it did nothing.
+    const auto summary = [this](const char* done, const char* wouldBe) { return translated(DryRun ? wouldBe : done); };
     switch (SyncMode) {
     case 0: {
         const int uploaded = counts.uploaded = UploadFiles();
         if (Exact) {
             const int deleted = counts.deleted = DeleteRemoteFiles();
-            Log(translated("%1 files has been uploaded, %2 files has been deleted.").arg(uploaded).arg(deleted));
+            Log(summary("%1 files has been uploaded, %2 files has been deleted.",
+                        "%1 files would be uploaded, %2 files would be deleted.")
+                    .arg(uploaded)
+                    .arg(deleted));
         } else {
-            Log(translated("%1 files has been uploaded.").arg(uploaded));
+            Log(summary("%1 files has been uploaded.", "%1 files would be uploaded.").arg(uploaded));
         }
         break;
     }
@@ -152,16 +158,22 @@ void TVellisyncProject::RunPasses() {
         const int downloaded = counts.downloaded = DownloadFiles();
         if (Exact) {
             const int deleted = counts.deleted = DeleteLocalFiles();
-            Log(translated("%1 files has been downloaded, %2 files has been deleted.").arg(downloaded).arg(deleted));
+            Log(summary("%1 files has been downloaded, %2 files has been deleted.",
+                        "%1 files would be downloaded, %2 files would be deleted.")
+                    .arg(downloaded)
+                    .arg(deleted));
         } else {
-            Log(translated("%1 files has been downloaded.").arg(downloaded));
+            Log(summary("%1 files has been downloaded.", "%1 files would be downloaded.").arg(downloaded));
         }
         break;
     }
     case 2: {
         const int downloaded = counts.downloaded = DownloadFiles();
         const int uploaded = counts.uploaded = UploadFiles();
-        Log(translated("%1 files has been downloaded, %2 files has been uploaded.").arg(downloaded).arg(uploaded));
+        Log(summary("%1 files has been downloaded, %2 files has been uploaded.",
+                    "%1 files would be downloaded, %2 files would be uploaded.")
+                .arg(downloaded)
+                .arg(uploaded));
         break;
     }
     default:
@@ -245,7 +257,7 @@ int TVellisyncProject::DeleteLocalFiles() {
         const bool failed = !DryRun && !DeleteLocalFile(name, reason);
         Progress.actionFinished(name, 0);
         if (DryRun) {
-            Log(QStringLiteral("Would delete local file %1").arg(name) + reason);
+            Log(QStringLiteral("Would delete local file %1").arg(escapedForLog(name)) + reason);
         } else if (failed) {
             ++LastRunOutcome.failedActions;
             ReportAction(engine::ActionKind::DeleteLocal, name, 0, false, m_lastLogLine, {});
@@ -291,7 +303,7 @@ int TVellisyncProject::RunPass(engine::ActionKind kind, const TListOfFiles& walk
         const QString reason = DryRun || Explain ? MoveReason(walked, action.index, searched, action.match) : QString();
         const qint64 bytes = isDeletion(kind) ? 0 : walked.Objects(action.index)->Size;
         if (DryRun) {
-            Log(dryRunLine.arg(name) + reason);
+            Log(dryRunLine.arg(escapedForLog(name)) + reason);
             Progress.actionFinished(name, bytes);
             ReportAction(kind, name, bytes, true, {}, {});
             ++count;

@@ -105,10 +105,10 @@ bool TVellisyncProject::DeleteLocalFile(const QString& name, const QString& reas
         return false;
     const QString localFile = AddTrailingBackslash(LocalFolder) + checked->text();
     if (!QFile::remove(localFile)) {
-        Log(QStringLiteral("Error while deleting file %1").arg(localFile));
+        Log(QStringLiteral("Error while deleting file %1").arg(escapedForLog(localFile)));
         return false;
     }
-    Log(QStringLiteral("Local file %1 has been deleted").arg(localFile) + reason);
+    Log(QStringLiteral("Local file %1 has been deleted").arg(escapedForLog(localFile)) + reason);
     return true;
 }
 

@@ -54,6 +54,22 @@ QString RelativeName::fileName() const {
     return m_text.mid(m_text.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
+namespace {
+
+// Characters a terminal acts on rather than shows (escape sequences, bells,
+// C1 controls) or that turn the text around (bidirectional overrides).
+bool isControlOrFormat(QChar c) {
+    const char16_t code = c.unicode();
+    return code < 0x20 || code == 0x7f || (code >= 0x80 && code < 0xa0) || c.category() == QChar::Other_Format ||
+           c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+}
+
+QString hexEscape(QChar c) {
+    return QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+}
+
+} // namespace
+
 QString escapedForLog(const QString& text) {
     QString shown;
     shown.reserve(text.size());
@@ -72,13 +88,25 @@ QString escapedForLog(const QString& text) {
             shown += QLatin1String("\\\\");
             break;
         default:
-            if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Format ||
-                c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
-                shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+            if (isControlOrFormat(c))
+                shown += hexEscape(c);
             else
                 shown += c;
         }
     }
+    return shown;
+}
+
+QString inertForTerminal(const QString& text) {
+    const auto needsEscape = [](QChar c) {
+        return isControlOrFormat(c) && c != QLatin1Char('\r') && c != QLatin1Char('\n') && c != QLatin1Char('\t');
+    };
+    if (std::none_of(text.cbegin(), text.cend(), needsEscape))
+        return text;
+    QString shown;
+    shown.reserve(text.size() + 8);
+    for (const QChar c : text)
+        shown += needsEscape(c) ? hexEscape(c) : QString(c);
     return shown;
 }
 

@@ -41,6 +41,11 @@ QString levelProblem(const QString& level);
 // cannot forge a line of its own.
 QString escapedForLog(const QString& text);
 
+// The text with every control character but the line ends and tabs written
+// as \xNN: what is left after the names of a line were escaped (a server's
+// reply, say) can no longer act on the terminal that shows the log.
+QString inertForTerminal(const QString& text);
+
 // The key under which two names count as the same file: canonical composition
 // (NFC, so a decomposed "é" meets a composed one) and Unicode case folding.
 QString nameMatchKey(const QString& name);

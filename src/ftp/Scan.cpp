@@ -247,7 +247,7 @@ std::shared_ptr<TVellisyncProject::RemoteListing> listOneFolder(inet::FtpConnect
     const QString level = lastRemoteLevel(relativePath);
     inet::FindData data;
     std::unique_ptr<inet::FtpFind> find;
-    engine::retryOnTimeout([&] {
+    engine::retryTransientFaults([&] {
         find = connection.listFolder(folder, data, listing->entered);
         return find || (listing->entered && inet::lastError() == inet::ErrorNoMoreFiles);
     });
@@ -488,6 +488,10 @@ void TVellisyncProject::NoteRemoteFolderIncomplete() {
 
 bool TVellisyncProject::ServerStoppedAnswering() const {
     return (ConnectHandle && ConnectHandle->serverStoppedAnswering()) || (m_pool && m_pool->serverStoppedAnswering());
+}
+
+bool TVellisyncProject::ServerUnreachable() const {
+    return (ConnectHandle && ConnectHandle->serverUnreachable()) || (m_pool && m_pool->serverUnreachable());
 }
 
 // An upload that was cut off while the old file stood aside left the old

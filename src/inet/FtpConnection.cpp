@@ -110,6 +110,14 @@ bool FtpConnection::serverStoppedAnswering() const {
     return d->serverStoppedAnswering();
 }
 
+bool FtpConnection::serverUnreachable() const {
+    return d->serverUnreachable();
+}
+
+int FtpConnection::dataConnectionRefusals() const {
+    return d->dataConnectionRefusals();
+}
+
 bool FtpConnection::getCurrentDirectory(QString& directory) {
     return enterFromCurrent({}, directory); // an empty folder is not entered
 }

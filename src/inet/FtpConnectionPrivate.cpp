@@ -2,6 +2,7 @@
 #include "inet/FtpConnectionPrivate.h"
 
 #include <QNetworkProxy>
+#include <QThread>
 
 #include "inet/InetPrivate.h"
 #include "inet/ListingParser.h"
@@ -38,6 +39,21 @@ QStringList replyBody(const FtpReply& reply) {
     if (lines.size() < 2)
         return {};
     return lines.mid(1, lines.size() - 2);
+}
+
+// Failures that say nothing answers at the server's address any more, as
+// opposed to a server that answers and refuses.
+bool isUnreachable(int code) {
+    switch (code) {
+    case ErrorCannotConnect:
+    case ErrorNameNotResolved:
+    case ErrorConnectionAborted:
+    case ErrorConnectionReset:
+    case ErrorProxyServerUnreachable:
+        return true;
+    default:
+        return false;
+    }
 }
 
 int replyCodeOf(const QString& responseText) {
@@ -268,8 +284,22 @@ bool FtpConnectionPrivate::ensureConnected() {
         return fail(ErrorServerNotAnswering);
     if (m_control && m_control->isUsable())
         return true;
-    qCDebug(lcInet) << "replacing the control connection to" << m_parameters.server;
-    return logon();
+    // A server that restarts is back within a moment; one that cannot be
+    // reached after a few short pauses is gone, and every further call
+    // says so at once instead of trying again for each file.
+    for (size_t attempt = 0;; ++attempt) {
+        qCDebug(lcInet) << "replacing the control connection to" << m_parameters.server;
+        if (logon())
+            return true;
+        if (!isUnreachable(lastError()))
+            return false;
+        if (attempt == ReconnectPauses.size())
+            break;
+        QThread::msleep(quint64(ReconnectPauses.at(attempt).count()));
+    }
+    qCDebug(lcInet) << "giving up on" << m_parameters.server << ": it can no longer be reached";
+    m_serverUnreachable = true;
+    return fail(ErrorServerNotAnswering);
 }
 
 bool FtpConnectionPrivate::simpleCommand(const QString& command, int expectedClass, FtpReply* reply) {
@@ -546,7 +576,7 @@ bool FtpConnectionPrivate::transferCommand(const QString& command, const std::fu
     const bool ahead = mayPipelinePassive();
     std::unique_ptr<DataConnection> data = ahead ? openPassiveAhead(command) : openDataConnection();
     if (!data)
-        return false;
+        return noteDataConnectionRefusal();
     protectData(*data);
     FtpReply reply;
     if (!ahead && !m_control->send(command))
@@ -567,8 +597,10 @@ bool FtpConnectionPrivate::transferCommand(const QString& command, const std::fu
         return learnFromTimeout();
     if (reply.code == 125)
         m_capabilities |= AcceptsDataEarly;
-    if (!reply.isPreliminary() && !reply.isCompletion())
-        return fail(ErrorExtendedError); // e.g. "550 No such file or directory."
+    if (!reply.isPreliminary() && !reply.isCompletion()) {
+        fail(ErrorExtendedError); // e.g. "550 No such file or directory."
+        return noteDataConnectionRefusal();
+    }
     if (reply.isCompletion()) {
         // Finished without announcing a transfer: whatever a passive
         // connection already holds is all there is.
@@ -597,6 +629,15 @@ bool FtpConnectionPrivate::transferCommand(const QString& command, const std::fu
     if (m_parameters.passive)
         m_capabilities |= PassiveProven;
     return true;
+}
+
+bool FtpConnectionPrivate::noteDataConnectionRefusal() {
+    // "425 Can't open data connection." (an FTP proxy out of ports), "425
+    // EPSV: Address already in use", or no connection to the port given.
+    const int code = lastError();
+    if (code == ErrorCannotConnect || (code == ErrorExtendedError && replyCodeOf(lastResponseInfo()) == 425))
+        ++m_dataConnectionRefusals;
+    return false;
 }
 
 bool FtpConnectionPrivate::listWith(const QString& command, bool mlsd, std::vector<FindData>& entries) {

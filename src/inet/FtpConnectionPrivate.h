@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -102,7 +103,10 @@ public:
     // Counts time-outs in a row across calls (any success ends the run of
     // them) and passes ok through. After two, the server counts as gone.
     bool track(bool ok);
-    bool serverStoppedAnswering() const { return m_timeoutsInARow >= GiveUpAfterTimeouts; }
+    bool serverStoppedAnswering() const { return m_timeoutsInARow >= GiveUpAfterTimeouts || m_serverUnreachable; }
+    // Whether a lost connection could not be replaced: nothing answers there.
+    bool serverUnreachable() const { return m_serverUnreachable; }
+    int dataConnectionRefusals() const { return m_dataConnectionRefusals; }
 
     bool changeDirectory(const QString& directory);
     // PWD, then CWD directory unless it is empty; both sent at once without a proxy.
@@ -159,6 +163,9 @@ private:
     std::unique_ptr<DataConnection> openActive();
     std::unique_ptr<QTcpSocket> connectData(quint16 port);
 
+    // Counts a failure to get a data connection (a 425, or nothing listening
+    // at the port given); always false, for the caller to return.
+    bool noteDataConnectionRefusal();
     bool listWith(const QString& command, bool mlsd, std::vector<FindData>& entries);
     // The listing lines of a STAT reply into entries, as listWith does.
     void takeListingLines(const QStringList& lines, bool mlsd, std::vector<FindData>& entries);
@@ -195,6 +202,11 @@ private:
     // logon deals with it; a second in a row means the server is not answering.
     static constexpr int GiveUpAfterTimeouts = 2;
     int m_timeoutsInARow = 0;
+    // The pauses after each failed attempt to replace a lost connection.
+    static constexpr std::array<Milliseconds, 3> ReconnectPauses{Milliseconds{250}, Milliseconds{750},
+                                                                 Milliseconds{1'500}};
+    bool m_serverUnreachable = false;
+    int m_dataConnectionRefusals = 0;
     TimeSetter m_timeSetter = TimeSetter::Mfmt;
     bool m_timeSetterProven = false;
     TlsReport m_tlsReport;

@@ -243,6 +243,13 @@ public:
     // connection logged on afresh): the server has stopped answering, and
     // every further call fails at once with ErrorServerNotAnswering.
     bool serverStoppedAnswering() const;
+    // True once a lost connection could not be replaced, after a few short
+    // pauses, because nothing answers at the server's address; then
+    // serverStoppedAnswering() is true as well.
+    bool serverUnreachable() const;
+    // How many times a transfer on this connection could not get its data
+    // connection (a 425 reply, or nothing listening at the port given).
+    int dataConnectionRefusals() const;
 
     // The lines of the last listing that findFirstFile could not read: neither
     // an entry nor a line known to hold none. The listing is then incomplete.

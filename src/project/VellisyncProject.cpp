@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "ftp/RelativeName.h"
 #include "project/Global.h"
 
 namespace {
@@ -157,9 +158,11 @@ void TVellisyncProject::RequestStop() {
 }
 
 void TVellisyncProject::Log(const QString& message) {
-    m_lastLogLine = message;
+    // Names are escaped where a line is made; whatever else came from a
+    // server (a reply's text) is made inert here, for every reader of the log.
+    m_lastLogLine = inertForTerminal(message);
     if (OnLog) {
-        OnLog(*this, message);
+        OnLog(*this, m_lastLogLine);
     }
 }
 

@@ -281,6 +281,7 @@ private:
     void RestoreAsideLeftover(const QString& relativePath, const AsideLeftover& aside);
     // True once the connection has given up on a server that stopped answering.
     bool ServerStoppedAnswering() const;
+    bool ServerUnreachable() const;
     // Logs the lines of a listing that could not be read and marks the remote
     // scan incomplete.
     void NoteUnrecognisedListingLines(const QString& relativePath, const QStringList& lines);

@@ -2,6 +2,7 @@
 // against a real FTP server on 127.0.0.1, with its own projects folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 
 #include <QDeadlineTimer>
@@ -174,7 +175,9 @@ TEST_F(CliTest, FailedActionGivesOne) {
 
     const CliResult result = cli({QStringLiteral("run"), QStringLiteral("locked")});
     EXPECT_EQ(result.exitCode, 1) << result.out.toStdString();
-    EXPECT_TRUE(result.out.contains(QStringLiteral("FtpPutFile fails with message: 553")));
+    EXPECT_TRUE(
+        result.out.contains(QStringLiteral("FtpPutFile('%1/locked/a.txt') fails with message: 553").arg(local())))
+        << result.out.toStdString();
     EXPECT_TRUE(result.out.contains(QStringLiteral("1 files has been uploaded.")));
 }
 
@@ -513,6 +516,9 @@ TEST_F(CliTest, JsonQuietAndLogFileReportTheSameRun) {
     startServer(options);
     QDir(remote()).mkpath(QStringLiteral("locked"));
     writeFile(remote() + QStringLiteral("/stale.txt"), "old");
+    // A name that would set the terminal's title and start a C1 sequence.
+    const QString hostile = QStringLiteral("st\x1b]0;X\x07\u009b.txt");
+    writeFile(remote() + QLatin1Char('/') + hostile, "old");
     writeFile(local() + QStringLiteral("/a.txt"), "aaa");
     writeFile(local() + QStringLiteral("/b.txt"), "bb");
     writeFile(local() + QStringLiteral("/locked/c.txt"), "c");
@@ -525,7 +531,17 @@ TEST_F(CliTest, JsonQuietAndLogFileReportTheSameRun) {
                                 QStringLiteral("Events")});
     EXPECT_EQ(json.exitCode, 1) << json.out.toStdString();
     EXPECT_FALSE(json.err.contains(QLatin1Char('\r'))) << "no progress line without a terminal";
+    const auto hasRawControl = [](const QByteArray& bytes) {
+        const QString text = QString::fromUtf8(bytes);
+        return std::any_of(text.cbegin(), text.cend(), [](QChar c) {
+            return (c.unicode() < 0x20 && c != QLatin1Char('\n') && c != QLatin1Char('\r')) ||
+                   (c.unicode() >= 0x7f && c.unicode() < 0xa0);
+        });
+    };
+    EXPECT_FALSE(hasRawControl(json.out.toUtf8())) << json.out.toStdString();
+    EXPECT_FALSE(hasRawControl(readFile(logFile)));
     QMap<QString, int> events;
+    QStringList deleted;
     QJsonObject summary, problems, failure;
     qint64 bytes = 0;
     for (const QString& line : json.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
@@ -536,6 +552,8 @@ TEST_F(CliTest, JsonQuietAndLogFileReportTheSameRun) {
         ++events[type];
         if (type == QLatin1String("transfer"))
             bytes += event.value(QStringLiteral("bytes")).toInteger();
+        else if (type == QLatin1String("deletion"))
+            deleted << event.value(QStringLiteral("file")).toString();
         else if (type == QLatin1String("summary"))
             summary = event;
         else if (type == QLatin1String("problems"))
@@ -547,7 +565,8 @@ TEST_F(CliTest, JsonQuietAndLogFileReportTheSameRun) {
     EXPECT_EQ(events.value(QStringLiteral("transfer")), 2);
     EXPECT_EQ(bytes, 5);
     EXPECT_EQ(events.value(QStringLiteral("deletion")), summary.value(QStringLiteral("deleted")).toInt());
-    EXPECT_EQ(events.value(QStringLiteral("deletion")), 1);
+    EXPECT_EQ(events.value(QStringLiteral("deletion")), 2);
+    EXPECT_TRUE(deleted.contains(hostile)) << "the JSON keeps the name itself, escaped";
     EXPECT_EQ(events.value(QStringLiteral("failure")), summary.value(QStringLiteral("failed")).toInt());
     EXPECT_EQ(failure.value(QStringLiteral("file")).toString(), QStringLiteral("locked/c.txt"));
     EXPECT_TRUE(failure.value(QStringLiteral("reply")).toString().startsWith(QStringLiteral("553")))
@@ -557,7 +576,7 @@ TEST_F(CliTest, JsonQuietAndLogFileReportTheSameRun) {
 
     const QStringList logged = QString::fromUtf8(readFile(logFile)).split(QStringLiteral("\r\n"));
     EXPECT_TRUE(logged.constLast().isEmpty()) << "every line ends with CR LF";
-    EXPECT_TRUE(logged.filter(QStringLiteral("; 2 files has been uploaded, 1 files has been deleted.")).size() == 1);
+    EXPECT_TRUE(logged.filter(QStringLiteral("; 2 files has been uploaded, 2 files has been deleted.")).size() == 1);
     EXPECT_TRUE(logged.filter(QStringLiteral("; Collecting local files...")).size() == 1);
 
     // Nothing is newer now; the refused upload fails again.
@@ -565,7 +584,7 @@ TEST_F(CliTest, JsonQuietAndLogFileReportTheSameRun) {
     EXPECT_EQ(quiet.exitCode, 1);
     const QStringList lines = quiet.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3) << quiet.out.toStdString();
-    EXPECT_TRUE(lines[0].contains(QStringLiteral("FtpPutFile fails with message: 553")));
+    EXPECT_TRUE(lines[0].contains(QStringLiteral("c.txt') fails with message: 553"))) << lines[0].toStdString();
     EXPECT_TRUE(lines[1].endsWith(QStringLiteral("; 0 files has been uploaded, 0 files has been deleted.")));
     EXPECT_TRUE(lines[2].endsWith(QStringLiteral("; This run met 1 problem(s): see the lines above.")));
 }

@@ -517,8 +517,8 @@ TEST_F(SyncRunTest, RefusedRemoteFolderEndsThatUploadWithOneLine) {
     m_project.SyncMode = 0;
     startServer();
     m_project.Run();
-    const QString failure =
-        QStringLiteral("FtpCreateDirectory fails with message: 550 Can't create directory: Permission denied");
+    const QString failure = QStringLiteral(
+        "FtpCreateDirectory('/pub/a') fails with message: 550 Can't create directory: Permission denied");
     EXPECT_EQ(afterScans(), (QStringList{failure, failure, "0 files has been uploaded.",
                                          "This run met 2 problem(s): see the lines above."}));
     EXPECT_EQ(m_project.LastRunOutcome.failedActions, 2);
@@ -548,7 +548,7 @@ TEST_F(SyncRunTest, DryRunDecidesButChangesNothing) {
     EXPECT_EQ(afterScans(), (QStringList{"Dry run: no file will be transferred or deleted.",
                                          "Would upload up.txt (not on the server)",
                                          "Would delete remote file gone.txt (not in the local folder)",
-                                         "1 files has been uploaded, 1 files has been deleted."}));
+                                         "1 files would be uploaded, 1 files would be deleted."}));
     EXPECT_EQ(tree(m_remoteDir.path()), std::set<QString>{"gone.txt"});
     EXPECT_EQ(tree(m_localDir.path()), std::set<QString>{"up.txt"});
 }
@@ -593,6 +593,82 @@ TEST_F(SyncRunTest, TimedOutListingIsTriedAgain) {
     m_project.Run();
     EXPECT_EQ(m_log.mid(0, 6), ConnectAndScanLines);
     EXPECT_EQ(afterScans(), (QStringList{"File /a.txt has been downloaded", "1 files has been downloaded."}));
+}
+
+// Replies that mean "not now" (a server or proxy out of data ports) and a
+// connection lost in the middle of a transfer are tried again after a short
+// pause: every file arrives, and nothing counts as failed.
+struct TransientCase {
+    const char* name;
+    int mode; // 0 upload, 1 download
+    QStringList serverArguments;
+};
+
+void PrintTo(const TransientCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TransientFaultTest : public SyncRunTest, public ::testing::WithParamInterface<TransientCase> {};
+
+TEST_P(TransientFaultTest, EveryFileArrives) {
+    const bool upload = GetParam().mode == 0;
+    for (int i = 0; i < 4; ++i) {
+        const QString name = QStringLiteral("d/f%1.txt").arg(i);
+        writeFile(upload ? local(name) : remote(name), "content", at(1, 10, 0));
+    }
+    m_options.extraArguments = GetParam().serverArguments;
+    m_project.SyncMode = GetParam().mode;
+    startServer();
+    m_project.Run();
+    EXPECT_EQ(m_log.last(), upload ? "4 files has been uploaded." : "4 files has been downloaded.")
+        << m_log.join('\n').toStdString();
+    EXPECT_EQ(tree(upload ? m_remoteDir.path() : m_localDir.path()).size(), 4u);
+    EXPECT_EQ(m_project.LastRunOutcome.failedActions, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, TransientFaultTest,
+                         ::testing::Values(TransientCase{"RefusedStor", 0, {"--refuse-data", "STOR:3"}},
+                                           TransientCase{"RefusedRetr", 1, {"--refuse-data", "RETR:3"}},
+                                           TransientCase{"RefusedListing", 1, {"--refuse-data", "MLSD:2"}},
+                                           TransientCase{"DroppedAtStor", 0, {"--drop-on", "STOR:2"}},
+                                           TransientCase{"DroppedAtRetr", 1, {"--drop-on", "RETR:2"}}),
+                         [](const ::testing::TestParamInfo<TransientCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// A server that dies mid-run (its listener gone) ends the run at once, as a
+// silent one does: no failure line for each file still to come.
+TEST_F(SyncRunTest, ServerThatDiesEndsTheRunAtOnce) {
+    for (int i = 0; i < 40; ++i)
+        writeFile(remote(QStringLiteral("d%1/f%2.txt").arg(i % 5).arg(i)), "x", at(1, 10, 0));
+    m_options.extraArguments = QStringList{"--exit-on", "RETR:5"};
+    m_project.SyncMode = 1;
+    startServer();
+    m_project.Run();
+    EXPECT_TRUE(m_log.contains(QStringLiteral("The server can no longer be reached: the run ends here.")))
+        << m_log.join('\n').toStdString();
+    EXPECT_LE(m_log.filter(QStringLiteral(" fails with message: ")).size(), m_project.Connections);
+    EXPECT_TRUE(m_project.LastRunOutcome.serverStoppedAnswering);
+    EXPECT_FALSE(m_project.LastRunOutcome.completed);
+}
+
+// Names from either side never carry a control character into a line: a
+// name cannot set the terminal's title, colour the output or forge a line.
+TEST_F(SyncRunTest, ControlCharactersOfNamesNeverReachTheLog) {
+    writeFile(remote(QStringLiteral("g\x1b]0;PWNED\x07.txt")), "G", at(1, 10, 0));
+    writeFile(remote(QStringLiteral("\x1b[31mred\u009b.txt")), "R", at(1, 10, 0));
+    writeFile(local(QStringLiteral("gone\x1b[2J.txt")), "L", at(1, 10, 0));
+    m_project.SyncMode = 1;
+    m_project.Exact = true;
+    startServer();
+    m_project.Run();
+    const auto isControl = [](QChar c) { return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0); };
+    for (const QString& line : std::as_const(m_log))
+        EXPECT_TRUE(std::none_of(line.cbegin(), line.cend(), isControl)) << line.toStdString();
+    EXPECT_TRUE(m_log.contains(QStringLiteral("File /g\\x1b]0;PWNED\\x07.txt has been downloaded")))
+        << m_log.join('\n').toStdString();
+    EXPECT_TRUE(m_log.contains(QStringLiteral("File /\\x1b[31mred\\x9b.txt has been downloaded")));
+    EXPECT_TRUE(m_log.contains("Local file " + localRoot() + "gone\\x1b[2J.txt has been deleted"));
 }
 
 TEST_F(SyncRunTest, LocalFileThatCannotBeDeletedIsLoggedAndThePassGoesOn) {
@@ -744,7 +820,8 @@ TEST_F(SyncRunTest, FileThatChangesBeforeItsUploadEndsIsNotRenamedIntoPlace) {
     m_project.SyncMode = 0;
     startServer();
     m_project.Run();
-    EXPECT_TRUE(m_log.contains("FtpPutFile fails with message: " + ErrorText(inet::ErrorSourceChanged)))
+    EXPECT_TRUE(m_log.contains("FtpPutFile('" + local("growing.log") +
+                               "') fails with message: " + ErrorText(inet::ErrorSourceChanged)))
         << m_log.join('\n').toStdString();
     EXPECT_EQ(readFile(remote("growing.log")), "remote");
     EXPECT_EQ(tree(m_remoteDir.path()), std::set<QString>{"growing.log"});
@@ -914,15 +991,21 @@ enum class Proxy { Socks, Ftp };
 
 class SyncThroughProxyTest : public SyncRunTest, public ::testing::WithParamInterface<Proxy> {};
 
+// Several files each way on the default pool: an FTP proxy soon runs out of
+// data ports, and the pool must still bring every file across.
 TEST_P(SyncThroughProxyTest, RunsThroughTheNamedProxy) {
     writeFile(remote("sub/a.txt"), "A", at(1, 10, 0));
     writeFile(local("b.txt"), "B", at(1, 10, 0));
+    for (int i = 0; i < 7; ++i) {
+        writeFile(remote(QStringLiteral("down/f%1.txt").arg(i)), "D", at(1, 10, 0));
+        writeFile(local(QStringLiteral("up/f%1.txt").arg(i)), "U", at(1, 10, 0));
+    }
     startServer();
     std::unique_ptr<ListeningProcess> proxy;
     if (GetParam() == Proxy::Socks)
         proxy = std::make_unique<SocksProxyProcess>();
     else
-        proxy = std::make_unique<FtpProxyProcess>(m_server->port());
+        proxy = std::make_unique<FtpProxyProcess>(m_server->port(), 3);
     ASSERT_TRUE(proxy->start()) << proxy->errorText().toStdString();
     m_project.UseProxy = true;
     m_project.ProxyKind = GetParam() == Proxy::Socks ? 1 : 0;
@@ -933,7 +1016,9 @@ TEST_P(SyncThroughProxyTest, RunsThroughTheNamedProxy) {
     ASSERT_GE(m_log.size(), 2);
     EXPECT_EQ(m_log.mid(0, 2), (QStringList{"Opening FTP by using proxy...", "Done!"}))
         << m_log.join('\n').toStdString();
-    EXPECT_EQ(m_log.last(), QStringLiteral("1 files has been downloaded, 1 files has been uploaded."));
+    EXPECT_EQ(m_log.last(), QStringLiteral("8 files has been downloaded, 8 files has been uploaded."))
+        << m_log.join('\n').toStdString();
+    EXPECT_EQ(tree(m_localDir.path()), tree(m_remoteDir.path()));
     EXPECT_EQ(readFile(local("sub/a.txt")), "A");
     EXPECT_EQ(readFile(remote("b.txt")), "B");
 }

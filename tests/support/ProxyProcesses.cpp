@@ -94,6 +94,13 @@ QStringList FtpProxyProcess::arguments(quint16 port) {
                          .arg(m_serverPort)
                          .arg(m_folder.filePath(QStringLiteral("ftp-proxy.log")))
                          .toUtf8());
+        if (m_passivePorts > 0) {
+            const quint16 first = freeLoopbackPort();
+            config.write(QStringLiteral("PassiveMinDataPort %1\nPassiveMaxDataPort %2\n")
+                             .arg(first)
+                             .arg(first + m_passivePorts - 1)
+                             .toUtf8());
+        }
     }
     return {QStringLiteral("-d"), QStringLiteral("-n"), QStringLiteral("-f"), configPath};
 }

@@ -55,7 +55,10 @@ protected:
 // server on 127.0.0.1:serverPort; users log on as user@127.0.0.1:serverPort.
 class FtpProxyProcess : public ListeningProcess {
 public:
-    explicit FtpProxyProcess(quint16 serverPort) : m_serverPort(serverPort) {}
+    // passivePorts: at most so many data ports for the proxy's own passive
+    // side (0: the proxy's default range), as a tightly set up proxy has.
+    explicit FtpProxyProcess(quint16 serverPort, int passivePorts = 0)
+        : m_serverPort(serverPort), m_passivePorts(passivePorts) {}
 
 protected:
     QString program() const override;
@@ -63,6 +66,7 @@ protected:
 
 private:
     quint16 m_serverPort;
+    int m_passivePorts;
     QTemporaryDir m_folder;
 };
 

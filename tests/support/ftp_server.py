@@ -46,6 +46,12 @@ def parse_args():
                    help="logons beyond this many at once are refused with 421")
     p.add_argument("--drop-on", default="",
                    help="COMMAND:N - close the control connection instead of answering the Nth COMMAND")
+    p.add_argument("--exit-on", default="",
+                   help="COMMAND[:N] - at the Nth occurrence of COMMAND the whole server ends at once, its "
+                        "listener with it (a server that dies in the middle of a run)")
+    p.add_argument("--refuse-data", action="append", default=[],
+                   help="COMMAND:N - answer the first N occurrences of COMMAND with 425, as a server or proxy "
+                        "out of data ports does")
     p.add_argument("--log-commands", action="store_true",
                    help="write every command received on standard error, one line each")
     p.add_argument("--abort-retr-after", type=int, default=-1,
@@ -89,6 +95,14 @@ def make_handler(args):
     if args.drop_on:
         command, _, count = args.drop_on.partition(":")
         drop.update(command=command.upper(), left=int(count or "1"))
+    exit_on = {"command": "", "left": 0}
+    if args.exit_on:
+        command, _, count = args.exit_on.partition(":")
+        exit_on.update(command=command.upper(), left=int(count or "1"))
+    refusals = {}
+    for option in args.refuse_data:
+        command, _, count = option.partition(":")
+        refusals[command.upper()] = int(count or "1")
     delays = {}
     for option in args.delay:
         command, _, rest = option.partition(":")
@@ -122,6 +136,14 @@ def make_handler(args):
                     transport = " [tls]" if self._ssl_established else " [clear]"
                 sys.stderr.write("COMMAND %s %s%s\n" % (cmd, arg if cmd != "PASS" else "****", transport))
                 sys.stderr.flush()
+            if cmd == exit_on["command"] and exit_on["left"] > 0:
+                exit_on["left"] -= 1
+                if exit_on["left"] == 0:
+                    os._exit(0)  # every socket closes with the process
+            if refusals.get(cmd, 0) > 0:
+                refusals[cmd] -= 1
+                self.respond("425 Can't open data connection.")
+                return
             if cmd == drop["command"] and drop["left"] > 0:
                 drop["left"] -= 1
                 if drop["left"] == 0:

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "engine/ConnectionPool.h"
 #include "project/VellisyncProject.h"
 
 namespace {
@@ -95,5 +96,17 @@ INSTANTIATE_TEST_SUITE_P(
                       PortCase{"proxy past 16 bits", 21, true, 70000,
                                "Proxy port 70000 is outside the range 0 to 65535"},
                       PortCase{"negative proxy", 21, true, -1, "Proxy port -1 is outside the range 0 to 65535"}));
+
+// The replies real servers give a logon beyond their limit, and ones that
+// refuse the user instead.
+TEST(ConnectionCap, IsToldFromTheReplyOfRealServers) {
+    for (const char* reply : {"421 There are too many connections from your internet address.",
+                              "530 Sorry, the maximum number of clients (2) from your host are already connected.",
+                              "530 Sorry, the maximum number of allowed clients (10) are already connected.",
+                              "421 Too many connections (2) from this IP"})
+        EXPECT_TRUE(engine::saysTooManyConnections(QString::fromUtf8(reply))) << reply;
+    for (const char* reply : {"530 Login incorrect.", "530 Authentication failed."})
+        EXPECT_FALSE(engine::saysTooManyConnections(QString::fromUtf8(reply))) << reply;
+}
 
 } // namespace
