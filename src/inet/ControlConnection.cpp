@@ -135,9 +135,14 @@ bool ControlConnection::send(const QString& command) {
 }
 
 bool ControlConnection::readReply(FtpReply& reply) {
+    return readReply(reply, m_replyTimeout);
+}
+
+bool ControlConnection::readReply(FtpReply& reply, Milliseconds within) {
     if (!m_usable)
         return fail(ErrorConnectionAborted);
-    QDeadlineTimer deadline(m_replyTimeout);
+    within = std::min(within, m_replyTimeout);
+    QDeadlineTimer deadline(within);
     for (;;) {
         while (m_socket->canReadLine()) {
             QByteArray line = m_socket->readLine();
@@ -163,7 +168,7 @@ bool ControlConnection::readReply(FtpReply& reply) {
             if (m_socket->state() != QAbstractSocket::ConnectedState)
                 continue; // the loop above takes what is left, then reports the loss
             if (deadline.hasExpired()) {
-                qCDebug(lcInet) << "no reply within" << m_replyTimeout.count() << "ms";
+                qCDebug(lcInet) << "no reply within" << within.count() << "ms";
                 markUnusable();
                 return fail(ErrorTimeout);
             }

@@ -37,6 +37,9 @@ public:
     // A time-out or a lost connection leaves the connection unusable: a reply
     // that arrives late must never be read as the answer to a later command.
     bool readReply(FtpReply& reply);
+    // As readReply(), waiting at most `within` (never longer than the reply
+    // time-out) for the reply.
+    bool readReply(FtpReply& reply, Milliseconds within);
     // send() and then readReply() until a reply that is not preliminary.
     bool command(const QString& command, FtpReply& reply);
     // readReply() until a reply that is not preliminary (the answer to a

@@ -165,6 +165,7 @@ bool DataConnection::receive(const std::function<bool(const QByteArray&)>& sink,
 }
 
 void DataConnection::endUpload(Milliseconds inactivity) {
+    m_uploadEnded = true;
     if (!m_tls) {
         m_socket->disconnectFromHost();
         return;

@@ -50,6 +50,8 @@ public:
     // as it would read it all the same. A source that ends within them is
     // ended on the connection at once.
     bool sendStart(QIODevice& source, qint64 maxBytes, Milliseconds inactivity);
+    // Whether the upload has been ended on the connection (the whole file went).
+    bool uploadEnded() const { return m_uploadEnded; }
 
 private:
     DataConnection() = default;
@@ -67,6 +69,7 @@ private:
     bool m_tlsStarted = false;
     bool m_tlsChecked = false;
     bool m_relayed = false;
+    bool m_uploadEnded = false;
 };
 
 } // namespace inet

@@ -586,6 +586,12 @@ bool FtpConnectionPrivate::transferCommand(const QString& command, const std::fu
         m_control->markUnusable(); // the command's replies are still to come
         return false;
     }
+    // A server that takes the data connection at once but turns to the
+    // command later (pyftpdlib under load) may close one that brought a
+    // whole file before the command, and then wait for another one that
+    // never comes. Its end of the transfer would follow at once: a short
+    // wait tells the two apart, and the file goes again without data ahead.
+    const bool endedAhead = sentAhead && data->uploadEnded();
     // A server that dropped the connection which brought data early waits
     // for another one and never ends the transfer.
     const auto learnFromTimeout = [&] {
@@ -616,7 +622,7 @@ bool FtpConnectionPrivate::transferCommand(const QString& command, const std::fu
         return learnFromTimeout();
     }
     // 226 or 250 on success; 426 or 451 when the transfer broke off.
-    if (!m_control->readReply(reply))
+    if (!m_control->readReply(reply, endedAhead ? EndOfEarlyUploadWait : m_parameters.timeouts.reply))
         return learnFromTimeout();
     // A local failure (the target cannot be written) says more than the
     // server's "426 transfer aborted" that follows it.

@@ -206,6 +206,9 @@ private:
     static constexpr std::array<Milliseconds, 3> ReconnectPauses{Milliseconds{250}, Milliseconds{750},
                                                                  Milliseconds{1'500}};
     bool m_serverUnreachable = false;
+    // How long the end of an upload sent whole ahead of its command may take
+    // once the server has turned to the command.
+    static constexpr Milliseconds EndOfEarlyUploadWait{5'000};
     int m_dataConnectionRefusals = 0;
     TimeSetter m_timeSetter = TimeSetter::Mfmt;
     bool m_timeSetterProven = false;
