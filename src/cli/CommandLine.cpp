@@ -612,6 +612,8 @@ QString cannotRunReason(const RunOutcome& outcome, quint8 syncMode) {
         return QStringLiteral("the connection failed");
     if (!outcome.error.isEmpty())
         return outcome.error;
+    if (outcome.serverUnreachable)
+        return QStringLiteral("the server could no longer be reached");
     if (outcome.serverStoppedAnswering)
         return QStringLiteral("the server stopped answering");
     if (outcome.deletionsWithheld > 0)

@@ -123,9 +123,10 @@ void TVellisyncProject::Run() {
 void TVellisyncProject::LogServerLossAndProblems() {
     if (ServerStoppedAnswering()) {
         LastRunOutcome.serverStoppedAnswering = true;
+        LastRunOutcome.serverUnreachable = ServerUnreachable();
         ++LastRunOutcome.problems;
-        Log(ServerUnreachable() ? QStringLiteral("The server can no longer be reached: the run ends here.")
-                                : QStringLiteral("The server has stopped answering: the run ends here."));
+        Log(LastRunOutcome.serverUnreachable ? QStringLiteral("The server can no longer be reached: the run ends here.")
+                                             : QStringLiteral("The server has stopped answering: the run ends here."));
     }
     const int problems = LastRunOutcome.problems + LastRunOutcome.failedActions;
     if (problems > 0)

@@ -37,6 +37,7 @@ struct RunOutcome {
     int deleted = 0;
     int deletionsWithheld = 0;           // deletions planned beyond MaxDelete: the run acted on no file
     bool serverStoppedAnswering = false; // the run ended because the server no longer answered
+    bool serverUnreachable = false;      // ... because nothing answered at its address any more
     QString error;                       // message of an error that left the run
     // SHA-256 fingerprint ("AB:CD:...") of a server certificate that stopped
     // the run as untrusted or changed: the one the user may choose to trust.
