@@ -303,6 +303,10 @@ int TVellisyncProject::RunPass(engine::ActionKind kind, const TListOfFiles& walk
         // Formatted only where a line shows it: a large tree has many files.
         const QString reason = DryRun || Explain ? MoveReason(walked, action.index, searched, action.match) : QString();
         const qint64 bytes = isDeletion(kind) ? 0 : walked.Objects(action.index)->Size;
+        if (kind == engine::ActionKind::Upload && UploadWithheld(name)) {
+            Progress.dropPlanned(1, bytes);
+            continue;
+        }
         if (DryRun) {
             Log(dryRunLine.arg(escapedForLog(name)) + reason);
             Progress.actionFinished(name, bytes);

@@ -56,9 +56,10 @@ void RunProgress::setPlanned(qint64 files, qint64 bytes) {
     m_working.start();
 }
 
-void RunProgress::dropPlanned(qint64 files) {
+void RunProgress::dropPlanned(qint64 files, qint64 bytes) {
     const std::lock_guard lock(m_mutex);
     m_state.filesPlanned = std::max(m_state.filesDone, m_state.filesPlanned - files);
+    m_state.bytesPlanned = std::max(m_state.bytesDone, m_state.bytesPlanned - bytes);
 }
 
 void RunProgress::actionStarted(const QString& name) {

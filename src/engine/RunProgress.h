@@ -42,8 +42,8 @@ public:
     void noteScanned(qint64 folders, qint64 files);
     // The plan is known: the run will act on files, bytes of which are to travel.
     void setPlanned(qint64 files, qint64 bytes);
-    // A planned action that will not run after all (deletions withheld).
-    void dropPlanned(qint64 files);
+    // A planned action that will not run after all (deletions or uploads withheld).
+    void dropPlanned(qint64 files, qint64 bytes = 0);
     void actionStarted(const QString& name);
     // The action on name has ended, successfully or not; bytes is its share
     // of the planned bytes.

@@ -306,6 +306,8 @@ void TVellisyncProject::CollectRemoteFiles() {
     const ScanMasks masks(m_includeMasks, m_excludeMasks, IncludeMasks, ExcludeMasks);
     RemoteFiles.Clear();
     m_remoteDayOnly.clear();
+    m_unlistedRemoteFolders.clear();
+    m_withheldUploadFolders.clear();
     LastRunOutcome.remoteRootReached = false;
     LastRunOutcome.remoteScanComplete = false;
     m_remoteBase.clear();
@@ -386,6 +388,7 @@ void TVellisyncProject::CollectRemoteFolder(const QString& relativePath) {
     if (!listing->entered || !listing->listed) {
         Log(listing->failureLine);
         NoteRemoteFolderIncomplete();
+        m_unlistedRemoteFolders.append(relativePath);
         return;
     }
     NoteUnrecognisedListingLines(relativePath, listing->unrecognisedLines);
@@ -484,6 +487,21 @@ void TVellisyncProject::AddRemoteFile(const RelativeName& name, const inet::Find
 void TVellisyncProject::NoteRemoteFolderIncomplete() {
     LastRunOutcome.remoteScanComplete = false;
     ++LastRunOutcome.problems;
+}
+
+bool TVellisyncProject::UploadWithheld(const QString& name) {
+    for (const QString& folder : std::as_const(m_unlistedRemoteFolders)) {
+        // Names match without regard to letter case, so the folder does too.
+        if (!folder.isEmpty() && !name.startsWith(folder + QLatin1Char('/'), Qt::CaseInsensitive))
+            continue;
+        if (!m_withheldUploadFolders.contains(folder)) {
+            m_withheldUploadFolders.insert(folder);
+            Log(QStringLiteral("Files have not been uploaded into remote folder %1 because it could not be listed.")
+                    .arg(escapedForLog(IncludeTrailingSlash(RemoteFolder) + folder)));
+        }
+        return true;
+    }
+    return false;
 }
 
 bool TVellisyncProject::ServerStoppedAnswering() const {

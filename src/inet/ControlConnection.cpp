@@ -45,7 +45,7 @@ bool isUnknownCommandReply(const FtpReply& reply) {
 
 ControlConnection::ControlConnection(std::unique_ptr<QTcpSocket> socket, Milliseconds replyTimeout,
                                      std::vector<QString>& transcript)
-    : m_socket(std::move(socket)), m_replyTimeout(replyTimeout), m_transcript(transcript) {}
+    : m_socket(std::move(socket)), m_replyTimeout(replyTimeout), m_transcript(transcript), m_assembler(MaxReplyText) {}
 
 ControlConnection::~ControlConnection() {
     if (isUsable()) {

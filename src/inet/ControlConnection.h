@@ -23,6 +23,12 @@ QString decodeServerText(const QByteArray& bytes);
 
 class ControlConnection {
 public:
+    // The most text of one reply that is kept. STAT listings come as replies,
+    // so this is sized for a folder of some ten thousand files; a longer one
+    // comes back marked as overflowed (FtpReply::overflowed), never shorter
+    // without a word.
+    static constexpr qsizetype MaxReplyText = 1024 * 1024;
+
     ControlConnection(std::unique_ptr<QTcpSocket> socket, Milliseconds replyTimeout, std::vector<QString>& transcript);
     // Says QUIT when the connection is still in step, then closes it.
     ~ControlConnection();

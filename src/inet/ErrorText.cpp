@@ -80,6 +80,9 @@ QString describe(ErrorCode code) {
     case ErrorImplicitTlsThroughFtpProxy:
         return QStringLiteral("Implicit TLS cannot pass through an FTP proxy, which has to read the logon; use "
                               "explicit TLS or a SOCKS proxy.");
+    case ErrorListingIncomplete:
+        return QStringLiteral("The server did not list the folder completely (its listing failed or was cut short), "
+                              "so nothing in it is taken as missing.");
     }
     return {};
 }

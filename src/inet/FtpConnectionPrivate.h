@@ -12,6 +12,7 @@
 
 #include <QDateTime>
 #include <QFlags>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -54,6 +55,10 @@ public:
         // connection already open"): such a server may drop one on which data
         // came before it was ready, so nothing is sent ahead of its reply.
         AcceptsDataEarly = 0x800,
+        // A listing with "-a" (LIST -a, STAT -a) has shown the folder's own
+        // "." or "..": every such listing of a folder shows them (vsftpd).
+        ListsDotEntries = 0x1000,
+        ListsCdir = 0x2000, // an MLSD listing has shown the folder's own cdir entry
     };
     Q_DECLARE_FLAGS(Capabilities, Capability)
 
@@ -166,11 +171,26 @@ private:
     // Counts a failure to get a data connection (a 425, or nothing listening
     // at the port given); always false, for the caller to return.
     bool noteDataConnectionRefusal();
-    bool listWith(const QString& command, bool mlsd, std::vector<FindData>& entries);
+    // How a listing was asked for, which tells what it always shows.
+    enum class ListingForm { Mlsd, WithDotEntries, Plain };
+    bool listWith(const QString& command, ListingForm form, std::vector<FindData>& entries);
     // The listing lines of a STAT reply into entries, as listWith does.
     void takeListingLines(const QStringList& lines, bool mlsd, std::vector<FindData>& entries);
+    // Whether a listing holds the folder's own entries where this server has
+    // shown them in a listing of this form before; learns when it has.
+    bool holdsOwnEntries(const QStringList& lines, ListingForm form);
+    // Whether a STAT reply is a whole listing of the folder: not cut at the
+    // size limit, not empty, and with the entries the server always shows.
+    bool isWholeStatListing(const FtpReply& reply, const QStringList& body, ListingForm form);
     bool mayListWithStat() const;
+    // STAT lists the folder over the control connection unless its listing
+    // overflowed the reply size limit: then only a data connection can.
+    bool mayListWithStat(const QString& folder) const;
     QString statCommand() const;
+    ListingForm statForm() const;
+    // CWD and STAT of the current folder sent together; a STAT that gives no
+    // whole listing leaves it to listDirectory.
+    bool enterAndListByStat(const QString& folder, std::vector<FindData>& entries, bool& entered);
     // After a STAT that gave no listing: whether to try again without "-a".
     bool learnStatRefusal(const FtpReply& reply);
     // STAT -a of the folder's path alone, accepted only when its listing proves
@@ -210,6 +230,8 @@ private:
     // once the server has turned to the command.
     static constexpr Milliseconds EndOfEarlyUploadWait{5'000};
     int m_dataConnectionRefusals = 0;
+    // Folders (absolute paths) whose STAT listing overflowed the reply size limit.
+    QSet<QString> m_statOverflowed;
     TimeSetter m_timeSetter = TimeSetter::Mfmt;
     bool m_timeSetterProven = false;
     TlsReport m_tlsReport;

@@ -55,6 +55,7 @@ enum ErrorCode : int {
     ErrorCertificateUntrusted = 12119,       // the server's certificate is not trusted: see TlsReport
     ErrorCertificateChanged = 12120,         // the certificate is not the one trusted for this server
     ErrorImplicitTlsThroughFtpProxy = 12121, // an FTP proxy must read the logon, so it cannot pass implicit TLS
+    ErrorListingIncomplete = 12122,          // the server's listing of a folder failed or did not come whole
 };
 
 // The calling thread's last error code (0 when none was set).

@@ -1,5 +1,7 @@
 #include "inet/ListingParser.h"
 
+#include <algorithm>
+
 #include <QDateTime>
 #include <QRegularExpression>
 #include <QStringList>
@@ -376,14 +378,13 @@ ListingLine readMlsdLine(const QString& rawLine) {
         return notAnEntry();
     // The facts end with "; " and the name follows; the name itself may hold
     // blanks and semicolons. A line without facts starts with the blank.
+    // Anything else (a LIST line, an error text, a line whose facts lack
+    // their ";") is no MLSD line: taken as a file, it would hide what it was.
     qsizetype split = line.indexOf(QLatin1String("; "));
     qsizetype nameStart = split + 2;
     if (line.startsWith(QLatin1Char(' '))) {
         split = 0;
         nameStart = 1;
-    } else if (split < 0) {
-        split = line.indexOf(QLatin1Char(' '));
-        nameStart = split + 1;
     }
     if (split < 0)
         return unrecognised();
@@ -396,6 +397,10 @@ ListingLine readMlsdLine(const QString& rawLine) {
     FindData data;
     data.name = name;
     const QStringList facts = line.left(split).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    const bool anyFact = std::any_of(facts.cbegin(), facts.cend(),
+                                     [](const QString& fact) { return fact.indexOf(QLatin1Char('=')) > 0; });
+    if (!facts.isEmpty() && !anyFact)
+        return unrecognised();
     for (const QString& fact : facts) {
         const qsizetype eq = fact.indexOf(QLatin1Char('='));
         if (eq <= 0)

@@ -38,8 +38,9 @@ std::optional<FindData> parseListLine(const QString& line, QDate today);
 // One line of an MLSD reply ("fact=value;...; name"). The UTC modify time is
 // converted to local time (left invalid when the line has none). Empty for
 // cdir/pdir entries, "." and "..", entries other than files, folders and links,
-// and malformed lines. The name follows the first "; " and may hold blanks and
-// semicolons.
+// and malformed lines, which are Unrecognised (no "; " before the name, or no
+// "fact=value" among the facts). The name follows the first "; " and may hold
+// blanks and semicolons.
 ListingLine readMlsdLine(const QString& line);
 std::optional<FindData> parseMlsdLine(const QString& line);
 

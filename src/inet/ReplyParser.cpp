@@ -6,11 +6,6 @@ namespace {
 
 const QLatin1String lineEnd("\r\n");
 
-// A server that never ends a multi-line reply must not make us keep all it
-// sends: beyond this many characters further lines are dropped from the text
-// (the reply still ends at its closing line).
-constexpr qsizetype maxReplyText = 64 * 1024;
-
 // The reply code at the start of a line (three digits, the first 1 to 5 by
 // RFC 959, 4.2, or 6 for the protected replies of RFC 2228), or 0 when the line
 // starts otherwise.
@@ -65,11 +60,13 @@ std::optional<FtpReply> ReplyAssembler::addLine(const QString& rawLine) {
     // followed by a blank (or nothing) ends it. Lines in between may begin with
     // digits or other codes ("226-Options: -l", "  250 entries", "211-x").
     const bool closes = code == m_code && separatorAfterCode(line) == QLatin1Char(' ');
-    if (closes || m_text.size() < maxReplyText)
+    if (closes || m_text.size() < m_maxText)
         m_text += line + lineEnd;
+    else
+        m_overflowed = true;
     if (!closes)
         return std::nullopt;
-    FtpReply reply{m_code, m_text};
+    FtpReply reply{m_code, m_text, m_overflowed};
     reset();
     return reply;
 }
@@ -77,6 +74,7 @@ std::optional<FtpReply> ReplyAssembler::addLine(const QString& rawLine) {
 void ReplyAssembler::reset() {
     m_code = 0;
     m_text.clear();
+    m_overflowed = false;
 }
 
 } // namespace inet

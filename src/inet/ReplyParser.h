@@ -10,6 +10,9 @@ namespace inet {
 struct FtpReply {
     int code = 0; // three-digit reply code
     QString text; // every line of the reply, each ended by CR LF
+    // Lines past the assembler's size limit were dropped from text: a listing
+    // in such a reply is not the whole folder.
+    bool overflowed = false;
 
     // Reply classes by the first digit (RFC 959, 4.2).
     bool isPreliminary() const { return code / 100 == 1; }
@@ -25,6 +28,13 @@ struct FtpReply {
 // anything, other codes included). Lines are given without their line break.
 class ReplyAssembler {
 public:
+    // Beyond maxText characters further lines of a multi-line reply are
+    // dropped (the reply still ends at its closing line) and the reply is
+    // marked as overflowed: a server that never ends a reply must not make
+    // us keep all it sends.
+    static constexpr qsizetype DefaultMaxText = 64 * 1024;
+    explicit ReplyAssembler(qsizetype maxText = DefaultMaxText) : m_maxText(maxText) {}
+
     // Adds one line; returns the reply once it is complete.
     std::optional<FtpReply> addLine(const QString& line);
     // Whether a multi-line reply has begun and not yet ended.
@@ -32,8 +42,10 @@ public:
     void reset();
 
 private:
+    qsizetype m_maxText;
     int m_code = 0;
     QString m_text;
+    bool m_overflowed = false;
 };
 
 } // namespace inet

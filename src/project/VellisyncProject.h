@@ -277,6 +277,10 @@ private:
     // Logs each notice the first time this run meets it.
     void LogNoticesOnce(const QStringList& notices);
     void NoteRemoteFolderIncomplete();
+    // Whether the upload of a file is withheld because its remote folder (or
+    // one above it) could not be listed, where the server may hold a newer
+    // copy the scan never saw. Logs one line per such folder.
+    bool UploadWithheld(const QString& name);
     // Logs a local folder that could not be listed; the scan is then incomplete.
     void NoteLocalFolderUnread(const QString& folder, const QString& reason);
     void RestoreAsideLeftover(const QString& relativePath, const AsideLeftover& aside);
@@ -349,6 +353,10 @@ public:
 
 private:
     QHash<QString, std::shared_ptr<RemoteListing>> m_remoteListings;
+    // Remote folders (relative paths, "" for the root) the scan found but
+    // could not enter or list, and those of them the upload pass has named.
+    QStringList m_unlistedRemoteFolders;
+    QSet<QString> m_withheldUploadFolders;
     std::unique_ptr<engine::ConnectionPool> m_pool;
     std::unique_ptr<engine::RemoteFolders> m_remoteFolders;
     // The remote root as an absolute path with "/", once the scan resolved it.

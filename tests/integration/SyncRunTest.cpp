@@ -23,6 +23,7 @@
 #include "support/ProxyProcesses.h"
 #include "support/QtPrinters.h"
 #include "support/TestFiles.h"
+#include "support/TlsFixtures.h"
 
 namespace {
 
@@ -870,6 +871,200 @@ TEST_F(SyncRunTest, DownloadKeepsModesAndWritesThroughFileLinksInside) {
                                ": it leads outside the local folder"))
         << m_log.join('\n').toStdString();
     EXPECT_EQ(readFile(outside.filePath(QStringLiteral("target.txt"))), "outside");
+}
+
+// --- A listing is whole or it is a failure -----------------------------------
+
+struct BigFolderCase {
+    const char* name;
+    int files;
+    int nameLength;
+    bool pastOneReply; // longer than one reply may be: listed over a data connection
+};
+
+void PrintTo(const BigFolderCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BigFolderTest : public SyncRunTest, public ::testing::WithParamInterface<BigFolderCase> {};
+
+// Without MLSD, folders are listed over the control connection (STAT, one
+// reply each). A folder whose listing passes what one reply may hold is
+// listed over a data connection instead; neither is ever cut short.
+TEST_P(BigFolderTest, ListsEveryFile) {
+    const BigFolderCase& c = GetParam();
+    const QString padding(c.nameLength - 9, QLatin1Char('n'));
+    for (int i = 0; i < c.files; ++i)
+        writeFile(remote(QStringLiteral("big/%1%2.txt").arg(padding).arg(i, 5, 10, QLatin1Char('0'))), {},
+                  at(1, 10, 0));
+    m_options.mlsd = false;
+    m_options.logCommands = true;
+    m_options.extraArguments << QStringLiteral("--list-dot");
+    startServer();
+    ASSERT_TRUE(m_project.Connect());
+    m_project.CollectRemoteFiles();
+    m_project.Disconnect();
+    EXPECT_EQ(m_project.RemoteFiles.Count(), c.files);
+    EXPECT_TRUE(m_project.LastRunOutcome.remoteScanComplete) << m_log.join('\n').toStdString();
+    EXPECT_EQ(m_server->serverLog().contains(QStringLiteral("COMMAND LIST")), c.pastOneReply);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, BigFolderTest,
+                         ::testing::Values(BigFolderCase{"WithinOneReply", 2000, 100, false},
+                                           BigFolderCase{"PastOneReply", 4000, 250, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct UnreadFolderCase {
+    const char* name;
+    bool mlsd;
+    bool listDot;
+    QStringList unlistable;
+    QStringList emptyStat;
+    QStringList listLines;
+    bool readWhole; // the server's listings showed the whole tree after all
+};
+
+void PrintTo(const UnreadFolderCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class UnreadFolderTest : public SyncRunTest, public ::testing::WithParamInterface<UnreadFolderCase> {};
+
+// A folder the server lets us enter but does not list (vsftpd, mode 111),
+// lists as empty over STAT, or lists with a line that is no listing line: an
+// exact download keeps the local copy of all it may hold.
+TEST_P(UnreadFolderTest, ExactDownloadKeepsWhatTheListingDidNotShow) {
+    const UnreadFolderCase& c = GetParam();
+    for (const char* name : {"secret/s.txt", "secret/sub/t.txt"}) {
+        writeFile(remote(QLatin1String(name)), "S", at(1, 10, 0));
+        writeFile(local(QLatin1String(name)), "S", at(1, 10, 0));
+    }
+    writeFile(remote("a.txt"), "A", at(1, 10, 0));
+    writeFile(local("extra.txt"), "E", at(1, 10, 0));
+    m_options.mlsd = c.mlsd;
+    if (c.listDot)
+        m_options.extraArguments << QStringLiteral("--list-dot");
+    m_options.unlistableDirs = c.unlistable;
+    m_options.emptyStatDirs = c.emptyStat;
+    m_options.listLines = c.listLines;
+    m_project.SyncMode = 1;
+    m_project.Exact = true;
+    startServer();
+    m_project.Run();
+
+    std::set<QString> kept{"a.txt", "secret/s.txt", "secret/sub/t.txt"};
+    if (!c.readWhole)
+        kept.insert(QStringLiteral("extra.txt"));
+    EXPECT_EQ(tree(m_localDir.path()), kept) << m_log.join('\n').toStdString();
+    EXPECT_EQ(m_project.LastRunOutcome.remoteScanComplete, c.readWhole);
+    EXPECT_EQ(m_log.contains(QStringLiteral(
+                  "Local files have not been deleted because the remote folder could not be read completely.")),
+              !c.readWhole);
+    EXPECT_EQ(m_log.contains("FtpFindFirstFile fails with message: " + ErrorText(inet::ErrorListingIncomplete)),
+              !c.unlistable.isEmpty());
+}
+
+const QStringList Secret{QStringLiteral("secret")};
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, UnreadFolderTest,
+    ::testing::Values(UnreadFolderCase{"UnlistableOverStatWithDots", false, true, Secret, {}, {}, false},
+                      UnreadFolderCase{"UnlistableOverStat", false, false, Secret, {}, {}, false},
+                      UnreadFolderCase{"UnlistableOverMlsd", true, false, Secret, {}, {}, false},
+                      UnreadFolderCase{"EmptyStatBodyFallsBackToList", false, true, {}, Secret, {}, true},
+                      UnreadFolderCase{"ListLineInMlsd",
+                                       true,
+                                       false,
+                                       {},
+                                       {},
+                                       {QStringLiteral("-rw-r--r--   1 u g 5 Jan 01  2026 stray.txt")},
+                                       false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Uploads into a folder whose listing failed would go over files the scan
+// never saw, newer ones included: they are withheld, with one line.
+class WithheldUploadTest : public SyncRunTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(WithheldUploadTest, NothingIsUploadedIntoAFolderThatCouldNotBeListed) {
+    writeFile(remote("secret/s.txt"), "server", at(2, 10, 0));
+    writeFile(local("secret/s.txt"), "local", at(1, 10, 0));
+    writeFile(local("secret/sub/u.txt"), "local", at(1, 10, 0));
+    writeFile(local("new.txt"), "N", at(1, 10, 0));
+    m_options.unlistableDirs = Secret;
+    m_project.SyncMode = quint8(GetParam());
+    startServer();
+    m_project.Run();
+    EXPECT_EQ(m_log.count(QStringLiteral(
+                  "Files have not been uploaded into remote folder /secret because it could not be listed.")),
+              1)
+        << m_log.join('\n').toStdString();
+    EXPECT_EQ(readFile(remote("secret/s.txt")), "server");
+    EXPECT_EQ(tree(m_remoteDir.path()), (std::set<QString>{"new.txt", "secret/s.txt"}));
+    EXPECT_EQ(m_project.LastRunOutcome.uploaded, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, WithheldUploadTest, ::testing::Values(0, 2),
+                         [](const auto& info) { return info.param == 0 ? "Upload" : "BothWays"; });
+
+// Real vsftpd: lists over the control connection (STAT -a, "." and ".."
+// always shown), shows a folder of mode 111 as empty to STAT and ends its
+// LIST with "226 Transfer done (but failed to open directory).".
+class VsftpdListingTest : public SyncRunTest {
+protected:
+    void SetUp() override {
+        SyncRunTest::SetUp();
+        if (!VsftpdProcess::available())
+            GTEST_SKIP() << "vsftpd must be installed and the tests run as root";
+        ASSERT_TRUE(m_vsftpd.start()) << m_vsftpd.errorText().toStdString();
+        m_project.Server = QStringLiteral("127.0.0.1");
+        m_project.Port = m_vsftpd.port();
+        m_project.UserName = QStringLiteral("anonymous");
+        m_project.Password.clear();
+        m_project.RemoteFolder = QStringLiteral("/pub");
+        m_project.SyncMode = 1;
+        m_project.Exact = true;
+    }
+
+    QString served(const QString& relative) const { return m_vsftpd.root() + QStringLiteral("/pub/") + relative; }
+
+    // A minute of yesterday: vsftpd lists it with its time of day.
+    static NaiveDateTime yesterday() {
+        const QDateTime now = QDateTime::currentDateTime().addDays(-1);
+        return NaiveDateTime::fromDateAndTime(now.date(), QTime(now.time().hour(), now.time().minute()));
+    }
+
+    VsftpdProcess m_vsftpd;
+};
+
+TEST_F(VsftpdListingTest, ExactDownloadOfTenThousandFilesKeepsThemAll) {
+    const NaiveDateTime time = yesterday();
+    for (int i = 0; i < 10'000; ++i) {
+        const QString name = QStringLiteral("many/file-%1.txt").arg(i, 5, 10, QLatin1Char('0'));
+        writeFile(served(name), {}, time);
+        writeFile(local(name), {}, time);
+    }
+    writeFile(local("many/extra.txt"), {}, time);
+    m_project.Run();
+    EXPECT_EQ(m_log.last(), QStringLiteral("0 files has been downloaded, 1 files has been deleted."))
+        << m_log.mid(m_log.size() - 10).join('\n').toStdString();
+    EXPECT_EQ(tree(m_localDir.path()).size(), 10'000u);
+    EXPECT_FALSE(QFileInfo::exists(local("many/extra.txt")));
+}
+
+TEST_F(VsftpdListingTest, FolderThatCannotBeReadIsAFailedListing) {
+    const NaiveDateTime time = yesterday();
+    for (const char* name : {"secret/s.txt", "secret/sub/t.txt"}) {
+        writeFile(served(QLatin1String(name)), "S", time);
+        writeFile(local(QLatin1String(name)), "S", time);
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(served(QStringLiteral("secret"))).constData(), 0111), 0);
+    writeFile(served("a.txt"), "A", time);
+    writeFile(local("extra.txt"), "E", time);
+    m_project.Run();
+    EXPECT_TRUE(m_log.contains("FtpFindFirstFile fails with message: " + ErrorText(inet::ErrorListingIncomplete)))
+        << m_log.join('\n').toStdString();
+    EXPECT_EQ(tree(m_localDir.path()), (std::set<QString>{"a.txt", "extra.txt", "secret/s.txt", "secret/sub/t.txt"}));
+    EXPECT_FALSE(m_project.LastRunOutcome.remoteScanComplete);
 }
 
 // --- Untrusted names, listings and links -------------------------------------

@@ -73,6 +73,10 @@ bool FtpTestServer::start() {
         args << QStringLiteral("--list-name") << name;
     for (const QString& line : m_options.listLines)
         args << QStringLiteral("--list-line") << line;
+    for (const QString& name : m_options.unlistableDirs)
+        args << QStringLiteral("--unlistable") << name;
+    for (const QString& name : m_options.emptyStatDirs)
+        args << QStringLiteral("--empty-stat") << name;
     if (!m_options.tlsCertificate.isEmpty())
         args << QStringLiteral("--tls-cert") << m_options.tlsCertificate;
     if (m_options.tlsRequired)

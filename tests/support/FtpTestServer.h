@@ -28,6 +28,8 @@ struct FtpTestServerOptions {
     bool logCommands = false;      // every command on standard error ("COMMAND MKD /a"), see serverLog()
     QStringList listNames;         // extra file names in every listing
     QStringList listLines;         // extra raw lines in every listing
+    QStringList unlistableDirs;    // folder names that can be entered but not listed (vsftpd, mode 111)
+    QStringList emptyStatDirs;     // folder names whose STAT listing is empty
     QString tlsCertificate;        // PEM with certificate and key: the server offers AUTH TLS
     bool tlsRequired = false;      // TLS before the logon and PROT P before any transfer
     bool tlsImplicit = false;      // TLS from the first byte

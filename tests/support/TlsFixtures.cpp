@@ -40,7 +40,7 @@ std::optional<TestCertificate> makeTestCertificate(const QString& folder, const 
     return made;
 }
 
-VsftpdProcess::VsftpdProcess(TestCertificate certificate) : m_certificate(std::move(certificate)) {}
+VsftpdProcess::VsftpdProcess(std::optional<TestCertificate> certificate) : m_certificate(std::move(certificate)) {}
 
 bool VsftpdProcess::available() {
     // vsftpd drops to its "ftp" user and chroots: only root can start it.
@@ -64,7 +64,7 @@ QStringList VsftpdProcess::arguments(quint16 port) {
     ::chmod(QFile::encodeName(m_folder.path()).constData(), 0755);
     ::chmod(QFile::encodeName(root()).constData(), 0755);
     ::chmod(QFile::encodeName(folder.filePath(QStringLiteral("root/pub"))).constData(), 0777);
-    const QString configuration =
+    QString configuration =
         QStringLiteral("listen=YES\n"
                        "listen_ipv6=NO\n"
                        "listen_address=127.0.0.1\n"
@@ -80,21 +80,23 @@ QStringList VsftpdProcess::arguments(quint16 port) {
                        "anon_umask=022\n"
                        "anon_root=%2\n"
                        "secure_chroot_dir=%3\n"
-                       "ssl_enable=YES\n"
-                       "allow_anon_ssl=YES\n"
-                       "force_anon_logins_ssl=YES\n"
-                       "force_anon_data_ssl=YES\n"
-                       "require_ssl_reuse=YES\n"
-                       "rsa_cert_file=%4\n"
-                       "rsa_private_key_file=%5\n"
                        "seccomp_sandbox=NO\n"
                        "log_ftp_protocol=YES\n"
-                       "debug_ssl=YES\n"
                        "xferlog_enable=YES\n"
-                       "vsftpd_log_file=%6\n")
+                       "vsftpd_log_file=%4\n")
             .arg(port)
-            .arg(root(), folder.filePath(QStringLiteral("empty")), m_certificate.certificateFile, m_certificate.keyFile,
-                 folder.filePath(QStringLiteral("vsftpd.log")));
+            .arg(root(), folder.filePath(QStringLiteral("empty")), folder.filePath(QStringLiteral("vsftpd.log")));
+    if (m_certificate) {
+        configuration += QStringLiteral("ssl_enable=YES\n"
+                                        "allow_anon_ssl=YES\n"
+                                        "force_anon_logins_ssl=YES\n"
+                                        "force_anon_data_ssl=YES\n"
+                                        "require_ssl_reuse=YES\n"
+                                        "rsa_cert_file=%1\n"
+                                        "rsa_private_key_file=%2\n"
+                                        "debug_ssl=YES\n")
+                             .arg(m_certificate->certificateFile, m_certificate->keyFile);
+    }
     const QString file = folder.filePath(QStringLiteral("vsftpd.conf"));
     QFile out(file);
     if (out.open(QIODevice::WriteOnly))

@@ -23,12 +23,13 @@ struct TestCertificate {
 // files named after `name` in folder; empty when openssl failed.
 std::optional<TestCertificate> makeTestCertificate(const QString& folder, const QString& name);
 
-// vsftpd on 127.0.0.1 with TLS required for logon and data (ssl_enable=YES,
-// require_ssl_reuse=YES), anonymous logon with writes allowed below
-// root()/pub. It must run as root; available() says whether it can here.
+// vsftpd on 127.0.0.1, anonymous logon with writes allowed below root()/pub.
+// With a certificate TLS is required for logon and data (ssl_enable=YES,
+// require_ssl_reuse=YES); without one it speaks plain FTP. It must run as
+// root; available() says whether it can here.
 class VsftpdProcess : public ListeningProcess {
 public:
-    explicit VsftpdProcess(TestCertificate certificate);
+    explicit VsftpdProcess(std::optional<TestCertificate> certificate = std::nullopt);
     static bool available();
     // The served folder; anonymous users write in its "pub" folder.
     QString root() const { return m_folder.filePath(QStringLiteral("root")); }
@@ -40,6 +41,6 @@ protected:
     QStringList arguments(quint16 port) override;
 
 private:
-    TestCertificate m_certificate;
+    std::optional<TestCertificate> m_certificate;
     QTemporaryDir m_folder;
 };

@@ -65,7 +65,14 @@ def parse_args():
     p.add_argument("--list-zone", default="",
                    help="TZ string of the zone LIST and STAT times are shown in (MLSD and MDTM stay UTC)")
     p.add_argument("--list-dot", action="store_true",
-                   help="LIST and STAT listings start with the folder's own \".\" entry, as vsftpd's do")
+                   help="LIST and STAT listings start with the folder's own \".\" entry, and STAT takes \"-a\" "
+                        "before a path, as vsftpd's do")
+    p.add_argument("--unlistable", action="append", default=[],
+                   help="folder name (last component) that can be entered but not listed, as a folder of mode "
+                        "111 on vsftpd: its listings are empty (no \".\" either) and a LIST or MLSD of it ends "
+                        "\"226 Transfer done (but failed to open directory).\"")
+    p.add_argument("--empty-stat", action="append", default=[],
+                   help="folder name (last component) whose STAT listing is empty whatever it holds")
     p.add_argument("--no-mfmt", action="store_true", help="refuse MFMT: no way to set a file's time")
     p.add_argument("--tls-cert", default="",
                    help="PEM file with certificate and key: offer AUTH TLS, PBSZ and PROT")
@@ -129,6 +136,8 @@ def make_handler(args):
                 silence["on"] = silence["left"] <= 0
             if silence["on"]:
                 return  # nothing is answered any more
+            if cmd == "STAT" and args.list_dot and (arg == "-a" or arg.startswith("-a ")):
+                arg = arg[3:] or "."  # vsftpd takes ls options ahead of the path
             if args.log_commands:
                 # On a TLS server each line tells how the command came.
                 transport = ""
@@ -167,6 +176,25 @@ def make_handler(args):
                 self.ioloop.call_later(delay, late)
                 return
             return base.pre_process_command(self, line, cmd, arg)
+
+        def ftp_LIST(self, path):
+            self.listing_failed = self._leaf(path) in args.unlistable
+            return base.ftp_LIST(self, path)
+
+        def ftp_NLST(self, path):
+            self.listing_failed = self._leaf(path) in args.unlistable
+            return base.ftp_NLST(self, path)
+
+        def ftp_MLSD(self, path):
+            self.listing_failed = self._leaf(path) in args.unlistable
+            return base.ftp_MLSD(self, path)
+
+        def ftp_STAT(self, path):
+            if path and self._leaf(path) in args.empty_stat:
+                self.push('213-Status of "%s":\r\n' % self.fs.fs2ftp(path))
+                self.respond("213 End of status.")
+                return
+            return base.ftp_STAT(self, path)
 
         def ftp_CWD(self, path):
             if self._leaf(path) in args.deny_cwd:
@@ -273,8 +301,11 @@ def make_handler(args):
     if args.tls_cert and args.tls_keep_data_open:
         TestHandler.dtp_handler = make_lingering_dtp_handler()
 
-    if args.list_name or args.list_line or args.list_zone or args.list_dot:
+    if args.list_name or args.list_line or args.list_zone or args.list_dot or args.unlistable:
         TestHandler.abstracted_fs = make_listing_fs(args)
+
+    if args.unlistable:
+        TestHandler.dtp_handler = make_failed_listing_dtp_handler(TestHandler.dtp_handler)
 
     return TestHandler
 
@@ -306,6 +337,22 @@ def make_lingering_dtp_handler():
     return LingeringDTPHandler
 
 
+def make_failed_listing_dtp_handler(dtp_base):
+    class FailedListingDTPHandler(dtp_base):
+        """Ends the listing of an unlistable folder as vsftpd does: a 226
+        that says the folder could not be opened."""
+
+        def close(self):
+            channel = self.cmd_channel
+            if not self._closed and getattr(channel, "listing_failed", False):
+                channel.listing_failed = False
+                if self._resp and self._resp[0].startswith("226"):
+                    self._resp = ("226 Transfer done (but failed to open directory).", self._resp[1])
+            dtp_base.close(self)
+
+    return FailedListingDTPHandler
+
+
 def make_listing_fs(args):
     """Listings that also show what a hostile or broken server would send
     (names that climb out of the folder, unreadable lines), and LIST times in
@@ -314,7 +361,15 @@ def make_listing_fs(args):
         os.environ["TZ"] = args.list_zone
         time.tzset()
 
+    def unlistable(path):
+        return os.path.basename(os.path.normpath(path)) in args.unlistable
+
     class ListingFS(AbstractedFS):
+        def listdir(self, path):
+            if unlistable(path):
+                return []  # vsftpd cannot open it, and lists nothing
+            return AbstractedFS.listdir(self, path)
+
         def _extra(self, mlsd):
             for name in args.list_name:
                 if mlsd:
@@ -326,7 +381,7 @@ def make_listing_fs(args):
                 yield (line + "\r\n").encode("utf8")
 
         def format_list(self, basedir, listing, ignore_err=True):
-            if args.list_dot:
+            if args.list_dot and not unlistable(basedir):
                 listing = ["."] + list(listing)
             lines = AbstractedFS.format_list(self, basedir, listing, ignore_err)
             if args.list_zone:

@@ -331,6 +331,25 @@ TEST(MlsdLine, MalformedLinesGiveNothingOrNoTime) {
     EXPECT_EQ(noFacts->name, QStringLiteral("bare name"));
 }
 
+// A line in an MLSD listing that is not in the MLSD form may be anything, a
+// folder included: it must make the listing incomplete, not become a file.
+class MlsdLineKind : public ::testing::TestWithParam<LineKindCase> {};
+
+TEST_P(MlsdLineKind, TellsEntriesKnownLinesAndOthers) {
+    EXPECT_EQ(inet::readMlsdLine(QLatin1String(GetParam().line)).kind, GetParam().kind);
+}
+
+constexpr auto AnEntry = inet::ListingLine::Kind::Entry;
+
+INSTANTIATE_TEST_SUITE_P(Lines, MlsdLineKind,
+                         ::testing::Values(LineKindCase{"type=file;size=5; a b", AnEntry},
+                                           LineKindCase{" bare name", AnEntry},
+                                           LineKindCase{"type=cdir;sizd=4096; .", Known},
+                                           LineKindCase{"-rw-r--r--   1 u g 5 Jan 01  2026 stray.txt", Unknown},
+                                           LineKindCase{"type=file;size=5 no separator", Unknown},
+                                           LineKindCase{"garbage; name", Unknown},
+                                           LineKindCase{"550 No such file or directory.", Unknown}));
+
 struct PwdCase {
     const char* reply;
     std::optional<QString> expected;

@@ -117,6 +117,9 @@ TEST(ReplyAssembler, BoundsTheTextOfAnEndlessReplyButKeepsItsLastLine) {
     ASSERT_TRUE(reply);
     EXPECT_LT(reply->text.size(), 200 * 1024);
     EXPECT_TRUE(reply->text.endsWith(QStringLiteral("\r\n211 End\r\n")));
+    EXPECT_TRUE(reply->overflowed) << "a listing in it is not the whole folder";
+    EXPECT_FALSE(assembler.addLine(QStringLiteral("211-next")));
+    EXPECT_FALSE(assembler.addLine(QStringLiteral("211 End"))->overflowed) << "the next reply starts afresh";
 }
 
 } // namespace
