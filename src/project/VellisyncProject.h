@@ -3,6 +3,7 @@
 #include "engine/ConnectionPool.h"
 #include "engine/FileJobs.h"
 #include "engine/Plan.h"
+#include "engine/RunLock.h"
 #include "engine/RunProgress.h"
 #include "engine/RemoteFolders.h"
 #include "ftp/ListOfFiles.h"
@@ -38,6 +39,9 @@ struct RunOutcome {
     int deletionsWithheld = 0;           // deletions planned beyond MaxDelete: the run acted on no file
     bool serverStoppedAnswering = false; // the run ended because the server no longer answered
     QString error;                       // message of an error that left the run
+    // Why the run did not start at all (another run holds the same pair of
+    // folders); nothing was connected or touched.
+    QString notStarted;
     // SHA-256 fingerprint ("AB:CD:...") of a server certificate that stopped
     // the run as untrusted or changed: the one the user may choose to trust.
     QString refusedCertificate;
@@ -333,6 +337,10 @@ private:
     engine::RemoteFolders& RemoteFolderMemory();
     // The roots the file actions use, from the settings and what the scan learnt.
     engine::FileRoots Roots() const;
+    // The lock that keeps other runs off this run's pair of folders for as
+    // long as it lives; none, with one line logged and LastRunOutcome.notStarted
+    // set, when another run holds it or it cannot be made.
+    std::unique_ptr<engine::RunLock> LockRun();
     // The failure line of a logon, with what TLS found when TLS is at fault.
     void LogConnectFailure(const inet::TlsReport& tls);
     // Logs an action's lines; its success.
