@@ -80,6 +80,9 @@ QString describe(ErrorCode code) {
     case ErrorImplicitTlsThroughFtpProxy:
         return QStringLiteral("Implicit TLS cannot pass through an FTP proxy, which has to read the logon; use "
                               "explicit TLS or a SOCKS proxy.");
+    case ErrorPinnedWithoutTls:
+        return QStringLiteral("A certificate is trusted for this server, so the connection must be encrypted, but "
+                              "encryption is set to none; nothing was sent.");
     }
     return {};
 }
