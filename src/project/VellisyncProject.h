@@ -263,6 +263,9 @@ private:
     // Logs that a name was left out of a scan ("local" or "remote" side) and
     // counts it as a problem of the run.
     void SkipName(const QString& side, const QString& name, const QString& reason);
+    // The event of a name left out of a scan, for those who listen: the name
+    // as text, unescaped.
+    void ReportSkippedName(const QString& side, const QString& name, const QString& reason);
     // An old remote file found under its aside name, its own name missing.
     struct AsideLeftover {
         inet::FindData entry;
