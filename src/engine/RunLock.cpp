@@ -40,7 +40,7 @@ QString remoteKey(QString remoteFolder) {
 } // namespace
 
 QString RunLock::lockFolder() {
-    // The base directory spec: a relative path in the variable is to be ignored.
+    // XDG base directories: a relative path in the variable is to be ignored.
     QString base = qEnvironmentVariable("XDG_STATE_HOME");
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/state");
