@@ -56,8 +56,8 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "  --log-file FILE           Write the whole stamped log to FILE as well, as the\n"
                               "                            wizard's Save Log does.\n"
                               "  --json                    Print one JSON object per line for each transfer,\n"
-                              "                            deletion and failure, then the summary and the\n"
-                              "                            problems, instead of the log.\n"
+                              "                            deletion, failure and skipped name, then the\n"
+                              "                            summary and the problems, instead of the log.\n"
                               "\n"
                               "On a terminal a progress line on standard error shows the counts so far.\n"
                               "\n"
@@ -86,7 +86,8 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "\n"
                               "Exit status: 0 the run completed and every action succeeded; 1 the run\n"
                               "completed but an action failed, or a name, a listing line or a folder link\n"
-                              "had to be skipped; 2 the project could not be loaded, the\n"
+                              "had to be skipped; 2 another run of the project was in progress, the\n"
+                              "project could not be loaded, the\n"
                               "project names no local or remote folder or an unknown mode, the\n"
                               "connection failed, the server stopped answering, or the scan of a side that\n"
                               "is copied from could not reach\n"
@@ -608,6 +609,8 @@ int createProject(const QStringList& arguments) {
 } // namespace
 
 QString cannotRunReason(const RunOutcome& outcome, quint8 syncMode) {
+    if (!outcome.notStarted.isEmpty())
+        return outcome.notStarted;
     if (!outcome.connected)
         return QStringLiteral("the connection failed");
     if (!outcome.error.isEmpty())

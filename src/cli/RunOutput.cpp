@@ -175,8 +175,16 @@ void RunPrinter::reportEvent(const engine::RunEvent& event) {
         if (!event.serverReply.isEmpty())
             object.insert(QStringLiteral("reply"), event.serverReply);
         break;
+    case engine::RunEvent::Type::Skipped:
+        // The name as it is: JSON escapes its control characters, so a line
+        // break in it cannot end the line of the event.
+        object.insert(QStringLiteral("event"), QStringLiteral("skipped"));
+        object.insert(QStringLiteral("side"), event.side);
+        object.insert(QStringLiteral("reason"), event.message);
+        break;
     }
-    object.insert(QStringLiteral("action"), engine::actionName(event.action));
+    if (event.type != engine::RunEvent::Type::Skipped)
+        object.insert(QStringLiteral("action"), engine::actionName(event.action));
     object.insert(QStringLiteral("file"), event.file);
     object.insert(QStringLiteral("dryRun"), event.dryRun);
     writeJsonLine(QJsonDocument(object).toJson(QJsonDocument::Compact));

@@ -84,6 +84,13 @@ void TVellisyncProject::Run() {
     m_localFoldersSeen = m_remoteFoldersSeen = 0;
     m_noticesLogged.clear();
     Progress.reset();
+    // Two runs on one pair of folders would cut each other's files: a second
+    // one stops here, before it has touched anything.
+    const std::unique_ptr<engine::RunLock> lock = LockRun();
+    if (!lock) {
+        Progress.finish();
+        return;
+    }
     try {
         if (Connect()) {
             LastRunOutcome.connected = true;

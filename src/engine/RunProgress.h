@@ -62,17 +62,19 @@ enum class ActionKind { Upload, Download, DeleteLocal, DeleteRemote };
 // "upload", "download", "delete-local", "delete-remote".
 QString actionName(ActionKind kind);
 
-// One thing the run did to a file, for callers that want more than log lines
-// (the headless runner's JSON). Reported on the run's thread.
+// One thing the run did to a file, or a name it left out, for callers that
+// want more than log lines (the headless runner's JSON). Reported on the
+// run's thread.
 struct RunEvent {
-    enum class Type { Transfer, Deletion, Failure };
+    enum class Type { Transfer, Deletion, Failure, Skipped };
     Type type = Type::Transfer;
-    ActionKind action = ActionKind::Upload;
+    ActionKind action = ActionKind::Upload; // not for Skipped
     QString file;
     qint64 bytes = 0;
     bool dryRun = false;
-    QString message;     // a failure: the line that says why
+    QString message;     // a failure: the line that says why; a skipped name: why
     QString serverReply; // a failure the server refused: its reply
+    QString side;        // a skipped name: "local" or "remote"
 };
 
 // "1.5 MiB", "340 B": sizes for a person.

@@ -60,3 +60,21 @@ engine::FileRoots TVellisyncProject::Roots() const {
     roots.probeUnknownFolders = m_remoteBase.isEmpty();
     return roots;
 }
+
+std::unique_ptr<engine::RunLock> TVellisyncProject::LockRun() {
+    auto lock = std::make_unique<engine::RunLock>(engine::RunTarget{LocalFolder, Server, Port, UserName, RemoteFolder});
+    switch (lock->state()) {
+    case engine::RunLock::State::Held:
+        return lock;
+    case engine::RunLock::State::Busy:
+        LastRunOutcome.notStarted = QStringLiteral("Another run of this project is in progress.");
+        break;
+    case engine::RunLock::State::Unavailable:
+        LastRunOutcome.notStarted =
+            QStringLiteral("The run has not started: no lock against a second run of this project could be made; %1.")
+                .arg(lock->problem());
+        break;
+    }
+    Log(LastRunOutcome.notStarted);
+    return {};
+}

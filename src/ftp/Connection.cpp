@@ -135,6 +135,9 @@ void TVellisyncProject::LogConnectFailure(const inet::TlsReport& tls) {
                     .arg(tls.certificateProblem, LastRunOutcome.refusedCertificate);
     } else if (code == inet::ErrorTlsFailed && !tls.tlsError.isEmpty()) {
         line += QStringLiteral(" (%1)").arg(tls.tlsError);
+    } else if (code == inet::ErrorTlsRefused && !TrustedCertificate.isEmpty()) {
+        // The setting said "when offered"; the pin is why the run stops.
+        line += QStringLiteral(" A certificate is trusted for this server, so its logon never goes on in clear text.");
     }
     Log(line);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include "engine/FileJobs.h"
 #include "engine/ServerTimes.h"
@@ -87,6 +88,15 @@ QString whyFolderCannotBeRead(const QString& folder) {
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
+// Whether nothing at all is found under path: no folder, no file, no link.
+// A link loop or a folder that may not be searched is there, and unreadable.
+bool isMissing(const QString& path) {
+    struct stat status = {};
+    // Without the trailing slash: with it, lstat would follow a final link.
+    const QString entry = path.size() > 1 && path.endsWith(QLatin1Char('/')) ? path.chopped(1) : path;
+    return ::lstat(QFile::encodeName(entry).constData(), &status) != 0 && errno == ENOENT;
+}
+
 // Raw name bytes for a log line: printable ASCII as it is, all else as \xNN.
 QString bytesForLog(const QByteArray& bytes) {
     QString shown;
@@ -139,7 +149,7 @@ void TVellisyncProject::CollectLocalFolder(const QString& relativePath) {
         // deletes anything. A root that does not exist yet is no problem of
         // its own: a first download creates it.
         LastRunOutcome.localScanComplete = false;
-        if (!relativePath.isEmpty() || folderInfo.exists() || folderInfo.isSymLink())
+        if (!relativePath.isEmpty() || !isMissing(folderInfo.filePath()))
             NoteLocalFolderUnread(folderInfo.filePath(), whyFolderCannotBeRead(folderInfo.filePath()));
         return;
     }
@@ -156,8 +166,10 @@ void TVellisyncProject::CollectLocalFolder(const QString& relativePath) {
         return;
     }
     for (const QByteArray& name : listing.undecodable) {
-        Log(QStringLiteral("Skipped local name \"%1\": the name is not valid UTF-8")
-                .arg(joinRelative(escapedForLog(relativePath), bytesForLog(name))));
+        const QString reason = QStringLiteral("the name is not valid UTF-8");
+        Log(QStringLiteral("Skipped local name \"%1\": %2")
+                .arg(joinRelative(escapedForLog(relativePath), bytesForLog(name)), reason));
+        ReportSkippedName(QStringLiteral("local"), joinRelative(relativePath, bytesForLog(name)), reason);
         ++LastRunOutcome.problems;
     }
     const QString base = AddTrailingBackslash(folderInfo.filePath());
@@ -194,7 +206,20 @@ void TVellisyncProject::NoteLocalFolderUnread(const QString& folder, const QStri
 
 void TVellisyncProject::SkipName(const QString& side, const QString& name, const QString& reason) {
     Log(QStringLiteral("Skipped %1 name \"%2\": %3").arg(side, escapedForLog(name), reason));
+    ReportSkippedName(side, name, reason);
     ++LastRunOutcome.problems;
+}
+
+void TVellisyncProject::ReportSkippedName(const QString& side, const QString& name, const QString& reason) {
+    if (!OnRunEvent)
+        return;
+    engine::RunEvent event;
+    event.type = engine::RunEvent::Type::Skipped;
+    event.side = side;
+    event.file = name;
+    event.message = reason;
+    event.dryRun = DryRun;
+    OnRunEvent(event);
 }
 
 // One folder's listing, as a connection of the pool read it.

@@ -83,6 +83,9 @@ QString describe(ErrorCode code) {
     case ErrorListingIncomplete:
         return QStringLiteral("The server did not list the folder completely (its listing failed or was cut short), "
                               "so nothing in it is taken as missing.");
+    case ErrorPinnedWithoutTls:
+        return QStringLiteral("A certificate is trusted for this server, so the connection must be encrypted, but "
+                              "encryption is set to none; nothing was sent.");
     }
     return {};
 }

@@ -114,6 +114,8 @@ FtpConnectionPrivate::FtpConnectionPrivate(LogonParameters parameters) : m_param
 }
 
 bool FtpConnectionPrivate::openControl() {
+    if (!holdToTlsUnderPin())
+        return false;
     std::unique_ptr<QTcpSocket> socket;
     const std::optional<ProxyConfig>& proxy = m_parameters.proxy;
     if (m_parameters.tls.encryption == Encryption::Implicit && proxy && proxy->kind == ProxyConfig::Kind::Ftp)
@@ -135,6 +137,19 @@ bool FtpConnectionPrivate::openControl() {
             return false;
     }
     m_control = std::make_unique<ControlConnection>(std::move(socket), m_parameters.timeouts.reply, transcript);
+    return true;
+}
+
+bool FtpConnectionPrivate::holdToTlsUnderPin() {
+    // A certificate trusted for this server means it has spoken TLS before: a
+    // refusal of AUTH TLS now is a downgrade (a man in the middle, a proxy
+    // that strips it), never a reason to send the password in clear text.
+    if (m_parameters.tls.trustedFingerprint.isEmpty())
+        return true;
+    if (m_parameters.tls.encryption == Encryption::None)
+        return fail(ErrorPinnedWithoutTls);
+    if (m_parameters.tls.encryption == Encryption::ExplicitIfOffered)
+        m_parameters.tls.encryption = Encryption::ExplicitRequired;
     return true;
 }
 

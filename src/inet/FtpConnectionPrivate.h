@@ -140,6 +140,9 @@ private:
     // class than `expectedClass` is ErrorExtendedError.
     bool exchange(const QString& command, int expectedClass, FtpReply* reply = nullptr);
     bool openControl();
+    // Under a trusted certificate, TLS or no logon at all: "when offered"
+    // becomes required, and no TLS is refused before anything is sent.
+    bool holdToTlsUnderPin();
     bool readGreeting();
     // TLS on the control connection before anything else is said (implicit).
     bool startImplicitTls();

@@ -56,6 +56,7 @@ enum ErrorCode : int {
     ErrorCertificateChanged = 12120,         // the certificate is not the one trusted for this server
     ErrorImplicitTlsThroughFtpProxy = 12121, // an FTP proxy must read the logon, so it cannot pass implicit TLS
     ErrorListingIncomplete = 12122,          // the server's listing of a folder failed or did not come whole
+    ErrorPinnedWithoutTls = 12123,           // a certificate is trusted for the server, yet TLS is not to be used
 };
 
 // The calling thread's last error code (0 when none was set).
@@ -108,8 +109,11 @@ enum class Encryption {
 struct TlsPolicy {
     Encryption encryption = Encryption::None;
     // SHA-256 of a certificate the user trusts for the server (raw bytes):
-    // then that certificate, and only that one, is accepted. Empty: the
-    // system's trusted roots and the host name decide.
+    // then that certificate, and only that one, is accepted, and the logon
+    // never goes on in clear text: ExplicitIfOffered counts as
+    // ExplicitRequired, and None is refused before connecting
+    // (ErrorPinnedWithoutTls). Empty: the system's trusted roots and the
+    // host name decide.
     QByteArray trustedFingerprint;
 };
 

@@ -3,6 +3,7 @@
 #include "engine/ConnectionPool.h"
 #include "engine/FileJobs.h"
 #include "engine/Plan.h"
+#include "engine/RunLock.h"
 #include "engine/RunProgress.h"
 #include "engine/RemoteFolders.h"
 #include "ftp/ListOfFiles.h"
@@ -39,6 +40,9 @@ struct RunOutcome {
     bool serverStoppedAnswering = false; // the run ended because the server no longer answered
     bool serverUnreachable = false;      // ... because nothing answered at its address any more
     QString error;                       // message of an error that left the run
+    // Why the run did not start at all (another run holds the same pair of
+    // folders); nothing was connected or touched.
+    QString notStarted;
     // SHA-256 fingerprint ("AB:CD:...") of a server certificate that stopped
     // the run as untrusted or changed: the one the user may choose to trust.
     QString refusedCertificate;
@@ -260,6 +264,9 @@ private:
     // Logs that a name was left out of a scan ("local" or "remote" side) and
     // counts it as a problem of the run.
     void SkipName(const QString& side, const QString& name, const QString& reason);
+    // The event of a name left out of a scan, for those who listen: the name
+    // as text, unescaped.
+    void ReportSkippedName(const QString& side, const QString& name, const QString& reason);
     // An old remote file found under its aside name, its own name missing.
     struct AsideLeftover {
         inet::FindData entry;
@@ -339,6 +346,10 @@ private:
     engine::RemoteFolders& RemoteFolderMemory();
     // The roots the file actions use, from the settings and what the scan learnt.
     engine::FileRoots Roots() const;
+    // The lock that keeps other runs off this run's pair of folders for as
+    // long as it lives; none, with one line logged and LastRunOutcome.notStarted
+    // set, when another run holds it or it cannot be made.
+    std::unique_ptr<engine::RunLock> LockRun();
     // The failure line of a logon, with what TLS found when TLS is at fault.
     void LogConnectFailure(const inet::TlsReport& tls);
     // Logs an action's lines; its success.

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -69,6 +71,7 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         // The runner finds its projects below XDG_DATA_HOME: keep the user's own away.
         env.insert(QStringLiteral("XDG_DATA_HOME"), m_work.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), m_work.filePath(QStringLiteral("state")));
         if (!m_clientZone.isEmpty())
             env.insert(QStringLiteral("TZ"), m_clientZone);
         return env;
@@ -416,6 +419,125 @@ TEST_F(CliTest, CreateRefusesBadValuesAndStoresNothing) {
     EXPECT_TRUE(list.out.contains(
         QStringLiteral("(unreadable: Cannot open file \"%1/ZERO.VSPJ\". It is not a regular file)").arg(projects)))
         << list.out.toStdString();
+}
+
+// Two runs on one pair of folders would cut each other's files. While a first
+// run waits for its logon, a second run of the same project file, or of
+// another file naming the same pair (its local folder through a link), is
+// refused at once and touches nothing; a first run killed outright leaves no
+// lock behind.
+TEST_F(CliTest, SecondRunOfOnePairIsRefusedUntilTheFirstEndsHoweverItEnds) {
+    FtpTestServerOptions options;
+    options.delays << QStringLiteral("USER:50");
+    startServer(options);
+    writeFile(local() + QStringLiteral("/a.txt"), "a");
+    const QStringList upload{QStringLiteral("--mode"), QStringLiteral("upload")};
+    const QString first = createProject(QStringLiteral("Site"), upload);
+    const QString linkedLocal = m_work.filePath(QStringLiteral("linked-local"));
+    ASSERT_TRUE(QFile::link(local(), linkedLocal));
+    createProject(QStringLiteral("Twin"), upload + QStringList{QStringLiteral("--local"), linkedLocal});
+
+    QProcess held;
+    start(held, {QStringLiteral("run"), first});
+    QByteArray output;
+    QDeadlineTimer deadline(60'000);
+    while (!output.contains("Opening FTP") && !deadline.hasExpired() && held.state() == QProcess::Running) {
+        held.waitForReadyRead(1000);
+        output += held.readAllStandardOutput();
+    }
+    ASSERT_TRUE(output.contains("Opening FTP")) << output.toStdString();
+    const QStringList remoteBefore = treeOf(remote()), localBefore = treeOf(local());
+
+    const CliResult sameFile = cli({QStringLiteral("run"), first});
+    EXPECT_EQ(sameFile.exitCode, 2) << sameFile.out.toStdString();
+    EXPECT_TRUE(sameFile.out.endsWith(QStringLiteral("; Another run of this project is in progress.\n")))
+        << sameFile.out.toStdString();
+    EXPECT_FALSE(sameFile.out.contains(QStringLiteral("Opening FTP")));
+    const CliResult samePair = cli({QStringLiteral("run"), QStringLiteral("--json"), QStringLiteral("Twin")});
+    EXPECT_EQ(samePair.exitCode, 2) << samePair.out.toStdString();
+    EXPECT_TRUE(samePair.out.contains(QStringLiteral("\"reason\":\"Another run of this project is in progress.\"")))
+        << samePair.out.toStdString();
+    EXPECT_EQ(treeOf(remote()), remoteBefore);
+    EXPECT_EQ(treeOf(local()), localBefore);
+
+    ::kill(pid_t(held.processId()), SIGKILL);
+    ASSERT_TRUE(held.waitForFinished(60'000));
+    const CliResult after = cli({QStringLiteral("run"), QStringLiteral("Twin")});
+    EXPECT_EQ(after.exitCode, 0) << after.out.toStdString();
+    EXPECT_EQ(readFile(remote() + QStringLiteral("/a.txt")), "a");
+}
+
+// A trusted certificate means the server speaks TLS: its refusal of AUTH TLS
+// is a downgrade, and encryption "none" beside a pin a contradiction. Either
+// way USER is never sent; the run stops with one line that says why.
+TEST_F(CliTest, PinnedProjectNeverLogsOnInClearText) {
+    FtpTestServerOptions options;
+    options.logCommands = true;
+    startServer(options);
+    writeFile(local() + QStringLiteral("/a.txt"), "a");
+    struct Case {
+        const char* encryption;
+        QString line;
+    };
+    const Case cases[] = {
+        {"explicit", QStringLiteral("; InternetConnect fails with message: The server does not offer TLS (it refused "
+                                    "AUTH TLS), and this project requires an encrypted connection; the password was "
+                                    "not sent. A certificate is trusted for this server, so its logon never goes on "
+                                    "in clear text.\n")},
+        {"none", QStringLiteral("; InternetConnect fails with message: A certificate is trusted for this server, so "
+                                "the connection must be encrypted, but encryption is set to none; nothing was "
+                                "sent.\n")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.encryption);
+        createProject(QStringLiteral("Pinned"),
+                      {QStringLiteral("--mode"), QStringLiteral("upload"), QStringLiteral("--encryption"),
+                       QString::fromLatin1(c.encryption), QStringLiteral("--trust-fingerprint"), QString(64, u'7')});
+        const CliResult result = cli({QStringLiteral("run"), QStringLiteral("Pinned")});
+        EXPECT_EQ(result.exitCode, 2) << result.out.toStdString();
+        EXPECT_EQ(result.out.count(c.line), 1) << result.out.toStdString();
+        EXPECT_FALSE(result.out.contains(QStringLiteral("unencrypted"))) << result.out.toStdString();
+    }
+    const QString serverLog = m_server->serverLog();
+    EXPECT_FALSE(serverLog.contains(QStringLiteral("COMMAND USER"))) << serverLog.toStdString();
+    EXPECT_EQ(serverLog.count(QStringLiteral("COMMAND AUTH")), 1) << "none with a pin does not even connect";
+    EXPECT_FALSE(QFile::exists(remote() + QStringLiteral("/a.txt")));
+}
+
+// Each name a scan leaves out has an event that names it as it is: a line
+// break inside a name is escaped and cannot split the event's line.
+TEST_F(CliTest, JsonNamesEverySkippedName) {
+    FtpTestServerOptions options;
+    options.listNames << QStringLiteral("../x");
+    startServer(options);
+    writeFile(local() + QStringLiteral("/ok.txt"), "ok");
+    writeFile(local() + QStringLiteral("/y\nDELE ok.txt"), "y");
+    const QByteArray latin1Name = QFile::encodeName(local()) + "/caf\xe9.txt";
+    ASSERT_EQ(::close(::open(latin1Name.constData(), O_CREAT | O_WRONLY, 0644)), 0);
+    createProject(QStringLiteral("Names"), {QStringLiteral("--mode"), QStringLiteral("upload")});
+
+    const CliResult result = cli({QStringLiteral("run"), QStringLiteral("--json"), QStringLiteral("Names")});
+    ::unlink(latin1Name.constData()); // the temporary folder's removal cannot name it
+    EXPECT_EQ(result.exitCode, 1) << result.out.toStdString();
+    QMap<QString, QJsonObject> skipped; // by name
+    QJsonObject problems;
+    for (const QString& line : result.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        QJsonParseError error;
+        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8(), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+        if (event.value(QStringLiteral("event")) == QLatin1String("skipped"))
+            skipped.insert(event.value(QStringLiteral("file")).toString(), event);
+        else if (event.value(QStringLiteral("event")) == QLatin1String("problems"))
+            problems = event;
+    }
+    EXPECT_EQ(problems.value(QStringLiteral("count")).toInt(), 3);
+    ASSERT_EQ(skipped.keys(), (QStringList{"../x", "caf\\xe9.txt", "y\nDELE ok.txt"})) << result.out.toStdString();
+    EXPECT_EQ(skipped["../x"].value(QStringLiteral("side")).toString(), QStringLiteral("remote"));
+    EXPECT_EQ(skipped["caf\\xe9.txt"].value(QStringLiteral("reason")).toString(),
+              QStringLiteral("the name is not valid UTF-8"));
+    EXPECT_EQ(skipped["y\nDELE ok.txt"].value(QStringLiteral("side")).toString(), QStringLiteral("local"));
+    EXPECT_EQ(skipped["y\nDELE ok.txt"].value(QStringLiteral("reason")).toString(),
+              QStringLiteral("the name holds a line break or NUL, which cannot be sent to an FTP server"));
 }
 
 TEST_F(CliTest, HelpIsPrintedInTheUsualForm) {

@@ -137,7 +137,8 @@ INSTANTIATE_TEST_SUITE_P(Modes, TlsTransferTest,
 struct ProxyCase {
     const char* name;
     Encryption encryption;
-    int error; // ErrorSuccess: the logon goes on in clear text
+    int error;           // ErrorSuccess: the logon goes on in clear text
+    bool pinned = false; // the server's certificate is trusted by its fingerprint
 };
 
 class TlsThroughFtpProxyTest : public TlsTest, public ::testing::WithParamInterface<ProxyCase> {};
@@ -149,7 +150,8 @@ TEST_P(TlsThroughFtpProxyTest, FallsBackOnlyWhenTlsIsMerelyWanted) {
     FtpProxyProcess proxy(m_server->port());
     ASSERT_TRUE(proxy.start()) << proxy.errorText().toStdString();
     TlsReport report;
-    auto connection = session(c.encryption, {}, QStringLiteral("ftp=ftp://127.0.0.1:") + QString::number(proxy.port()))
+    auto connection = session(c.encryption, c.pinned ? m_certificate->sha256 : QByteArray(),
+                              QStringLiteral("ftp=ftp://127.0.0.1:") + QString::number(proxy.port()))
                           ->connect(QStringLiteral("127.0.0.1"), m_server->port(), QStringLiteral("tester"),
                                     QStringLiteral("secret"), true, &report);
     EXPECT_EQ(bool(connection), c.error == ErrorSuccess);
@@ -160,12 +162,15 @@ TEST_P(TlsThroughFtpProxyTest, FallsBackOnlyWhenTlsIsMerelyWanted) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Settings, TlsThroughFtpProxyTest,
-                         ::testing::Values(ProxyCase{"OfferedFallsBack", Encryption::ExplicitIfOffered, ErrorSuccess},
-                                           ProxyCase{"RequiredStops", Encryption::ExplicitRequired, ErrorTlsRefused},
-                                           ProxyCase{"ImplicitStops", Encryption::Implicit,
-                                                     ErrorImplicitTlsThroughFtpProxy}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Settings, TlsThroughFtpProxyTest,
+    ::testing::Values(ProxyCase{"OfferedFallsBack", Encryption::ExplicitIfOffered, ErrorSuccess},
+                      ProxyCase{"RequiredStops", Encryption::ExplicitRequired, ErrorTlsRefused},
+                      ProxyCase{"ImplicitStops", Encryption::Implicit, ErrorImplicitTlsThroughFtpProxy},
+                      // A pin: a proxy that strips TLS is a downgrade, never clear text.
+                      ProxyCase{"PinnedOfferedStops", Encryption::ExplicitIfOffered, ErrorTlsRefused, true},
+                      ProxyCase{"PinnedNoneStops", Encryption::None, ErrorPinnedWithoutTls, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Text that arrives in clear after the 234 would be read as if TLS had
 // protected it: such a server is refused before the logon.

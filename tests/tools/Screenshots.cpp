@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
     home.removeRecursively();
     QDir().mkpath(home.path());
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+    qputenv("XDG_STATE_HOME", home.filePath(QStringLiteral("state")).toUtf8());
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vellisync"));
     QApplication::setWindowIcon(applicationIcon());

@@ -116,6 +116,39 @@ TEST_F(LocalScanTest, MissingRootGivesEmptyListDoneAndIncompleteScan) {
     EXPECT_FALSE(m_project.LastRunOutcome.localScanComplete);
 }
 
+// A root that is there but cannot be listed is not one that a first download
+// will create: it gets one line, and the scan never reached its root.
+TEST_F(LocalScanTest, UnreadableRootGetsOneLine) {
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("loop")), path(QStringLiteral("loop"))));
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("pong")), path(QStringLiteral("ping"))));
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("ping")), path(QStringLiteral("pong"))));
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("gone")), path(QStringLiteral("dangling"))));
+    makeFile(QStringLiteral("plain"));
+    const struct {
+        const char* root;
+        const char* reason;
+    } cases[] = {
+        {"loop", "Too many levels of symbolic links"},
+        {"ping", "Too many levels of symbolic links"},
+        {"loop/inner", "Too many levels of symbolic links"},
+        {"dangling", "No such file or directory"},
+        {"plain", "Not a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.root);
+        m_log.clear();
+        m_project.LastRunOutcome = RunOutcome{};
+        m_project.LocalFolder = path(QString::fromLatin1(c.root));
+        m_project.CollectLocalFiles();
+        EXPECT_EQ(m_log, (QStringList{"Collecting local files...",
+                                      QStringLiteral("ReadLocalFolder('%1/') fails with message: %2")
+                                          .arg(m_project.LocalFolder, QString::fromLatin1(c.reason)),
+                                      "Done!"}));
+        EXPECT_FALSE(m_project.LastRunOutcome.localRootReached);
+        EXPECT_EQ(m_project.LastRunOutcome.problems, 1);
+    }
+}
+
 // Permissions do not bind the superuser, as which CI runs: the scan then runs
 // in a child process that has given up its privileges.
 TEST_F(LocalScanTest, UnreadableSubfolderIsLoggedAndMarksScanIncomplete) {

@@ -3,9 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // A run takes its lock below XDG_STATE_HOME: the tests' locks stay out
+    // of the user's own state folder.
+    QTemporaryDir state;
+    qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
