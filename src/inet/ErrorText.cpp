@@ -80,6 +80,12 @@ QString describe(ErrorCode code) {
     case ErrorImplicitTlsThroughFtpProxy:
         return QStringLiteral("Implicit TLS cannot pass through an FTP proxy, which has to read the logon; use "
                               "explicit TLS or a SOCKS proxy.");
+    case ErrorDownloadSizeMismatch:
+        return QStringLiteral("The file that arrived is not the size the server listed: the transfer was cut "
+                              "short, and the local file was left as it was.");
+    case ErrorUploadSizeMismatch:
+        return QStringLiteral("The file on the server is not the size of the file sent: the transfer was cut "
+                              "short, and the cut file was removed so that the next run sends it again.");
     }
     return {};
 }

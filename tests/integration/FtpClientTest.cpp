@@ -71,6 +71,15 @@ std::string reply() {
     return lastResponseInfo().toStdString();
 }
 
+// The names of temporary files of ours in a folder.
+QStringList tempFilesIn(const QString& folder) {
+    QStringList found;
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+        if (isTransferTempName(name))
+            found << name;
+    return found;
+}
+
 bool transcriptContains(const FtpConnection& connection, const QString& command) {
     const auto& transcript = connection.transcript();
     return std::find(transcript.begin(), transcript.end(), command) != transcript.end();
@@ -121,8 +130,8 @@ protected:
         EXPECT_TRUE(readFile(QDir(serverFolder).filePath(remoteName)) == content) << remoteName.toStdString();
         ASSERT_TRUE(connection.getFile(remoteName, target, false)) << lastError() << " " << reply();
         EXPECT_TRUE(readFile(target) == content) << remoteName.toStdString();
-        EXPECT_FALSE(QFileInfo::exists(QDir(serverFolder).filePath(transferTempName(remoteName))));
-        EXPECT_FALSE(QFileInfo::exists(QFileInfo(target).dir().filePath(transferTempName(remoteName))));
+        EXPECT_EQ(tempFilesIn(serverFolder), QStringList());
+        EXPECT_EQ(tempFilesIn(QFileInfo(target).path()), QStringList());
     }
 
     QTemporaryDir m_root;
@@ -298,10 +307,14 @@ TEST_F(FtpClientTest, LongNamesTravelBothWays) {
     ASSERT_TRUE(QDir(localPath(QString())).mkpath(QStringLiteral("copy")));
     ASSERT_TRUE(connection->getFile(longName, localPath(QStringLiteral("copy/") + longName), false)) << lastError();
     EXPECT_EQ(readFile(localPath(QStringLiteral("copy/") + longName)), QByteArray("long"));
-    const QString temp = transferTempName(longName);
-    EXPECT_LE(temp.toUtf8().size(), 255);
-    EXPECT_TRUE(isTransferTempName(temp));
-    EXPECT_NE(temp, transferTempName(longName.left(longName.size() - 5) + QStringLiteral("other")));
+    const QString token = connection->transferToken();
+    for (const TempNameStyle style : {TempNameStyle::Hidden, TempNameStyle::Visible}) {
+        const QString temp = transferTempName(longName, token, style);
+        EXPECT_LE(temp.toUtf8().size(), 255);
+        EXPECT_TRUE(isTransferTempName(temp));
+        EXPECT_EQ(transferTokenOf(temp), token);
+        EXPECT_NE(temp, transferTempName(longName.left(longName.size() - 5) + QStringLiteral("other"), token, style));
+    }
 }
 
 // --- listings ----------------------------------------------------------------
@@ -411,7 +424,8 @@ TEST_F(FtpClientTest, TransfersReplaceExistingFiles) {
 
     ASSERT_TRUE(connection->putFile(localPath(QStringLiteral("new.txt")), QStringLiteral("/sub/file.txt")));
     EXPECT_EQ(readFile(serverPath(QStringLiteral("sub/file.txt"))), QByteArray("new"));
-    EXPECT_TRUE(transcriptContains(*connection, QStringLiteral("STOR /sub/.file.txt.vstmp")));
+    EXPECT_TRUE(transcriptContains(*connection,
+                                   QStringLiteral("STOR /sub/.file.txt.%1.vstmp").arg(connection->transferToken())));
     EXPECT_TRUE(transcriptContains(*connection, QStringLiteral("RNTO /sub/file.txt")));
 
     ASSERT_NO_FATAL_FAILURE(writeFile(localPath(QStringLiteral("here.txt")), "old local content"));
@@ -475,7 +489,7 @@ TEST_F(FtpClientTest, LocalFailuresGiveErrnoAndKeepTheConnection) {
     EXPECT_FALSE(connection->getFile(QStringLiteral("absent.txt"), localPath(QStringLiteral("absent.txt")), false));
     EXPECT_EQ(lastError(), ErrorExtendedError);
     EXPECT_FALSE(QFileInfo::exists(localPath(QStringLiteral("absent.txt"))));
-    EXPECT_FALSE(QFileInfo::exists(localPath(transferTempName(QStringLiteral("absent.txt")))));
+    EXPECT_EQ(tempFilesIn(localPath({})), QStringList());
     QString folder;
     EXPECT_TRUE(connection->getCurrentDirectory(folder));
 }
@@ -496,7 +510,7 @@ TEST_F(FtpClientTest, InterruptedDownloadKeepsThePreviousFile) {
         EXPECT_EQ(lastError(), ErrorExtendedError);
         EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("426 "))) << reply();
         EXPECT_EQ(readFile(target), QByteArray("the previous version"));
-        EXPECT_FALSE(QFileInfo::exists(localPath(transferTempName(QStringLiteral("big.bin")))));
+        EXPECT_EQ(tempFilesIn(localPath({})), QStringList());
         QString folder;
         EXPECT_TRUE(connection->getCurrentDirectory(folder)) << reply();
     }
