@@ -32,8 +32,10 @@ bool retryOnTimeout(const std::function<bool()>& attempt);
 
 // The file actions, each on the connection it is given and with its log
 // lines in the outcome, so they can run on any connection of the pool.
+// expectedSize: the listed size (inet::FindData::UnknownSize when none can be trusted).
 JobOutcome downloadFile(inet::FtpConnection& connection, const FileRoots& roots, const RelativeName& remoteName,
-                        const RelativeName& localName, NaiveDateTime time);
+                        const RelativeName& localName, NaiveDateTime time,
+                        qint64 expectedSize = inet::FindData::UnknownSize);
 // scannedState answers whether the local file still is as the scan saw it.
 JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, RemoteFolders& folders,
                       const RelativeName& localName, const RelativeName& remoteName,

@@ -166,6 +166,8 @@ struct FindData {
 
     QString name;
     bool isDirectory = false;
+    // A symbolic link: its size is the link's own, not that of what RETR sends.
+    bool isLink = false;
     qint64 size = 0;
     QDate modifiedDate;
     QTime modifiedTime;
