@@ -218,14 +218,15 @@ bool FtpConnection::putFile(const QString& localFile, const QString& remoteFile,
     // "150": one round trip less per file, and a refusal still comes first.
     constexpr qint64 StartBytes = 32 * 1024;
     const auto store = [&](const QString& path) {
-        return source.seek(0) &&
-               d->track(d->transferCommand(
-                   QStringLiteral("STOR ") + path, [&](DataConnection& data) { return data.send(source, inactivity); },
-                   [&](DataConnection& data) { return data.sendStart(source, StartBytes, inactivity); }));
+        return d->track(d->transferCommand(
+            QStringLiteral("STOR ") + path, [&](DataConnection& data) { return data.send(source, inactivity); },
+            [&](DataConnection& data) { return data.sendStart(source, StartBytes, inactivity); }));
     };
     bool stored = store(tempPath);
-    const bool retryWithoutDot = !stored && d->mayRetryWithoutDot(tempPath);
-    if (retryWithoutDot) {
+    // The start of the file may have gone out already: it is read again from
+    // its beginning (a pipe cannot be, and gets no second try).
+    const bool retryWithoutDot = !stored && d->mayRetryWithoutDot(tempPath) && !source.isSequential();
+    if (retryWithoutDot && source.seek(0)) {
         tempPath = d->remoteTempPath(remoteFile, TempNameStyle::Visible);
         stored = store(tempPath);
     }
