@@ -48,6 +48,17 @@ JobOutcome uploaded(const inet::FtpConnection& connection, const QString& localF
     return outcome;
 }
 
+// A failed upload that could not put the previous version back under its
+// name says where it is: the site lacks the file until someone acts.
+JobOutcome withAsideNamed(const inet::FtpConnection& connection, JobOutcome outcome) {
+    const QString aside = connection.previousVersionLeftAside();
+    if (!aside.isEmpty())
+        outcome.lines << QStringLiteral("The previous version of the file is kept on the server as %1: the server "
+                                        "refused to put it back under its own name")
+                             .arg(escapedForLog(aside));
+    return outcome;
+}
+
 } // namespace
 
 std::function<bool()> unchangedSince(const QString& localFile, const TFileEntry* scanned) {
@@ -75,7 +86,9 @@ bool isTransientFault() {
     case inet::ErrorTimeout:
     case inet::ErrorConnectionAborted:
     case inet::ErrorConnectionReset:
-    case inet::ErrorCannotConnect: // the data connection: the control connection's loss ends the run
+    case inet::ErrorCannotConnect:        // the data connection: the control connection's loss ends the run
+    case inet::ErrorDownloadSizeMismatch: // cut short, the old file kept
+    case inet::ErrorUploadSizeMismatch:   // cut short, the cut file removed
         return true;
     case inet::ErrorExtendedError:
         // 421 closing, 425 no data connection, 426 transfer broken off,
@@ -109,14 +122,14 @@ bool retryTransientFaults(const std::function<bool()>& attempt) {
 }
 
 JobOutcome downloadFile(inet::FtpConnection& connection, const FileRoots& roots, const RelativeName& remoteName,
-                        const RelativeName& localName, NaiveDateTime time) {
+                        const RelativeName& localName, NaiveDateTime time, qint64 expectedSize) {
     const QString localFolder = roots.localRoot + localName.folderPart();
     const QString localFile = AddTrailingBackslash(localFolder) + localName.fileName();
     const QString remoteFile = roots.remoteRoot + remoteName.text();
     const QString shown = roots.remoteShownRoot + remoteName.text();
     // When the folder cannot be made, the fetch fails and logs why.
     ForceFolders(localFolder);
-    if (!retryTransientFaults([&] { return connection.getFile(remoteFile, localFile, false); }))
+    if (!retryTransientFaults([&] { return connection.getFile(remoteFile, localFile, false, expectedSize); }))
         return failed(ftpFailureLine(QStringLiteral("FtpGetFile('%1')").arg(escapedForLog(shown))));
     // The file gets the remote entry's time as local wall-clock time, so the
     // next run sees equal minutes on both sides. A failure here is not reported.
@@ -148,11 +161,12 @@ JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, R
             if (retryTransientFaults(put))
                 return uploaded(connection, localFile, std::move(outcome));
             outcome.lines << putFailureLine(localFile);
+            outcome = withAsideNamed(connection, std::move(outcome));
         }
         outcome.ok = false;
         return outcome;
     }
-    return failed(putFailureLine(localFile));
+    return withAsideNamed(connection, failed(putFailureLine(localFile)));
 }
 
 JobOutcome deleteRemoteFile(inet::FtpConnection& connection, const FileRoots& roots, const RelativeName& name) {

@@ -31,8 +31,8 @@ std::function<bool()> unchangedSince(const QString& localFile, const TFileEntry*
 bool retryOnTimeout(const std::function<bool()>& attempt);
 
 // Whether the last call failed for a reason that may pass: a time-out, a
-// connection lost on the way, a data connection refused, or a reply that
-// says "not now" (421, 425, 426, 450, 451).
+// connection lost on the way, a transfer cut short, a data connection
+// refused, or a reply that says "not now" (421, 425, 426, 450, 451).
 bool isTransientFault();
 // Calls attempt until it succeeds or fails for a reason that will not pass,
 // at most four times, pausing a little longer before each further try; the
@@ -41,8 +41,10 @@ bool retryTransientFaults(const std::function<bool()>& attempt);
 
 // The file actions, each on the connection it is given and with its log
 // lines in the outcome, so they can run on any connection of the pool.
+// expectedSize: the listed size (inet::FindData::UnknownSize when none can be trusted).
 JobOutcome downloadFile(inet::FtpConnection& connection, const FileRoots& roots, const RelativeName& remoteName,
-                        const RelativeName& localName, NaiveDateTime time);
+                        const RelativeName& localName, NaiveDateTime time,
+                        qint64 expectedSize = inet::FindData::UnknownSize);
 // scannedState answers whether the local file still is as the scan saw it.
 JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, RemoteFolders& folders,
                       const RelativeName& localName, const RelativeName& remoteName,

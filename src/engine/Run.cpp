@@ -185,8 +185,9 @@ void TVellisyncProject::RunPasses() {
         break;
     }
     default:
-        break; // an unknown mode touches nothing and logs no summary
+        return; // an unknown mode touches nothing and logs no summary
     }
+    CleanLeftovers();
 }
 
 int TVellisyncProject::DownloadFiles() {
@@ -198,9 +199,11 @@ int TVellisyncProject::DownloadFiles() {
                        const auto localName = RelativeName::fromPath(match >= 0 ? LocalFiles.Strings(match) : name);
                        if (!remoteName || !localName || !MayChangeLocally(*localName, true))
                            return std::nullopt;
-                       return [roots, remote = *remoteName, local = *localName,
-                               time = RemoteFiles.GetDateTime(index)](inet::FtpConnection& connection) {
-                           return engine::downloadFile(connection, roots, remote, local, time);
+                       const qint64 size = m_remoteSizeUnchecked.contains(index) ? inet::FindData::UnknownSize
+                                                                                 : RemoteFiles.Objects(index)->Size;
+                       return [roots, remote = *remoteName, local = *localName, time = RemoteFiles.GetDateTime(index),
+                               size](inet::FtpConnection& connection) {
+                           return engine::downloadFile(connection, roots, remote, local, time, size);
                        };
                    });
 }

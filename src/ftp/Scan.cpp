@@ -125,6 +125,7 @@ void TVellisyncProject::CollectLocalFiles() {
     Log(QStringLiteral("Collecting local files..."));
     const ScanMasks masks(m_includeMasks, m_excludeMasks, IncludeMasks, ExcludeMasks);
     LocalFiles.Clear();
+    m_localLeftovers.clear();
     LastRunOutcome.localRootReached = false;
     LastRunOutcome.localScanComplete = true; // cleared by any folder that cannot be listed
     m_visitedLocalFolders.clear();
@@ -184,7 +185,12 @@ void TVellisyncProject::CollectLocalFolder(const QString& relativePath) {
             continue;
         if (isFolder && !SubFilders)
             continue;
-        if (!isFolder && (inet::isTransferTempName(name) || !IsFileIncluded(name, m_includeMasks, m_excludeMasks)))
+        if (!isFolder && inet::isTransferTempName(name)) {
+            if (!entry.isSymLink()) // ours are never links
+                NoteLeftover(m_localLeftovers, relativePath, name, NaiveDateTime::fromLocal(entry.lastModified()));
+            continue;
+        }
+        if (!isFolder && !IsFileIncluded(name, m_includeMasks, m_excludeMasks))
             continue;
         const std::optional<RelativeName> child = RelativeName::fromPath(joinRelative(relativePath, name));
         if (!child) {
@@ -333,6 +339,8 @@ void TVellisyncProject::CollectRemoteFiles() {
     m_remoteDayOnly.clear();
     m_unlistedRemoteFolders.clear();
     m_withheldUploadFolders.clear();
+    m_remoteSizeUnchecked.clear();
+    m_remoteLeftovers.clear();
     LastRunOutcome.remoteRootReached = false;
     LastRunOutcome.remoteScanComplete = false;
     m_remoteBase.clear();
@@ -424,13 +432,14 @@ void TVellisyncProject::CollectRemoteFolder(const QString& relativePath) {
     for (const inet::FindData& data : listing->entries) {
         DoProgress();
         listedNames.insert(data.name);
-        if (!data.isDirectory) {
+        if (!data.isDirectory && inet::isTransferTempName(data.name)) {
             if (QString original = inet::originalOfAsideName(data.name); !original.isEmpty())
                 asides.push_back({data, std::move(original)});
+            else
+                NoteLeftover(m_remoteLeftovers, relativePath, data.name, RemoteTimeOf(data));
+            continue;
         }
-        if (data.isDirectory
-                ? !SubFilders
-                : inet::isTransferTempName(data.name) || !IsFileIncluded(data.name, m_includeMasks, m_excludeMasks))
+        if (data.isDirectory ? !SubFilders : !IsFileIncluded(data.name, m_includeMasks, m_excludeMasks))
             continue;
         // A name from the server becomes a path and a command only once it
         // has proven to be one plain level: never "..", never "a/../b".
@@ -445,8 +454,11 @@ void TVellisyncProject::CollectRemoteFolder(const QString& relativePath) {
             AddRemoteFile(*child, data);
     }
     for (const AsideLeftover& aside : asides) {
+        // Beside the file it was the old version of, it is a leftover too.
         if (!listedNames.contains(aside.originalName))
             RestoreAsideLeftover(relativePath, aside);
+        else
+            NoteLeftover(m_remoteLeftovers, relativePath, aside.entry.name, RemoteTimeOf(aside.entry));
     }
     for (const QString& subfolder : std::as_const(pendingFolders))
         CollectRemoteFolder(subfolder);
@@ -499,14 +511,29 @@ void TVellisyncProject::LearnListingZone() {
                 .arg(reason));
 }
 
-void TVellisyncProject::AddRemoteFile(const RelativeName& name, const inet::FindData& data) {
-    NaiveDateTime time = NaiveDateTime::fromDateAndTime(data.modifiedDate, data.modifiedTime);
+NaiveDateTime TVellisyncProject::RemoteTimeOf(const inet::FindData& data) const {
+    const NaiveDateTime time = NaiveDateTime::fromDateAndTime(data.modifiedDate, data.modifiedTime);
     if (data.timeSource != inet::FindData::TimeSource::Local && m_listingZone)
-        time = engine::listedToLocal(time, *m_listingZone);
-    const int index = RemoteFiles.AddFile(name, data.size, time);
+        return engine::listedToLocal(time, *m_listingZone);
+    return time;
+}
+
+void TVellisyncProject::NoteLeftover(std::vector<Leftover>& found, const QString& relativePath, const QString& name,
+                                     NaiveDateTime time) {
+    if (InternetHandle && inet::transferTokenOf(name) == InternetHandle->transferToken())
+        return;
+    // Only a name that is one plain level ever becomes a path.
+    if (const std::optional<RelativeName> checked = RelativeName::fromPath(joinRelative(relativePath, name)))
+        found.push_back({*checked, time});
+}
+
+void TVellisyncProject::AddRemoteFile(const RelativeName& name, const inet::FindData& data) {
+    const int index = RemoteFiles.AddFile(name, data.size, RemoteTimeOf(data));
     // Only the day is known: the exact time is asked for once it matters.
     if (data.timeSource == inet::FindData::TimeSource::ListedDay)
         m_remoteDayOnly.push_back(index);
+    if (data.isLink || data.size < 0)
+        m_remoteSizeUnchecked.insert(index);
 }
 
 void TVellisyncProject::NoteRemoteFolderIncomplete() {

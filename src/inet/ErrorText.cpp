@@ -86,6 +86,12 @@ QString describe(ErrorCode code) {
     case ErrorPinnedWithoutTls:
         return QStringLiteral("A certificate is trusted for this server, so the connection must be encrypted, but "
                               "encryption is set to none; nothing was sent.");
+    case ErrorDownloadSizeMismatch:
+        return QStringLiteral("The file that arrived is not the size the server listed: the transfer was cut "
+                              "short, and the local file was left as it was.");
+    case ErrorUploadSizeMismatch:
+        return QStringLiteral("The file on the server is not the size of the file sent: the transfer was cut "
+                              "short, and the cut file was removed so that the next run sends it again.");
     }
     return {};
 }

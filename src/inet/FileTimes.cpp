@@ -71,21 +71,51 @@ void FtpConnectionPrivate::setTimeTryingEachWay(const QString& path, const QDate
     }
 }
 
-bool FtpConnectionPrivate::renameKeepingTime(const QString& tempPath, const QString& target,
-                                             const std::optional<QDateTime>& modified, bool& timeSet) {
-    timeSet = false;
-    if (!modified || m_timeSetter == TimeSetter::None)
-        return rename(tempPath, target);
-    // The time goes onto the temporary file with the rename, in the same
-    // round trip; a rename keeps it, so the file never shows the wrong time.
-    std::vector<FtpReply> replies;
-    if (!ensureConnected() ||
-        !m_control->commandsTogether(
-            {timeCommand(*modified, tempPath), QStringLiteral("RNFR ") + tempPath, QStringLiteral("RNTO ") + target},
-            replies))
+bool FtpConnectionPrivate::sizeDiffers(const FtpReply& reply, qint64 sentBytes) {
+    if (isUnknownCommandReply(reply)) {
+        m_capabilities |= RefusedSize;
         return false;
-    timeSet = learnTimeReply(replies[0]);
-    return requireClasses(replies, {AnyClass, 3, 2});
+    }
+    // "213 1048576" (RFC 3659, 4); anything else tells nothing of this file.
+    if (reply.code != 213)
+        return false;
+    bool isNumber = false;
+    const qint64 stored = reply.text.mid(4).trimmed().toLongLong(&isNumber);
+    return isNumber && stored != sentBytes;
+}
+
+bool FtpConnectionPrivate::renameCheckingSize(const QString& tempPath, const QString& target,
+                                              const std::optional<QDateTime>& modified, qint64 sentBytes,
+                                              bool& timeSet) {
+    timeSet = false;
+    // The size and the time go with the rename, in the same round trip; a
+    // rename keeps the time, so the file never shows the wrong one.
+    const bool askSize = sentBytes != FindData::UnknownSize && !(m_capabilities & RefusedSize);
+    const bool setTime = modified && m_timeSetter != TimeSetter::None;
+    QStringList commands;
+    if (askSize)
+        commands << QStringLiteral("SIZE ") + tempPath;
+    if (setTime)
+        commands << timeCommand(*modified, tempPath);
+    commands << QStringLiteral("RNFR ") + tempPath << QStringLiteral("RNTO ") + target;
+    std::vector<FtpReply> replies;
+    if (!ensureConnected() || !m_control->commandsTogether(commands, replies))
+        return false;
+    size_t next = 0;
+    const bool cut = askSize && sizeDiffers(replies[next++], sentBytes);
+    if (setTime)
+        timeSet = learnTimeReply(replies[next++]);
+    const bool renamed = replies[next].code / 100 == 3 && replies[next + 1].isCompletion();
+    if (cut) {
+        // The rename went with the question. A cut file left under the name
+        // with the source's time would pass for the whole file on every later
+        // run, which compares times only; without it the next run sends the
+        // file again.
+        if (renamed)
+            removeQuietly(target);
+        return fail(ErrorUploadSizeMismatch); // the caller removes the temporary file
+    }
+    return renamed || requireClasses({replies[next], replies[next + 1]}, {3, 2});
 }
 
 bool FtpConnection::modificationTimes(const QStringList& remoteFiles, std::vector<std::optional<QDateTime>>& times) {

@@ -25,15 +25,9 @@ int currentErrno() {
     return errno ? errno : EIO;
 }
 
-// The temporary name of a remote path: ".name.vstmp" in the same folder.
-QString remoteTempPath(const QString& remoteFile) {
-    const qsizetype slash = remoteFile.lastIndexOf(QLatin1Char('/'));
-    return remoteFile.left(slash + 1) + transferTempName(remoteFile.mid(slash + 1));
-}
-
-QString localTempPath(const QString& localFile) {
+QString localTempPath(const QString& localFile, const QString& token) {
     const QFileInfo info(localFile);
-    return info.dir().filePath(transferTempName(info.fileName()));
+    return info.dir().filePath(transferTempName(info.fileName(), token));
 }
 
 // A link to a file is written through: the file it points to is the one that
@@ -168,13 +162,14 @@ bool FtpConnection::listsFoldersTogether() const {
     return d->mayListByStatTogether();
 }
 
-bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile, bool failIfExists) {
+bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile, bool failIfExists,
+                            qint64 expectedSize) {
     if (failIfExists && QFileInfo::exists(localFile))
         return fail(EEXIST);
     // The download goes to a temporary file beside the target and replaces the
     // target only once complete: a broken transfer leaves the old file as it was.
     const QString target = writeTarget(localFile);
-    const QString tempPath = localTempPath(target);
+    const QString tempPath = localTempPath(target, d->parameters().transferToken);
     QFile temp(tempPath);
     errno = 0;
     if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -196,6 +191,10 @@ bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile,
             done = false;
         }
     }
+    // A server (or a proxy) that ends the data early and still reports
+    // success must not have the cut file taken for the whole one.
+    if (done && expectedSize != FindData::UnknownSize && temp.size() != expectedSize)
+        done = fail(ErrorDownloadSizeMismatch);
     temp.close();
     if (done) {
         keepPermissionBits(target, tempPath);
@@ -217,19 +216,33 @@ bool FtpConnection::putFile(const QString& localFile, const QString& remoteFile,
     if (!source.open(QIODevice::ReadOnly))
         return fail(currentErrno());
     const std::optional<SourceState> atOpen = stateOf(source);
-    // Stored under a temporary name and renamed when complete, so the remote
-    // file is never seen half written and a broken upload leaves it alone.
-    const QString tempPath = remoteTempPath(remoteFile);
+    d->leftAside.clear();
+    // Stored under a temporary name of this run and renamed when complete, so
+    // the remote file is never seen half written, a broken upload leaves it
+    // alone, and another run's upload of the same file writes a file of its own.
+    QString tempPath = d->remoteTempPath(remoteFile);
     const Milliseconds inactivity = d->parameters().timeouts.data;
     // The start of the file (a small file whole) goes before the server's
     // "150": one round trip less per file, and a refusal still comes first.
     constexpr qint64 StartBytes = 32 * 1024;
-    if (!d->track(d->transferCommand(
-            QStringLiteral("STOR ") + tempPath, [&](DataConnection& data) { return data.send(source, inactivity); },
-            [&](DataConnection& data) { return data.sendStart(source, StartBytes, inactivity); }))) {
+    const auto store = [&](const QString& path) {
+        return d->track(d->transferCommand(
+            QStringLiteral("STOR ") + path, [&](DataConnection& data) { return data.send(source, inactivity); },
+            [&](DataConnection& data) { return data.sendStart(source, StartBytes, inactivity); }));
+    };
+    bool stored = store(tempPath);
+    // The start of the file may have gone out already: it is read again from
+    // its beginning (a pipe cannot be, and gets no second try).
+    const bool retryWithoutDot = !stored && d->mayRetryWithoutDot(tempPath) && !source.isSequential();
+    if (retryWithoutDot && source.seek(0)) {
+        tempPath = d->remoteTempPath(remoteFile, TempNameStyle::Visible);
+        stored = store(tempPath);
+    }
+    if (!stored) {
         d->removeQuietly(tempPath);
         return false;
     }
+    d->learnStoredTempName(tempPath, retryWithoutDot);
     // What went out may be a mix of two versions: it must not replace anything.
     if (stateOf(source) != atOpen || (sourceUnchanged && !sourceUnchanged())) {
         d->removeQuietly(tempPath);
@@ -240,7 +253,15 @@ bool FtpConnection::putFile(const QString& localFile, const QString& remoteFile,
     std::optional<QDateTime> modified;
     if (atOpen)
         modified = QDateTime::fromSecsSinceEpoch(atOpen->seconds, Qt::UTC);
-    return d->track(d->moveIntoPlace(tempPath, remoteFile, modified));
+    return d->track(d->moveIntoPlace(tempPath, remoteFile, modified, atOpen ? atOpen->size : FindData::UnknownSize));
+}
+
+QString FtpConnection::previousVersionLeftAside() const {
+    return d->leftAside;
+}
+
+QString FtpConnection::transferToken() const {
+    return d->parameters().transferToken;
 }
 
 bool FtpConnection::renameFile(const QString& from, const QString& to) {

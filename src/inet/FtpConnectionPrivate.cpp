@@ -1,6 +1,7 @@
 // Logon, reconnection and data connections of one FTP connection.
 #include "inet/FtpConnectionPrivate.h"
 
+#include <QBuffer>
 #include <QNetworkProxy>
 #include <QThread>
 
@@ -15,9 +16,16 @@ const QString anonymousUser = QStringLiteral("anonymous");
 const QString parentFolder = QStringLiteral("..");
 
 // The aside name of a remote path, in the same folder.
-QString remoteAsidePath(const QString& remoteFile) {
+QString remoteAsidePath(const QString& remoteFile, TempNameStyle style) {
     const qsizetype slash = remoteFile.lastIndexOf(QLatin1Char('/'));
-    return remoteFile.left(slash + 1) + asideTempName(remoteFile.mid(slash + 1));
+    return remoteFile.left(slash + 1) + asideTempName(remoteFile.mid(slash + 1), style);
+}
+
+// The style of a temporary path: whether its name starts with a dot.
+TempNameStyle tempNameStyleOf(const QString& tempPath) {
+    return tempPath.mid(tempPath.lastIndexOf(QLatin1Char('/')) + 1).startsWith(QLatin1Char('.'))
+               ? TempNameStyle::Hidden
+               : TempNameStyle::Visible;
 }
 
 bool isStatListing(const FtpReply& reply) {
@@ -378,9 +386,9 @@ bool FtpConnectionPrivate::requireClasses(const std::vector<FtpReply>& replies, 
 }
 
 bool FtpConnectionPrivate::moveIntoPlace(const QString& tempPath, const QString& target,
-                                         const std::optional<QDateTime>& modified) {
+                                         const std::optional<QDateTime>& modified, qint64 sentBytes) {
     bool timeSet = false;
-    if (!renameKeepingTime(tempPath, target, modified, timeSet) && !moveAsideAndIntoPlace(tempPath, target))
+    if (!renameCheckingSize(tempPath, target, modified, sentBytes, timeSet) && !moveAsideAndIntoPlace(tempPath, target))
         return false;
     if (modified && !timeSet) {
         // The upload itself succeeded: what follows must not change that.
@@ -397,15 +405,17 @@ bool FtpConnectionPrivate::moveAsideAndIntoPlace(const QString& tempPath, const 
     }
     // The refusal is what the caller learns, whatever the recovery does.
     ErrorStateGuard keepRefusal;
-    // Only a target that exists, on a server that will not rename over it,
-    // is moved aside; any other refusal (a name rule, a quota) leaves it be.
-    // The aside name is cleared first: a leftover there is older than the
-    // target, which exists.
-    const QString aside = remoteAsidePath(target);
-    if (!simpleCommand(QStringLiteral("RNFR ") + target, 3)) {
+    // Only a target that exists, on a server that has shown that it will not
+    // rename over a file, is moved aside; any other refusal (a name rule, a
+    // quota) leaves it be: moved off a name the server will not rename onto,
+    // it could never come back.
+    if (!simpleCommand(QStringLiteral("RNFR ") + target, 3) || !refusesRenameOverFiles(tempPath)) {
         removeQuietly(tempPath);
         return false;
     }
+    // The aside name is cleared first: a leftover there is older than the
+    // target, which exists.
+    const QString aside = remoteAsidePath(target, tempNameStyleOf(tempPath));
     removeQuietly(aside);
     if (!rename(target, aside)) {
         removeQuietly(tempPath);
@@ -416,10 +426,62 @@ bool FtpConnectionPrivate::moveAsideAndIntoPlace(const QString& tempPath, const 
         return true;
     }
     // The old content goes back under its name; should even that fail, it
-    // waits under the aside name for the next run to restore.
-    rename(aside, target);
+    // waits under the aside name for the next run to restore, and the
+    // caller can say where it is.
+    if (!rename(aside, target))
+        leftAside = aside;
     removeQuietly(tempPath);
     return false;
+}
+
+bool FtpConnectionPrivate::refusesRenameOverFiles(const QString& tempPath) {
+    if (m_capabilities & (RenamesOverFiles | RefusesRenameOverFiles))
+        return m_capabilities & RefusesRenameOverFiles;
+    const qsizetype slash = tempPath.lastIndexOf(QLatin1Char('/'));
+    const QString probe =
+        tempPath.left(slash + 1) +
+        transferTempName(QStringLiteral("rename-probe"), m_parameters.transferToken, tempNameStyleOf(tempPath));
+    QBuffer empty;
+    empty.open(QIODevice::ReadOnly);
+    const Milliseconds inactivity = m_parameters.timeouts.data;
+    std::vector<FtpReply> replies;
+    const bool tried =
+        transferCommand(QStringLiteral("STOR ") + probe,
+                        [&](DataConnection& data) { return data.send(empty, inactivity); }) &&
+        m_control->commandsTogether({QStringLiteral("RNFR ") + tempPath, QStringLiteral("RNTO ") + probe}, replies);
+    removeQuietly(probe); // after a rename onto it, the new content with it: the upload fails either way
+    if (!tried || replies[0].code / 100 != 3)
+        return false; // nothing learnt: the user's file stays where it is
+    m_capabilities |= replies[1].isCompletion() ? RenamesOverFiles : RefusesRenameOverFiles;
+    return !replies[1].isCompletion();
+}
+
+QString FtpConnectionPrivate::remoteTempPath(const QString& remoteFile) const {
+    // A dot-file's temporary name starts with a dot in any style.
+    const TempNameStyle style = (m_capabilities & RefusesDotNames) ? TempNameStyle::Visible : TempNameStyle::Hidden;
+    return remoteTempPath(remoteFile, style);
+}
+
+QString FtpConnectionPrivate::remoteTempPath(const QString& remoteFile, TempNameStyle style) const {
+    const qsizetype slash = remoteFile.lastIndexOf(QLatin1Char('/'));
+    return remoteFile.left(slash + 1) + transferTempName(remoteFile.mid(slash + 1), m_parameters.transferToken, style);
+}
+
+bool FtpConnectionPrivate::mayRetryWithoutDot(const QString& tempPath) const {
+    // "553 Prohibited file name: /d0/.f00.bin.vstmp": a refusal of the name
+    // itself, worth one try without the dot until the server has shown
+    // either way what it does with such names.
+    const QString fileName = tempPath.mid(tempPath.lastIndexOf(QLatin1Char('/')) + 1);
+    return lastError() == ErrorExtendedError && lastResponseInfo().startsWith(QLatin1Char('5')) &&
+           !fileName.startsWith(QLatin1String("..")) && !(m_capabilities & (RefusesDotNames | AcceptsDotNames)) &&
+           tempNameStyleOf(tempPath) == TempNameStyle::Hidden && m_control && m_control->isUsable();
+}
+
+void FtpConnectionPrivate::learnStoredTempName(const QString& tempPath, bool afterDotRefused) {
+    if (afterDotRefused)
+        m_capabilities |= RefusesDotNames;
+    else if (tempNameStyleOf(tempPath) == TempNameStyle::Hidden)
+        m_capabilities |= AcceptsDotNames;
 }
 
 bool FtpConnectionPrivate::track(bool ok) {

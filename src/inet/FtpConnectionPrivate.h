@@ -33,6 +33,7 @@ struct LogonParameters {
     std::optional<ProxyConfig> proxy;
     Timeouts timeouts;
     TlsPolicy tls;
+    QString transferToken; // marks this run's temporary files
 };
 
 class FtpConnectionPrivate {
@@ -59,6 +60,15 @@ public:
         // "." or "..": every such listing of a folder shows them (vsftpd).
         ListsDotEntries = 0x1000,
         ListsCdir = 0x2000, // an MLSD listing has shown the folder's own cdir entry
+        // STOR of a name starting with a dot was refused where the same name
+        // without the dot was taken ("553 Prohibited file name", Pure-FTPd -x).
+        RefusesDotNames = 0x4000,
+        AcceptsDotNames = 0x8000, // a temporary name starting with a dot was stored
+        RefusedSize = 0x10000,    // SIZE answered "unknown command"
+        // Whether RNTO onto an existing file works, learnt by trying it on two
+        // files of our own the first time a final rename is refused.
+        RenamesOverFiles = 0x20000,
+        RefusesRenameOverFiles = 0x40000,
     };
     Q_DECLARE_FLAGS(Capabilities, Capability)
 
@@ -95,8 +105,24 @@ public:
     static bool requireClasses(const std::vector<FtpReply>& replies, std::initializer_list<int> classes);
     // Renames an uploaded temporary file to its final name without ever
     // leaving the name without content; see FtpConnection::putFile. Where
-    // modified is given, the file gets that modification time as well.
-    bool moveIntoPlace(const QString& tempPath, const QString& target, const std::optional<QDateTime>& modified = {});
+    // modified is given, the file gets that modification time as well; where
+    // sentBytes is known, a file the server holds with another size fails.
+    bool moveIntoPlace(const QString& tempPath, const QString& target, const std::optional<QDateTime>& modified = {},
+                       qint64 sentBytes = FindData::UnknownSize);
+
+    // The temporary path of an upload to remoteFile, in the style this
+    // server accepts (as far as it has shown).
+    QString remoteTempPath(const QString& remoteFile) const;
+    QString remoteTempPath(const QString& remoteFile, TempNameStyle style) const;
+    // After a refused STOR of tempPath: whether the same upload should be
+    // tried once more under a name without the leading dot.
+    bool mayRetryWithoutDot(const QString& tempPath) const;
+    // Learns from a STOR that worked which style of temporary name the server takes.
+    void learnStoredTempName(const QString& tempPath, bool afterDotRefused);
+
+    // After a failed upload: where the previous version was left when it
+    // could not be put back under its name.
+    QString leftAside;
 
     // MDTM of each file, many at once; a time stays empty where the server
     // gives none. False only when the connection failed.
@@ -210,9 +236,20 @@ private:
     // Learns from the reply to timeCommand; true when the time was set.
     bool learnTimeReply(const FtpReply& reply);
     void setTimeTryingEachWay(const QString& path, const QDateTime& modified);
-    bool renameKeepingTime(const QString& tempPath, const QString& target, const std::optional<QDateTime>& modified,
-                           bool& timeSet);
+    // SIZE (where known), the time command (where modified is given), RNFR
+    // and RNTO, all in one write. A size other than sentBytes fails with
+    // ErrorUploadSizeMismatch, and a target already renamed is deleted.
+    bool renameCheckingSize(const QString& tempPath, const QString& target, const std::optional<QDateTime>& modified,
+                            qint64 sentBytes, bool& timeSet);
+    // Whether the reply to SIZE shows another size than sentBytes; learns a
+    // server that knows no SIZE.
+    bool sizeDiffers(const FtpReply& reply, qint64 sentBytes);
     bool moveAsideAndIntoPlace(const QString& tempPath, const QString& target);
+    // Whether this server refuses to rename onto an existing file. Learnt
+    // once per connection with two files of our own beside tempPath (an
+    // empty one stored for the purpose), so that the user's file is never
+    // moved for a refusal that has another reason (a name rule).
+    bool refusesRenameOverFiles(const QString& tempPath);
 
     LogonParameters m_parameters;
     std::optional<SocksClient> m_socks;

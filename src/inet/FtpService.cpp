@@ -2,9 +2,11 @@
 // handle: the small parts of the service that every other piece uses.
 #include "inet/FtpService.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include <QCryptographicHash>
+#include <QRandomGenerator>
 
 #include "inet/InetPrivate.h"
 
@@ -21,6 +23,11 @@ Timeouts g_defaultTimeouts;
 
 const QString tempSuffix = QStringLiteral(".vstmp");
 const QString asideMarker = QStringLiteral(".vsold");
+constexpr qsizetype TokenLength = 8;
+
+bool isLowerHexDigit(QChar c) {
+    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+}
 
 // The longest file name most file systems and servers accept, in bytes.
 constexpr qsizetype MaxNameBytes = 255;
@@ -41,6 +48,22 @@ QString utf8Prefix(const QString& text, qsizetype maxBytes) {
     }
     return prefix;
 }
+
+// lead + stem + ending, or where that is longer than a name may be, lead +
+// a shortened stem + "~" + 16 hex digits of the stem's digest + ending.
+QString fittingName(const QString& lead, const QString& stem, const QString& ending) {
+    QString name = lead + stem + ending;
+    if (name.toUtf8().size() <= MaxNameBytes)
+        return name;
+    const QByteArray digest = QCryptographicHash::hash(stem.toUtf8(), QCryptographicHash::Sha256).left(8).toHex();
+    const qsizetype room = MaxNameBytes - lead.size() - 1 - digest.size() - ending.toUtf8().size();
+    return lead + utf8Prefix(stem, room) + QLatin1Char('~') + QString::fromLatin1(digest) + ending;
+}
+
+QString leadOf(TempNameStyle style) {
+    return style == TempNameStyle::Hidden ? QStringLiteral(".") : QString();
+}
+
 } // namespace
 
 int lastError() {
@@ -64,31 +87,52 @@ bool fail(int code) {
     return false;
 }
 
-QString transferTempName(const QString& fileName) {
-    QString name = QLatin1Char('.') + fileName + tempSuffix;
-    if (name.toUtf8().size() <= MaxNameBytes)
-        return name;
-    // "." + start + "~" + 16 hex digits + ".vstmp"
-    const QByteArray digest = QCryptographicHash::hash(fileName.toUtf8(), QCryptographicHash::Sha256).left(8).toHex();
-    const qsizetype room = MaxNameBytes - 1 - 1 - digest.size() - tempSuffix.size();
-    return QLatin1Char('.') + utf8Prefix(fileName, room) + QLatin1Char('~') + QString::fromLatin1(digest) + tempSuffix;
+QString newTransferToken() {
+    return QString::number(QRandomGenerator::system()->generate(), 16).rightJustified(TokenLength, QLatin1Char('0'));
 }
 
-QString asideTempName(const QString& fileName) {
-    return transferTempName(fileName + asideMarker);
+bool isTransferToken(const QString& text) {
+    return text.size() == TokenLength &&
+           std::all_of(text.cbegin(), text.cend(), [](QChar c) { return isLowerHexDigit(c); });
+}
+
+QString transferTempName(const QString& fileName, const QString& token, TempNameStyle style) {
+    return fittingName(leadOf(style), fileName, QLatin1Char('.') + token + tempSuffix);
+}
+
+QString asideTempName(const QString& fileName, TempNameStyle style) {
+    // No run's token: whichever run moved the file aside, any later run finds
+    // it under this one name and can put it back.
+    return fittingName(leadOf(style), fileName + asideMarker, tempSuffix);
 }
 
 QString originalOfAsideName(const QString& tempName) {
     const QString ending = asideMarker + tempSuffix;
-    if (!tempName.startsWith(QLatin1Char('.')) || !tempName.endsWith(ending) || tempName.size() <= ending.size() + 1)
+    const bool hidden = tempName.startsWith(QLatin1Char('.'));
+    const qsizetype lead = hidden ? 1 : 0;
+    if (!tempName.endsWith(ending) || tempName.size() <= ending.size() + lead)
         return {};
-    const QString original = tempName.mid(1, tempName.size() - 1 - ending.size());
-    return asideTempName(original) == tempName ? original : QString();
+    const QString original = tempName.mid(lead, tempName.size() - lead - ending.size());
+    const TempNameStyle style = hidden ? TempNameStyle::Hidden : TempNameStyle::Visible;
+    return asideTempName(original, style) == tempName ? original : QString();
+}
+
+QString transferTokenOf(const QString& tempName) {
+    // "....TOKEN.vstmp"
+    const qsizetype tokenStart = tempName.size() - tempSuffix.size() - TokenLength;
+    if (!tempName.endsWith(tempSuffix) || tokenStart < 2 || tempName.at(tokenStart - 1) != QLatin1Char('.'))
+        return {};
+    const QString token = tempName.mid(tokenStart, TokenLength);
+    return isTransferToken(token) ? token : QString();
 }
 
 bool isTransferTempName(const QString& fileName) {
-    return fileName.size() > tempSuffix.size() + 1 && fileName.startsWith(QLatin1Char('.')) &&
-           fileName.endsWith(tempSuffix);
+    if (fileName.size() > tempSuffix.size() + 1 && fileName.startsWith(QLatin1Char('.')) &&
+        fileName.endsWith(tempSuffix))
+        return true;
+    // Without the leading dot only the exact shapes count: "name.TOKEN.vstmp"
+    // and "name.vsold.vstmp", so no user's file is ever taken for ours.
+    return !transferTokenOf(fileName).isEmpty() || !originalOfAsideName(fileName).isEmpty();
 }
 
 Timeouts defaultTimeouts() {

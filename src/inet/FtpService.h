@@ -57,6 +57,8 @@ enum ErrorCode : int {
     ErrorImplicitTlsThroughFtpProxy = 12121, // an FTP proxy must read the logon, so it cannot pass implicit TLS
     ErrorListingIncomplete = 12122,          // the server's listing of a folder failed or did not come whole
     ErrorPinnedWithoutTls = 12123,           // a certificate is trusted for the server, yet TLS is not to be used
+    ErrorDownloadSizeMismatch = 12124,       // a download brought another number of bytes than the listing gave
+    ErrorUploadSizeMismatch = 12125,         // the server holds another number of bytes than the upload sent
 };
 
 // The calling thread's last error code (0 when none was set).
@@ -71,20 +73,37 @@ QString lastResponseInfo();
 // when the code is not the service's.
 QString errorDescription(int code);
 
-// The name under which a transfer writes a file before renaming it into place:
-// ".name.vstmp" beside the target, the same pattern on both sides. A name too
-// long for that (more than 255 bytes of UTF-8 in all) keeps a shortened start
-// and a digest of the whole name, so the result still fits and still differs
-// from the temporary names of other files.
-QString transferTempName(const QString& fileName);
-// Whether a bare file name is such a leftover; both scans skip these names.
+// A run's mark in the names of its temporary files: eight lowercase hex
+// digits, drawn at random. Two runs writing one folder use different names, so
+// neither can write into the other's file.
+QString newTransferToken();
+bool isTransferToken(const QString& text);
+
+// Whether a temporary name starts with a dot (hidden on most systems, and
+// what every server but a few accepts) or not (for servers that refuse names
+// starting with a dot).
+enum class TempNameStyle : quint8 { Hidden, Visible };
+
+// The name under which a transfer writes a file before renaming it into
+// place: ".name.TOKEN.vstmp" beside the target (Visible: "name.TOKEN.vstmp"),
+// the same pattern on both sides. A name too long for that (more than 255
+// bytes of UTF-8 in all) keeps a shortened start and a digest of the whole
+// name, so the result still fits and still differs from the temporary names
+// of other files.
+QString transferTempName(const QString& fileName, const QString& token, TempNameStyle style = TempNameStyle::Hidden);
+// Whether a bare file name is such a temporary name (an aside name included,
+// and the ".name.vstmp" of earlier versions); both scans skip these names.
 bool isTransferTempName(const QString& fileName);
+// The run token a temporary name carries; empty for an aside name or the
+// form of earlier versions.
+QString transferTokenOf(const QString& tempName);
 // The name under which an upload keeps the old remote file while it renames
-// the new one in, on servers that will not rename over a file: also of the
-// temporary pattern. Should the replace be cut off, the old content is found
-// under it: originalOfAsideName gives the file's own name back (empty when
-// the text is no such name, or one shortened beyond recovery).
-QString asideTempName(const QString& fileName);
+// the new one in, on servers that will not rename over a file:
+// ".name.vsold.vstmp" (Visible: "name.vsold.vstmp"), of the temporary
+// pattern too. Should the replace be cut off, the old content is found under
+// it: originalOfAsideName gives the file's own name back (empty when the text
+// is no such name, or one shortened beyond recovery).
+QString asideTempName(const QString& fileName, TempNameStyle style = TempNameStyle::Hidden);
 QString originalOfAsideName(const QString& tempName);
 
 // Connect, reply and data inactivity limits. Tests may shorten them.
@@ -152,6 +171,8 @@ struct FindData {
 
     QString name;
     bool isDirectory = false;
+    // A symbolic link: its size is the link's own, not that of what RETR sends.
+    bool isLink = false;
     qint64 size = 0;
     QDate modifiedDate;
     QTime modifiedTime;
@@ -219,7 +240,10 @@ public:
     // RETR into a temporary file beside localFile, renamed over it when
     // complete. A file that is replaced keeps its permission bits; a link to
     // a file is written through (the file it points to gets the content).
-    bool getFile(const QString& remoteFile, const QString& localFile, bool failIfExists);
+    // Where expectedSize is known (the listing's size), a file that arrives
+    // with another size replaces nothing: ErrorDownloadSizeMismatch.
+    bool getFile(const QString& remoteFile, const QString& localFile, bool failIfExists,
+                 qint64 expectedSize = FindData::UnknownSize);
     // STOR under a temporary name in the target folder, renamed when complete
     // and given the local file's modification time where the server allows.
     // Where the server will not rename over the existing file, that file is
@@ -227,9 +251,19 @@ public:
     // old or the new content is under the name at every moment. A local file
     // that changed during the upload (its size or time), or for which
     // sourceUnchanged answers false after the data went, is not renamed into
-    // place: ErrorSourceChanged.
+    // place: ErrorSourceChanged. Only a server that has shown that it cannot
+    // rename over a file gets the old file moved aside; any other refusal of
+    // the final rename leaves it untouched. Where the server tells sizes
+    // (SIZE), a stored file of another size than was sent is a failure
+    // (ErrorUploadSizeMismatch) and is not left under the file's name.
     bool putFile(const QString& localFile, const QString& remoteFile,
                  const std::function<bool()>& sourceUnchanged = {});
+    // After a failed putFile: the path under which the previous version of
+    // the file was left because the server refused to put it back under its
+    // own name; empty when it was not.
+    QString previousVersionLeftAside() const;
+    // The run token in the names of this connection's temporary files.
+    QString transferToken() const;
     // The UTC modification time of each remote file (MDTM), asked many at
     // once; a time is empty where the server gave none. False only when the
     // connection failed.
@@ -291,6 +325,11 @@ public:
     // connections are made: connect() may run on several threads at once.
     void setTlsPolicy(const TlsPolicy& policy);
     TlsPolicy tlsPolicy() const;
+    // The token that marks the temporary files of the connections made from
+    // now on (see newTransferToken); a new session draws its own. A text of
+    // another shape is ignored.
+    void setTransferToken(const QString& token);
+    QString transferToken() const;
 
     // Connects and logs on (AUTH TLS as the policy says, USER/PASS, PBSZ 0 and
     // PROT P when encrypted, FEAT, OPTS UTF8 ON when offered, TYPE I). An empty
@@ -308,6 +347,7 @@ private:
     std::unique_ptr<ProxySetting> m_proxy;
     Timeouts m_timeouts = defaultTimeouts();
     TlsPolicy m_tlsPolicy;
+    QString m_transferToken = newTransferToken();
 };
 
 } // namespace inet

@@ -44,6 +44,15 @@ TlsPolicy InternetSession::tlsPolicy() const {
     return m_tlsPolicy;
 }
 
+void InternetSession::setTransferToken(const QString& token) {
+    if (isTransferToken(token))
+        m_transferToken = token;
+}
+
+QString InternetSession::transferToken() const {
+    return m_transferToken;
+}
+
 std::unique_ptr<FtpConnection> InternetSession::connect(const QString& server, quint16 port, const QString& userName,
                                                         const QString& password, bool passive, TlsReport* report) {
     LogonParameters parameters;
@@ -54,6 +63,7 @@ std::unique_ptr<FtpConnection> InternetSession::connect(const QString& server, q
     parameters.passive = passive;
     parameters.timeouts = m_timeouts;
     parameters.tls = m_tlsPolicy;
+    parameters.transferToken = m_transferToken;
     if (m_proxy)
         parameters.proxy = m_proxy->config;
     auto d = std::make_unique<FtpConnectionPrivate>(std::move(parameters));

@@ -236,6 +236,7 @@ ListingLine parseUnixLine(const QString& line, QDate today) {
         FindData data;
         data.name = name;
         data.isDirectory = type == QLatin1Char('d');
+        data.isLink = type == QLatin1Char('l');
         data.size = *size;
         data.modifiedDate = date;
         data.modifiedTime = time;
@@ -396,6 +397,7 @@ ListingLine readMlsdLine(const QString& rawLine) {
 
     FindData data;
     data.name = name;
+    data.size = FindData::UnknownSize; // unless a size fact tells it
     const QStringList facts = line.left(split).split(QLatin1Char(';'), Qt::SkipEmptyParts);
     const bool anyFact = std::any_of(facts.cbegin(), facts.cend(),
                                      [](const QString& fact) { return fact.indexOf(QLatin1Char('=')) > 0; });
@@ -418,6 +420,7 @@ ListingLine readMlsdLine(const QString& rawLine) {
                 // A symbolic link, like a link in LIST: the server follows it on
                 // RETR, and whether it points to a folder is not told.
                 data.isDirectory = false;
+                data.isLink = true;
             } else {
                 // cdir, pdir, devices, pipes and anything unknown.
                 return notAnEntry();

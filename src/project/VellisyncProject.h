@@ -273,6 +273,8 @@ private:
         QString originalName;
     };
     void AddRemoteFile(const RelativeName& name, const inet::FindData& data);
+    // A remote entry's time as local wall-clock time, as the list holds it.
+    NaiveDateTime RemoteTimeOf(const inet::FindData& data) const;
     // Learns the zone of LIST times from the listings (or takes the setting).
     void LearnListingZone();
     // Asks the exact time of the remote files that were listed with a date
@@ -376,5 +378,23 @@ private:
     std::optional<int> m_listingZone;
     // RemoteFiles items whose listing gave a day without a time.
     std::vector<int> m_remoteDayOnly;
+    // Temporary files of interrupted transfers the scans found, by relative
+    // name, with their times; see CleanLeftovers.
+    struct Leftover {
+        RelativeName name;
+        NaiveDateTime time;
+    };
+    std::vector<Leftover> m_localLeftovers;
+    std::vector<Leftover> m_remoteLeftovers;
+    // Notes a temporary file a scan met, unless it is one of this run's.
+    void NoteLeftover(std::vector<Leftover>& found, const QString& relativePath, const QString& name,
+                      NaiveDateTime time);
+    // Removes the leftovers on an exact copy's target side and names the
+    // others, one line each; those written lately may be another run's work
+    // in progress and are left alone.
+    void CleanLeftovers();
+    void CleanLeftoversOf(bool local, bool remove, const std::vector<Leftover>& found);
+    // RemoteFiles items whose listed size says nothing of what RETR sends (links).
+    QSet<int> m_remoteSizeUnchecked;
     QSet<QString> m_noticesLogged;
 };

@@ -10,11 +10,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QDeadlineTimer>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include "inet/FtpService.h"
 #include "support/FtpTestServer.h"
@@ -71,6 +76,15 @@ std::string reply() {
     return lastResponseInfo().toStdString();
 }
 
+// The names of temporary files of ours in a folder.
+QStringList tempFilesIn(const QString& folder) {
+    QStringList found;
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+        if (isTransferTempName(name))
+            found << name;
+    return found;
+}
+
 bool transcriptContains(const FtpConnection& connection, const QString& command) {
     const auto& transcript = connection.transcript();
     return std::find(transcript.begin(), transcript.end(), command) != transcript.end();
@@ -121,8 +135,8 @@ protected:
         EXPECT_TRUE(readFile(QDir(serverFolder).filePath(remoteName)) == content) << remoteName.toStdString();
         ASSERT_TRUE(connection.getFile(remoteName, target, false)) << lastError() << " " << reply();
         EXPECT_TRUE(readFile(target) == content) << remoteName.toStdString();
-        EXPECT_FALSE(QFileInfo::exists(QDir(serverFolder).filePath(transferTempName(remoteName))));
-        EXPECT_FALSE(QFileInfo::exists(QFileInfo(target).dir().filePath(transferTempName(remoteName))));
+        EXPECT_EQ(tempFilesIn(serverFolder), QStringList());
+        EXPECT_EQ(tempFilesIn(QFileInfo(target).path()), QStringList());
     }
 
     QTemporaryDir m_root;
@@ -298,10 +312,14 @@ TEST_F(FtpClientTest, LongNamesTravelBothWays) {
     ASSERT_TRUE(QDir(localPath(QString())).mkpath(QStringLiteral("copy")));
     ASSERT_TRUE(connection->getFile(longName, localPath(QStringLiteral("copy/") + longName), false)) << lastError();
     EXPECT_EQ(readFile(localPath(QStringLiteral("copy/") + longName)), QByteArray("long"));
-    const QString temp = transferTempName(longName);
-    EXPECT_LE(temp.toUtf8().size(), 255);
-    EXPECT_TRUE(isTransferTempName(temp));
-    EXPECT_NE(temp, transferTempName(longName.left(longName.size() - 5) + QStringLiteral("other")));
+    const QString token = connection->transferToken();
+    for (const TempNameStyle style : {TempNameStyle::Hidden, TempNameStyle::Visible}) {
+        const QString temp = transferTempName(longName, token, style);
+        EXPECT_LE(temp.toUtf8().size(), 255);
+        EXPECT_TRUE(isTransferTempName(temp));
+        EXPECT_EQ(transferTokenOf(temp), token);
+        EXPECT_NE(temp, transferTempName(longName.left(longName.size() - 5) + QStringLiteral("other"), token, style));
+    }
 }
 
 // --- listings ----------------------------------------------------------------
@@ -411,7 +429,8 @@ TEST_F(FtpClientTest, TransfersReplaceExistingFiles) {
 
     ASSERT_TRUE(connection->putFile(localPath(QStringLiteral("new.txt")), QStringLiteral("/sub/file.txt")));
     EXPECT_EQ(readFile(serverPath(QStringLiteral("sub/file.txt"))), QByteArray("new"));
-    EXPECT_TRUE(transcriptContains(*connection, QStringLiteral("STOR /sub/.file.txt.vstmp")));
+    EXPECT_TRUE(transcriptContains(*connection,
+                                   QStringLiteral("STOR /sub/.file.txt.%1.vstmp").arg(connection->transferToken())));
     EXPECT_TRUE(transcriptContains(*connection, QStringLiteral("RNTO /sub/file.txt")));
 
     ASSERT_NO_FATAL_FAILURE(writeFile(localPath(QStringLiteral("here.txt")), "old local content"));
@@ -475,9 +494,153 @@ TEST_F(FtpClientTest, LocalFailuresGiveErrnoAndKeepTheConnection) {
     EXPECT_FALSE(connection->getFile(QStringLiteral("absent.txt"), localPath(QStringLiteral("absent.txt")), false));
     EXPECT_EQ(lastError(), ErrorExtendedError);
     EXPECT_FALSE(QFileInfo::exists(localPath(QStringLiteral("absent.txt"))));
-    EXPECT_FALSE(QFileInfo::exists(localPath(transferTempName(QStringLiteral("absent.txt")))));
+    EXPECT_EQ(tempFilesIn(localPath({})), QStringList());
     QString folder;
     EXPECT_TRUE(connection->getCurrentDirectory(folder));
+}
+
+// --- temporary names, refused renames, cut transfers ---------------------------
+
+// Two runs upload one file into one folder at once: the second run's upload is
+// half way when the first run's whole upload goes in. With one temporary name
+// for both, the first run's STOR cut the second's file short, and the second's
+// data went on into the file the first had just renamed into place.
+TEST_F(FtpClientTest, TwoRunsUploadingOneFileAtOnceLeaveItWhole) {
+    ASSERT_NO_FATAL_FAILURE(startServer());
+    const QByteArray whole = pseudoRandomBytes(1024 * 1024);
+    ASSERT_NO_FATAL_FAILURE(writeFile(localPath(QStringLiteral("whole.bin")), whole));
+    const QString pipe = localPath(QStringLiteral("growing.bin"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    auto firstRun = openSession();
+    auto secondRun = openSession();
+    auto first = connectTo(*firstRun);
+    ASSERT_TRUE(first);
+    std::unique_ptr<QThread> secondUpload(QThread::create([&] {
+        if (auto second = connectTo(*secondRun))
+            second->putFile(pipe, QStringLiteral("file.bin"));
+    }));
+    secondUpload->start();
+    const auto waitForSecond = qScopeGuard([&] { secondUpload->wait(); });
+    QFile writer(pipe);
+    ASSERT_TRUE(writer.open(QIODevice::WriteOnly)); // once the second run reads
+    // More than one read of the upload takes, so part of it reaches the server.
+    const QByteArray half(320 * 1024, 'x');
+    ASSERT_EQ(writer.write(half), half.size());
+    ASSERT_TRUE(writer.flush());
+    const auto secondIsHalfWay = [&] {
+        const QStringList temps = tempFilesIn(m_root.path());
+        return temps.size() == 1 && QFileInfo(serverPath(temps.first())).size() >= 200 * 1024;
+    };
+    for (QDeadlineTimer patience(20'000); !secondIsHalfWay() && !patience.hasExpired();)
+        QThread::msleep(10);
+    ASSERT_TRUE(secondIsHalfWay());
+    EXPECT_TRUE(first->putFile(localPath(QStringLiteral("whole.bin")), QStringLiteral("file.bin"))) << reply();
+    writer.write(half);
+    writer.close();
+    secondUpload->wait();
+    // The second run's source changed as it went, so it is never renamed in.
+    EXPECT_TRUE(readFile(serverPath(QStringLiteral("file.bin"))) == whole);
+    EXPECT_EQ(tempFilesIn(m_root.path()), QStringList());
+}
+
+// How a refused final rename ends, for the servers that refuse one: the live
+// file is moved aside only where the server cannot rename over a file, and a
+// version that cannot be put back is named.
+TEST_F(FtpClientTest, RefusedFinalRenameNeverHidesTheLiveFile) {
+    struct Case {
+        const char* label;
+        QStringList serverArguments;
+        bool uploaded;
+        QStringList serverFiles; // after the upload, sorted
+        QByteArray live;         // what locked.txt (or its aside name) holds
+        QString leftAside;
+    };
+    const QString rule = QStringLiteral("--refuse-rename-to");
+    const QString lockedName = QStringLiteral("locked.txt");
+    const QString aside = QStringLiteral(".locked.txt.vsold.vstmp");
+    for (const Case& c :
+         {Case{"a name rule", {rule, lockedName}, false, {lockedName}, "live", {}},
+          Case{"no rename over a file", {QStringLiteral("--refuse-rename-over")}, true, {lockedName}, "new", {}},
+          Case{"both",
+               {QStringLiteral("--refuse-rename-over"), rule, lockedName},
+               false,
+               {aside},
+               "live",
+               QStringLiteral("/") + aside}}) {
+        SCOPED_TRACE(c.label);
+        QDir(m_root.path()).removeRecursively();
+        QDir().mkpath(m_root.path());
+        FtpTestServerOptions options;
+        options.extraArguments = c.serverArguments;
+        ASSERT_NO_FATAL_FAILURE(startServer(options));
+        ASSERT_NO_FATAL_FAILURE(writeFile(serverPath(lockedName), "live"));
+        ASSERT_NO_FATAL_FAILURE(writeFile(localPath(lockedName), "new"));
+        auto session = openSession();
+        auto connection = connectTo(*session);
+        ASSERT_TRUE(connection);
+        EXPECT_EQ(connection->putFile(localPath(lockedName), QStringLiteral("/locked.txt")), c.uploaded) << reply();
+        EXPECT_EQ(QDir(m_root.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), c.serverFiles);
+        EXPECT_EQ(readFile(serverPath(c.serverFiles.first())), c.live);
+        EXPECT_EQ(connection->previousVersionLeftAside(), c.leftAside);
+    }
+}
+
+// A server that forbids names starting with a dot ("553 Prohibited file
+// name", Pure-FTPd -x) gets its uploads under a name without the dot, learnt
+// from the first refusal, and the name is still one the scans skip.
+TEST_F(FtpClientTest, UploadsGoInWhereNamesMayNotStartWithADot) {
+    FtpTestServerOptions options;
+    options.extraArguments = QStringList{QStringLiteral("--refuse-dot-names")};
+    ASSERT_NO_FATAL_FAILURE(startServer(options));
+    auto session = openSession();
+    auto connection = connectTo(*session);
+    ASSERT_TRUE(connection);
+    for (const QString& name : {QStringLiteral("f00.bin"), QStringLiteral("f01.bin")}) {
+        ASSERT_NO_FATAL_FAILURE(writeFile(localPath(name), name.toUtf8()));
+        EXPECT_TRUE(connection->putFile(localPath(name), QStringLiteral("/") + name)) << reply();
+        EXPECT_EQ(readFile(serverPath(name)), name.toUtf8());
+    }
+    const QString token = connection->transferToken();
+    const QStringList stores = QStringList(connection->transcript().begin(), connection->transcript().end())
+                                   .filter(QRegularExpression(QStringLiteral("^STOR ")));
+    EXPECT_EQ(stores, (QStringList{QStringLiteral("STOR /.f00.bin.%1.vstmp").arg(token),
+                                   QStringLiteral("STOR /f00.bin.%1.vstmp").arg(token),
+                                   QStringLiteral("STOR /f01.bin.%1.vstmp").arg(token)}));
+    EXPECT_TRUE(isTransferTempName(QStringLiteral("f00.bin.%1.vstmp").arg(token)));
+    EXPECT_EQ(tempFilesIn(m_root.path()), QStringList());
+}
+
+// A transfer that a server or proxy cuts short while it reports success is a
+// failure, and the cut file takes no file's place: the local file stays as it
+// was, the remote one is removed so that the next run sends it again (with
+// the source's time it would pass for whole on every later run).
+TEST_F(FtpClientTest, CutTransfersReportedAsCompleteAreFailures) {
+    const QByteArray content = pseudoRandomBytes(64 * 1024);
+    for (const bool upload : {false, true}) {
+        SCOPED_TRACE(upload ? "upload" : "download");
+        QDir(m_root.path()).removeRecursively();
+        QDir().mkpath(m_root.path());
+        FtpTestServerOptions options;
+        options.extraArguments = {upload ? QStringLiteral("--cut-stor-to") : QStringLiteral("--cut-retr-after"),
+                                  QStringLiteral("1000")};
+        ASSERT_NO_FATAL_FAILURE(startServer(options));
+        ASSERT_NO_FATAL_FAILURE(writeFile(serverPath(QStringLiteral("f.bin")), upload ? "old" : content));
+        ASSERT_NO_FATAL_FAILURE(writeFile(localPath(QStringLiteral("f.bin")), upload ? content : "previous"));
+        auto session = openSession();
+        auto connection = connectTo(*session);
+        ASSERT_TRUE(connection);
+        if (upload) {
+            EXPECT_FALSE(connection->putFile(localPath(QStringLiteral("f.bin")), QStringLiteral("f.bin")));
+            EXPECT_EQ(lastError(), ErrorUploadSizeMismatch);
+            EXPECT_EQ(QDir(m_root.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        } else {
+            EXPECT_FALSE(connection->getFile(QStringLiteral("f.bin"), localPath(QStringLiteral("f.bin")), false,
+                                             content.size()));
+            EXPECT_EQ(lastError(), ErrorDownloadSizeMismatch);
+            EXPECT_EQ(readFile(localPath(QStringLiteral("f.bin"))), QByteArray("previous"));
+            EXPECT_EQ(tempFilesIn(localPath({})), QStringList());
+        }
+    }
 }
 
 TEST_F(FtpClientTest, InterruptedDownloadKeepsThePreviousFile) {
@@ -496,7 +659,7 @@ TEST_F(FtpClientTest, InterruptedDownloadKeepsThePreviousFile) {
         EXPECT_EQ(lastError(), ErrorExtendedError);
         EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("426 "))) << reply();
         EXPECT_EQ(readFile(target), QByteArray("the previous version"));
-        EXPECT_FALSE(QFileInfo::exists(localPath(transferTempName(QStringLiteral("big.bin")))));
+        EXPECT_EQ(tempFilesIn(localPath({})), QStringList());
         QString folder;
         EXPECT_TRUE(connection->getCurrentDirectory(folder)) << reply();
     }

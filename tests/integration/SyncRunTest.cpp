@@ -809,6 +809,67 @@ TEST_F(SyncRunTest, OldFileLeftAsideByACutOffUploadIsRestored) {
     EXPECT_EQ(tree(m_localDir.path()), std::set<QString>{"page.html"});
 }
 
+// Temporary files of interrupted transfers (a run's, an earlier version's,
+// an old version left beside its file) are deleted on an exact copy's target
+// side and named on any other; one written lately may be another run's work
+// in progress and is left alone.
+TEST_F(SyncRunTest, LeftoversOfInterruptedTransfersAreTidiedOrNamed) {
+    struct Case {
+        const char* label;
+        quint8 mode;
+        bool exact;
+        bool remoteRemoved;
+        bool localRemoved;
+    };
+    const QStringList remoteOld{QStringLiteral("a/.f.txt.1234abcd.vstmp"), QStringLiteral("a/.gone.txt.vstmp"),
+                                QStringLiteral(".f.txt.vsold.vstmp")};
+    const QString remoteYoung = QStringLiteral(".new.txt.5678abcd.vstmp");
+    const QString localOld = QStringLiteral("a/.f.txt.9999aaaa.vstmp");
+    startServer();
+    for (const Case& c : {Case{"upload, exact", 0, true, true, false}, Case{"upload", 0, false, false, false},
+                          Case{"download, exact", 1, true, false, true}, Case{"both ways", 2, false, false, false}}) {
+        SCOPED_TRACE(c.label);
+        for (const QString& name : remoteOld)
+            writeFile(remote(name), "cut", at(1, 9, 0));
+        writeFile(remote(remoteYoung), "cut", NaiveDateTime::fromLocal(QDateTime::currentDateTime()));
+        writeFile(local(localOld), "cut", at(1, 9, 0));
+        for (const QString& side : {local(QStringLiteral("f.txt")), remote(QStringLiteral("f.txt"))})
+            writeFile(side, "same", at(1, 10, 0));
+        m_project.SyncMode = c.mode;
+        m_project.Exact = c.exact;
+        m_log.clear();
+        m_project.Run();
+        for (const QString& name : remoteOld) {
+            EXPECT_NE(QFileInfo::exists(remote(name)), c.remoteRemoved) << name.toStdString();
+            const QString shown = QStringLiteral("/") + name;
+            EXPECT_EQ(m_log.filter(shown).size(), 1) << m_log.join('\n').toStdString();
+        }
+        EXPECT_TRUE(QFileInfo::exists(remote(remoteYoung)));
+        EXPECT_EQ(m_log.filter(remoteYoung).size(), 0);
+        EXPECT_NE(QFileInfo::exists(local(localOld)), c.localRemoved);
+        EXPECT_EQ(m_log.filter(localRoot() + localOld).size(), 1) << m_log.join('\n').toStdString();
+        EXPECT_EQ(m_project.LastRunOutcome.failedActions + m_project.LastRunOutcome.problems, 0);
+        EXPECT_EQ(sortedNames(m_project.RemoteFiles), QStringList{QStringLiteral("f.txt")});
+    }
+}
+
+// The run passes the listed size to each download: a server that cuts one
+// short and reports success fails it, and the local file stays as it was.
+TEST_F(SyncRunTest, DownloadCutShortLeavesTheLocalFileAsItWas) {
+    writeFile(remote("big.bin"), QByteArray(8192, 'r'), at(1, 11, 0));
+    writeFile(local("big.bin"), "previous", at(1, 10, 0));
+    m_options.extraArguments = QStringList{QStringLiteral("--cut-retr-after"), QStringLiteral("100")};
+    m_project.SyncMode = 1;
+    startServer();
+    m_project.Run();
+    EXPECT_TRUE(
+        m_log.contains("FtpGetFile('/big.bin') fails with message: " + ErrorText(inet::ErrorDownloadSizeMismatch)))
+        << m_log.join('\n').toStdString();
+    EXPECT_EQ(m_project.LastRunOutcome.failedActions, 1);
+    EXPECT_EQ(readFile(local("big.bin")), "previous");
+    EXPECT_EQ(tree(m_localDir.path()), std::set<QString>{"big.bin"});
+}
+
 // A file that changes after the scan is not stored as a mix of two versions:
 // the upload fails, nothing is renamed into place, and the next run sends it.
 TEST_F(SyncRunTest, FileThatChangesBeforeItsUploadEndsIsNotRenamedIntoPlace) {

@@ -39,6 +39,15 @@ def parse_args():
                    help="RNTO onto an existing file fails with 550, as on servers running on Windows")
     p.add_argument("--refuse-rename", action="store_true",
                    help="every RNTO fails with 553 (a name rule), while DELE still works")
+    p.add_argument("--refuse-rename-to", action="append", default=[],
+                   help="file name (last component) that RNTO refuses with 553, as a server with a name rule "
+                        "does; the file can still be stored and deleted under it")
+    p.add_argument("--refuse-dot-names", action="store_true",
+                   help="STOR and RNTO of a name starting with a dot fail with 553, as on Pure-FTPd with -x")
+    p.add_argument("--cut-retr-after", type=int, default=-1,
+                   help="end the data of every RETR after this many bytes and still report success")
+    p.add_argument("--cut-stor-to", type=int, default=-1,
+                   help="keep only this many bytes of every stored file and still report success")
     p.add_argument("--silent-from", default="",
                    help="COMMAND[:N] - from the Nth occurrence of COMMAND on, answer no command at all, on "
                         "this connection or any later one (a server that stops answering)")
@@ -205,11 +214,22 @@ def make_handler(args):
         def _refused_here(self, path):
             return self._leaf(os.path.dirname(os.path.normpath(path))) in args.read_only_dir
 
+        def _prohibited_dot_name(self, path):
+            return args.refuse_dot_names and self._leaf(path).startswith(".")
+
         def ftp_STOR(self, file, mode="w"):
             if self._refused_here(file):
                 self.respond("553 Can't open that file: Permission denied")
                 return
+            if self._prohibited_dot_name(file):
+                self.respond("553 Prohibited file name: %s" % self.fs.fs2ftp(file))
+                return
             return base.ftp_STOR(self, file, mode)
+
+        def on_file_received(self, file):
+            if args.cut_stor_to >= 0:
+                with open(file, "r+b") as stored:
+                    stored.truncate(args.cut_stor_to)
 
         def ftp_MKD(self, path):
             if self._refused_here(path):
@@ -227,8 +247,11 @@ def make_handler(args):
             if self._refused_here(path):
                 self.respond("550 Permission denied.")
                 return
-            if args.refuse_rename:
+            if args.refuse_rename or self._prohibited_dot_name(path):
                 self.respond("553 Requested action not taken. File name not allowed.")
+                return
+            if self._leaf(path) in args.refuse_rename_to:
+                self.respond("553 Name not allowed.")
                 return
             if args.refuse_rename_over and os.path.exists(path):
                 self.respond("550 Cannot create a file when that file already exists.")
@@ -296,6 +319,27 @@ def make_handler(args):
 
         TestHandler.dtp_handler = AbortingDTPHandler
         # With sendfile() the file goes out without passing send() above.
+        TestHandler.use_sendfile = False
+
+    if args.cut_retr_after >= 0:
+        from pyftpdlib.filesystems import AbstractedFS as _FS
+
+        class CuttingFS(TestHandler.abstracted_fs):
+            def open(self, filename, mode):
+                opened = _FS.open(self, filename, mode)
+                if "r" not in mode:
+                    return opened
+                # A file that ends early: RETR sends what there is and reports
+                # success, as a server or proxy that cuts a transfer short may.
+                import io
+
+                data = opened.read(args.cut_retr_after)
+                opened.close()
+                cut = io.BytesIO(data)
+                cut.name = filename
+                return cut
+
+        TestHandler.abstracted_fs = CuttingFS
         TestHandler.use_sendfile = False
 
     if args.tls_cert and args.tls_keep_data_open:

@@ -48,12 +48,34 @@ INSTANTIATE_TEST_SUITE_P(
                       ProxyTextCase{"ftp=ftp://", false, ProxyConfig::Kind::Ftp, "", 0},
                       ProxyTextCase{"", false, ProxyConfig::Kind::Ftp, "", 0}));
 
-TEST(TransferTempNameTest, OneRecognisablePattern) {
-    EXPECT_EQ(transferTempName(QStringLiteral("report.pdf")), QStringLiteral(".report.pdf.vstmp"));
-    EXPECT_TRUE(isTransferTempName(transferTempName(QStringLiteral("report.pdf"))));
-    EXPECT_TRUE(isTransferTempName(transferTempName(QStringLiteral(".htaccess"))));
-    for (const char* name : {"report.pdf", ".vstmp", "..vstmp", "report.vstmp", ".report.pdf", ""})
-        EXPECT_FALSE(isTransferTempName(QString::fromUtf8(name))) << name;
+TEST(TransferTempNameTest, OneRecognisablePatternPerRun) {
+    const QString token = QStringLiteral("0a1b2c3d");
+    EXPECT_EQ(transferTempName(QStringLiteral("report.pdf"), token), QStringLiteral(".report.pdf.0a1b2c3d.vstmp"));
+    EXPECT_EQ(transferTempName(QStringLiteral("report.pdf"), token, TempNameStyle::Visible),
+              QStringLiteral("report.pdf.0a1b2c3d.vstmp"));
+    EXPECT_EQ(asideTempName(QStringLiteral("page.html")), QStringLiteral(".page.html.vsold.vstmp"));
+    EXPECT_EQ(originalOfAsideName(asideTempName(QStringLiteral("page.html"), TempNameStyle::Visible)),
+              QStringLiteral("page.html"));
+    EXPECT_NE(newTransferToken(), newTransferToken());
+    EXPECT_TRUE(isTransferToken(newTransferToken()));
+    struct Case {
+        const char* name;
+        bool ours;
+        const char* token;
+    };
+    for (const Case& c :
+         {Case{".report.pdf.0a1b2c3d.vstmp", true, "0a1b2c3d"}, Case{"report.pdf.0a1b2c3d.vstmp", true, "0a1b2c3d"},
+          Case{"..htaccess.0a1b2c3d.vstmp", true, "0a1b2c3d"},
+          Case{".report.pdf.vstmp", true, ""}, // an earlier version's
+          Case{".page.html.vsold.vstmp", true, ""}, Case{"page.html.vsold.vstmp", true, ""},
+          // A user's names, never taken for ours.
+          Case{"report.pdf", false, ""}, Case{".vstmp", false, ""}, Case{"..vstmp", false, ""},
+          Case{"report.vstmp", false, ""}, Case{".report.pdf", false, ""}, Case{"", false, ""},
+          Case{"report.0A1B2C3D.vstmp", false, ""}, Case{"report.0a1b2c3.vstmp", false, ""},
+          Case{"x.vsold.vstmp.txt", false, ""}}) {
+        EXPECT_EQ(isTransferTempName(QString::fromUtf8(c.name)), c.ours) << c.name;
+        EXPECT_EQ(transferTokenOf(QString::fromUtf8(c.name)), QString::fromUtf8(c.token)) << c.name;
+    }
 }
 
 TEST(ErrorDescriptionTest, OnlyTheServicesCodesHaveATextHere) {

@@ -1,0 +1,63 @@
+// Temporary files that interrupted transfers left behind.
+#include "project/VellisyncProject.h"
+
+#include <QDateTime>
+#include <QFile>
+
+#include "ftp/FtpConnection.h"
+#include "project/Global.h"
+
+namespace {
+
+// A transfer in progress writes to its temporary file at least once a minute:
+// the 60-second data time-out ends it otherwise, and a retry starts a file of
+// its own. Listings show times to the minute, and the two clocks may differ
+// by a few. A file untouched for ten minutes is no transfer's work in progress.
+constexpr qint64 LeftoverAgeMsecs = 10 * 60 * 1000;
+
+bool mayBeInProgress(NaiveDateTime time) {
+    return time.msecs() > NaiveDateTime::fromLocal(QDateTime::currentDateTime()).msecs() - LeftoverAgeMsecs;
+}
+
+} // namespace
+
+void TVellisyncProject::CleanLeftovers() {
+    // Only the target side of an exact copy is the program's to tidy; on
+    // any other side a person decides.
+    CleanLeftoversOf(true, Exact && SyncMode == 1, m_localLeftovers);
+    CleanLeftoversOf(false, Exact && SyncMode == 0, m_remoteLeftovers);
+}
+
+void TVellisyncProject::CleanLeftoversOf(bool local, bool remove, const std::vector<Leftover>& found) {
+    const QString side = local ? QStringLiteral("local") : QStringLiteral("remote");
+    for (const Leftover& leftover : found) {
+        if (StopRequested || ServerStoppedAnswering())
+            return;
+        if (mayBeInProgress(leftover.time))
+            continue;
+        const QString shown = escapedForLog(
+            (local ? AddTrailingBackslash(LocalFolder) : IncludeTrailingSlash(RemoteFolder)) + leftover.name.text());
+        if (!remove) {
+            Log(QStringLiteral("The %1 file %2 is a temporary file left by an interrupted transfer").arg(side, shown));
+            continue;
+        }
+        if (DryRun) {
+            Log(QStringLiteral("Would delete the %1 temporary file %2 of an interrupted transfer").arg(side, shown));
+            continue;
+        }
+        bool removed = false;
+        if (local)
+            removed = MayChangeLocally(leftover.name, false) &&
+                      QFile::remove(AddTrailingBackslash(LocalFolder) + leftover.name.text());
+        else
+            removed = ConnectHandle && ConnectHandle->deleteFile(m_remoteBase + leftover.name.text());
+        if (removed) {
+            Log(QStringLiteral("The %1 temporary file %2 of an interrupted transfer has been deleted")
+                    .arg(side, shown));
+        } else {
+            Log(local ? QStringLiteral("Error while deleting file %1").arg(shown)
+                      : ftpFailureLine(QStringLiteral("FtpDeleteFile('%1')").arg(shown)));
+            ++LastRunOutcome.problems;
+        }
+    }
+}
