@@ -569,12 +569,14 @@ bool TVellisyncProject::ServerUnreachable() const {
 // the file is neither missing nor taken for deleted.
 void TVellisyncProject::RestoreAsideLeftover(const QString& relativePath, const AsideLeftover& aside) {
     const std::optional<RelativeName> name = RelativeName::fromPath(joinRelative(relativePath, aside.originalName));
-    if (!name)
+    const std::optional<RelativeName> asideName = RelativeName::fromPath(joinRelative(relativePath, aside.entry.name));
+    if (!name || !asideName)
         return;
-    const QString shown = IncludeTrailingSlash(RemoteFolder) + name->text();
+    const QString shown = escapedForLog(IncludeTrailingSlash(RemoteFolder) + name->text());
+    // By absolute paths: the aside file may be in any folder of the tree.
     if (DryRun) {
         Log(QStringLiteral("Would restore remote file %1 from an interrupted upload").arg(shown));
-    } else if (ConnectHandle->renameFile(aside.entry.name, aside.originalName)) {
+    } else if (ConnectHandle->renameFile(m_remoteBase + asideName->text(), m_remoteBase + name->text())) {
         Log(QStringLiteral("Remote file %1 has been restored from an interrupted upload").arg(shown));
     } else {
         Log(ftpFailureLine(QStringLiteral("FtpRenameFile('%1')").arg(shown)));

@@ -796,17 +796,22 @@ TEST_F(SyncRunTest, DroppedConnectionLogsOnAgain) {
 // An upload cut off while the old remote file stood aside left it under the
 // aside name: the next run puts it back before it decides anything.
 TEST_F(SyncRunTest, OldFileLeftAsideByACutOffUploadIsRestored) {
-    writeFile(remote(inet::asideTempName(QStringLiteral("page.html"))), "old", at(1, 10, 0));
-    writeFile(local("page.html"), "old", at(1, 10, 0));
+    for (const QString& folder : {QString(), QStringLiteral("sub/")}) {
+        writeFile(remote(folder + inet::asideTempName(QStringLiteral("page.html"))), "old", at(1, 10, 0));
+        writeFile(local(folder + "page.html"), "old", at(1, 10, 0));
+    }
     m_project.SyncMode = 1;
     m_project.Exact = true;
     startServer();
     m_project.Run();
-    EXPECT_TRUE(m_log.contains(QStringLiteral("Remote file /page.html has been restored from an interrupted upload")))
-        << m_log.join('\n').toStdString();
+    for (const char* shown : {"/page.html", "/sub/page.html"})
+        EXPECT_TRUE(m_log.contains(
+            QStringLiteral("Remote file %1 has been restored from an interrupted upload").arg(QLatin1String(shown))))
+            << m_log.join('\n').toStdString();
     EXPECT_EQ(m_log.last(), QStringLiteral("0 files has been downloaded, 0 files has been deleted."));
-    EXPECT_EQ(tree(m_remoteDir.path()), std::set<QString>{"page.html"});
-    EXPECT_EQ(tree(m_localDir.path()), std::set<QString>{"page.html"});
+    const std::set<QString> both{"page.html", "sub/page.html"};
+    EXPECT_EQ(tree(m_remoteDir.path()), both);
+    EXPECT_EQ(tree(m_localDir.path()), both);
 }
 
 // Temporary files of interrupted transfers (a run's, an earlier version's,
