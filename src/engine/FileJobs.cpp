@@ -86,9 +86,7 @@ bool isTransientFault() {
     case inet::ErrorTimeout:
     case inet::ErrorConnectionAborted:
     case inet::ErrorConnectionReset:
-    case inet::ErrorCannotConnect:        // the data connection: the control connection's loss ends the run
-    case inet::ErrorDownloadSizeMismatch: // cut short, the old file kept
-    case inet::ErrorUploadSizeMismatch:   // cut short, the cut file removed
+    case inet::ErrorCannotConnect: // the data connection: the control connection's loss ends the run
         return true;
     case inet::ErrorExtendedError:
         // 421 closing, 425 no data connection, 426 transfer broken off,

@@ -31,8 +31,10 @@ std::function<bool()> unchangedSince(const QString& localFile, const TFileEntry*
 bool retryOnTimeout(const std::function<bool()>& attempt);
 
 // Whether the last call failed for a reason that may pass: a time-out, a
-// connection lost on the way, a transfer cut short, a data connection
-// refused, or a reply that says "not now" (421, 425, 426, 450, 451).
+// connection lost on the way, a data connection refused, or a reply that
+// says "not now" (421, 425, 426, 450, 451). A size that does not match is
+// not: the file may have changed on the server since it was listed, and the
+// next run, which lists it again, is the one to fetch it.
 bool isTransientFault();
 // Calls attempt until it succeeds or fails for a reason that will not pass,
 // at most four times, pausing a little longer before each further try; the

@@ -283,12 +283,13 @@ std::shared_ptr<TVellisyncProject::RemoteListing> listOneFolder(inet::FtpConnect
         return find || (listing->entered && inet::lastError() == inet::ErrorNoMoreFiles);
     });
     if (!listing->entered) {
-        listing->failureLine = ftpFailureLine(QStringLiteral("FtpSetCurrentDirectory(") + level + QLatin1Char(')'));
+        listing->failureLine =
+            ftpFailureLine(QStringLiteral("FtpSetCurrentDirectory(") + escapedForLog(level) + QLatin1Char(')'));
         return listing;
     }
     listing->listed = find || inet::lastError() == inet::ErrorNoMoreFiles;
     if (!listing->listed) {
-        listing->failureLine = ftpFailureLine(QStringLiteral("FtpFindFirstFile"));
+        listing->failureLine = ftpFailureLine(QStringLiteral("FtpFindFirstFile('%1')").arg(escapedForLog(folder)));
         return listing;
     }
     listing->unrecognisedLines = connection.unrecognisedListingLines();

@@ -1026,8 +1026,9 @@ TEST_P(UnreadFolderTest, ExactDownloadKeepsWhatTheListingDidNotShow) {
     EXPECT_EQ(m_log.contains(QStringLiteral(
                   "Local files have not been deleted because the remote folder could not be read completely.")),
               !c.readWhole);
-    EXPECT_EQ(m_log.contains("FtpFindFirstFile fails with message: " + ErrorText(inet::ErrorListingIncomplete)),
-              !c.unlistable.isEmpty());
+    EXPECT_EQ(
+        m_log.contains("FtpFindFirstFile('/secret') fails with message: " + ErrorText(inet::ErrorListingIncomplete)),
+        !c.unlistable.isEmpty());
 }
 
 const QStringList Secret{QStringLiteral("secret")};
@@ -1127,7 +1128,8 @@ TEST_F(VsftpdListingTest, FolderThatCannotBeReadIsAFailedListing) {
     writeFile(served("a.txt"), "A", time);
     writeFile(local("extra.txt"), "E", time);
     m_project.Run();
-    EXPECT_TRUE(m_log.contains("FtpFindFirstFile fails with message: " + ErrorText(inet::ErrorListingIncomplete)))
+    EXPECT_TRUE(m_log.contains("FtpFindFirstFile('/pub/secret') fails with message: " +
+                               ErrorText(inet::ErrorListingIncomplete)))
         << m_log.join('\n').toStdString();
     EXPECT_EQ(tree(m_localDir.path()), (std::set<QString>{"a.txt", "extra.txt", "secret/s.txt", "secret/sub/t.txt"}));
     EXPECT_FALSE(m_project.LastRunOutcome.remoteScanComplete);
