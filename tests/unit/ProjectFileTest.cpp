@@ -290,7 +290,8 @@ TEST_F(ProjectFileTest, WhatIsNotAProjectFileIsRefusedAndChangesNothing) {
     const QByteArray small = "[Root]\r\nServer=STRING|\"ftp.local\"\r\n;";
     const qsizetype limit = 1024 * 1024;
     writeFile(path("empty.VSPJ"), "");
-    writeFile(path("garbage.VSPJ"), QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR[\xff]=", 22));
+    static constexpr char garbage[] = "\x89PNG\r\n\x1a\n\0\0\0\rIHDR[\xff]=";
+    writeFile(path("garbage.VSPJ"), QByteArray(garbage, sizeof garbage - 1)); // NULs and all
     writeFile(path("other.VSPJ"), "[Options]\r\nServer=STRING|\"ftp.local\"\r\n");
     writeFile(path("cut.VSPJ"), whole.left(whole.indexOf("Server=") + 3));
     writeFile(path("limit.VSPJ"), small + QByteArray(limit - small.size() - 2, 'x') + "\r\n");
