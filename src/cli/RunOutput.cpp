@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 
 #include "engine/RunProgress.h"
+#include "ftp/RelativeName.h"
 #include "project/VellisyncProject.h"
 
 namespace cli {
@@ -21,10 +22,7 @@ namespace {
 // overrides would reach a terminal that shows the events as they are.
 QByteArray withControlsEscaped(const QByteArray& json) {
     const QString text = QString::fromUtf8(json);
-    const auto needsEscape = [](QChar c) {
-        return c.unicode() == 0x7f || (c.unicode() >= 0x80 && c.unicode() < 0xa0) ||
-               c.category() == QChar::Other_Format || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
-    };
+    const auto needsEscape = [](QChar c) { return c.unicode() >= 0x20 && isControlOrFormat(c); };
     if (std::none_of(text.cbegin(), text.cend(), needsEscape))
         return json;
     QString escaped;

@@ -83,10 +83,8 @@ std::unique_ptr<inet::FtpConnection> ConnectionPool::connectWorker(std::optional
     std::unique_ptr<inet::FtpConnection> connection = logOn(tooMany);
     const QString why = connection ? QString() : ftpFailureLine(QStringLiteral("InternetConnect"));
     std::lock_guard lock(m_mutex);
-    if (connection) {
-        ++m_connected;
+    if (connection)
         return connection;
-    }
     if (heldJob) {
         m_queue.push_front(std::move(*heldJob));
         --m_inHand;
@@ -140,7 +138,6 @@ void ConnectionPool::workerLoop(bool logOnAtOnce) {
         if (1 + m_liveWorkers > m_connectionsAllowed) {
             // The pool has shrunk: this connection is one too many.
             --m_liveWorkers;
-            --m_connected;
             break;
         }
     }

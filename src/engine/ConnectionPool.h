@@ -103,7 +103,6 @@ private:
     int m_inHand = 0;
     int m_idleWorkers = 0;
     int m_liveWorkers = 0;    // started and not given up
-    int m_connected = 1;      // logged on, the run's own included
     int m_connectionsAllowed; // the pool's size, the run's own included; shrinks when the server refuses more
     bool m_shuttingDown = false;
     std::atomic<bool> m_serverGone{false};

@@ -54,15 +54,13 @@ QString RelativeName::fileName() const {
     return m_text.mid(m_text.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
-namespace {
-
-// Characters a terminal acts on rather than shows (escape sequences, bells,
-// C1 controls) or that turn the text around (bidirectional overrides).
 bool isControlOrFormat(QChar c) {
     const char16_t code = c.unicode();
     return code < 0x20 || code == 0x7f || (code >= 0x80 && code < 0xa0) || c.category() == QChar::Other_Format ||
            c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
 }
+
+namespace {
 
 QString hexEscape(QChar c) {
     return QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));

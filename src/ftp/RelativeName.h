@@ -36,6 +36,11 @@ private:
 // say), or an empty text when it can.
 QString levelProblem(const QString& level);
 
+// Whether a terminal acts on the character rather than shows it (escape
+// sequences, bells, C1 controls) or it turns the text around (bidirectional
+// overrides, line and paragraph separators).
+bool isControlOrFormat(QChar c);
+
 // The text with control characters written as escapes (\r, \n, \t, \xNN) and
 // a backslash doubled, so a hostile name shows in a log line as what it is and
 // cannot forge a line of its own.

@@ -98,27 +98,24 @@ def parse_args():
     return p.parse_args()
 
 
+# "COMMAND[:N]" as ("COMMAND", N), N being 1 when not given.
+def command_and_count(option):
+    command, _, count = option.partition(":")
+    return command.upper(), int(count or "1")
+
+
+# The state of a fault that strikes at the Nth COMMAND (none for an empty option).
+def countdown(option):
+    command, left = command_and_count(option) if option else ("", 0)
+    return {"command": command, "left": left}
+
+
 def make_handler(args):
-    stalls = {}
-    for option in args.stall:
-        command, _, count = option.partition(":")
-        stalls[command.upper()] = int(count or "1")
-    silence = {"command": "", "left": 0, "on": False}
-    if args.silent_from:
-        command, _, count = args.silent_from.partition(":")
-        silence.update(command=command.upper(), left=int(count or "1"))
-    drop = {"command": "", "left": 0}
-    if args.drop_on:
-        command, _, count = args.drop_on.partition(":")
-        drop.update(command=command.upper(), left=int(count or "1"))
-    exit_on = {"command": "", "left": 0}
-    if args.exit_on:
-        command, _, count = args.exit_on.partition(":")
-        exit_on.update(command=command.upper(), left=int(count or "1"))
-    refusals = {}
-    for option in args.refuse_data:
-        command, _, count = option.partition(":")
-        refusals[command.upper()] = int(count or "1")
+    stalls = dict(command_and_count(option) for option in args.stall)
+    silence = dict(countdown(args.silent_from), on=False)
+    drop = countdown(args.drop_on)
+    exit_on = countdown(args.exit_on)
+    refusals = dict(command_and_count(option) for option in args.refuse_data)
     delays = {}
     for option in args.delay:
         command, _, rest = option.partition(":")
