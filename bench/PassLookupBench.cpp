@@ -4,7 +4,7 @@
 // site of 50,000 files takes milliseconds or minutes to compare.
 #include <benchmark/benchmark.h>
 
-#include "ftp/ListOfFiles.h"
+#include "sync/ListOfFiles.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include <QTextStream>
 
 #include "cli/RunOutput.h"
-#include "engine/ServerTimes.h"
-#include "engine/SyncThread.h"
-#include "ftp/MaskList.h"
-#include "project/Errors.h"
-#include "project/Global.h"
+#include "sync/ServerTimes.h"
+#include "project/SyncThread.h"
+#include "sync/Masks.h"
+#include "model/Errors.h"
+#include "model/Global.h"
 #include "project/VellisyncProject.h"
 
 namespace cli {

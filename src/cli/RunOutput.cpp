@@ -10,8 +10,8 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
-#include "engine/RunProgress.h"
-#include "ftp/RelativeName.h"
+#include "sync/RunProgress.h"
+#include "sync/RelativeName.h"
 #include "project/VellisyncProject.h"
 
 namespace cli {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "engine/SyncThread.h"
+#include "project/SyncThread.h"
 
 struct RunOutcome;
 class TVellisyncProject;

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 
 #include "cli/CommandLine.h"
-#include "project/Global.h"
+#include "model/Global.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

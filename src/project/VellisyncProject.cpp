@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "ftp/RelativeName.h"
-#include "project/Global.h"
+#include "sync/RelativeName.h"
+#include "model/Global.h"
 
 namespace {
 

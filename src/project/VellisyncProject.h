@@ -1,13 +1,13 @@
 #pragma once
 
-#include "engine/ConnectionPool.h"
-#include "engine/FileJobs.h"
-#include "engine/Plan.h"
-#include "engine/RunLock.h"
-#include "engine/RunProgress.h"
-#include "engine/RemoteFolders.h"
-#include "ftp/ListOfFiles.h"
-#include "ftp/MaskList.h"
+#include "sync/ConnectionPool.h"
+#include "sync/FileJobs.h"
+#include "sync/Plan.h"
+#include "sync/RunLock.h"
+#include "sync/RunProgress.h"
+#include "sync/RemoteFolders.h"
+#include "sync/ListOfFiles.h"
+#include "sync/Masks.h"
 #include "inet/FtpService.h"
 
 #include <QHash>

@@ -4,7 +4,7 @@
 
 #include <QApplication>
 
-#include "project/Errors.h"
+#include "model/Errors.h"
 #include "ui/UiPrompts.h"
 
 QString applicationTitle() {

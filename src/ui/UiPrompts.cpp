@@ -6,7 +6,7 @@
 #include <QInputDialog>
 #include <QLineEdit>
 
-#include "project/UserMessage.h"
+#include "model/UserMessage.h"
 
 namespace {
 

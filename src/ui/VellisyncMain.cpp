@@ -18,7 +18,7 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
-#include "project/Global.h"
+#include "model/Global.h"
 #include "project/VellisyncProject.h"
 #include "ui/ErrorHandler.h"
 #include "ui/UiPrompts.h"

@@ -2,7 +2,7 @@
 #include <QApplication>
 #include <QIcon>
 
-#include "project/Global.h"
+#include "model/Global.h"
 #include "ui/AppIcon.h"
 #include "ui/VellisyncMain.h"
 #include "ui/UiPrompts.h"

@@ -12,7 +12,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
-#include "project/Errors.h"
+#include "model/Errors.h"
 #include "support/FtpTestServer.h"
 #include "ui/ErrorHandler.h"
 

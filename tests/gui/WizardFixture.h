@@ -19,8 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "project/Global.h"
-#include "project/UserMessage.h"
+#include "model/Global.h"
+#include "model/UserMessage.h"
 #include "project/VellisyncProject.h"
 #include "support/QtPrinters.h"
 #include "ui/UiPrompts.h"

@@ -17,8 +17,8 @@
 #include <algorithm>
 #include <set>
 
-#include "ftp/FtpConnection.h"
-#include "project/Errors.h"
+#include "sync/FtpHelpers.h"
+#include "model/Errors.h"
 #include "support/FtpTestServer.h"
 #include "support/ProxyProcesses.h"
 #include "support/QtPrinters.h"

@@ -6,8 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "ftp/ListOfFiles.h"
-#include "project/Errors.h"
+#include "sync/ListOfFiles.h"
+#include "model/Errors.h"
 
 #include <sys/stat.h>
 

@@ -8,7 +8,7 @@
 
 #include <sys/types.h>
 
-#include "ftp/RelativeName.h"
+#include "sync/RelativeName.h"
 
 class TListOfFiles;
 

@@ -20,8 +20,8 @@
 #include <QRandomGenerator>
 #include <QTest>
 
-#include "engine/RunProgress.h"
-#include "project/Global.h"
+#include "sync/RunProgress.h"
+#include "model/Global.h"
 #include "project/VellisyncProject.h"
 #include "support/FtpTestServer.h"
 #include "ui/AppIcon.h"

@@ -1,4 +1,4 @@
-#include "project/BaseSaver.h"
+#include "model/BaseSaver.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <functional>
 #include <ostream>
 
-#include "project/Errors.h"
-#include "project/IniSaver.h"
+#include "model/Errors.h"
+#include "model/IniSaver.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "ftp/FtpConnection.h"
+#include "sync/FtpHelpers.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
-#include "engine/ConnectionPool.h"
+#include "sync/ConnectionPool.h"
 #include "project/VellisyncProject.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "project/IniSaver.h"
+#include "model/IniSaver.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +15,8 @@
 #include <functional>
 #include <utility>
 
-#include "project/Errors.h"
-#include "project/UserMessage.h"
+#include "model/Errors.h"
+#include "model/UserMessage.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "ftp/ListOfFiles.h"
+#include "sync/ListOfFiles.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "project/Errors.h"
+#include "model/Errors.h"
 #include "support/TestFiles.h"
 
 namespace {

@@ -1,8 +1,8 @@
-#include "ftp/MaskList.h"
+#include "sync/Masks.h"
 
 #include <gtest/gtest.h>
 
-#include "project/Errors.h"
+#include "model/Errors.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "project/ProjectFile.h"
+#include "model/ProjectFile.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +15,8 @@
 #include <functional>
 #include <ostream>
 
-#include "project/Errors.h"
-#include "project/UserMessage.h"
+#include "model/Errors.h"
+#include "model/UserMessage.h"
 #include "project/VellisyncProject.h"
 
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "engine/RunLock.h"
+#include "sync/RunLock.h"
 
 #include <gtest/gtest.h>
 

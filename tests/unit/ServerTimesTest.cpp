@@ -1,4 +1,4 @@
-#include "engine/ServerTimes.h"
+#include "sync/ServerTimes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/SyncThread.h"
+#include "project/SyncThread.h"
 
 #include <gtest/gtest.h>
 

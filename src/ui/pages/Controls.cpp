@@ -12,7 +12,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 
-#include "project/Global.h"
+#include "model/Global.h"
 #include "project/VellisyncProject.h"
 #include "ui/UiPrompts.h"
 

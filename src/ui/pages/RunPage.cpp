@@ -17,10 +17,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "engine/RunProgress.h"
-#include "engine/SyncThread.h"
-#include "project/Errors.h"
-#include "project/Global.h"
+#include "sync/RunProgress.h"
+#include "project/SyncThread.h"
+#include "model/Errors.h"
+#include "model/Global.h"
 #include "project/VellisyncProject.h"
 #include "ui/ErrorHandler.h"
 #include "ui/UiPrompts.h"

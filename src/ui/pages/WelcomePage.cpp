@@ -15,9 +15,9 @@
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
-#include "project/Errors.h"
-#include "project/Global.h"
-#include "project/UserMessage.h"
+#include "model/Errors.h"
+#include "model/Global.h"
+#include "model/UserMessage.h"
 #include "project/VellisyncProject.h"
 #include "ui/ErrorHandler.h"
 #include "ui/VellisyncMain.h"

@@ -4,11 +4,11 @@
 
 #include <functional>
 
-#include "engine/ConnectionPool.h"
-#include "engine/RemoteFolders.h"
-#include "ftp/ListOfFiles.h"
-#include "ftp/NaiveDateTime.h"
-#include "ftp/RelativeName.h"
+#include "sync/ConnectionPool.h"
+#include "sync/RemoteFolders.h"
+#include "sync/ListOfFiles.h"
+#include "sync/NaiveDateTime.h"
+#include "sync/RelativeName.h"
 
 namespace engine {
 

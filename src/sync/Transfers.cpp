@@ -3,8 +3,8 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "ftp/FtpConnection.h"
-#include "project/Global.h"
+#include "sync/FtpHelpers.h"
+#include "model/Global.h"
 
 namespace {
 

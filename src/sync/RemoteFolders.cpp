@@ -1,6 +1,6 @@
-#include "engine/RemoteFolders.h"
+#include "sync/RemoteFolders.h"
 
-#include "ftp/FtpConnection.h"
+#include "sync/FtpHelpers.h"
 #include "inet/FtpService.h"
 #include "project/VellisyncProject.h"
 

@@ -1,4 +1,4 @@
-#include "engine/RunProgress.h"
+#include "sync/RunProgress.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "engine/ConnectionPool.h"
+#include "sync/ConnectionPool.h"
 
 #include <QRegularExpression>
 
-#include "ftp/FtpConnection.h"
+#include "sync/FtpHelpers.h"
 
 namespace engine {
 

@@ -1,9 +1,9 @@
-#include "project/BaseSaver.h"
+#include "model/BaseSaver.h"
 
 #include <algorithm>
 
-#include "project/Errors.h"
-#include "project/Global.h"
+#include "model/Errors.h"
+#include "model/Global.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "project/BaseSaver.h"
+#include "model/BaseSaver.h"
 
 // An INI-form text held in memory: sections of key=value lines. Section names
 // and keys are found without regard to letter case. As text, every section is

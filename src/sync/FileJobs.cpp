@@ -1,4 +1,4 @@
-#include "engine/FileJobs.h"
+#include "sync/FileJobs.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -7,9 +7,9 @@
 #include <array>
 #include <chrono>
 
-#include "ftp/FtpConnection.h"
+#include "sync/FtpHelpers.h"
 #include "inet/FtpService.h"
-#include "project/Global.h"
+#include "model/Global.h"
 
 namespace engine {
 

@@ -1,4 +1,4 @@
-#include "project/Global.h"
+#include "model/Global.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "engine/RunLock.h"
+#include "sync/RunLock.h"
 
 #include <cerrno>
 #include <cstring>
@@ -11,7 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "project/Global.h"
+#include "model/Global.h"
 
 namespace engine {
 

@@ -1,4 +1,4 @@
-#include "project/ProjectFile.h"
+#include "model/ProjectFile.h"
 
 #include <algorithm>
 #include <array>
@@ -7,9 +7,9 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "project/Errors.h"
-#include "project/Global.h"
-#include "project/IniSaver.h"
+#include "model/Errors.h"
+#include "model/Global.h"
+#include "model/IniSaver.h"
 #include "project/VellisyncProject.h"
 
 namespace {

@@ -1,11 +1,11 @@
-#include "ftp/FtpConnection.h"
+#include "sync/FtpHelpers.h"
 
 #include <cstring>
 
 #include <QCoreApplication>
 
-#include "engine/FileJobs.h"
-#include "project/Global.h"
+#include "sync/FileJobs.h"
+#include "model/Global.h"
 #include "project/VellisyncProject.h"
 
 namespace {

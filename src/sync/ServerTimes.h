@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "ftp/NaiveDateTime.h"
+#include "sync/NaiveDateTime.h"
 
 namespace engine {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ftp/NaiveDateTime.h"
-#include "ftp/RelativeName.h"
+#include "sync/NaiveDateTime.h"
+#include "sync/RelativeName.h"
 
 #include <QHash>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "project/IniSaver.h"
+#include "model/IniSaver.h"
 
 #include <algorithm>
 
@@ -8,9 +8,9 @@
 #include <QSaveFile>
 #include <QScopeGuard>
 
-#include "project/Errors.h"
-#include "project/Global.h"
-#include "project/UserMessage.h"
+#include "model/Errors.h"
+#include "model/Global.h"
+#include "model/UserMessage.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include "engine/FileJobs.h"
-#include "engine/ServerTimes.h"
-#include "ftp/FtpConnection.h"
-#include "project/Global.h"
+#include "sync/FileJobs.h"
+#include "sync/ServerTimes.h"
+#include "sync/FtpHelpers.h"
+#include "model/Global.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "ftp/ListOfFiles.h"
+#include "sync/ListOfFiles.h"
 
 namespace engine {
 

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "engine/ServerTimes.h"
-#include "ftp/FtpConnection.h"
+#include "sync/ServerTimes.h"
+#include "sync/FtpHelpers.h"
 
 namespace {
 

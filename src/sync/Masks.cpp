@@ -1,9 +1,9 @@
-#include "ftp/MaskList.h"
+#include "sync/Masks.h"
 
 #include <utility>
 #include <vector>
 
-#include "project/Errors.h"
+#include "model/Errors.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ftp/ListOfFiles.h"
+#include "sync/ListOfFiles.h"
 
 int TListOfFiles::AddFile(const RelativeName& name, qint64 size, NaiveDateTime time) {
     auto entry = std::make_unique<TFileEntry>();

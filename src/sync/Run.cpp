@@ -6,7 +6,7 @@
 #include <QCoreApplication>
 
 #include "inet/FtpService.h"
-#include "project/Errors.h"
+#include "model/Errors.h"
 
 // Local and remote names both join folder levels with "/" here, so the passes
 // compare the lists' names as the scans wrote them: no separator rewrite is

@@ -1,4 +1,4 @@
-#include "ftp/RelativeName.h"
+#include "sync/RelativeName.h"
 
 #include <algorithm>
 

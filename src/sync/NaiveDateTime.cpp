@@ -1,4 +1,4 @@
-#include "ftp/NaiveDateTime.h"
+#include "sync/NaiveDateTime.h"
 
 #include <cmath>
 

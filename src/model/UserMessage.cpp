@@ -1,4 +1,4 @@
-#include "project/UserMessage.h"
+#include "model/UserMessage.h"
 
 #include <cstdio>
 #include <utility>

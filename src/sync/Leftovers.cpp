@@ -4,8 +4,8 @@
 #include <QDateTime>
 #include <QFile>
 
-#include "ftp/FtpConnection.h"
-#include "project/Global.h"
+#include "sync/FtpHelpers.h"
+#include "model/Global.h"
 
 namespace {
 

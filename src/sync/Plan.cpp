@@ -1,4 +1,4 @@
-#include "engine/Plan.h"
+#include "sync/Plan.h"
 
 namespace engine {
 
