@@ -9,6 +9,7 @@
 #include "sync/ListOfFiles.h"
 #include "sync/Masks.h"
 #include "inet/FtpService.h"
+#include "model/ProjectSettings.h"
 
 #include <QHash>
 #include <QSet>
@@ -52,7 +53,7 @@ struct RunOutcome {
 // and the run-time state that the engine needs while it runs the job. The
 // engine's operations (connection, scans, passes, per-file actions) are
 // members too; each concern defines its members in its own source folder.
-class TVellisyncProject {
+class TVellisyncProject : public ProjectSettings {
 public:
     using TLogEvent = std::function<void(TVellisyncProject& sender, const QString& message)>;
     using TProgressEvent = std::function<void(TVellisyncProject& sender)>;
@@ -179,22 +180,9 @@ public:
     int DeleteLocalFiles();
     int DeleteRemoteFiles();
 
-    // --- Settings, named as their file keys ---------------------------------
-    bool SubFilders = false;
-    qint32 Port = 0;
-    QString Password;
-    QString LocalFolder;
-    QString RemoteFolder;
-    QString Server;
-    QString UserName;
-    quint8 SyncMode = 0;
-    bool Passive = false;
-    bool Exact = false;
-    QString IncludeMasks;
-    QString ExcludeMasks;
+    // --- Beyond the stored settings -----------------------------------------
     bool Modified = false;
     QString FileName;
-    QString Caption;
     TLogEvent OnLog;
     std::unique_ptr<inet::InternetSession> InternetHandle;
     std::unique_ptr<inet::FtpConnection> ConnectHandle;
@@ -202,31 +190,6 @@ public:
     TListOfFiles RemoteFiles;
     std::atomic<bool> StopRequested{false};
     TProgressEvent OnProgress;
-    bool UseProxy = false;
-    qint32 ProxyPort = 0;
-    qint32 ProxyKind = 0;
-    QString ProxyServer;
-    // How many connections a run may use at once. Stored only when it is not
-    // the default, so older files and files that leave it alone stay as they were.
-    static constexpr qint32 DefaultConnections = 4;
-    static constexpr qint32 MaxConnections = 16;
-    qint32 Connections = DefaultConnections;
-    // The zone of the server's LIST times ("UTC", "+01:00"), for servers whose
-    // MDTM cannot be trusted to teach it; empty: learnt on each run.
-    QString ListingTimeZone;
-    // TLS: 0 none, 1 explicit when the server offers it, 2 explicit required,
-    // 3 implicit. A file without the key is 0 (as stored projects always
-    // behaved); a new project starts with 1. Stored only when not 0.
-    static constexpr qint32 DefaultEncryption = 0;
-    static constexpr qint32 NewProjectEncryption = 1;
-    static constexpr qint32 ImplicitEncryption = 3;
-    static constexpr qint32 ImplicitTlsPort = 990;
-    qint32 Encryption = DefaultEncryption;
-    // The SHA-256 fingerprint of a server certificate the user trusts for
-    // this project ("AB:CD:..."); stored only when set.
-    QString TrustedCertificate;
-
-    // --- Beyond the persistent settings -------------------------------------
 
     // When set, the passes decide as usual but only log what they would do
     // ("Would upload %s" and the like); nothing changes on either side.
