@@ -388,9 +388,9 @@ int runProject(const QStringList& arguments) {
     thread->SetOnTerminate([](TFTPSyncThread&) { QCoreApplication::quit(); });
     thread->Resume();
     QCoreApplication::exec();
-    const ExitStatus status = exitStatusFor(project.LastRunOutcome, project.SyncMode, interrupts.interrupted());
-    printer.reportEnd(project.LastRunOutcome, project.DryRun, status,
-                      cannotRunReason(project.LastRunOutcome, project.SyncMode));
+    const ExitStatus status = exitStatusFor(project.LastRunOutcome(), project.SyncMode, interrupts.interrupted());
+    printer.reportEnd(project.LastRunOutcome(), project.DryRun, status,
+                      cannotRunReason(project.LastRunOutcome(), project.SyncMode));
     return status;
 }
 

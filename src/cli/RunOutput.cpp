@@ -88,7 +88,7 @@ void ProgressLine::finish() {
 }
 
 void ProgressLine::draw() {
-    const engine::ProgressSnapshot progress = m_project.Progress.snapshot();
+    const engine::ProgressSnapshot progress = m_project.Progress().snapshot();
     QString text = engine::describeProgress(progress);
     if (!progress.inHand.isEmpty())
         text += QStringLiteral(" | ") + progress.inHand.join(QStringLiteral(", "));

@@ -2,10 +2,30 @@
 
 #include <QString>
 
+#include <array>
+
 // What one synchronisation job stores: the settings of a project file, named
 // as their file keys. A value: a run takes a copy when it starts, so the
 // window can go on editing the project while the run reads its own.
 struct ProjectSettings {
+    // Display names of the synchronisation modes, indexed by SyncMode.
+    inline static const std::array<QString, 3> SyncModeNames = {
+        QStringLiteral("Local -> Remote"),
+        QStringLiteral("Remote -> Local"),
+        QStringLiteral("Bidirectional"),
+    };
+    // Display names of the Encryption settings, indexed by their number.
+    inline static const std::array<QString, 4> EncryptionNames = {
+        QStringLiteral("None (plain FTP)"),
+        QStringLiteral("Explicit TLS when the server offers it"),
+        QStringLiteral("Explicit TLS required"),
+        QStringLiteral("Implicit TLS"),
+    };
+    // The ports a connection can use: a server port from 1, a proxy port from 0.
+    static constexpr qint32 LowestServerPort = 1;
+    static constexpr qint32 LowestProxyPort = 0;
+    static constexpr qint32 HighestPort = 65535;
+
     bool SubFilders = false;
     qint32 Port = 0;
     QString Password;

@@ -57,6 +57,10 @@ void TFTPSyncThread::SetProject(TVellisyncProject* project) {
 }
 
 void TFTPSyncThread::Resume() {
+    // The run's copy of the settings is taken here, on the thread that edits
+    // them, so nothing the window does later can reach the run.
+    if (m_project)
+        m_project->PrepareRun();
     start();
 }
 

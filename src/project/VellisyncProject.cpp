@@ -2,8 +2,9 @@
 
 #include <utility>
 
-#include "sync/RelativeName.h"
+#include "inet/FtpService.h"
 #include "model/Global.h"
+#include "sync/SyncRun.h"
 
 namespace {
 
@@ -21,23 +22,9 @@ template <typename T, typename U> void assignIfChanged(T& member, const U& value
 
 } // namespace
 
-const std::array<QString, 3> TVellisyncProject::SyncModeNames = {
-    QStringLiteral("Local -> Remote"),
-    QStringLiteral("Remote -> Local"),
-    QStringLiteral("Bidirectional"),
-};
+TVellisyncProject::TVellisyncProject() : m_progress(std::make_shared<engine::RunProgress>()) {}
 
-const std::array<QString, 4> TVellisyncProject::EncryptionNames = {
-    QStringLiteral("None (plain FTP)"),
-    QStringLiteral("Explicit TLS when the server offers it"),
-    QStringLiteral("Explicit TLS required"),
-    QStringLiteral("Implicit TLS"),
-};
-
-// The two file lists are values of the project, so they live and die with it.
-TVellisyncProject::TVellisyncProject() = default;
-
-// Defined here, where the service types are complete, so the handles can be freed.
+// Defined here, where the run's type is complete.
 TVellisyncProject::~TVellisyncProject() = default;
 
 void TVellisyncProject::SetDefaults() {
@@ -66,7 +53,9 @@ void TVellisyncProject::SetDefaults() {
     TrustedCertificate.clear();
 
     Modified = false;
-    StopRequested = false;
+    const std::lock_guard lock(m_runMutex);
+    if (m_run)
+        m_run->StopRequested = false;
 }
 
 void TVellisyncProject::SetCaption(const QString& value) {
@@ -147,30 +136,6 @@ bool TVellisyncProject::SetTrustedCertificate(const QString& value) {
         return false;
     assignIfChanged(TrustedCertificate, inet::fingerprintText(*fingerprint), Modified);
     return true;
-}
-
-void TVellisyncProject::SetOnLog(TLogEvent handler) {
-    OnLog = std::move(handler);
-}
-
-void TVellisyncProject::RequestStop() {
-    StopRequested = true;
-}
-
-void TVellisyncProject::Log(const QString& message) {
-    // Names are escaped where a line is made; whatever else came from a
-    // server (a reply's text) is made inert here, for every reader of the log.
-    m_lastLogLine = inertForTerminal(message);
-    if (OnLog) {
-        OnLog(*this, m_lastLogLine);
-    }
-}
-
-void TVellisyncProject::DoProgress() {
-    NoteScanProgress();
-    if (OnProgress) {
-        OnProgress(*this);
-    }
 }
 
 QString TVellisyncProject::GetReviewText() const {

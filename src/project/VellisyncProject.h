@@ -1,67 +1,35 @@
 #pragma once
 
-#include "sync/ConnectionPool.h"
-#include "sync/FileJobs.h"
-#include "sync/Plan.h"
-#include "sync/RunLock.h"
-#include "sync/RunProgress.h"
-#include "sync/RemoteFolders.h"
-#include "sync/ListOfFiles.h"
-#include "sync/Masks.h"
-#include "inet/FtpService.h"
 #include "model/ProjectSettings.h"
+#include "sync/ListOfFiles.h"
+#include "sync/RunOutcome.h"
 
-#include <QHash>
-#include <QSet>
 #include <QString>
-#include <QStringList>
 
-#include <array>
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <optional>
+#include <mutex>
 
-// What a run did, for callers that need more than the log (the headless
-// runner's exit status).
-struct RunOutcome {
-    bool connected = false;          // Connect succeeded
-    bool localRootReached = false;   // the local scan could list its root folder
-    bool remoteRootReached = false;  // the remote scan could enter and list its root folder
-    bool localScanComplete = false;  // the local scan reached its root and every folder below
-    bool remoteScanComplete = false; // the remote scan reached its root and every folder below
-    bool completed = false;          // the run reached its summary
-    bool stopped = false;            // a stop was requested
-    int failedActions = 0;           // transfers and deletions that failed
-    int problems = 0;                // folders not read completely, names skipped
-    int uploaded = 0;                // the counts of the summary line
-    int downloaded = 0;
-    int deleted = 0;
-    int deletionsWithheld = 0;           // deletions planned beyond MaxDelete: the run acted on no file
-    bool serverStoppedAnswering = false; // the run ended because the server no longer answered
-    bool serverUnreachable = false;      // ... because nothing answered at its address any more
-    QString error;                       // message of an error that left the run
-    // Why the run did not start at all (another run holds the same pair of
-    // folders); nothing was connected or touched.
-    QString notStarted;
-    // SHA-256 fingerprint ("AB:CD:...") of a server certificate that stopped
-    // the run as untrusted or changed: the one the user may choose to trust.
-    QString refusedCertificate;
-};
+class SyncRun;
+struct TFileEntry;
+namespace engine {
+class RunProgress;
+struct RunEvent;
+} // namespace engine
+namespace inet {
+class FtpConnection;
+class InternetSession;
+} // namespace inet
 
-// One synchronisation job: its persistent settings, named as their file keys,
-// and the run-time state that the engine needs while it runs the job. The
-// engine's operations (connection, scans, passes, per-file actions) are
-// members too; each concern defines its members in its own source folder.
+// One synchronisation job as the window and the runner hold it: its stored
+// settings, whether they changed since the last save, its file, and doors into
+// its run. A run works on a copy of the settings taken when it is made, so
+// edits made while it goes never reach it; between the steps of a run driven
+// door by door, the run follows the settings.
 class TVellisyncProject : public ProjectSettings {
 public:
     using TLogEvent = std::function<void(TVellisyncProject& sender, const QString& message)>;
     using TProgressEvent = std::function<void(TVellisyncProject& sender)>;
-
-    // Display names of the synchronisation modes, indexed by SyncMode.
-    static const std::array<QString, 3> SyncModeNames;
-    // Display names of the Encryption settings, indexed by their number.
-    static const std::array<QString, 4> EncryptionNames;
 
     // An empty project: every setting zero or empty, not modified. The
     // new-project defaults come from SetDefaults.
@@ -70,7 +38,7 @@ public:
     TVellisyncProject(const TVellisyncProject&) = delete;
     TVellisyncProject& operator=(const TVellisyncProject&) = delete;
 
-    // --- Settings (project/VellisyncProject.cpp) ---------------------------
+    // --- Settings -------------------------------------------------------------
 
     // Gives the project the settings of a new project; Modified ends false.
     void SetDefaults();
@@ -101,263 +69,90 @@ public:
     // "AB:CD:..."; an empty text clears it. False (nothing changed) for a text
     // that is no fingerprint.
     bool SetTrustedCertificate(const QString& value);
-    // Run-time state; never touches Modified.
-    void SetOnLog(TLogEvent handler);
-    void RequestStop();
-    // Hands one message to OnLog when it is assigned.
-    void Log(const QString& message);
-    // Fires OnProgress when it is assigned.
-    void DoProgress();
+    const ProjectSettings& Settings() const { return *this; }
     // The review page's summary, lines ended by CR LF.
     QString GetReviewText() const;
 
-    // --- Project file (project/ProjectFile.cpp) ----------------------------
+    // --- Project file ---------------------------------------------------------
 
-    // Loads the seventeen settings from a project file; FileName is set first,
-    // whatever follows. False when the file holds an unknown type tag. Storage
-    // errors propagate as VellisyncError, and so does the refusal of a file that
-    // is not a project file (missing, not a regular file, over 1 MiB, no [Root]
+    // Loads the settings from a project file; FileName is set first, whatever
+    // follows. False when the file holds an unknown type tag. Storage errors
+    // propagate as VellisyncError, and so does the refusal of a file that is
+    // not a project file (missing, not a regular file, over 1 MiB, no [Root]
     // section or no Server in it); a refused file changes no setting.
     bool LoadFromFile(const QString& fileName);
-    // Writes the seventeen settings, replacing the file atomically (mode 0600,
-    // folders created with 0700). Storage errors propagate as VellisyncError.
+    // Writes the settings, replacing the file atomically (mode 0600, folders
+    // created with 0700). Storage errors propagate as VellisyncError.
     bool SaveToFile(const QString& fileName);
 
-    // --- Connection (ftp/Connection.cpp) ------------------------------------
+    // --- Doors into the run -----------------------------------------------------
 
-    // The ports a connection can use: a server port from 1, a proxy port from 0.
-    static constexpr qint32 LowestServerPort = 1;
-    static constexpr qint32 LowestProxyPort = 0;
-    static constexpr qint32 HighestPort = 65535;
-    // Why the stored port cannot be used ("Port 89536 is outside the range 1
-    // to 65535"); empty when it can. The proxy port matters only with a proxy.
+    // Hooks the log; never touches Modified.
+    void SetOnLog(TLogEvent handler);
+    // Asks the run in progress to stop at the next file; safe from any thread.
+    void RequestStop();
+    // Hands one message, made inert for a terminal, to OnLog when it is assigned.
+    void Log(const QString& message);
+    // Updates the run's scan counts and fires OnProgress when it is assigned.
+    void DoProgress();
+    // Why the stored port, proxy port or encryption cannot be used; empty when it can.
     QString ServerPortProblem() const;
     QString ProxyPortProblem() const;
-    // Why the stored Encryption or TrustedCertificate cannot be used; empty
-    // when both can.
     QString EncryptionProblem() const;
-    // Opens the service and logs on, logging progress and failure lines. A
-    // port problem is logged as its one line, and nothing is opened.
     bool Connect();
-    // Closes the connection, then the service. Always true.
     bool Disconnect();
-
-    // --- Scans (ftp/Scan.cpp) -----------------------------------------------
-
     void CollectLocalFiles();
     void CollectLocalFolder(const QString& relativePath);
     void CollectRemoteFiles();
     void CollectRemoteFolder(const QString& relativePath);
-
-    // --- Per-file actions (engine/Transfers.cpp) ----------------------------
-
-    // localName and remoteName: the other list's spelling of the same file,
-    // when it has one, so an existing file is replaced under the name it has
-    // (its letter case or accents may differ). Empty for a new file.
-    bool DownloadFile(const QString& name, NaiveDateTime time, const QString& localName = {});
-    // scanned: what the local scan saw of the file; the upload is not renamed
-    // into place when the file no longer matches it.
     bool UploadFile(const QString& name, const QString& remoteName = {}, const TFileEntry* scanned = nullptr);
-    bool ForceRemoteFolders(const QString& path);
-    // Enters path and goes back to the folder it was in; true when it could.
-    static bool RemoteFolderExists(inet::FtpConnection& connection, const QString& path);
-    bool GetFileWithRetry(inet::FtpConnection& connection, const QString& remoteFile, const QString& localFile,
-                          bool failIfExists);
-    static void SplitRemotePath(const QString& path, QStringList& levels);
-    // reason, when given, follows the line that the file has been deleted.
     bool DeleteLocalFile(const QString& name, const QString& reason = {});
-    bool DeleteRemoteFile(const QString& name);
-
-    // --- Run (engine/Run.cpp) -----------------------------------------------
-
-    // One whole synchronisation: connect, scan both trees, run the passes of
-    // SyncMode, log the summary, disconnect. An exception that leaves it (an
-    // invalid mask, say) is logged as one line and closes the connection first;
-    // then it propagates to the caller. Fills LastRunOutcome.
+    static bool RemoteFolderExists(inet::FtpConnection& connection, const QString& path);
+    static void SplitRemotePath(const QString& path, QStringList& levels);
+    // One whole synchronisation on a run of its own: with the copy of the
+    // settings PrepareRun took, or one taken now. Fills LastRunOutcome.
     void Run();
     int DownloadFiles();
     int UploadFiles();
     int DeleteLocalFiles();
     int DeleteRemoteFiles();
+    // Takes the copy of the settings the next Run works on; call it on the
+    // thread that edits the settings, before Run starts on another.
+    void PrepareRun();
 
-    // --- Beyond the stored settings -----------------------------------------
+    // --- The current run's state -------------------------------------------------
+    inet::InternetSession* InternetHandle() const;
+    inet::FtpConnection* ConnectHandle() const;
+    TListOfFiles& LocalFiles();
+    TListOfFiles& RemoteFiles();
+    bool StopRequested() const;
+    // What the last Run did; read after it returns.
+    const RunOutcome& LastRunOutcome() const;
+    // Counts of the run in progress, for displays that poll them from any thread.
+    engine::RunProgress& Progress() const { return *m_progress; }
+
+    // --- Beyond the stored settings -------------------------------------------
     bool Modified = false;
     QString FileName;
     TLogEvent OnLog;
-    std::unique_ptr<inet::InternetSession> InternetHandle;
-    std::unique_ptr<inet::FtpConnection> ConnectHandle;
-    TListOfFiles LocalFiles;
-    TListOfFiles RemoteFiles;
-    std::atomic<bool> StopRequested{false};
     TProgressEvent OnProgress;
-
-    // When set, the passes decide as usual but only log what they would do
-    // ("Would upload %s" and the like); nothing changes on either side.
+    // Options of the runs this project starts (see RunOptions).
     bool DryRun = false;
-    // When set, each transfer and deletion line of a real run also says why
-    // the file moved, as a dry run always does.
     bool Explain = false;
-    // When not negative, an exact copy whose plan would delete more files
-    // than this transfers and deletes nothing and says why
-    // (LastRunOutcome.deletionsWithheld).
     qint32 MaxDelete = -1;
-    // Counts of the run in progress, for displays that poll it.
-    engine::RunProgress Progress;
     // Called on the run's thread for each transfer, deletion and failure.
     using TRunEventHandler = std::function<void(const engine::RunEvent& event)>;
     TRunEventHandler OnRunEvent;
-    // Filled by Run; read after it returns.
-    RunOutcome LastRunOutcome;
 
 private:
-    // State of the scan in progress (engine helpers may add what they need).
-    MaskList m_includeMasks;
-    MaskList m_excludeMasks;
-    // Canonical paths of the local folders entered by the scan in progress.
-    QSet<QString> m_visitedLocalFolders;
-    // Folders the run's scans have entered, for the progress.
-    qint64 m_localFoldersSeen = 0;
-    qint64 m_remoteFoldersSeen = 0;
-    // The last line logged, for the event of an action that logged its own failure.
-    QString m_lastLogLine;
-    // Folder links of the local tree that lead outside it and have been
-    // reported in this run (relative names).
-    QSet<QString> m_reportedOutsideLinks;
+    std::unique_ptr<SyncRun> NewRun();
+    // The run the doors work on, made on first use; it follows the settings
+    // while no Run is in progress.
+    SyncRun& CurrentRun();
 
-    // Logs that a name was left out of a scan ("local" or "remote" side) and
-    // counts it as a problem of the run.
-    void SkipName(const QString& side, const QString& name, const QString& reason);
-    // The event of a name left out of a scan, for those who listen: the name
-    // as text, unescaped.
-    void ReportSkippedName(const QString& side, const QString& name, const QString& reason);
-    // An old remote file found under its aside name, its own name missing.
-    struct AsideLeftover {
-        inet::FindData entry;
-        QString originalName;
-    };
-    void AddRemoteFile(const RelativeName& name, const inet::FindData& data);
-    // A remote entry's time as local wall-clock time, as the list holds it.
-    NaiveDateTime RemoteTimeOf(const inet::FindData& data) const;
-    // Learns the zone of LIST times from the listings (or takes the setting).
-    void LearnListingZone();
-    // Asks the exact time of the remote files that were listed with a date
-    // only, where the decision depends on it.
-    void AskExactTimes();
-    // Why a pass acts on walked's file: " (local ..., remote ...)" or
-    // " (not on the server)".
-    QString MoveReason(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match) const;
-    // Logs each notice the first time this run meets it.
-    void LogNoticesOnce(const QStringList& notices);
-    void NoteRemoteFolderIncomplete();
-    // Whether the upload of a file is withheld because its remote folder (or
-    // one above it) could not be listed, where the server may hold a newer
-    // copy the scan never saw. Logs one line per such folder.
-    bool UploadWithheld(const QString& name);
-    // Logs a local folder that could not be listed; the scan is then incomplete.
-    void NoteLocalFolderUnread(const QString& folder, const QString& reason);
-    void RestoreAsideLeftover(const QString& relativePath, const AsideLeftover& aside);
-    // True once the connection has given up on a server that stopped answering.
-    bool ServerStoppedAnswering() const;
-    bool ServerUnreachable() const;
-    // Logs the lines of a listing that could not be read and marks the remote
-    // scan incomplete.
-    void NoteUnrecognisedListingLines(const QString& relativePath, const QStringList& lines);
-    // Whether a local file may be written or deleted: no folder level of its
-    // path is a link that leads outside the local folder. A refusal is logged
-    // once per link.
-    // A link in the file's own place is checked too when the file is to be
-    // written through it.
-    bool MayChangeLocally(const RelativeName& name, bool writeThroughFileLink);
-
-    // The passes of SyncMode and the summary line.
-    void RunPasses();
-    // Whether an exact copy's deletions on the target side may go ahead, given
-    // what the scan of the source side saw; says why not when they may not.
-    bool SourceAllowsDeletion(const TListOfFiles& source, const TListOfFiles& target, bool sourceScanComplete,
-                              const QString& targetSide, const QString& sourceSide);
-    // After the summary: a line when the server stopped answering, and one
-    // with the number of problems when there were any.
-    void LogServerLossAndProblems();
-
-    // One pass with work on the server: plans what `walked` needs against
-    // `searched` and runs the actions on the pool (or logs dryRunLine with the
-    // name on a dry run). Returns how many files it acted
-    // on; failed actions are counted in LastRunOutcome.
-    // The action's work for one planned file, or none when it was refused
-    // before it started (logged already; a failed action).
-    using PassAction = std::function<std::optional<engine::Job>(int index, const QString& name, int match)>;
-    int RunPass(engine::ActionKind kind, const TListOfFiles& walked, const TListOfFiles& searched,
-                engine::PassDecision needsAction, const QString& dryRunLine, const PassAction& act);
-    // The work of a pass's job wrapped so that the progress counts it and its
-    // outcome carries what the run's events need.
-    engine::Job CountedJob(engine::ActionKind kind, const QString& name, qint64 bytes, engine::Job job);
-    // Reports one action's end as an event, when someone listens.
-    void ReportAction(engine::ActionKind kind, const QString& name, qint64 bytes, bool ok, const QString& reason,
-                      const QString& serverReply);
-    // What the passes of SyncMode will do, counted before the first of them
-    // starts, so progress can show the whole run's total from the beginning.
-    // Returns how many deletions the plan holds.
-    qint64 PlanProgress();
-    // Whether the planned deletions stay within MaxDelete; logs why not.
-    bool DeletionsWithinLimit(qint64 planned);
-    // The scan counts for the progress (on the run's thread, as the scans go).
-    void NoteScanProgress();
-
-    // --- The run's connections and what it knows of the remote tree ---------
-    // The pool of the run's connections, made on first use around ConnectHandle.
-    engine::ConnectionPool& Pool();
-    // Closes the pool's own connections (never ConnectHandle).
-    void ClosePool();
-    engine::RemoteFolders& RemoteFolderMemory();
-    // The roots the file actions use, from the settings and what the scan learnt.
-    engine::FileRoots Roots() const;
-    // The lock that keeps other runs off this run's pair of folders for as
-    // long as it lives; none, with one line logged and LastRunOutcome.notStarted
-    // set, when another run holds it or it cannot be made.
-    std::unique_ptr<engine::RunLock> LockRun();
-    // The failure line of a logon, with what TLS found when TLS is at fault.
-    void LogConnectFailure(const inet::TlsReport& tls);
-    // Logs an action's lines; its success.
-    bool LogOutcome(const engine::JobOutcome& outcome);
-    void LogPoolNotices();
-
-    // Lists the whole remote tree on the pool into m_remoteListings.
-    void ListRemoteTree();
-
-public:
-    struct RemoteListing; // one folder's listing (ftp/Scan.cpp)
-
-private:
-    QHash<QString, std::shared_ptr<RemoteListing>> m_remoteListings;
-    // Remote folders (relative paths, "" for the root) the scan found but
-    // could not enter or list, and those of them the upload pass has named.
-    QStringList m_unlistedRemoteFolders;
-    QSet<QString> m_withheldUploadFolders;
-    std::unique_ptr<engine::ConnectionPool> m_pool;
-    std::unique_ptr<engine::RemoteFolders> m_remoteFolders;
-    // The remote root as an absolute path with "/", once the scan resolved it.
-    QString m_remoteBase;
-    // Minutes east of UTC of the server's LIST times, when known.
-    std::optional<int> m_listingZone;
-    // RemoteFiles items whose listing gave a day without a time.
-    std::vector<int> m_remoteDayOnly;
-    // Temporary files of interrupted transfers the scans found, by relative
-    // name, with their times; see CleanLeftovers.
-    struct Leftover {
-        RelativeName name;
-        NaiveDateTime time;
-    };
-    std::vector<Leftover> m_localLeftovers;
-    std::vector<Leftover> m_remoteLeftovers;
-    // Notes a temporary file a scan met, unless it is one of this run's.
-    void NoteLeftover(std::vector<Leftover>& found, const QString& relativePath, const QString& name,
-                      NaiveDateTime time);
-    // Removes the leftovers on an exact copy's target side and names the
-    // others, one line each; those written lately may be another run's work
-    // in progress and are left alone.
-    void CleanLeftovers();
-    void CleanLeftoversOf(bool local, bool remove, const std::vector<Leftover>& found);
-    // RemoteFiles items whose listed size says nothing of what RETR sends (links).
-    QSet<int> m_remoteSizeUnchecked;
-    QSet<QString> m_noticesLogged;
+    std::shared_ptr<engine::RunProgress> m_progress;
+    // Guards which run is current: the stop may come from another thread.
+    mutable std::mutex m_runMutex;
+    std::unique_ptr<SyncRun> m_run;
+    std::unique_ptr<SyncRun> m_preparedRun;
 };

@@ -26,10 +26,5 @@ bool GetFtpCurrentDir(inet::FtpConnection& connection, QString& directory);
 // Enters a folder (absolute, relative or ".."); an empty name succeeds at once
 // without contacting the server.
 bool SetFtpCurrentDir(inet::FtpConnection& connection, const QString& directory);
-// Starts a listing, calling again after a time-out (at most three calls). After
-// a failure the last error is that of the last call.
-std::unique_ptr<inet::FtpFind> FtpFindFirstFileRetry(inet::FtpConnection& connection, const QString& pattern,
-                                                     inet::FindData& first);
-
 // The remote path followed by "/" unless it is empty or already ends with one.
 QString IncludeTrailingSlash(const QString& path);

@@ -1,5 +1,5 @@
 // Temporary files that interrupted transfers left behind.
-#include "project/VellisyncProject.h"
+#include "sync/SyncRun.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -21,14 +21,14 @@ bool mayBeInProgress(NaiveDateTime time) {
 
 } // namespace
 
-void TVellisyncProject::CleanLeftovers() {
+void SyncRun::CleanLeftovers() {
     // Only the target side of an exact copy is the program's to tidy; on
     // any other side a person decides.
-    CleanLeftoversOf(true, Exact && SyncMode == 1, m_localLeftovers);
-    CleanLeftoversOf(false, Exact && SyncMode == 0, m_remoteLeftovers);
+    CleanLeftoversOf(true, m_settings.Exact && m_settings.SyncMode == 1, m_localLeftovers);
+    CleanLeftoversOf(false, m_settings.Exact && m_settings.SyncMode == 0, m_remoteLeftovers);
 }
 
-void TVellisyncProject::CleanLeftoversOf(bool local, bool remove, const std::vector<Leftover>& found) {
+void SyncRun::CleanLeftoversOf(bool local, bool remove, const std::vector<Leftover>& found) {
     const QString side = local ? QStringLiteral("local") : QStringLiteral("remote");
     for (const Leftover& leftover : found) {
         if (StopRequested || ServerStoppedAnswering())
@@ -36,19 +36,20 @@ void TVellisyncProject::CleanLeftoversOf(bool local, bool remove, const std::vec
         if (mayBeInProgress(leftover.time))
             continue;
         const QString shown = escapedForLog(
-            (local ? AddTrailingBackslash(LocalFolder) : IncludeTrailingSlash(RemoteFolder)) + leftover.name.text());
+            (local ? AddTrailingBackslash(m_settings.LocalFolder) : IncludeTrailingSlash(m_settings.RemoteFolder)) +
+            leftover.name.text());
         if (!remove) {
             Log(QStringLiteral("The %1 file %2 is a temporary file left by an interrupted transfer").arg(side, shown));
             continue;
         }
-        if (DryRun) {
+        if (m_options.DryRun) {
             Log(QStringLiteral("Would delete the %1 temporary file %2 of an interrupted transfer").arg(side, shown));
             continue;
         }
         bool removed = false;
         if (local)
             removed = MayChangeLocally(leftover.name, false) &&
-                      QFile::remove(AddTrailingBackslash(LocalFolder) + leftover.name.text());
+                      QFile::remove(AddTrailingBackslash(m_settings.LocalFolder) + leftover.name.text());
         else
             removed = ConnectHandle && ConnectHandle->deleteFile(m_remoteBase + leftover.name.text());
         if (removed) {

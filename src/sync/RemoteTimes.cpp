@@ -1,6 +1,6 @@
 // What a run learns of remote file times beyond the listings, and how it
 // tells why a file moves.
-#include "project/VellisyncProject.h"
+#include "sync/SyncRun.h"
 
 #include <algorithm>
 
@@ -22,12 +22,12 @@ QString minuteText(NaiveDateTime time) {
 
 } // namespace
 
-void TVellisyncProject::AskExactTimes() {
-    if (m_remoteDayOnly.empty() || StopRequested || SyncMode > 2)
+void SyncRun::AskExactTimes() {
+    if (m_remoteDayOnly.empty() || StopRequested || m_settings.SyncMode > 2)
         return;
     // A download needs the time to give the local file; a file on both
     // sides needs it to decide which is newer. Nothing else does.
-    const bool downloads = SyncMode == 1 || SyncMode == 2;
+    const bool downloads = m_settings.SyncMode == 1 || m_settings.SyncMode == 2;
     const FileNameIndex local(LocalFiles);
     std::vector<int> wanted;
     for (const int item : m_remoteDayOnly) {
@@ -38,7 +38,7 @@ void TVellisyncProject::AskExactTimes() {
         return;
     // One share for each connection, each share asked in a few round trips.
     engine::ConnectionPool& pool = Pool();
-    const size_t shares = size_t(std::clamp(Connections, 1, MaxConnections));
+    const size_t shares = size_t(std::clamp(m_settings.Connections, 1, ProjectSettings::MaxConnections));
     const size_t perShare = (wanted.size() + shares - 1) / shares;
     for (size_t start = 0; start < wanted.size(); start += perShare) {
         auto questions = std::make_shared<TimeQuestions>();
@@ -63,8 +63,7 @@ void TVellisyncProject::AskExactTimes() {
     LogPoolNotices();
 }
 
-QString TVellisyncProject::MoveReason(const TListOfFiles& walked, int index, const TListOfFiles& searched,
-                                      int match) const {
+QString SyncRun::MoveReason(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match) const {
     const bool searchedIsLocal = &searched == &LocalFiles;
     if (match < 0)
         return searchedIsLocal ? QStringLiteral(" (not in the local folder)") : QStringLiteral(" (not on the server)");
@@ -74,7 +73,7 @@ QString TVellisyncProject::MoveReason(const TListOfFiles& walked, int index, con
         .arg(walkedSide, minuteText(walked.GetDateTime(index)), searchedSide, minuteText(searched.GetDateTime(match)));
 }
 
-void TVellisyncProject::LogNoticesOnce(const QStringList& notices) {
+void SyncRun::LogNoticesOnce(const QStringList& notices) {
     for (const QString& notice : notices) {
         if (!m_noticesLogged.contains(notice)) {
             m_noticesLogged.insert(notice);

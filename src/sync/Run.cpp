@@ -1,4 +1,4 @@
-#include "project/VellisyncProject.h"
+#include "sync/SyncRun.h"
 
 #include <exception>
 #include <memory>
@@ -78,17 +78,17 @@ QString messageOf(std::exception_ptr error) {
 
 } // namespace
 
-void TVellisyncProject::Run() {
+void SyncRun::Run() {
     StopRequested = false;
     LastRunOutcome = RunOutcome{};
     m_localFoldersSeen = m_remoteFoldersSeen = 0;
     m_noticesLogged.clear();
-    Progress.reset();
+    Progress().reset();
     // Two runs on one pair of folders would cut each other's files: a second
     // one stops here, before it has touched anything.
     const std::unique_ptr<engine::RunLock> lock = LockRun();
     if (!lock) {
-        Progress.finish();
+        Progress().finish();
         return;
     }
     try {
@@ -96,7 +96,7 @@ void TVellisyncProject::Run() {
             LastRunOutcome.connected = true;
             // A tree of folders is coming: the pool's further connections log
             // on while the local side is scanned, and its listings find them ready.
-            if (SubFilders)
+            if (m_settings.SubFilders)
                 Pool().warmUp();
             CollectLocalFiles();
             CollectRemoteFiles();
@@ -109,7 +109,7 @@ void TVellisyncProject::Run() {
         if (StopRequested)
             Log(QStringLiteral("Task has been stopped by user"));
         Disconnect();
-        Progress.finish();
+        Progress().finish();
     } catch (...) {
         // An error that leaves the run (an invalid mask, say) still closes the
         // connection and leaves one line in the log; then it goes on to the caller.
@@ -117,7 +117,7 @@ void TVellisyncProject::Run() {
         LastRunOutcome.error = messageOf(error);
         LastRunOutcome.stopped = StopRequested;
         Disconnect();
-        Progress.finish();
+        Progress().finish();
         try {
             Log(QStringLiteral("Task has been stopped by an error: %1").arg(LastRunOutcome.error));
         } catch (...) {
@@ -127,7 +127,7 @@ void TVellisyncProject::Run() {
     }
 }
 
-void TVellisyncProject::LogServerLossAndProblems() {
+void SyncRun::LogServerLossAndProblems() {
     if (ServerStoppedAnswering()) {
         LastRunOutcome.serverStoppedAnswering = true;
         LastRunOutcome.serverUnreachable = ServerUnreachable();
@@ -140,18 +140,20 @@ void TVellisyncProject::LogServerLossAndProblems() {
         Log(QStringLiteral("This run met %1 problem(s): see the lines above.").arg(problems));
 }
 
-void TVellisyncProject::RunPasses() {
-    if (DryRun)
+void SyncRun::RunPasses() {
+    if (m_options.DryRun)
         Log(QStringLiteral("Dry run: no file will be transferred or deleted."));
     if (!DeletionsWithinLimit(PlanProgress()))
         return;
     RunOutcome& counts = LastRunOutcome;
     // A dry run's summary says what would have been done: it did nothing.
-    const auto summary = [this](const char* done, const char* wouldBe) { return translated(DryRun ? wouldBe : done); };
-    switch (SyncMode) {
+    const auto summary = [this](const char* done, const char* wouldBe) {
+        return translated(m_options.DryRun ? wouldBe : done);
+    };
+    switch (m_settings.SyncMode) {
     case 0: {
         const int uploaded = counts.uploaded = UploadFiles();
-        if (Exact) {
+        if (m_settings.Exact) {
             const int deleted = counts.deleted = DeleteRemoteFiles();
             Log(summary("%1 files has been uploaded, %2 files has been deleted.",
                         "%1 files would be uploaded, %2 files would be deleted.")
@@ -164,7 +166,7 @@ void TVellisyncProject::RunPasses() {
     }
     case 1: {
         const int downloaded = counts.downloaded = DownloadFiles();
-        if (Exact) {
+        if (m_settings.Exact) {
             const int deleted = counts.deleted = DeleteLocalFiles();
             Log(summary("%1 files has been downloaded, %2 files has been deleted.",
                         "%1 files would be downloaded, %2 files would be deleted.")
@@ -190,7 +192,7 @@ void TVellisyncProject::RunPasses() {
     CleanLeftovers();
 }
 
-int TVellisyncProject::DownloadFiles() {
+int SyncRun::DownloadFiles() {
     const engine::FileRoots roots = Roots();
     return RunPass(engine::ActionKind::Download, RemoteFiles, LocalFiles, &missingOrNewer,
                    QStringLiteral("Would download %1"),
@@ -208,7 +210,7 @@ int TVellisyncProject::DownloadFiles() {
                    });
 }
 
-int TVellisyncProject::UploadFiles() {
+int SyncRun::UploadFiles() {
     const engine::FileRoots roots = Roots();
     engine::RemoteFolders& folders = RemoteFolderMemory();
     return RunPass(
@@ -226,9 +228,8 @@ int TVellisyncProject::UploadFiles() {
         });
 }
 
-bool TVellisyncProject::SourceAllowsDeletion(const TListOfFiles& source, const TListOfFiles& target,
-                                             bool sourceScanComplete, const QString& targetSide,
-                                             const QString& sourceSide) {
+bool SyncRun::SourceAllowsDeletion(const TListOfFiles& source, const TListOfFiles& target, bool sourceScanComplete,
+                                   const QString& targetSide, const QString& sourceSide) {
     // A file missing from an incomplete source list may well exist there.
     if (!StopRequested && !sourceScanComplete) {
         Log(QStringLiteral("%1 files have not been deleted because the %2 folder could not be read completely.")
@@ -246,12 +247,12 @@ bool TVellisyncProject::SourceAllowsDeletion(const TListOfFiles& source, const T
     return true;
 }
 
-int TVellisyncProject::DeleteLocalFiles() {
+int SyncRun::DeleteLocalFiles() {
     const std::vector<engine::PlannedAction> plan = engine::planPass(LocalFiles, RemoteFiles, &missing);
     if (!SourceAllowsDeletion(RemoteFiles, LocalFiles, LastRunOutcome.remoteScanComplete, QStringLiteral("Local"),
                               QStringLiteral("remote")) ||
         StopRequested) {
-        Progress.dropPlanned(qint64(plan.size()));
+        Progress().dropPlanned(qint64(plan.size()));
         return 0;
     }
     DoProgress();
@@ -262,12 +263,13 @@ int TVellisyncProject::DeleteLocalFiles() {
             break;
         DoProgress();
         const QString name = LocalFiles.Strings(action.index);
-        Progress.actionStarted(name);
-        const QString reason =
-            DryRun || Explain ? MoveReason(LocalFiles, action.index, RemoteFiles, action.match) : QString();
-        const bool failed = !DryRun && !DeleteLocalFile(name, reason);
-        Progress.actionFinished(name, 0);
-        if (DryRun) {
+        Progress().actionStarted(name);
+        const QString reason = m_options.DryRun || m_options.Explain
+                                   ? MoveReason(LocalFiles, action.index, RemoteFiles, action.match)
+                                   : QString();
+        const bool failed = !m_options.DryRun && !DeleteLocalFile(name, reason);
+        Progress().actionFinished(name, 0);
+        if (m_options.DryRun) {
             Log(QStringLiteral("Would delete local file %1").arg(escapedForLog(name)) + reason);
         } else if (failed) {
             ++LastRunOutcome.failedActions;
@@ -280,11 +282,11 @@ int TVellisyncProject::DeleteLocalFiles() {
     return count;
 }
 
-int TVellisyncProject::DeleteRemoteFiles() {
+int SyncRun::DeleteRemoteFiles() {
     const auto planned = qint64(engine::planPass(RemoteFiles, LocalFiles, &missing).size());
     if (!SourceAllowsDeletion(LocalFiles, RemoteFiles, LastRunOutcome.localScanComplete, QStringLiteral("Remote"),
                               QStringLiteral("local"))) {
-        Progress.dropPlanned(planned);
+        Progress().dropPlanned(planned);
         return 0;
     }
     const engine::FileRoots roots = Roots();
@@ -300,8 +302,8 @@ int TVellisyncProject::DeleteRemoteFiles() {
                    });
 }
 
-int TVellisyncProject::RunPass(engine::ActionKind kind, const TListOfFiles& walked, const TListOfFiles& searched,
-                               engine::PassDecision needsAction, const QString& dryRunLine, const PassAction& act) {
+int SyncRun::RunPass(engine::ActionKind kind, const TListOfFiles& walked, const TListOfFiles& searched,
+                     engine::PassDecision needsAction, const QString& dryRunLine, const PassAction& act) {
     if (StopRequested)
         return 0;
     DoProgress();
@@ -311,31 +313,33 @@ int TVellisyncProject::RunPass(engine::ActionKind kind, const TListOfFiles& walk
             break;
         const QString name = walked.Strings(action.index);
         // Formatted only where a line shows it: a large tree has many files.
-        const QString reason = DryRun || Explain ? MoveReason(walked, action.index, searched, action.match) : QString();
+        const QString reason = m_options.DryRun || m_options.Explain
+                                   ? MoveReason(walked, action.index, searched, action.match)
+                                   : QString();
         const qint64 bytes = isDeletion(kind) ? 0 : walked.Objects(action.index)->Size;
         if (kind == engine::ActionKind::Upload && UploadWithheld(name)) {
-            Progress.dropPlanned(1, bytes);
+            Progress().dropPlanned(1, bytes);
             continue;
         }
-        if (DryRun) {
+        if (m_options.DryRun) {
             Log(dryRunLine.arg(escapedForLog(name)) + reason);
-            Progress.actionFinished(name, bytes);
+            Progress().actionFinished(name, bytes);
             ReportAction(kind, name, bytes, true, {}, {});
             ++count;
             continue;
         }
         std::optional<engine::Job> job = act(action.index, name, action.match);
         if (job) {
-            if (Explain)
+            if (m_options.Explain)
                 job = withReason(std::move(*job), reason);
             Pool().add(CountedJob(kind, name, bytes, std::move(*job)));
         } else {
             ++LastRunOutcome.failedActions; // refused before it started, and logged
-            Progress.actionFinished(name, bytes);
+            Progress().actionFinished(name, bytes);
             ReportAction(kind, name, bytes, false, m_lastLogLine, {});
         }
     }
-    if (DryRun || !m_pool)
+    if (m_options.DryRun || !m_pool)
         return count;
     // Lines come as the files complete; the summary after the last of them.
     m_pool->run([this, &count, kind](engine::JobOutcome& outcome) {
@@ -354,13 +358,13 @@ int TVellisyncProject::RunPass(engine::ActionKind kind, const TListOfFiles& walk
     return count;
 }
 
-engine::Job TVellisyncProject::CountedJob(engine::ActionKind, const QString& name, qint64 bytes, engine::Job job) {
+engine::Job SyncRun::CountedJob(engine::ActionKind, const QString& name, qint64 bytes, engine::Job job) {
     return [this, name, bytes, job = std::move(job)](inet::FtpConnection& connection) {
-        Progress.actionStarted(name);
+        Progress().actionStarted(name);
         engine::JobOutcome outcome = job(connection);
         // Counted here, not when the run's thread logs the outcome: that
         // thread may be busy with a file of its own for a long while.
-        Progress.actionFinished(name, bytes);
+        Progress().actionFinished(name, bytes);
         // Read at once, on the connection's thread, before anything replaces it.
         const QString reply = outcome.ok ? QString() : refusalReply();
         outcome.payload = std::make_shared<ActionReport>(ActionReport{name, bytes, reply});
@@ -368,9 +372,9 @@ engine::Job TVellisyncProject::CountedJob(engine::ActionKind, const QString& nam
     };
 }
 
-void TVellisyncProject::ReportAction(engine::ActionKind kind, const QString& name, qint64 bytes, bool ok,
-                                     const QString& reason, const QString& serverReply) {
-    if (!OnRunEvent)
+void SyncRun::ReportAction(engine::ActionKind kind, const QString& name, qint64 bytes, bool ok, const QString& reason,
+                           const QString& serverReply) {
+    if (!m_hooks.event)
         return;
     engine::RunEvent event;
     event.type = !ok ? engine::RunEvent::Type::Failure
@@ -378,13 +382,13 @@ void TVellisyncProject::ReportAction(engine::ActionKind kind, const QString& nam
     event.action = kind;
     event.file = name;
     event.bytes = ok ? bytes : 0;
-    event.dryRun = DryRun;
+    event.dryRun = m_options.DryRun;
     event.message = reason;
     event.serverReply = serverReply;
-    OnRunEvent(event);
+    m_hooks.event(event);
 }
 
-qint64 TVellisyncProject::PlanProgress() {
+qint64 SyncRun::PlanProgress() {
     // The passes never change the two lists, so planning them here gives
     // exactly what each pass will plan when it starts.
     qint64 files = 0;
@@ -400,15 +404,15 @@ qint64 TVellisyncProject::PlanProgress() {
         deleted = qint64(engine::planPass(walked, searched, &missing).size());
         files += deleted;
     };
-    switch (SyncMode) {
+    switch (m_settings.SyncMode) {
     case 0:
         transfers(LocalFiles, RemoteFiles);
-        if (Exact)
+        if (m_settings.Exact)
             deletions(RemoteFiles, LocalFiles);
         break;
     case 1:
         transfers(RemoteFiles, LocalFiles);
-        if (Exact)
+        if (m_settings.Exact)
             deletions(LocalFiles, RemoteFiles);
         break;
     case 2:
@@ -419,13 +423,13 @@ qint64 TVellisyncProject::PlanProgress() {
         break;
     }
     // Nothing will happen when the deletions are withheld.
-    const bool withheld = MaxDelete >= 0 && deleted > MaxDelete;
-    Progress.setPlanned(withheld ? 0 : files, withheld ? 0 : bytes);
+    const bool withheld = m_options.MaxDelete >= 0 && deleted > m_options.MaxDelete;
+    Progress().setPlanned(withheld ? 0 : files, withheld ? 0 : bytes);
     return deleted;
 }
 
-bool TVellisyncProject::DeletionsWithinLimit(qint64 planned) {
-    if (MaxDelete < 0 || planned <= MaxDelete)
+bool SyncRun::DeletionsWithinLimit(qint64 planned) {
+    if (m_options.MaxDelete < 0 || planned <= m_options.MaxDelete)
         return true;
     // Far more deletions than usual mean an emptied or a wrong source folder
     // more often than a wish. Its transfers would be as wrong as its
@@ -433,17 +437,17 @@ bool TVellisyncProject::DeletionsWithinLimit(qint64 planned) {
     Log(QStringLiteral("Nothing has been transferred or deleted: the run would delete %1 files, more than the limit "
                        "of %2.")
             .arg(planned)
-            .arg(MaxDelete));
+            .arg(m_options.MaxDelete));
     LastRunOutcome.deletionsWithheld = int(planned);
     ++LastRunOutcome.problems;
     return false;
 }
 
-void TVellisyncProject::NoteScanProgress() {
+void SyncRun::NoteScanProgress() {
     // The scans forget their folder sets when they end; the counts stay.
     if (!m_visitedLocalFolders.isEmpty())
         m_localFoldersSeen = m_visitedLocalFolders.size();
     if (!m_remoteListings.isEmpty())
         m_remoteFoldersSeen = m_remoteListings.size();
-    Progress.noteScanned(m_localFoldersSeen + m_remoteFoldersSeen, LocalFiles.Count() + RemoteFiles.Count());
+    Progress().noteScanned(m_localFoldersSeen + m_remoteFoldersSeen, LocalFiles.Count() + RemoteFiles.Count());
 }

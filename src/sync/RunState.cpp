@@ -1,11 +1,11 @@
-// What a run holds besides its lists: the pool of connections, the remote
-// folders it knows, and the roots its file actions use.
-#include "project/VellisyncProject.h"
+// What a run holds besides its lists: its hooks, the pool of connections,
+// the remote folders it knows, and the roots its file actions use.
+#include "sync/SyncRun.h"
 
 #include <algorithm>
 
-#include "sync/FtpHelpers.h"
 #include "model/Global.h"
+#include "sync/FtpHelpers.h"
 
 namespace {
 
@@ -19,50 +19,76 @@ QString remoteRootWithSlashes(const QString& remoteFolder) {
 
 } // namespace
 
-engine::ConnectionPool& TVellisyncProject::Pool() {
+SyncRun::SyncRun(ProjectSettings settings, RunOptions options, RunHooks hooks)
+    : m_settings(std::move(settings)), m_options(options), m_hooks(std::move(hooks)) {
+    if (!m_hooks.counts)
+        m_hooks.counts = std::make_shared<engine::RunProgress>();
+}
+
+// Defined here, where the service types are complete, so the handles can be freed.
+SyncRun::~SyncRun() = default;
+
+void SyncRun::Log(const QString& message) {
+    // Names are escaped where a line is made; whatever else came from a
+    // server (a reply's text) is made inert here, for every reader of the log.
+    m_lastLogLine = inertForTerminal(message);
+    if (m_hooks.log)
+        m_hooks.log(m_lastLogLine);
+}
+
+void SyncRun::DoProgress() {
+    NoteScanProgress();
+    if (m_hooks.progress)
+        m_hooks.progress();
+}
+
+engine::ConnectionPool& SyncRun::Pool() {
     if (!m_pool) {
-        engine::PoolLogon logon{InternetHandle.get(), Server, quint16(Port), UserName, Password, Passive};
+        engine::PoolLogon logon{InternetHandle.get(), m_settings.Server,   quint16(m_settings.Port),
+                                m_settings.UserName,  m_settings.Password, m_settings.Passive};
         // In active mode every transfer has the server connect back to us;
         // servers (pyftpdlib among them) stall when several such connections
         // open at once, so active mode keeps to the one connection.
-        const int size = Passive ? std::clamp(Connections, 1, MaxConnections) : 1;
+        const int size =
+            m_settings.Passive ? std::clamp(m_settings.Connections, 1, ProjectSettings::MaxConnections) : 1;
         m_pool = std::make_unique<engine::ConnectionPool>(std::move(logon), *ConnectHandle, size, StopRequested);
     }
     return *m_pool;
 }
 
-void TVellisyncProject::ClosePool() {
+void SyncRun::ClosePool() {
     m_pool.reset();
 }
 
-void TVellisyncProject::LogPoolNotices() {
+void SyncRun::LogPoolNotices() {
     if (!m_pool)
         return;
     for (const QString& notice : m_pool->takeNotices())
         Log(notice);
 }
 
-engine::RemoteFolders& TVellisyncProject::RemoteFolderMemory() {
+engine::RemoteFolders& SyncRun::RemoteFolderMemory() {
     if (!m_remoteFolders)
         m_remoteFolders = std::make_unique<engine::RemoteFolders>();
     return *m_remoteFolders;
 }
 
-engine::FileRoots TVellisyncProject::Roots() const {
+engine::FileRoots SyncRun::Roots() const {
     engine::FileRoots roots;
-    roots.localRoot = AddTrailingBackslash(LocalFolder);
-    roots.remoteShownRoot = remoteRootWithSlashes(RemoteFolder);
+    roots.localRoot = AddTrailingBackslash(m_settings.LocalFolder);
+    roots.remoteShownRoot = remoteRootWithSlashes(m_settings.RemoteFolder);
     roots.remoteRoot = m_remoteBase.isEmpty() ? roots.remoteShownRoot : m_remoteBase;
     // As stored: the scan entered this same text.
-    roots.remoteDeleteRoot = IncludeTrailingSlash(RemoteFolder);
-    if (!m_remoteBase.isEmpty() && !RemoteFolder.startsWith(QLatin1Char('/')))
+    roots.remoteDeleteRoot = IncludeTrailingSlash(m_settings.RemoteFolder);
+    if (!m_remoteBase.isEmpty() && !m_settings.RemoteFolder.startsWith(QLatin1Char('/')))
         roots.remoteDeleteRoot = m_remoteBase;
     roots.probeUnknownFolders = m_remoteBase.isEmpty();
     return roots;
 }
 
-std::unique_ptr<engine::RunLock> TVellisyncProject::LockRun() {
-    auto lock = std::make_unique<engine::RunLock>(engine::RunTarget{LocalFolder, Server, Port, UserName, RemoteFolder});
+std::unique_ptr<engine::RunLock> SyncRun::LockRun() {
+    auto lock = std::make_unique<engine::RunLock>(engine::RunTarget{
+        m_settings.LocalFolder, m_settings.Server, m_settings.Port, m_settings.UserName, m_settings.RemoteFolder});
     switch (lock->state()) {
     case engine::RunLock::State::Held:
         return lock;

@@ -1,4 +1,4 @@
-#include "project/VellisyncProject.h"
+#include "sync/SyncRun.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -118,12 +118,12 @@ QString lastRemoteLevel(const QString& relativePath) {
 
 } // namespace
 
-void TVellisyncProject::CollectLocalFiles() {
+void SyncRun::CollectLocalFiles() {
     if (StopRequested)
         return;
     DoProgress();
     Log(QStringLiteral("Collecting local files..."));
-    const ScanMasks masks(m_includeMasks, m_excludeMasks, IncludeMasks, ExcludeMasks);
+    const ScanMasks masks(m_includeMasks, m_excludeMasks, m_settings.IncludeMasks, m_settings.ExcludeMasks);
     LocalFiles.Clear();
     m_localLeftovers.clear();
     LastRunOutcome.localRootReached = false;
@@ -140,8 +140,8 @@ void TVellisyncProject::CollectLocalFiles() {
 // they sync. Every folder is entered at most once per scan, identified by its
 // canonical path, so a link back to an ancestor (or two links to one folder)
 // cannot make the scan recurse without end or list a file twice.
-void TVellisyncProject::CollectLocalFolder(const QString& relativePath) {
-    const QString root = AddTrailingBackslash(LocalFolder);
+void SyncRun::CollectLocalFolder(const QString& relativePath) {
+    const QString root = AddTrailingBackslash(m_settings.LocalFolder);
     const QString folder = relativePath.isEmpty() ? root : root + relativePath + QLatin1Char('/');
     // An empty local folder setting means the current working folder.
     const QFileInfo folderInfo(folder.isEmpty() ? QStringLiteral(".") : folder);
@@ -183,7 +183,7 @@ void TVellisyncProject::CollectLocalFolder(const QString& relativePath) {
         // Sockets, pipes, devices and dangling links are not files to sync.
         if (!isFolder && !entry.isFile())
             continue;
-        if (isFolder && !SubFilders)
+        if (isFolder && !m_settings.SubFilders)
             continue;
         if (!isFolder && inet::isTransferTempName(name)) {
             if (!entry.isSymLink()) // ours are never links
@@ -204,32 +204,32 @@ void TVellisyncProject::CollectLocalFolder(const QString& relativePath) {
     }
 }
 
-void TVellisyncProject::NoteLocalFolderUnread(const QString& folder, const QString& reason) {
+void SyncRun::NoteLocalFolderUnread(const QString& folder, const QString& reason) {
     LastRunOutcome.localScanComplete = false;
     Log(QStringLiteral("ReadLocalFolder('%1') fails with message: %2").arg(escapedForLog(folder), reason));
     ++LastRunOutcome.problems;
 }
 
-void TVellisyncProject::SkipName(const QString& side, const QString& name, const QString& reason) {
+void SyncRun::SkipName(const QString& side, const QString& name, const QString& reason) {
     Log(QStringLiteral("Skipped %1 name \"%2\": %3").arg(side, escapedForLog(name), reason));
     ReportSkippedName(side, name, reason);
     ++LastRunOutcome.problems;
 }
 
-void TVellisyncProject::ReportSkippedName(const QString& side, const QString& name, const QString& reason) {
-    if (!OnRunEvent)
+void SyncRun::ReportSkippedName(const QString& side, const QString& name, const QString& reason) {
+    if (!m_hooks.event)
         return;
     engine::RunEvent event;
     event.type = engine::RunEvent::Type::Skipped;
     event.side = side;
     event.file = name;
     event.message = reason;
-    event.dryRun = DryRun;
-    OnRunEvent(event);
+    event.dryRun = m_options.DryRun;
+    m_hooks.event(event);
 }
 
 // One folder's listing, as a connection of the pool read it.
-struct TVellisyncProject::RemoteListing {
+struct SyncRun::RemoteListing {
     QString relativePath;
     bool entered = false;
     bool listed = false;
@@ -240,7 +240,7 @@ struct TVellisyncProject::RemoteListing {
 
 namespace {
 
-using RemoteListings = std::vector<std::shared_ptr<TVellisyncProject::RemoteListing>>;
+using RemoteListings = std::vector<std::shared_ptr<SyncRun::RemoteListing>>;
 
 // The folders waiting to be listed. A listing job on a connection that lists
 // several folders in one round trip takes as many as are waiting when it
@@ -270,10 +270,10 @@ private:
 
 // Enters a folder by its absolute path and lists it, so that no listing
 // depends on where another left a connection.
-std::shared_ptr<TVellisyncProject::RemoteListing> listOneFolder(inet::FtpConnection& connection, const QString& base,
-                                                                const QString& relativePath) {
+std::shared_ptr<SyncRun::RemoteListing> listOneFolder(inet::FtpConnection& connection, const QString& base,
+                                                      const QString& relativePath) {
     const QString folder = base + relativePath;
-    auto listing = std::make_shared<TVellisyncProject::RemoteListing>();
+    auto listing = std::make_shared<SyncRun::RemoteListing>();
     listing->relativePath = relativePath;
     const QString level = lastRemoteLevel(relativePath);
     inet::FindData data;
@@ -314,7 +314,7 @@ engine::Job listingJob(const QString& base, const std::shared_ptr<FoldersToList>
         }
         for (qsizetype i = 0; i < folders.size(); ++i) {
             if (size_t(i) < together.size() && together[size_t(i)].listed) {
-                auto listing = std::make_shared<TVellisyncProject::RemoteListing>();
+                auto listing = std::make_shared<SyncRun::RemoteListing>();
                 listing->relativePath = folders.at(i);
                 listing->entered = listing->listed = true;
                 listing->entries = std::move(together[size_t(i)].entries);
@@ -330,12 +330,12 @@ engine::Job listingJob(const QString& base, const std::shared_ptr<FoldersToList>
 
 } // namespace
 
-void TVellisyncProject::CollectRemoteFiles() {
+void SyncRun::CollectRemoteFiles() {
     if (StopRequested)
         return;
     DoProgress();
     Log(QStringLiteral("Collecting FTP files..."));
-    const ScanMasks masks(m_includeMasks, m_excludeMasks, IncludeMasks, ExcludeMasks);
+    const ScanMasks masks(m_includeMasks, m_excludeMasks, m_settings.IncludeMasks, m_settings.ExcludeMasks);
     RemoteFiles.Clear();
     m_remoteDayOnly.clear();
     m_unlistedRemoteFolders.clear();
@@ -348,11 +348,11 @@ void TVellisyncProject::CollectRemoteFiles() {
     // The folder the scan started in, and into the remote folder: nothing
     // is logged when either fails, and the list stays empty.
     QString startFolder;
-    if (!ConnectHandle || !ConnectHandle->enterFromCurrent(RemoteFolder, startFolder))
+    if (!ConnectHandle || !ConnectHandle->enterFromCurrent(m_settings.RemoteFolder, startFolder))
         return;
     // The pool works with absolute paths; a relative remote folder is
     // resolved once, where the logon put the run's own connection.
-    QString root = RemoteFolder;
+    QString root = m_settings.RemoteFolder;
     if (!root.startsWith(QLatin1Char('/')) && !GetFtpCurrentDir(*ConnectHandle, root))
         return;
     m_remoteBase = IncludeTrailingSlash(root);
@@ -369,7 +369,7 @@ void TVellisyncProject::CollectRemoteFiles() {
 
 // Lists every folder of the remote tree on the pool, as many at once as it
 // has connections; each folder's subfolders are queued as its listing comes.
-void TVellisyncProject::ListRemoteTree() {
+void SyncRun::ListRemoteTree() {
     m_remoteListings.clear();
     engine::RemoteFolders& known = RemoteFolderMemory();
     for (QString level = m_remoteBase; level.size() > 1; level = level.left(level.lastIndexOf(QLatin1Char('/'))))
@@ -386,7 +386,7 @@ void TVellisyncProject::ListRemoteTree() {
         if (!listing->listed)
             return;
         known.addKnown(m_remoteBase + relativePath);
-        if (!SubFilders)
+        if (!m_settings.SubFilders)
             return;
         for (const inet::FindData& entry : listing->entries) {
             if (!entry.isDirectory)
@@ -410,7 +410,7 @@ void TVellisyncProject::ListRemoteTree() {
 
 // Takes one folder's listing into RemoteFiles, then its subfolders' in the
 // order they were listed: the order of a scan on a single connection.
-void TVellisyncProject::CollectRemoteFolder(const QString& relativePath) {
+void SyncRun::CollectRemoteFolder(const QString& relativePath) {
     DoProgress();
     const std::shared_ptr<RemoteListing> listing = m_remoteListings.value(relativePath);
     if (!listing) { // never listed: the run was stopped, or the server fell silent
@@ -440,7 +440,7 @@ void TVellisyncProject::CollectRemoteFolder(const QString& relativePath) {
                 NoteLeftover(m_remoteLeftovers, relativePath, data.name, RemoteTimeOf(data));
             continue;
         }
-        if (data.isDirectory ? !SubFilders : !IsFileIncluded(data.name, m_includeMasks, m_excludeMasks))
+        if (data.isDirectory ? !m_settings.SubFilders : !IsFileIncluded(data.name, m_includeMasks, m_excludeMasks))
             continue;
         // A name from the server becomes a path and a command only once it
         // has proven to be one plain level: never "..", never "a/../b".
@@ -467,10 +467,10 @@ void TVellisyncProject::CollectRemoteFolder(const QString& relativePath) {
 
 // LIST times are in the server's listing zone, which no listing states: it is
 // learnt from one file listed to the minute, whose exact UTC time MDTM gives.
-void TVellisyncProject::LearnListingZone() {
+void SyncRun::LearnListingZone() {
     m_listingZone.reset();
-    if (!ListingTimeZone.isEmpty()) {
-        m_listingZone = engine::parseZoneOffset(ListingTimeZone);
+    if (!m_settings.ListingTimeZone.isEmpty()) {
+        m_listingZone = engine::parseZoneOffset(m_settings.ListingTimeZone);
         if (m_listingZone)
             return;
     }
@@ -498,7 +498,7 @@ void TVellisyncProject::LearnListingZone() {
     QString reason = QStringLiteral("no file is listed with a time of day");
     if (!samplePath.isEmpty()) {
         std::vector<std::optional<QDateTime>> times;
-        const QString shown = escapedForLog(IncludeTrailingSlash(RemoteFolder) + samplePath);
+        const QString shown = escapedForLog(IncludeTrailingSlash(m_settings.RemoteFolder) + samplePath);
         if (!ConnectHandle->modificationTimes({m_remoteBase + samplePath}, times) || !times.front()) {
             reason = QStringLiteral("the server gives no exact time (MDTM) of %1").arg(shown);
         } else {
@@ -512,15 +512,15 @@ void TVellisyncProject::LearnListingZone() {
                 .arg(reason));
 }
 
-NaiveDateTime TVellisyncProject::RemoteTimeOf(const inet::FindData& data) const {
+NaiveDateTime SyncRun::RemoteTimeOf(const inet::FindData& data) const {
     const NaiveDateTime time = NaiveDateTime::fromDateAndTime(data.modifiedDate, data.modifiedTime);
     if (data.timeSource != inet::FindData::TimeSource::Local && m_listingZone)
         return engine::listedToLocal(time, *m_listingZone);
     return time;
 }
 
-void TVellisyncProject::NoteLeftover(std::vector<Leftover>& found, const QString& relativePath, const QString& name,
-                                     NaiveDateTime time) {
+void SyncRun::NoteLeftover(std::vector<Leftover>& found, const QString& relativePath, const QString& name,
+                           NaiveDateTime time) {
     if (InternetHandle && inet::transferTokenOf(name) == InternetHandle->transferToken())
         return;
     // Only a name that is one plain level ever becomes a path.
@@ -528,7 +528,7 @@ void TVellisyncProject::NoteLeftover(std::vector<Leftover>& found, const QString
         found.push_back({*checked, time});
 }
 
-void TVellisyncProject::AddRemoteFile(const RelativeName& name, const inet::FindData& data) {
+void SyncRun::AddRemoteFile(const RelativeName& name, const inet::FindData& data) {
     const int index = RemoteFiles.AddFile(name, data.size, RemoteTimeOf(data));
     // Only the day is known: the exact time is asked for once it matters.
     if (data.timeSource == inet::FindData::TimeSource::ListedDay)
@@ -537,12 +537,12 @@ void TVellisyncProject::AddRemoteFile(const RelativeName& name, const inet::Find
         m_remoteSizeUnchecked.insert(index);
 }
 
-void TVellisyncProject::NoteRemoteFolderIncomplete() {
+void SyncRun::NoteRemoteFolderIncomplete() {
     LastRunOutcome.remoteScanComplete = false;
     ++LastRunOutcome.problems;
 }
 
-bool TVellisyncProject::UploadWithheld(const QString& name) {
+bool SyncRun::UploadWithheld(const QString& name) {
     for (const QString& folder : std::as_const(m_unlistedRemoteFolders)) {
         // Names match without regard to letter case, so the folder does too.
         if (!folder.isEmpty() && !name.startsWith(folder + QLatin1Char('/'), Qt::CaseInsensitive))
@@ -550,32 +550,32 @@ bool TVellisyncProject::UploadWithheld(const QString& name) {
         if (!m_withheldUploadFolders.contains(folder)) {
             m_withheldUploadFolders.insert(folder);
             Log(QStringLiteral("Files have not been uploaded into remote folder %1 because it could not be listed.")
-                    .arg(escapedForLog(IncludeTrailingSlash(RemoteFolder) + folder)));
+                    .arg(escapedForLog(IncludeTrailingSlash(m_settings.RemoteFolder) + folder)));
         }
         return true;
     }
     return false;
 }
 
-bool TVellisyncProject::ServerStoppedAnswering() const {
+bool SyncRun::ServerStoppedAnswering() const {
     return (ConnectHandle && ConnectHandle->serverStoppedAnswering()) || (m_pool && m_pool->serverStoppedAnswering());
 }
 
-bool TVellisyncProject::ServerUnreachable() const {
+bool SyncRun::ServerUnreachable() const {
     return (ConnectHandle && ConnectHandle->serverUnreachable()) || (m_pool && m_pool->serverUnreachable());
 }
 
 // An upload that was cut off while the old file stood aside left the old
 // content under the aside name and none under the real one: it goes back, so
 // the file is neither missing nor taken for deleted.
-void TVellisyncProject::RestoreAsideLeftover(const QString& relativePath, const AsideLeftover& aside) {
+void SyncRun::RestoreAsideLeftover(const QString& relativePath, const AsideLeftover& aside) {
     const std::optional<RelativeName> name = RelativeName::fromPath(joinRelative(relativePath, aside.originalName));
     const std::optional<RelativeName> asideName = RelativeName::fromPath(joinRelative(relativePath, aside.entry.name));
     if (!name || !asideName)
         return;
-    const QString shown = escapedForLog(IncludeTrailingSlash(RemoteFolder) + name->text());
+    const QString shown = escapedForLog(IncludeTrailingSlash(m_settings.RemoteFolder) + name->text());
     // By absolute paths: the aside file may be in any folder of the tree.
-    if (DryRun) {
+    if (m_options.DryRun) {
         Log(QStringLiteral("Would restore remote file %1 from an interrupted upload").arg(shown));
     } else if (ConnectHandle->renameFile(m_remoteBase + asideName->text(), m_remoteBase + name->text())) {
         Log(QStringLiteral("Remote file %1 has been restored from an interrupted upload").arg(shown));
@@ -588,13 +588,13 @@ void TVellisyncProject::RestoreAsideLeftover(const QString& relativePath, const 
         AddRemoteFile(*name, aside.entry);
 }
 
-void TVellisyncProject::NoteUnrecognisedListingLines(const QString& relativePath, const QStringList& lines) {
+void SyncRun::NoteUnrecognisedListingLines(const QString& relativePath, const QStringList& lines) {
     if (lines.isEmpty())
         return;
     // The line may have been a folder: without it no deletion can trust this
     // folder's picture.
     NoteRemoteFolderIncomplete();
-    const QString folder = IncludeTrailingSlash(RemoteFolder) + relativePath;
+    const QString folder = IncludeTrailingSlash(m_settings.RemoteFolder) + relativePath;
     for (qsizetype i = 0; i < qMin<qsizetype>(lines.size(), ShownUnrecognisedLines); ++i)
         Log(QStringLiteral("The listing of %1 holds a line that cannot be read: \"%2\"")
                 .arg(escapedForLog(folder), escapedForLog(lines.at(i))));

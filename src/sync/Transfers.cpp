@@ -1,4 +1,4 @@
-#include "project/VellisyncProject.h"
+#include "sync/SyncRun.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -29,19 +29,7 @@ bool liesUnder(const QString& path, const QString& root) {
 
 } // namespace
 
-bool TVellisyncProject::DownloadFile(const QString& name, NaiveDateTime time, const QString& localName) {
-    const std::optional<RelativeName> remoteName = checkedName(name);
-    const std::optional<RelativeName> targetName = checkedName(localName.isEmpty() ? name : localName);
-    if (!remoteName || !targetName) {
-        SkipName(QStringLiteral("remote"), name, QStringLiteral("it is not a plain relative path"));
-        return false;
-    }
-    if (!MayChangeLocally(*targetName, true) || !ConnectHandle)
-        return false;
-    return LogOutcome(engine::downloadFile(*ConnectHandle, Roots(), *remoteName, *targetName, time));
-}
-
-bool TVellisyncProject::UploadFile(const QString& name, const QString& remoteName, const TFileEntry* scanned) {
+bool SyncRun::UploadFile(const QString& name, const QString& remoteName, const TFileEntry* scanned) {
     const std::optional<RelativeName> sourceName = checkedName(name);
     const std::optional<RelativeName> targetName = checkedName(remoteName.isEmpty() ? name : remoteName);
     if (!sourceName || !targetName) {
@@ -52,21 +40,13 @@ bool TVellisyncProject::UploadFile(const QString& name, const QString& remoteNam
                                          engine::unchangedSince(Roots().localRoot + sourceName->text(), scanned)));
 }
 
-bool TVellisyncProject::ForceRemoteFolders(const QString& path) {
-    QStringList lines;
-    const bool made = RemoteFolderMemory().ensure(*ConnectHandle, path, true, lines);
-    for (const QString& line : std::as_const(lines))
-        Log(line);
-    return made;
-}
-
-bool TVellisyncProject::LogOutcome(const engine::JobOutcome& outcome) {
+bool SyncRun::LogOutcome(const engine::JobOutcome& outcome) {
     for (const QString& line : outcome.lines)
         Log(line);
     return outcome.ok;
 }
 
-bool TVellisyncProject::RemoteFolderExists(inet::FtpConnection& connection, const QString& path) {
+bool SyncRun::RemoteFolderExists(inet::FtpConnection& connection, const QString& path) {
     QString current;
     if (!GetFtpCurrentDir(connection, current))
         return false;
@@ -76,12 +56,7 @@ bool TVellisyncProject::RemoteFolderExists(inet::FtpConnection& connection, cons
     return entered;
 }
 
-bool TVellisyncProject::GetFileWithRetry(inet::FtpConnection& connection, const QString& remoteFile,
-                                         const QString& localFile, bool failIfExists) {
-    return engine::retryOnTimeout([&] { return connection.getFile(remoteFile, localFile, failIfExists); });
-}
-
-void TVellisyncProject::SplitRemotePath(const QString& path, QStringList& levels) {
+void SyncRun::SplitRemotePath(const QString& path, QStringList& levels) {
     levels.clear();
     QString rest = path;
     // A leading "/" stays with the first level.
@@ -95,7 +70,7 @@ void TVellisyncProject::SplitRemotePath(const QString& path, QStringList& levels
         levels.append(rest);
 }
 
-bool TVellisyncProject::DeleteLocalFile(const QString& name, const QString& reason) {
+bool SyncRun::DeleteLocalFile(const QString& name, const QString& reason) {
     const std::optional<RelativeName> checked = checkedName(name);
     if (!checked) {
         SkipName(QStringLiteral("local"), name, QStringLiteral("it is not a plain relative path"));
@@ -103,7 +78,7 @@ bool TVellisyncProject::DeleteLocalFile(const QString& name, const QString& reas
     }
     if (!MayChangeLocally(*checked, false))
         return false;
-    const QString localFile = AddTrailingBackslash(LocalFolder) + checked->text();
+    const QString localFile = AddTrailingBackslash(m_settings.LocalFolder) + checked->text();
     if (!QFile::remove(localFile)) {
         Log(QStringLiteral("Error while deleting file %1").arg(escapedForLog(localFile)));
         return false;
@@ -112,17 +87,8 @@ bool TVellisyncProject::DeleteLocalFile(const QString& name, const QString& reas
     return true;
 }
 
-bool TVellisyncProject::DeleteRemoteFile(const QString& name) {
-    const std::optional<RelativeName> checked = checkedName(name);
-    if (!checked) {
-        SkipName(QStringLiteral("remote"), name, QStringLiteral("it is not a plain relative path"));
-        return false;
-    }
-    return LogOutcome(engine::deleteRemoteFile(*ConnectHandle, Roots(), *checked));
-}
-
-bool TVellisyncProject::MayChangeLocally(const RelativeName& name, bool writeThroughFileLink) {
-    const QString root = AddTrailingBackslash(LocalFolder);
+bool SyncRun::MayChangeLocally(const RelativeName& name, bool writeThroughFileLink) {
+    const QString root = AddTrailingBackslash(m_settings.LocalFolder);
     // Checked from the top down, each level before anything is made below it:
     // a missing level is created as a real folder inside a level already checked.
     QStringList levels = name.folderPart().split(slash(), Qt::SkipEmptyParts);

@@ -6,7 +6,7 @@
 #include "ui/UiPrompts.h"
 
 bool offerToTrustCertificate(QWidget* parent, TVellisyncProject& project) {
-    const QString fingerprint = project.LastRunOutcome.refusedCertificate;
+    const QString fingerprint = project.LastRunOutcome().refusedCertificate;
     if (fingerprint.isEmpty())
         return false;
     // The question names the fingerprint, so the user can compare it with

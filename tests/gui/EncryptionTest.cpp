@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 
+#include "inet/FtpService.h"
 #include "support/FtpTestServer.h"
 #include "support/TlsFixtures.h"
 

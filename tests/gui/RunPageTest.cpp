@@ -338,8 +338,8 @@ TEST_F(RunPageTest, ClosingDuringARunStopsItShowsItsLastLinesAndClosesWhenItHasE
         << logLines().constLast().toStdString();
     EXPECT_LT(QDir(m_remote).entryList(QDir::Files).size(), 150);
     // The run closed its connection before the window went.
-    EXPECT_EQ(CurrentProject->ConnectHandle, nullptr);
-    EXPECT_EQ(CurrentProject->InternetHandle, nullptr);
+    EXPECT_EQ(CurrentProject->ConnectHandle(), nullptr);
+    EXPECT_EQ(CurrentProject->InternetHandle(), nullptr);
 }
 
 TEST_F(WizardTest, CancelOnCloseDuringARunKeepsTheRunGoing) {
@@ -421,7 +421,7 @@ TEST_F(RunPageTest, WindowDestroyedDuringARunWaitsForTheRunAndLeavesNothingBehin
     go();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !logLines().isEmpty(); }, 60'000));
     window.reset();
-    EXPECT_EQ(CurrentProject->ConnectHandle, nullptr);
+    EXPECT_EQ(CurrentProject->ConnectHandle(), nullptr);
     EXPECT_LT(QDir(m_remote).entryList(QDir::Files).size(), 150);
     // The thread object has let go of the project: its log goes nowhere now.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

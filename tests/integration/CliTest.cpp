@@ -18,6 +18,7 @@
 #include <QTimeZone>
 
 #include "project/VellisyncProject.h"
+#include "sync/SyncRun.h"
 #include "support/FtpTestServer.h"
 #include "support/TestFiles.h"
 #include "support/TlsFixtures.h"

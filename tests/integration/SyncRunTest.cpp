@@ -1,4 +1,5 @@
 #include "project/VellisyncProject.h"
+#include "sync/SyncRun.h"
 
 #include <gtest/gtest.h>
 
@@ -170,10 +171,10 @@ TEST_F(SyncRunTest, LocalToRemoteExactLogsTheDocumentedSequence) {
                                          "2 files has been uploaded, 1 files has been deleted."}));
     EXPECT_EQ(tree(m_remoteDir.path()), (std::set<QString>{"a.txt", "sub/b.txt"}));
     EXPECT_EQ(readFile(remote("sub/b.txt")), "B");
-    EXPECT_TRUE(m_project.LastRunOutcome.completed);
-    EXPECT_EQ(m_project.LastRunOutcome.failedActions, 0);
-    EXPECT_FALSE(m_project.ConnectHandle);
-    EXPECT_FALSE(m_project.InternetHandle);
+    EXPECT_TRUE(m_project.LastRunOutcome().completed);
+    EXPECT_EQ(m_project.LastRunOutcome().failedActions, 0);
+    EXPECT_FALSE(m_project.ConnectHandle());
+    EXPECT_FALSE(m_project.InternetHandle());
 }
 
 struct ModeCase {
@@ -338,15 +339,15 @@ TEST_F(SyncRunTest, MasksAndSubfoldersSelectOnBothSides) {
     ASSERT_TRUE(m_project.Connect());
     m_project.CollectLocalFiles();
     m_project.CollectRemoteFiles();
-    EXPECT_EQ(sortedNames(m_project.LocalFiles), (QStringList{"README", "a.txt", "sub/b.txt"}));
-    EXPECT_EQ(sortedNames(m_project.RemoteFiles), (QStringList{"README", "a.txt", "sub/b.txt"}));
+    EXPECT_EQ(sortedNames(m_project.LocalFiles()), (QStringList{"README", "a.txt", "sub/b.txt"}));
+    EXPECT_EQ(sortedNames(m_project.RemoteFiles()), (QStringList{"README", "a.txt", "sub/b.txt"}));
 
     m_project.SubFilders = false;
     m_project.IncludeMasks = QStringLiteral("* \"*.txt\"");
     m_project.CollectLocalFiles();
     m_project.CollectRemoteFiles();
-    EXPECT_EQ(sortedNames(m_project.LocalFiles), (QStringList{"README", "a.txt"}));
-    EXPECT_EQ(sortedNames(m_project.RemoteFiles), (QStringList{"README", "a.txt"}));
+    EXPECT_EQ(sortedNames(m_project.LocalFiles()), (QStringList{"README", "a.txt"}));
+    EXPECT_EQ(sortedNames(m_project.RemoteFiles()), (QStringList{"README", "a.txt"}));
     m_project.Disconnect();
 }
 
@@ -358,16 +359,16 @@ TEST_F(SyncRunTest, RemoteScanListsAFoldersFilesBeforeItsSubfolders) {
     startServer();
     ASSERT_TRUE(m_project.Connect());
     QString before;
-    ASSERT_TRUE(m_project.ConnectHandle->getCurrentDirectory(before));
+    ASSERT_TRUE(m_project.ConnectHandle()->getCurrentDirectory(before));
     m_project.CollectRemoteFiles();
-    ASSERT_EQ(m_project.RemoteFiles.Count(), 3);
-    const std::set<QString> firstTwo{m_project.RemoteFiles.Strings(0), m_project.RemoteFiles.Strings(1)};
+    ASSERT_EQ(m_project.RemoteFiles().Count(), 3);
+    const std::set<QString> firstTwo{m_project.RemoteFiles().Strings(0), m_project.RemoteFiles().Strings(1)};
     EXPECT_EQ(firstTwo, (std::set<QString>{"a/f1", "a/f3"}));
-    EXPECT_EQ(m_project.RemoteFiles.Strings(2), QStringLiteral("a/b/f2"));
+    EXPECT_EQ(m_project.RemoteFiles().Strings(2), QStringLiteral("a/b/f2"));
     QString after;
-    ASSERT_TRUE(m_project.ConnectHandle->getCurrentDirectory(after));
+    ASSERT_TRUE(m_project.ConnectHandle()->getCurrentDirectory(after));
     EXPECT_EQ(after, before) << "the scan puts the current folder back";
-    EXPECT_TRUE(m_project.LastRunOutcome.remoteScanComplete);
+    EXPECT_TRUE(m_project.LastRunOutcome().remoteScanComplete);
     m_project.Disconnect();
 }
 
@@ -394,8 +395,8 @@ TEST_F(SyncRunTest, RefusedRemoteSubfolderIsLoggedSkippedAndPreventsLocalDeletio
     EXPECT_EQ(m_log.mid(m_log.size() - 2), (QStringList{"2 files has been downloaded, 0 files has been deleted.",
                                                         "This run met 1 problem(s): see the lines above."}));
     EXPECT_EQ(tree(m_localDir.path()), (std::set<QString>{"a.txt", "z/z.txt", "secret/s.txt", "extra.txt"}));
-    EXPECT_FALSE(m_project.LastRunOutcome.remoteScanComplete);
-    EXPECT_TRUE(m_project.LastRunOutcome.remoteRootReached);
+    EXPECT_FALSE(m_project.LastRunOutcome().remoteScanComplete);
+    EXPECT_TRUE(m_project.LastRunOutcome().remoteRootReached);
 }
 
 TEST_F(SyncRunTest, MissingLocalRootPreventsRemoteDeletion) {
@@ -409,7 +410,7 @@ TEST_F(SyncRunTest, MissingLocalRootPreventsRemoteDeletion) {
               (QStringList{"Remote files have not been deleted because the local folder could not be read completely.",
                            "0 files has been uploaded, 0 files has been deleted."}));
     EXPECT_EQ(tree(m_remoteDir.path()), std::set<QString>{"keep.txt"});
-    EXPECT_FALSE(m_project.LastRunOutcome.localRootReached);
+    EXPECT_FALSE(m_project.LastRunOutcome().localRootReached);
 }
 
 TEST_F(SyncRunTest, UnreachableRemoteFolderPreventsLocalDeletion) {
@@ -445,8 +446,8 @@ TEST_F(SyncRunTest, StopFromTheLogFinishesTheFileInHand) {
     EXPECT_EQ(tail[1], QStringLiteral("1 files has been downloaded, 0 files has been uploaded."));
     EXPECT_EQ(tail[2], QStringLiteral("Task has been stopped by user"));
     EXPECT_EQ(tree(m_localDir.path()).size(), 2u);
-    EXPECT_TRUE(m_project.LastRunOutcome.stopped);
-    EXPECT_FALSE(m_project.ConnectHandle);
+    EXPECT_TRUE(m_project.LastRunOutcome().stopped);
+    EXPECT_FALSE(m_project.ConnectHandle());
 }
 
 TEST_F(SyncRunTest, WrongPasswordGivesExactlyTwoLines) {
@@ -459,8 +460,8 @@ TEST_F(SyncRunTest, WrongPasswordGivesExactlyTwoLines) {
     EXPECT_TRUE(m_log[1].startsWith(QStringLiteral("InternetConnect fails with message: 530 ")))
         << m_log[1].toStdString();
     EXPECT_FALSE(m_log[1].endsWith(QLatin1Char('\n')));
-    EXPECT_FALSE(m_project.LastRunOutcome.connected);
-    EXPECT_FALSE(m_project.InternetHandle);
+    EXPECT_FALSE(m_project.LastRunOutcome().connected);
+    EXPECT_FALSE(m_project.InternetHandle());
 }
 
 TEST_F(SyncRunTest, UnknownHostAndClosedPortGiveTheirFailureLines) {
@@ -500,7 +501,7 @@ TEST_F(SyncRunTest, UploadCreatesRemoteFoldersLevelByLevel) {
     ASSERT_TRUE(m_project.UploadFile(QStringLiteral("a/b/f.txt")));
     EXPECT_EQ(m_log, QStringList{"File " + localRoot() + "a/b/f.txt has been uploaded"});
     QStringList made;
-    for (const QString& command : m_project.ConnectHandle->transcript()) {
+    for (const QString& command : m_project.ConnectHandle()->transcript()) {
         if (command.startsWith(QStringLiteral("MKD ")))
             made.append(command);
     }
@@ -522,7 +523,7 @@ TEST_F(SyncRunTest, RefusedRemoteFolderEndsThatUploadWithOneLine) {
         "FtpCreateDirectory('/pub/a') fails with message: 550 Can't create directory: Permission denied");
     EXPECT_EQ(afterScans(), (QStringList{failure, failure, "0 files has been uploaded.",
                                          "This run met 2 problem(s): see the lines above."}));
-    EXPECT_EQ(m_project.LastRunOutcome.failedActions, 2);
+    EXPECT_EQ(m_project.LastRunOutcome().failedActions, 2);
     EXPECT_TRUE(tree(m_remoteDir.path()).empty());
 }
 
@@ -533,9 +534,9 @@ TEST_F(SyncRunTest, InvalidMaskIsLoggedAndClosesTheConnection) {
     EXPECT_THROW(m_project.Run(), VellisyncError);
     EXPECT_EQ(m_log.mid(0, 3), ConnectAndScanLines.mid(0, 3));
     EXPECT_EQ(m_log.mid(3), QStringList{"Task has been stopped by an error: '[a.' is an invalid mask at (4)"});
-    EXPECT_FALSE(m_project.ConnectHandle);
-    EXPECT_FALSE(m_project.InternetHandle);
-    EXPECT_EQ(m_project.LastRunOutcome.error, QStringLiteral("'[a.' is an invalid mask at (4)"));
+    EXPECT_FALSE(m_project.ConnectHandle());
+    EXPECT_FALSE(m_project.InternetHandle());
+    EXPECT_EQ(m_project.LastRunOutcome().error, QStringLiteral("'[a.' is an invalid mask at (4)"));
 }
 
 TEST_F(SyncRunTest, DryRunDecidesButChangesNothing) {
@@ -581,8 +582,8 @@ TEST_F(SyncRunTest, OneTimeOutIsRetriedAndASecondInARowEndsTheRun) {
     EXPECT_TRUE(tail.last().startsWith(QStringLiteral("This run met ")));
     // Each connection gives up on the file in its hands; no further file starts.
     EXPECT_LE(m_log.filter(QStringLiteral(" fails with message: ")).size(), m_project.Connections);
-    EXPECT_TRUE(m_project.LastRunOutcome.serverStoppedAnswering);
-    EXPECT_FALSE(m_project.ConnectHandle);
+    EXPECT_TRUE(m_project.LastRunOutcome().serverStoppedAnswering);
+    EXPECT_FALSE(m_project.ConnectHandle());
 }
 
 TEST_F(SyncRunTest, TimedOutListingIsTriedAgain) {
@@ -624,7 +625,7 @@ TEST_P(TransientFaultTest, EveryFileArrives) {
     EXPECT_EQ(m_log.last(), upload ? "4 files has been uploaded." : "4 files has been downloaded.")
         << m_log.join('\n').toStdString();
     EXPECT_EQ(tree(upload ? m_remoteDir.path() : m_localDir.path()).size(), 4u);
-    EXPECT_EQ(m_project.LastRunOutcome.failedActions, 0);
+    EXPECT_EQ(m_project.LastRunOutcome().failedActions, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, TransientFaultTest,
@@ -649,8 +650,8 @@ TEST_F(SyncRunTest, ServerThatDiesEndsTheRunAtOnce) {
     EXPECT_TRUE(m_log.contains(QStringLiteral("The server can no longer be reached: the run ends here.")))
         << m_log.join('\n').toStdString();
     EXPECT_LE(m_log.filter(QStringLiteral(" fails with message: ")).size(), m_project.Connections);
-    EXPECT_TRUE(m_project.LastRunOutcome.serverStoppedAnswering);
-    EXPECT_FALSE(m_project.LastRunOutcome.completed);
+    EXPECT_TRUE(m_project.LastRunOutcome().serverStoppedAnswering);
+    EXPECT_FALSE(m_project.LastRunOutcome().completed);
 }
 
 // Names from either side never carry a control character into a line: a
@@ -717,8 +718,8 @@ TEST_P(ServerListingTest, ParallelScanGivesTheSerialOrder) {
         ASSERT_TRUE(m_project.Connect());
         m_project.CollectRemoteFiles();
         QStringList names;
-        for (int i = 0; i < m_project.RemoteFiles.Count(); ++i)
-            names << m_project.RemoteFiles.Strings(i);
+        for (int i = 0; i < m_project.RemoteFiles().Count(); ++i)
+            names << m_project.RemoteFiles().Strings(i);
         m_project.Disconnect();
         ASSERT_EQ(names.size(), 72);
         if (connections == 1)
@@ -853,8 +854,8 @@ TEST_F(SyncRunTest, LeftoversOfInterruptedTransfersAreTidiedOrNamed) {
         EXPECT_EQ(m_log.filter(remoteYoung).size(), 0);
         EXPECT_NE(QFileInfo::exists(local(localOld)), c.localRemoved);
         EXPECT_EQ(m_log.filter(localRoot() + localOld).size(), 1) << m_log.join('\n').toStdString();
-        EXPECT_EQ(m_project.LastRunOutcome.failedActions + m_project.LastRunOutcome.problems, 0);
-        EXPECT_EQ(sortedNames(m_project.RemoteFiles), QStringList{QStringLiteral("f.txt")});
+        EXPECT_EQ(m_project.LastRunOutcome().failedActions + m_project.LastRunOutcome().problems, 0);
+        EXPECT_EQ(sortedNames(m_project.RemoteFiles()), QStringList{QStringLiteral("f.txt")});
     }
 }
 
@@ -870,7 +871,7 @@ TEST_F(SyncRunTest, DownloadCutShortLeavesTheLocalFileAsItWas) {
     EXPECT_TRUE(
         m_log.contains("FtpGetFile('/big.bin') fails with message: " + ErrorText(inet::ErrorDownloadSizeMismatch)))
         << m_log.join('\n').toStdString();
-    EXPECT_EQ(m_project.LastRunOutcome.failedActions, 1);
+    EXPECT_EQ(m_project.LastRunOutcome().failedActions, 1);
     EXPECT_EQ(readFile(local("big.bin")), "previous");
     EXPECT_EQ(tree(m_localDir.path()), std::set<QString>{"big.bin"});
 }
@@ -970,8 +971,8 @@ TEST_P(BigFolderTest, ListsEveryFile) {
     ASSERT_TRUE(m_project.Connect());
     m_project.CollectRemoteFiles();
     m_project.Disconnect();
-    EXPECT_EQ(m_project.RemoteFiles.Count(), c.files);
-    EXPECT_TRUE(m_project.LastRunOutcome.remoteScanComplete) << m_log.join('\n').toStdString();
+    EXPECT_EQ(m_project.RemoteFiles().Count(), c.files);
+    EXPECT_TRUE(m_project.LastRunOutcome().remoteScanComplete) << m_log.join('\n').toStdString();
     EXPECT_EQ(m_server->serverLog().contains(QStringLiteral("COMMAND LIST")), c.pastOneReply);
 }
 
@@ -1022,7 +1023,7 @@ TEST_P(UnreadFolderTest, ExactDownloadKeepsWhatTheListingDidNotShow) {
     if (!c.readWhole)
         kept.insert(QStringLiteral("extra.txt"));
     EXPECT_EQ(tree(m_localDir.path()), kept) << m_log.join('\n').toStdString();
-    EXPECT_EQ(m_project.LastRunOutcome.remoteScanComplete, c.readWhole);
+    EXPECT_EQ(m_project.LastRunOutcome().remoteScanComplete, c.readWhole);
     EXPECT_EQ(m_log.contains(QStringLiteral(
                   "Local files have not been deleted because the remote folder could not be read completely.")),
               !c.readWhole);
@@ -1067,7 +1068,7 @@ TEST_P(WithheldUploadTest, NothingIsUploadedIntoAFolderThatCouldNotBeListed) {
         << m_log.join('\n').toStdString();
     EXPECT_EQ(readFile(remote("secret/s.txt")), "server");
     EXPECT_EQ(tree(m_remoteDir.path()), (std::set<QString>{"new.txt", "secret/s.txt"}));
-    EXPECT_EQ(m_project.LastRunOutcome.uploaded, 1);
+    EXPECT_EQ(m_project.LastRunOutcome().uploaded, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, WithheldUploadTest, ::testing::Values(0, 2),
@@ -1132,7 +1133,7 @@ TEST_F(VsftpdListingTest, FolderThatCannotBeReadIsAFailedListing) {
                                ErrorText(inet::ErrorListingIncomplete)))
         << m_log.join('\n').toStdString();
     EXPECT_EQ(tree(m_localDir.path()), (std::set<QString>{"a.txt", "extra.txt", "secret/s.txt", "secret/sub/t.txt"}));
-    EXPECT_FALSE(m_project.LastRunOutcome.remoteScanComplete);
+    EXPECT_FALSE(m_project.LastRunOutcome().remoteScanComplete);
 }
 
 // --- Untrusted names, listings and links -------------------------------------
@@ -1176,7 +1177,7 @@ TEST_P(UntrustedInputTest, NamesThatClimbOutOfTheFolderAreSkipped) {
                   (QStringList{summary, "This run met 2 problem(s): see the lines above."}))
             << m_log.join('\n').toStdString();
         EXPECT_EQ(linesStartingWith(QStringLiteral("Skipped remote name \"")), 2) << m_log.join('\n').toStdString();
-        EXPECT_EQ(m_project.LastRunOutcome.problems, 2);
+        EXPECT_EQ(m_project.LastRunOutcome().problems, 2);
     }
     EXPECT_EQ(tree(m_localDir.path()), (std::set<QString>{"outside.txt", "root/keep.txt"}));
     EXPECT_EQ(tree(m_remoteDir.path()), (std::set<QString>{"outside.txt", "site/keep.txt"}));
@@ -1203,7 +1204,7 @@ TEST_P(UntrustedInputTest, LocalNamesThatCannotTravelAreSkipped) {
         << m_log.join('\n').toStdString();
     EXPECT_TRUE(m_log.contains(QStringLiteral("Skipped local name \"caf\\xe9.txt\": the name is not valid UTF-8")));
     EXPECT_EQ(linesStartingWith(QStringLiteral("Skipped local name \"")), 3) << m_log.join('\n').toStdString();
-    EXPECT_EQ(m_project.LastRunOutcome.problems, 3);
+    EXPECT_EQ(m_project.LastRunOutcome().problems, 3);
     EXPECT_EQ(tree(m_remoteDir.path()), (std::set<QString>{"outside.txt", "site/other.txt"}));
 }
 
@@ -1222,7 +1223,7 @@ TEST_P(UntrustedInputTest, UnreadableListingLineKeepsLocalFiles) {
     EXPECT_TRUE(m_log.contains(
         QStringLiteral("Local files have not been deleted because the remote folder could not be read completely.")));
     EXPECT_EQ(tree(local(QStringLiteral("root"))), std::set<QString>{"sub/mine.txt"});
-    EXPECT_FALSE(m_project.LastRunOutcome.remoteScanComplete);
+    EXPECT_FALSE(m_project.LastRunOutcome().remoteScanComplete);
 }
 
 // A folder link that leads outside the local root is read for uploads, but
@@ -1247,7 +1248,7 @@ TEST_P(UntrustedInputTest, FolderLinkLeadingOutsideIsReadButNeverWritten) {
     EXPECT_EQ(m_log.mid(m_log.size() - 2), (QStringList{"0 files has been downloaded, 0 files has been deleted.",
                                                         "This run met 3 problem(s): see the lines above."}));
     EXPECT_EQ(tree(local(QStringLiteral("elsewhere"))), (std::set<QString>{"local-only.txt", "shared.txt"}));
-    EXPECT_EQ(m_project.LastRunOutcome.failedActions, 3) << "two downloads and a deletion";
+    EXPECT_EQ(m_project.LastRunOutcome().failedActions, 3) << "two downloads and a deletion";
 }
 
 enum class Proxy { Socks, Ftp };

@@ -88,7 +88,7 @@ TEST(SyncThreadRun, RunsOnTheWorkerStampsEveryLineAndHonoursAStopFromTheUserInte
     EXPECT_EQ(messages.mid(7, 2), (QStringList{"1 files has been downloaded.", "Task has been stopped by user"}));
     // The stop is checked before every file: exactly one arrived.
     EXPECT_EQ(QDir(localDir.path()).entryList(QDir::Files).size(), 1);
-    EXPECT_TRUE(project.LastRunOutcome.stopped);
+    EXPECT_TRUE(project.LastRunOutcome().stopped);
 }
 
 } // namespace

@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
     // its way and that file in hand.
     const bool midRun = QTest::qWaitFor(
         [] {
-            const engine::ProgressSnapshot progress = CurrentProject->Progress.snapshot();
+            const engine::ProgressSnapshot progress = CurrentProject->Progress().snapshot();
             return progress.filesDone > 0 && !progress.inHand.isEmpty();
         },
         60'000);

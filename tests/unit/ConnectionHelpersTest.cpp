@@ -6,6 +6,7 @@
 
 #include "sync/ConnectionPool.h"
 #include "project/VellisyncProject.h"
+#include "sync/SyncRun.h"
 
 namespace {
 
@@ -83,8 +84,8 @@ TEST_P(PortRangeTest, ConnectRefusesAPortOutsideItsRangeWithOneLine) {
     project.OnLog = [&](TVellisyncProject&, const QString& line) { log.append(line); };
     EXPECT_FALSE(project.Connect());
     EXPECT_EQ(log, QStringList{QString::fromLatin1(GetParam().line)});
-    EXPECT_FALSE(project.InternetHandle);
-    EXPECT_FALSE(project.ConnectHandle);
+    EXPECT_FALSE(project.InternetHandle());
+    EXPECT_FALSE(project.ConnectHandle());
 }
 
 INSTANTIATE_TEST_SUITE_P(

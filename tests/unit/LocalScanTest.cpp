@@ -30,7 +30,7 @@ protected:
 
     void makeFile(const QString& relative, const QByteArray& content = "x") { writeFile(path(relative), content); }
 
-    QStringList names() const { return sortedNames(m_project.LocalFiles); }
+    QStringList names() { return sortedNames(m_project.LocalFiles()); }
 
     QTemporaryDir m_dir;
     TVellisyncProject m_project;
@@ -48,9 +48,9 @@ TEST_F(LocalScanTest, CollectsTreeWithSlashJoinedNamesSkippingTransferLeftovers)
     m_project.CollectLocalFiles();
     EXPECT_EQ(names(), (QStringList{".htaccess", "a.txt", "back\\slash.txt", "x/b.txt", "x/deep/c"}));
     EXPECT_EQ(m_log, (QStringList{"Collecting local files...", "Done!"}));
-    EXPECT_TRUE(m_project.LastRunOutcome.localScanComplete);
-    const int a = m_project.LocalFiles.IndexOf(QStringLiteral("a.txt"));
-    EXPECT_EQ(m_project.LocalFiles.Objects(a)->Size, 5);
+    EXPECT_TRUE(m_project.LastRunOutcome().localScanComplete);
+    const int a = m_project.LocalFiles().IndexOf(QStringLiteral("a.txt"));
+    EXPECT_EQ(m_project.LocalFiles().Objects(a)->Size, 5);
 }
 
 TEST_F(LocalScanTest, HonoursSubfoldersAndMasks) {
@@ -89,9 +89,9 @@ TEST_F(LocalScanTest, KeepsFileTimesAtFullPrecisionInAnyYear) {
     }
     m_project.CollectLocalFiles();
     for (const Case& c : cases) {
-        const int index = m_project.LocalFiles.IndexOf(QString::fromUtf8(c.name));
+        const int index = m_project.LocalFiles().IndexOf(QString::fromUtf8(c.name));
         ASSERT_GE(index, 0) << c.name;
-        EXPECT_EQ(m_project.LocalFiles.GetDateTime(index).toString(), c.time.toString()) << c.name;
+        EXPECT_EQ(m_project.LocalFiles().GetDateTime(index).toString(), c.time.toString()) << c.name;
     }
 }
 
@@ -109,11 +109,11 @@ TEST_F(LocalScanTest, FollowsFolderLinksOnceAndNeverLoops) {
 
 TEST_F(LocalScanTest, MissingRootGivesEmptyListDoneAndIncompleteScan) {
     m_project.LocalFolder = path(QStringLiteral("missing"));
-    m_project.LocalFiles.AddFile(relativeName(QStringLiteral("stale")), 1, {});
+    m_project.LocalFiles().AddFile(relativeName(QStringLiteral("stale")), 1, {});
     m_project.CollectLocalFiles();
-    EXPECT_EQ(m_project.LocalFiles.Count(), 0);
+    EXPECT_EQ(m_project.LocalFiles().Count(), 0);
     EXPECT_EQ(m_log, (QStringList{"Collecting local files...", "Done!"}));
-    EXPECT_FALSE(m_project.LastRunOutcome.localScanComplete);
+    EXPECT_FALSE(m_project.LastRunOutcome().localScanComplete);
 }
 
 // A root that is there but cannot be listed is not one that a first download
@@ -137,15 +137,18 @@ TEST_F(LocalScanTest, UnreadableRootGetsOneLine) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.root);
         m_log.clear();
-        m_project.LastRunOutcome = RunOutcome{};
-        m_project.LocalFolder = path(QString::fromLatin1(c.root));
-        m_project.CollectLocalFiles();
+        // A project of its own for each root, so each outcome starts afresh.
+        TVellisyncProject project;
+        project.IncludeMasks = m_project.IncludeMasks;
+        project.OnLog = m_project.OnLog;
+        project.LocalFolder = path(QString::fromLatin1(c.root));
+        project.CollectLocalFiles();
         EXPECT_EQ(m_log, (QStringList{"Collecting local files...",
                                       QStringLiteral("ReadLocalFolder('%1/') fails with message: %2")
-                                          .arg(m_project.LocalFolder, QString::fromLatin1(c.reason)),
+                                          .arg(project.LocalFolder, QString::fromLatin1(c.reason)),
                                       "Done!"}));
-        EXPECT_FALSE(m_project.LastRunOutcome.localRootReached);
-        EXPECT_EQ(m_project.LastRunOutcome.problems, 1);
+        EXPECT_FALSE(project.LastRunOutcome().localRootReached);
+        EXPECT_EQ(project.LastRunOutcome().problems, 1);
     }
 }
 
@@ -165,8 +168,8 @@ TEST_F(LocalScanTest, UnreadableSubfolderIsLoggedAndMarksScanIncomplete) {
         m_project.CollectLocalFiles();
         const bool logged = m_log.size() == 3 && m_log.at(1).startsWith("ReadLocalFolder('" + path("locked")) &&
                             m_log.at(1).endsWith(QLatin1String("') fails with message: Permission denied"));
-        const bool ok = logged && names() == QStringList{"a.txt"} && !m_project.LastRunOutcome.localScanComplete &&
-                        m_project.LastRunOutcome.problems == 1;
+        const bool ok = logged && names() == QStringList{"a.txt"} && !m_project.LastRunOutcome().localScanComplete &&
+                        m_project.LastRunOutcome().problems == 1;
         std::fprintf(stderr, "%s\n", qPrintable(m_log.join(QLatin1Char('\n'))));
         std::_Exit(ok ? 0 : 1);
     };
@@ -187,10 +190,10 @@ TEST_F(LocalScanTest, EmptyLocalFolderScansTheWorkingFolder) {
 
 TEST_F(LocalScanTest, StopRequestedBeforeTheScanLogsNothing) {
     makeFile(QStringLiteral("a.txt"));
-    m_project.StopRequested = true;
+    m_project.RequestStop();
     m_project.CollectLocalFiles();
     EXPECT_TRUE(m_log.isEmpty());
-    EXPECT_EQ(m_project.LocalFiles.Count(), 0);
+    EXPECT_EQ(m_project.LocalFiles().Count(), 0);
 }
 
 TEST_F(LocalScanTest, StopDuringTheScanKeepsWhatWasFoundAndMarksItIncomplete) {
@@ -202,9 +205,9 @@ TEST_F(LocalScanTest, StopDuringTheScanKeepsWhatWasFoundAndMarksItIncomplete) {
             project.RequestStop();
     };
     m_project.CollectLocalFiles();
-    EXPECT_EQ(m_project.LocalFiles.Count(), 0);
+    EXPECT_EQ(m_project.LocalFiles().Count(), 0);
     EXPECT_EQ(m_log, (QStringList{"Collecting local files...", "Done!"}));
-    EXPECT_FALSE(m_project.LastRunOutcome.localScanComplete);
+    EXPECT_FALSE(m_project.LastRunOutcome().localScanComplete);
 }
 
 TEST_F(LocalScanTest, InvalidMaskEndsTheScanWithoutDone) {

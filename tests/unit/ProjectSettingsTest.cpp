@@ -88,7 +88,7 @@ TEST(ProjectSettings, SetDefaultsGivesANewProjectAndClearsModifiedStopAndFileNam
                            "ProxyServer=", "ProxyPort=21"}));
     EXPECT_TRUE(project.FileName.isEmpty());
     EXPECT_FALSE(project.Modified) << "the proxy setters changed values, yet the project is fresh";
-    EXPECT_FALSE(project.StopRequested);
+    EXPECT_FALSE(project.StopRequested());
 }
 
 TEST(ProjectSettings, LogProgressAndStopReachTheirTargetsWithoutMarkingModified) {
@@ -112,7 +112,7 @@ TEST(ProjectSettings, LogProgressAndStopReachTheirTargetsWithoutMarkingModified)
     project.RequestStop();
     EXPECT_EQ(lines, QStringList({"one", "two"}));
     EXPECT_EQ(progress, 1);
-    EXPECT_TRUE(project.StopRequested);
+    EXPECT_TRUE(project.StopRequested());
 
     project.SetOnLog({});
     project.Log("three");

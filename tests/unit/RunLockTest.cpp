@@ -75,8 +75,8 @@ TEST(RunLockTest, RunWithoutALockFolderSaysSoAndStartsNothing) {
     EXPECT_EQ(log, QStringList{QStringLiteral("The run has not started: no lock against a second run of this project "
                                               "could be made; the folder \"%1/vellisync\" cannot be created.")
                                    .arg(notAFolder)});
-    EXPECT_FALSE(project.LastRunOutcome.connected);
-    EXPECT_EQ(project.LastRunOutcome.notStarted, log.value(0));
+    EXPECT_FALSE(project.LastRunOutcome().connected);
+    EXPECT_EQ(project.LastRunOutcome().notStarted, log.value(0));
 }
 
 } // namespace

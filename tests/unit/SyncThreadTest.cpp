@@ -81,7 +81,7 @@ TEST_F(SyncThreadTest, FailedConnectionStillEndsWithOnTerminateAndThenLogsNowher
     // Stamped with the locale's short date, a blank and the time.
     const QString today = QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
     EXPECT_TRUE(m_sink.lines[0].startsWith(today + QLatin1Char(' '))) << m_sink.lines[0].toStdString();
-    EXPECT_FALSE(m_project.LastRunOutcome.connected);
+    EXPECT_FALSE(m_project.LastRunOutcome().connected);
 
     EXPECT_FALSE(m_project.OnLog) << "the deleted thread unhooked the project";
     m_project.Log(QStringLiteral("after the end"));
@@ -98,7 +98,7 @@ TEST_F(SyncThreadTest, StopRequestedBeforeStartIsDiscardedByTheRun) {
     thread->Resume();
     ASSERT_TRUE(processEventsUntil([&] { return terminated; }));
     EXPECT_EQ(m_sink.lines.size(), 2);
-    EXPECT_FALSE(m_project.LastRunOutcome.stopped);
+    EXPECT_FALSE(m_project.LastRunOutcome().stopped);
 }
 
 TEST_F(SyncThreadTest, FailingAppendEndsTheRunQuietlyAndIsKept) {
@@ -115,8 +115,8 @@ TEST_F(SyncThreadTest, FailingAppendEndsTheRunQuietlyAndIsKept) {
     EXPECT_THROW(std::rethrow_exception(thread.FatalException()), std::runtime_error);
     EXPECT_TRUE(m_sink.lines.isEmpty());
     // The run closed its connection on the way out.
-    EXPECT_FALSE(m_project.ConnectHandle);
-    EXPECT_FALSE(m_project.InternetHandle);
+    EXPECT_FALSE(m_project.ConnectHandle());
+    EXPECT_FALSE(m_project.InternetHandle());
 }
 
 TEST_F(SyncThreadTest, WithoutProjectOrLinesTheThreadJustEnds) {

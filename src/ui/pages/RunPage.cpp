@@ -215,7 +215,7 @@ void RunPage::StartRun() {
     SetControlEnabled(m_window.bNext, false);
     // The counts of the run before must not show until the new run's thread
     // has started and reset them itself.
-    currentProject().Progress.reset();
+    currentProject().Progress().reset();
     ShowProgress();
     m_progressTimer->start();
     auto thread = std::make_unique<TFTPSyncThread>();
@@ -237,7 +237,7 @@ void RunPage::RunEnded() {
 }
 
 void RunPage::ShowProgress() {
-    const engine::ProgressSnapshot progress = currentProject().Progress.snapshot();
+    const engine::ProgressSnapshot progress = currentProject().Progress().snapshot();
     lProgress->setText(detailText(progress));
     if (!progress.planKnown()) {
         // Busy while scanning; empty once a run ended without a plan.

@@ -1,0 +1,153 @@
+// The run's own connection: checking the settings it needs, logging on, and
+// closing it with the pool's connections.
+#include "sync/SyncRun.h"
+
+#include "model/Global.h"
+#include "sync/FtpHelpers.h"
+
+namespace {
+
+QString proxyPrefix(qint32 kind) {
+    switch (kind) {
+    case 0:
+        return QStringLiteral("ftp=ftp://");
+    case 1:
+        return QStringLiteral("socks=");
+    default:
+        return {};
+    }
+}
+
+QString portRangeProblem(const QString& label, qint32 port, qint32 lowest) {
+    if (port >= lowest && port <= ProjectSettings::HighestPort)
+        return {};
+    return QStringLiteral("%1 %2 is outside the range %3 to %4")
+        .arg(label)
+        .arg(port)
+        .arg(lowest)
+        .arg(ProjectSettings::HighestPort);
+}
+
+inet::Encryption encryptionOf(qint32 setting) {
+    switch (setting) {
+    case 1:
+        return inet::Encryption::ExplicitIfOffered;
+    case 2:
+        return inet::Encryption::ExplicitRequired;
+    case 3:
+        return inet::Encryption::Implicit;
+    default:
+        return inet::Encryption::None;
+    }
+}
+
+bool isCertificateRefusal(int code) {
+    return code == inet::ErrorCertificateUntrusted || code == inet::ErrorCertificateChanged;
+}
+
+} // namespace
+
+QString serverPortProblem(const ProjectSettings& settings) {
+    return portRangeProblem(QStringLiteral("Port"), settings.Port, ProjectSettings::LowestServerPort);
+}
+
+QString proxyPortProblem(const ProjectSettings& settings) {
+    if (!settings.UseProxy)
+        return {};
+    return portRangeProblem(QStringLiteral("Proxy port"), settings.ProxyPort, ProjectSettings::LowestProxyPort);
+}
+
+QString encryptionProblem(const ProjectSettings& settings) {
+    // An unknown number could be anything a later version meant: no
+    // connection in clear text is made on a guess.
+    if (settings.Encryption < 0 || settings.Encryption >= qint32(ProjectSettings::EncryptionNames.size()))
+        return QStringLiteral("Encryption %1 is not one of 0 to 3").arg(settings.Encryption);
+    if (!settings.TrustedCertificate.isEmpty() && !inet::parseFingerprint(settings.TrustedCertificate))
+        return QStringLiteral("TrustedCertificate '%1' is no SHA-256 fingerprint")
+            .arg(settings.TrustedCertificate.left(100));
+    return {};
+}
+
+QString SyncRun::ServerPortProblem() const {
+    return serverPortProblem(m_settings);
+}
+
+QString SyncRun::ProxyPortProblem() const {
+    return proxyPortProblem(m_settings);
+}
+
+QString SyncRun::EncryptionProblem() const {
+    return encryptionProblem(m_settings);
+}
+
+void SyncRun::LogConnectFailure(const inet::TlsReport& tls) {
+    const int code = inet::lastError();
+    QString line = ftpFailureLine(QStringLiteral("InternetConnect"));
+    if (isCertificateRefusal(code)) {
+        // The one line says why and which certificate, so that the user can
+        // compare the fingerprint with the one the server's owner gives out.
+        LastRunOutcome.refusedCertificate = inet::fingerprintText(tls.fingerprint);
+        line += QStringLiteral(" Reason: %1. SHA-256 fingerprint: %2")
+                    .arg(tls.certificateProblem, LastRunOutcome.refusedCertificate);
+    } else if (code == inet::ErrorTlsFailed && !tls.tlsError.isEmpty()) {
+        line += QStringLiteral(" (%1)").arg(tls.tlsError);
+    } else if (code == inet::ErrorTlsRefused && !m_settings.TrustedCertificate.isEmpty()) {
+        // The setting said "when offered"; the pin is why the run stops.
+        line += QStringLiteral(" A certificate is trusted for this server, so its logon never goes on in clear text.");
+    }
+    Log(line);
+}
+
+bool SyncRun::Connect() {
+    // A stored port that does not fit 16 bits would otherwise be wrapped into
+    // some other port, and a run would reach a server nobody named.
+    for (const QString& problem : {ServerPortProblem(), ProxyPortProblem(), EncryptionProblem()}) {
+        if (!problem.isEmpty()) {
+            Log(problem);
+            return false;
+        }
+    }
+    if (m_settings.UseProxy) {
+        Log(QStringLiteral("Opening FTP by using proxy..."));
+        const QString proxy = proxyPrefix(m_settings.ProxyKind) + trimBlanksAndControls(m_settings.ProxyServer) +
+                              QLatin1Char(':') + QString::number(m_settings.ProxyPort);
+        InternetHandle = inet::InternetSession::open(QStringLiteral("Vellisync"), inet::AccessType::Proxy, proxy);
+    } else {
+        Log(QStringLiteral("Opening FTP by using default settings..."));
+        InternetHandle = inet::InternetSession::open(QStringLiteral("Vellisync"), inet::AccessType::Preconfigured, {});
+    }
+    if (!InternetHandle) {
+        Log(ftpFailureLine(QStringLiteral("InternetOpen")));
+        return false;
+    }
+    inet::TlsPolicy tls;
+    tls.encryption = encryptionOf(m_settings.Encryption);
+    if (!m_settings.TrustedCertificate.isEmpty())
+        tls.trustedFingerprint = *inet::parseFingerprint(m_settings.TrustedCertificate);
+    InternetHandle->setTlsPolicy(tls);
+    inet::TlsReport report;
+    ConnectHandle = InternetHandle->connect(m_settings.Server, quint16(m_settings.Port), m_settings.UserName,
+                                            m_settings.Password, m_settings.Passive, &report);
+    if (!ConnectHandle) {
+        LogConnectFailure(report);
+        return false;
+    }
+    if (report.refusedByServer)
+        Log(QStringLiteral("The server does not offer TLS (it refused AUTH TLS): the connection goes on "
+                           "unencrypted, the password and the files in clear text."));
+    if (report.encrypted && tls.encryption == inet::Encryption::ExplicitIfOffered) {
+        // The run's further connections go to the server that spoke TLS: one
+        // refused it would be a downgrade, never a reason for clear text.
+        tls.encryption = inet::Encryption::ExplicitRequired;
+        InternetHandle->setTlsPolicy(tls);
+    }
+    Log(QStringLiteral("Done!"));
+    return true;
+}
+
+bool SyncRun::Disconnect() {
+    ClosePool();           // the pool's connections first: they log on through the same service
+    ConnectHandle.reset(); // sends QUIT while the service still exists
+    InternetHandle.reset();
+    return true;
+}
