@@ -4,6 +4,7 @@
 
 #include "cli/CommandLine.h"
 #include "model/Global.h"
+#include "project/CurrentProject.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

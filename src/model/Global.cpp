@@ -6,18 +6,11 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 
-#include "project/VellisyncProject.h"
-
 QString ProjectsFolder;
-std::unique_ptr<TVellisyncProject> CurrentProject;
 
 namespace {
 
-#ifdef Q_OS_WIN
-constexpr QChar PathSeparator = u'\\';
-#else
 constexpr QChar PathSeparator = u'/';
-#endif
 
 quint32 clockSeed() {
     return quint32(QDateTime::currentMSecsSinceEpoch());
@@ -29,23 +22,9 @@ QRandomGenerator& randomGenerator() {
     return generator;
 }
 
-bool isDriveLetter(QChar c) {
-    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
-}
-
-[[maybe_unused]] bool isDriveRoot(const QString& path) {
-    return path.size() == 3 && isDriveLetter(path.at(0)) && path.at(1) == u':' &&
-           (path.at(2) == u'\\' || path.at(2) == u'/');
-}
-
-// The path up to and including its last separator (and on Windows the drive colon).
+// The path up to and including its last separator.
 QString parentOf(const QString& path) {
-#ifdef Q_OS_WIN
-    const qsizetype cut = std::max(path.lastIndexOf(u'\\'), path.lastIndexOf(u':'));
-#else
-    const qsizetype cut = path.lastIndexOf(PathSeparator);
-#endif
-    return path.left(cut + 1);
+    return path.left(path.lastIndexOf(PathSeparator) + 1);
 }
 
 bool createFolder(const QString& path, QFileDevice::Permissions permissions) {
@@ -59,10 +38,9 @@ bool createFolder(const QString& path, QFileDevice::Permissions permissions) {
 
 } // namespace
 
-void InitializeGlobals() {
+void InitializeModelGlobals() {
     randomGenerator().seed(clockSeed());
     ProjectsFolder = DefaultProjectsFolder();
-    CurrentProject = std::make_unique<TVellisyncProject>();
 }
 
 QString DefaultProjectsFolder() {
@@ -99,11 +77,6 @@ QString AddTrailingBackslash(const QString& path) {
     if (path.isEmpty() || path.endsWith(PathSeparator)) {
         return path;
     }
-#ifdef Q_OS_WIN
-    if (path.size() == 1 && isDriveLetter(path.at(0))) {
-        return path + QStringLiteral(":\\");
-    }
-#endif
     return path + PathSeparator;
 }
 
@@ -111,11 +84,6 @@ QString RemoveTrailingSlash(const QString& path) {
     if (path.size() <= 1 || !(path.endsWith(u'\\') || path.endsWith(u'/'))) {
         return path;
     }
-#ifdef Q_OS_WIN
-    if (isDriveRoot(path)) {
-        return path;
-    }
-#endif
     return path.chopped(1);
 }
 
@@ -127,14 +95,8 @@ bool ForceFolders(const QString& folder, QFileDevice::Permissions permissions) {
     if (path.endsWith(PathSeparator)) {
         path.chop(1);
     }
-#ifdef Q_OS_WIN
-    // "C:" and shorter: a drive, taken as existing.
-    const bool tooShortToCreate = path.size() < 3;
-#else
     // Only the file-system root (which the chop above has emptied) is taken as existing.
-    const bool tooShortToCreate = path.isEmpty();
-#endif
-    if (tooShortToCreate || QFileInfo(path).isDir()) {
+    if (path.isEmpty() || QFileInfo(path).isDir()) {
         return true;
     }
     const QString parent = parentOf(path);

@@ -5,22 +5,13 @@
 #include <QStringList>
 #include <QStringView>
 
-#include <memory>
-
-class TVellisyncProject;
-
-// The program's two globals. Both are set by InitializeGlobals, which the
-// program calls once at start-up before it uses either.
-
 // Full path of the per-user projects folder, without a trailing separator.
+// Set by InitializeGlobals (project/CurrentProject.h) at start-up.
 extern QString ProjectsFolder;
-// The project that the wizard edits, runs and saves; lives until the program ends.
-extern std::unique_ptr<TVellisyncProject> CurrentProject;
 
-// Start-up of the globals: seeds the random generator from the clock, sets
-// ProjectsFolder to DefaultProjectsFolder() and creates CurrentProject with the
-// plain constructor (no defaults). Calling it again starts them afresh.
-void InitializeGlobals();
+// Seeds the random generator from the clock and sets ProjectsFolder to
+// DefaultProjectsFolder(); InitializeGlobals calls it.
+void InitializeModelGlobals();
 
 // The per-user projects folder: the generic data location followed by
 // "Orvanta/VellisyncProjects" (~/.local/share/Orvanta/VellisyncProjects).
@@ -42,7 +33,7 @@ QString trimBlanksAndControls(const QString& text);
 QString AddTrailingBackslash(const QString& path);
 
 // The path without one trailing backslash or slash. A path of one character
-// (and on Windows a drive root such as E:\) is returned unchanged.
+// is returned unchanged.
 QString RemoveTrailingSlash(const QString& path);
 
 // Creates folder with every missing parent. True when the folder exists

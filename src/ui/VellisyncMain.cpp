@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "model/Global.h"
+#include "project/CurrentProject.h"
 #include "project/VellisyncProject.h"
 #include "ui/ErrorHandler.h"
 #include "ui/UiPrompts.h"

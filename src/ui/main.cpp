@@ -3,6 +3,7 @@
 #include <QIcon>
 
 #include "model/Global.h"
+#include "project/CurrentProject.h"
 #include "ui/AppIcon.h"
 #include "ui/VellisyncMain.h"
 #include "ui/UiPrompts.h"

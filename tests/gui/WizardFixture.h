@@ -20,6 +20,7 @@
 #include <QTest>
 
 #include "model/Global.h"
+#include "project/CurrentProject.h"
 #include "model/UserMessage.h"
 #include "project/VellisyncProject.h"
 #include "support/QtPrinters.h"

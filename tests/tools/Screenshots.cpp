@@ -22,6 +22,7 @@
 
 #include "sync/RunProgress.h"
 #include "model/Global.h"
+#include "project/CurrentProject.h"
 #include "project/VellisyncProject.h"
 #include "support/FtpTestServer.h"
 #include "ui/AppIcon.h"

@@ -1,4 +1,5 @@
 #include "model/Global.h"
+#include "project/CurrentProject.h"
 
 #include <gtest/gtest.h>
 

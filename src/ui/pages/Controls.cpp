@@ -13,6 +13,7 @@
 #include <QSpinBox>
 
 #include "model/Global.h"
+#include "project/CurrentProject.h"
 #include "project/VellisyncProject.h"
 #include "ui/UiPrompts.h"
 

@@ -21,6 +21,7 @@
 #include "project/SyncThread.h"
 #include "model/Errors.h"
 #include "model/Global.h"
+#include "project/CurrentProject.h"
 #include "project/VellisyncProject.h"
 #include "ui/ErrorHandler.h"
 #include "ui/UiPrompts.h"
