@@ -144,7 +144,8 @@ bool FtpConnectionPrivate::openControl() {
         if (!connectSocket(*socket, m_parameters.server, m_parameters.port, m_parameters.timeouts.connect, m_errors))
             return false;
     }
-    m_control = std::make_unique<ControlConnection>(std::move(socket), m_parameters.timeouts.reply, transcript, m_errors);
+    m_control =
+        std::make_unique<ControlConnection>(std::move(socket), m_parameters.timeouts.reply, transcript, m_errors);
     return true;
 }
 

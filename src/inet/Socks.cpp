@@ -107,7 +107,7 @@ bool readSocks5Reply(QTcpSocket& socket, Milliseconds timeout, int& replyCode, Q
     default:
         return errors.fail(ErrorInvalidProxyRequest);
     }
-    port =  qFromBigEndian<quint16>(rest.constData() + rest.size() - 2);
+    port = qFromBigEndian<quint16>(rest.constData() + rest.size() - 2);
     return true;
 }
 

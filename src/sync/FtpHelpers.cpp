@@ -56,9 +56,9 @@ bool isCertificateRefusal(int code) {
 
 } // namespace
 
-QString ErrorText(int code) {
+QString ErrorText(int code, const QString& lastReply) {
     if (code == inet::ErrorExtendedError)
-        return withoutTrailingLineBreak(inet::lastResponseInfo());
+        return withoutTrailingLineBreak(lastReply);
     QString text = inet::errorDescription(code);
     if (text.isEmpty()) {
         // The system's message table: the C library's descriptions of errno values.
@@ -73,12 +73,17 @@ QString ErrorText(int code) {
     return text;
 }
 
-QString LastErrorText() {
-    return ErrorText(inet::lastError());
+QString LastErrorText(const inet::FtpConnection& connection) {
+    return ErrorText(connection.lastError(), connection.lastResponseInfo());
 }
 
-QString ftpFailureLine(const QString& label) {
-    return QCoreApplication::translate("Vellisync", "%1 fails with message: %2").arg(label, LastErrorText());
+QString ftpFailureLine(const inet::FtpConnection& connection, const QString& label) {
+    return ftpFailureLine(inet::Failure{connection.lastError(), connection.lastResponseInfo()}, label);
+}
+
+QString ftpFailureLine(const inet::Failure& failure, const QString& label) {
+    return QCoreApplication::translate("Vellisync", "%1 fails with message: %2")
+        .arg(label, ErrorText(failure.code, failure.lastResponseInfo));
 }
 
 bool GetFtpCurrentDir(inet::FtpConnection& connection, QString& directory) {
@@ -97,7 +102,7 @@ bool SetFtpCurrentDir(inet::FtpConnection& connection, const QString& directory)
 std::unique_ptr<inet::FtpFind> FtpFindFirstFileRetry(inet::FtpConnection& connection, const QString& pattern,
                                                      inet::FindData& first) {
     std::unique_ptr<inet::FtpFind> find;
-    engine::retryOnTimeout([&] {
+    engine::retryOnTimeout(connection, [&] {
         find = connection.findFirstFile(pattern, first);
         return bool(find);
     });
@@ -124,9 +129,9 @@ QString TVellisyncProject::EncryptionProblem() const {
     return {};
 }
 
-void TVellisyncProject::LogConnectFailure(const inet::TlsReport& tls) {
-    const int code = inet::lastError();
-    QString line = ftpFailureLine(QStringLiteral("InternetConnect"));
+void TVellisyncProject::LogConnectFailure(const inet::Failure& failure, const inet::TlsReport& tls) {
+    const int code = failure.code;
+    QString line = ftpFailureLine(failure, QStringLiteral("InternetConnect"));
     if (isCertificateRefusal(code)) {
         // The one line says why and which certificate, so that the user can
         // compare the fingerprint with the one the server's owner gives out.
@@ -157,17 +162,19 @@ bool TVellisyncProject::Connect() {
             return false;
         }
     }
+    inet::OpenResult opened;
     if (UseProxy) {
         Log(QStringLiteral("Opening FTP by using proxy..."));
         const QString proxy =
             proxyPrefix(ProxyKind) + trimBlanksAndControls(ProxyServer) + QLatin1Char(':') + QString::number(ProxyPort);
-        InternetHandle = inet::InternetSession::open(QStringLiteral("Vellisync"), inet::AccessType::Proxy, proxy);
+        opened = inet::InternetSession::open(QStringLiteral("Vellisync"), inet::AccessType::Proxy, proxy);
     } else {
         Log(QStringLiteral("Opening FTP by using default settings..."));
-        InternetHandle = inet::InternetSession::open(QStringLiteral("Vellisync"), inet::AccessType::Preconfigured, {});
+        opened = inet::InternetSession::open(QStringLiteral("Vellisync"), inet::AccessType::Preconfigured, {});
     }
+    InternetHandle = std::move(opened.session);
     if (!InternetHandle) {
-        Log(ftpFailureLine(QStringLiteral("InternetOpen")));
+        Log(ftpFailureLine(opened.failure, QStringLiteral("InternetOpen")));
         return false;
     }
     inet::TlsPolicy tls;
@@ -176,9 +183,10 @@ bool TVellisyncProject::Connect() {
         tls.trustedFingerprint = *inet::parseFingerprint(TrustedCertificate);
     InternetHandle->setTlsPolicy(tls);
     inet::TlsReport report;
-    ConnectHandle = InternetHandle->connect(Server, quint16(Port), UserName, Password, Passive, &report);
+    inet::ConnectResult logon = InternetHandle->connect(Server, quint16(Port), UserName, Password, Passive, &report);
+    ConnectHandle = std::move(logon.connection);
     if (!ConnectHandle) {
-        LogConnectFailure(report);
+        LogConnectFailure(logon.failure, report);
         return false;
     }
     if (report.refusedByServer)

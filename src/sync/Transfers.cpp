@@ -78,7 +78,7 @@ bool TVellisyncProject::RemoteFolderExists(inet::FtpConnection& connection, cons
 
 bool TVellisyncProject::GetFileWithRetry(inet::FtpConnection& connection, const QString& remoteFile,
                                          const QString& localFile, bool failIfExists) {
-    return engine::retryOnTimeout([&] { return connection.getFile(remoteFile, localFile, failIfExists); });
+    return engine::retryOnTimeout(connection, [&] { return connection.getFile(remoteFile, localFile, failIfExists); });
 }
 
 void TVellisyncProject::SplitRemotePath(const QString& path, QStringList& levels) {
