@@ -44,14 +44,15 @@ bool isUnknownCommandReply(const FtpReply& reply) {
 }
 
 ControlConnection::ControlConnection(std::unique_ptr<QTcpSocket> socket, Milliseconds replyTimeout,
-                                     std::vector<QString>& transcript)
-    : m_socket(std::move(socket)), m_replyTimeout(replyTimeout), m_transcript(transcript), m_assembler(MaxReplyText) {}
+                                     std::vector<QString>& transcript, ErrorState& errors)
+    : m_socket(std::move(socket)), m_replyTimeout(replyTimeout), m_transcript(transcript), m_errors(errors),
+      m_assembler(MaxReplyText) {}
 
 ControlConnection::~ControlConnection() {
     if (isUsable()) {
         // Leave politely, without waiting for the goodbye: its text does not
         // matter, and neither may it change the caller's last response.
-        ErrorStateGuard keep;
+        ErrorStateGuard keep(m_errors);
         m_replyTimeout = std::min(m_replyTimeout, quitTimeout);
         if (send(QStringLiteral("QUIT")))
             m_socket->disconnectFromHost();
@@ -95,7 +96,7 @@ bool ControlConnection::startTls(const TlsSetup& setup, TlsReport& report) {
         return fail(ErrorTlsFailed);
     }
     inet::startTls(*socket, setup);
-    if (!finishTls(*socket, setup, m_replyTimeout, report)) {
+    if (!finishTls(*socket, setup, m_replyTimeout, report, m_errors)) {
         m_usable = false;
         return false;
     }
@@ -127,7 +128,7 @@ bool ControlConnection::send(const QString& command) {
         return fail(ErrorConnectionAborted);
     m_transcript.push_back(redacted(command));
     qCDebug(lcInet).noquote() << "-->" << redacted(command);
-    if (!writeAll(*m_socket, command.toUtf8() + "\r\n", m_replyTimeout)) {
+    if (!writeAll(*m_socket, command.toUtf8() + "\r\n", m_replyTimeout, m_errors)) {
         markUnusable();
         return false;
     }
@@ -153,7 +154,7 @@ bool ControlConnection::readReply(FtpReply& reply, Milliseconds within) {
             acknowledgeAtOnce();
             if (std::optional<FtpReply> complete = m_assembler.addLine(text)) {
                 reply = *complete;
-                setLastResponseInfo(reply.text);
+                m_errors.reply = reply.text;
                 // 421: the server is closing the connection (RFC 959, 5.4).
                 if (reply.code == 421)
                     markUnusable();
@@ -207,7 +208,7 @@ bool ControlConnection::sendTogether(const QStringList& commands) {
         qCDebug(lcInet).noquote() << "-->" << redacted(command);
         lines += command.toUtf8() + "\r\n";
     }
-    if (!writeAll(*m_socket, lines, m_replyTimeout)) {
+    if (!writeAll(*m_socket, lines, m_replyTimeout, m_errors)) {
         markUnusable();
         return false;
     }

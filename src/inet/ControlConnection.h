@@ -4,6 +4,7 @@
 // transcript and knows when it can no longer be trusted.
 
 #include "inet/FtpService.h"
+#include "inet/InetPrivate.h"
 #include "inet/ReplyParser.h"
 #include "inet/SocketIo.h"
 #include "inet/Tls.h"
@@ -29,7 +30,10 @@ public:
     // without a word.
     static constexpr qsizetype MaxReplyText = 1024 * 1024;
 
-    ControlConnection(std::unique_ptr<QTcpSocket> socket, Milliseconds replyTimeout, std::vector<QString>& transcript);
+    // Failures and replies go to errors, the state of the connection this
+    // one works for.
+    ControlConnection(std::unique_ptr<QTcpSocket> socket, Milliseconds replyTimeout, std::vector<QString>& transcript,
+                      ErrorState& errors);
     // Says QUIT when the connection is still in step, then closes it.
     ~ControlConnection();
     ControlConnection(const ControlConnection&) = delete;
@@ -39,7 +43,7 @@ public:
     // a PASS command without its argument. A command that holds CR, LF or NUL
     // is never sent: ErrorUnsafeCommand, and the connection stays usable.
     bool send(const QString& command);
-    // Reads the next whole reply and records it as the thread's last response.
+    // Reads the next whole reply and records it as the last response.
     // A time-out or a lost connection leaves the connection unusable: a reply
     // that arrives late must never be read as the answer to a later command.
     bool readReply(FtpReply& reply);
@@ -86,10 +90,12 @@ public:
 
 private:
     void acknowledgeAtOnce();
+    bool fail(int code) { return m_errors.fail(code); }
 
     std::unique_ptr<QTcpSocket> m_socket;
     Milliseconds m_replyTimeout;
     std::vector<QString>& m_transcript;
+    ErrorState& m_errors;
     ReplyAssembler m_assembler;
     bool m_usable = true;
     bool m_encrypted = false;

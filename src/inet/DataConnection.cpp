@@ -65,20 +65,21 @@ void drainUntilClosed(int fd, Milliseconds limit) {
 
 } // namespace
 
-std::unique_ptr<DataConnection> DataConnection::connected(std::unique_ptr<QTcpSocket> socket) {
-    std::unique_ptr<DataConnection> data(new DataConnection);
+std::unique_ptr<DataConnection> DataConnection::connected(std::unique_ptr<QTcpSocket> socket, ErrorState& errors) {
+    std::unique_ptr<DataConnection> data(new DataConnection(errors));
     data->m_socket = std::move(socket);
     return data;
 }
 
-std::unique_ptr<DataConnection> DataConnection::listening(std::unique_ptr<QTcpServer> listener) {
-    std::unique_ptr<DataConnection> data(new DataConnection);
+std::unique_ptr<DataConnection> DataConnection::listening(std::unique_ptr<QTcpServer> listener, ErrorState& errors) {
+    std::unique_ptr<DataConnection> data(new DataConnection(errors));
     data->m_listener = std::move(listener);
     return data;
 }
 
-std::unique_ptr<DataConnection> DataConnection::bound(std::unique_ptr<SocksClient::Binding> binding) {
-    std::unique_ptr<DataConnection> data(new DataConnection);
+std::unique_ptr<DataConnection> DataConnection::bound(std::unique_ptr<SocksClient::Binding> binding,
+                                                      ErrorState& errors) {
+    std::unique_ptr<DataConnection> data(new DataConnection(errors));
     data->m_binding = std::move(binding);
     return data;
 }
@@ -114,7 +115,7 @@ bool DataConnection::secured() {
         m_tlsStarted = true;
     }
     TlsReport report;
-    if (!finishTls(*socket, *m_tls, m_tlsTimeout, report))
+    if (!finishTls(*socket, *m_tls, m_tlsTimeout, report, m_errors))
         return false;
     m_tlsChecked = true;
     return true;
@@ -201,7 +202,7 @@ bool DataConnection::sendStart(QIODevice& source, qint64 maxBytes, Milliseconds 
     const QByteArray chunk = source.read(maxBytes);
     if (chunk.isEmpty() && !source.atEnd())
         return fail(errno ? errno : EIO);
-    if (!chunk.isEmpty() && !writeAll(*m_socket, chunk, inactivity))
+    if (!chunk.isEmpty() && !writeAll(*m_socket, chunk, inactivity, m_errors))
         return false;
     // A file that went whole is ended at once: the server's end of the
     // transfer (and its 226) need not wait for its 150 to reach us.
@@ -223,7 +224,7 @@ bool DataConnection::send(QIODevice& source, Milliseconds inactivity) {
                 return fail(errno ? errno : EIO);
             break;
         }
-        if (!writeAll(socket, chunk, inactivity))
+        if (!writeAll(socket, chunk, inactivity, m_errors))
             return false;
     }
     endUpload(inactivity);

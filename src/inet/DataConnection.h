@@ -20,9 +20,11 @@ namespace inet {
 
 class DataConnection {
 public:
-    static std::unique_ptr<DataConnection> connected(std::unique_ptr<QTcpSocket> socket);
-    static std::unique_ptr<DataConnection> listening(std::unique_ptr<QTcpServer> listener);
-    static std::unique_ptr<DataConnection> bound(std::unique_ptr<SocksClient::Binding> binding);
+    // Each reports its failures into errors, the state of the connection it
+    // works for.
+    static std::unique_ptr<DataConnection> connected(std::unique_ptr<QTcpSocket> socket, ErrorState& errors);
+    static std::unique_ptr<DataConnection> listening(std::unique_ptr<QTcpServer> listener, ErrorState& errors);
+    static std::unique_ptr<DataConnection> bound(std::unique_ptr<SocksClient::Binding> binding, ErrorState& errors);
     ~DataConnection();
 
     // Protects the connection with TLS, resuming the control connection's
@@ -40,7 +42,7 @@ public:
 
     // Hands every received chunk to `sink` until the server closes the
     // connection. A sink that returns false stops the transfer (it has set the
-    // last error); no data for `inactivity` gives ErrorTimeout.
+    // error); no data for `inactivity` gives ErrorTimeout.
     bool receive(const std::function<bool(const QByteArray&)>& sink, Milliseconds inactivity);
     // Sends the whole of `source` and closes the connection, which tells the
     // server that the file is complete. A source that cannot be read sets errno.
@@ -54,13 +56,15 @@ public:
     bool uploadEnded() const { return m_uploadEnded; }
 
 private:
-    DataConnection() = default;
+    explicit DataConnection(ErrorState& errors) : m_errors(errors) {}
+    bool fail(int code) { return m_errors.fail(code); }
     // The handshake of a protected connection, checked once; true at once
     // for an unprotected one.
     bool secured();
     // Ends an upload's connection: close_notify under TLS, then the close.
     void endUpload(Milliseconds inactivity);
 
+    ErrorState& m_errors;
     std::unique_ptr<QTcpSocket> m_socket;
     std::unique_ptr<QTcpServer> m_listener;
     std::unique_ptr<SocksClient::Binding> m_binding;

@@ -65,9 +65,9 @@ std::optional<SourceState> stateOf(const QFile& file) {
 
 // The handle over a listing's entries, the first of them in `first`; an
 // empty listing gives none and ErrorNoMoreFiles.
-std::unique_ptr<FtpFind> findHandle(std::vector<FindData> entries, FindData& first) {
+std::unique_ptr<FtpFind> findHandle(std::vector<FindData> entries, FindData& first, ErrorState& errors) {
     if (entries.empty()) {
-        fail(ErrorNoMoreFiles);
+        errors.fail(ErrorNoMoreFiles);
         return {};
     }
     first = entries.front();
@@ -87,6 +87,14 @@ bool matchesPattern(const FindData& entry, const QString& pattern) {
 FtpConnection::FtpConnection(std::unique_ptr<FtpConnectionPrivate> dd) : d(std::move(dd)) {}
 
 FtpConnection::~FtpConnection() = default;
+
+int FtpConnection::lastError() const {
+    return d->lastError();
+}
+
+QString FtpConnection::lastResponseInfo() const {
+    return d->lastResponseInfo();
+}
 
 const std::vector<QString>& FtpConnection::transcript() const {
     return d->transcript;
@@ -124,7 +132,7 @@ bool FtpConnection::enterFromCurrent(const QString& directory, QString& previous
     // 257 "/pub/my ""quoted"" folder" is current directory. (RFC 959, appendix II)
     const std::optional<QString> path = parsePwdReply(pwd.text);
     if (!path)
-        return fail(ErrorExtendedError);
+        return d->fail(ErrorExtendedError);
     previous = *path;
     return true;
 }
@@ -143,7 +151,7 @@ std::unique_ptr<FtpFind> FtpConnection::findFirstFile(const QString& pattern, Fi
         if (matchesPattern(entry, pattern))
             entries.push_back(std::move(entry));
     }
-    return findHandle(std::move(entries), first);
+    return findHandle(std::move(entries), first, d->errors());
 }
 
 std::unique_ptr<FtpFind> FtpConnection::listFolder(const QString& folder, FindData& first, bool& entered) {
@@ -151,7 +159,7 @@ std::unique_ptr<FtpFind> FtpConnection::listFolder(const QString& folder, FindDa
     std::vector<FindData> entries;
     if (!d->track(d->enterAndList(folder, entries, entered)))
         return {};
-    return findHandle(std::move(entries), first);
+    return findHandle(std::move(entries), first, d->errors());
 }
 
 bool FtpConnection::listFoldersTogether(const QStringList& folders, std::vector<FolderListing>& listings) {
@@ -165,7 +173,7 @@ bool FtpConnection::listsFoldersTogether() const {
 bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile, bool failIfExists,
                             qint64 expectedSize) {
     if (failIfExists && QFileInfo::exists(localFile))
-        return fail(EEXIST);
+        return d->fail(EEXIST);
     // The download goes to a temporary file beside the target and replaces the
     // target only once complete: a broken transfer leaves the old file as it was.
     const QString target = writeTarget(localFile);
@@ -173,12 +181,12 @@ bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile,
     QFile temp(tempPath);
     errno = 0;
     if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return fail(currentErrno());
-    const auto writeChunk = [&temp](const QByteArray& chunk) {
+        return d->fail(currentErrno());
+    const auto writeChunk = [&temp, this](const QByteArray& chunk) {
         errno = 0;
         if (temp.write(chunk) == chunk.size())
             return true;
-        return fail(currentErrno());
+        return d->fail(currentErrno());
     };
     const Milliseconds inactivity = d->parameters().timeouts.data;
     bool done = d->track(d->transferCommand(QStringLiteral("RETR ") + remoteFile, [&](DataConnection& data) {
@@ -187,14 +195,14 @@ bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile,
     if (done) {
         errno = 0;
         if (!temp.flush()) {
-            fail(currentErrno());
+            d->fail(currentErrno());
             done = false;
         }
     }
     // A server (or a proxy) that ends the data early and still reports
     // success must not have the cut file taken for the whole one.
     if (done && expectedSize != FindData::UnknownSize && temp.size() != expectedSize)
-        done = fail(ErrorDownloadSizeMismatch);
+        done = d->fail(ErrorDownloadSizeMismatch);
     temp.close();
     if (done) {
         keepPermissionBits(target, tempPath);
@@ -202,9 +210,9 @@ bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile,
         errno = 0;
         if (std::rename(QFile::encodeName(tempPath).constData(), QFile::encodeName(target).constData()) == 0)
             return true;
-        fail(currentErrno());
+        d->fail(currentErrno());
     }
-    ErrorStateGuard keep;
+    ErrorStateGuard keep(d->errors());
     QFile::remove(tempPath);
     return false;
 }
@@ -214,7 +222,7 @@ bool FtpConnection::putFile(const QString& localFile, const QString& remoteFile,
     QFile source(localFile);
     errno = 0;
     if (!source.open(QIODevice::ReadOnly))
-        return fail(currentErrno());
+        return d->fail(currentErrno());
     const std::optional<SourceState> atOpen = stateOf(source);
     d->leftAside.clear();
     // Stored under a temporary name of this run and renamed when complete, so
@@ -246,7 +254,7 @@ bool FtpConnection::putFile(const QString& localFile, const QString& remoteFile,
     // What went out may be a mix of two versions: it must not replace anything.
     if (stateOf(source) != atOpen || (sourceUnchanged && !sourceUnchanged())) {
         d->removeQuietly(tempPath);
-        return fail(ErrorSourceChanged);
+        return d->fail(ErrorSourceChanged);
     }
     // The remote file gets the time the local one had when it was read, to
     // the second: the next run then sees the same minute on both sides.

@@ -118,7 +118,7 @@ QString portCommand(const QHostAddress& address, quint16 port) {
 
 FtpConnectionPrivate::FtpConnectionPrivate(LogonParameters parameters) : m_parameters(std::move(parameters)) {
     if (m_parameters.proxy && m_parameters.proxy->kind == ProxyConfig::Kind::Socks)
-        m_socks.emplace(*m_parameters.proxy, m_parameters.timeouts);
+        m_socks.emplace(*m_parameters.proxy, m_parameters.timeouts, m_errors);
 }
 
 bool FtpConnectionPrivate::openControl() {
@@ -134,17 +134,18 @@ bool FtpConnectionPrivate::openControl() {
             return false;
     } else if (proxy) {
         socket = makeSocket();
-        if (!connectSocket(*socket, proxy->host, proxy->port, m_parameters.timeouts.connect)) {
+        if (!connectSocket(*socket, proxy->host, proxy->port, m_parameters.timeouts.connect, m_errors)) {
             if (lastError() != ErrorTimeout)
                 setLastError(ErrorProxyServerUnreachable);
             return false;
         }
     } else {
         socket = makeSocket();
-        if (!connectSocket(*socket, m_parameters.server, m_parameters.port, m_parameters.timeouts.connect))
+        if (!connectSocket(*socket, m_parameters.server, m_parameters.port, m_parameters.timeouts.connect, m_errors))
             return false;
     }
-    m_control = std::make_unique<ControlConnection>(std::move(socket), m_parameters.timeouts.reply, transcript);
+    m_control =
+        std::make_unique<ControlConnection>(std::move(socket), m_parameters.timeouts.reply, transcript, m_errors);
     return true;
 }
 
@@ -360,7 +361,7 @@ bool FtpConnectionPrivate::simpleCommand(const QString& command, int expectedCla
 void FtpConnectionPrivate::removeQuietly(const QString& remoteFile) {
     if (!m_control || !m_control->isUsable())
         return;
-    ErrorStateGuard keep;
+    ErrorStateGuard keep(m_errors);
     exchange(QStringLiteral("DELE ") + remoteFile, 2);
 }
 
@@ -392,7 +393,7 @@ bool FtpConnectionPrivate::moveIntoPlace(const QString& tempPath, const QString&
         return false;
     if (modified && !timeSet) {
         // The upload itself succeeded: what follows must not change that.
-        ErrorStateGuard keep;
+        ErrorStateGuard keep(m_errors);
         setTimeTryingEachWay(target, *modified);
     }
     return true;
@@ -404,7 +405,7 @@ bool FtpConnectionPrivate::moveAsideAndIntoPlace(const QString& tempPath, const 
         return false;
     }
     // The refusal is what the caller learns, whatever the recovery does.
-    ErrorStateGuard keepRefusal;
+    ErrorStateGuard keepRefusal(m_errors);
     // Only a target that exists, on a server that has shown that it will not
     // rename over a file, is moved aside; any other refusal (a name rule, a
     // quota) leaves it be: moved off a name the server will not rename onto,
@@ -553,7 +554,7 @@ std::unique_ptr<QTcpSocket> FtpConnectionPrivate::connectData(quint16 port) {
     // one that cannot be reached. The control connection's peer is the server
     // (or the FTP proxy, which relays the data).
     auto socket = makeSocket();
-    if (!connectSocket(*socket, m_control->peerAddress().toString(), port, m_parameters.timeouts.connect)) {
+    if (!connectSocket(*socket, m_control->peerAddress().toString(), port, m_parameters.timeouts.connect, m_errors)) {
         if (lastError() != ErrorTimeout)
             setLastError(ErrorCannotConnect);
         return {};
@@ -592,7 +593,7 @@ std::unique_ptr<DataConnection> FtpConnectionPrivate::openPassive() {
     auto socket = connectData(port);
     if (!socket)
         return {};
-    return DataConnection::connected(std::move(socket));
+    return DataConnection::connected(std::move(socket), m_errors);
 }
 
 std::unique_ptr<DataConnection> FtpConnectionPrivate::openActive() {
@@ -605,7 +606,7 @@ std::unique_ptr<DataConnection> FtpConnectionPrivate::openActive() {
             return {};
         address = binding->address();
         port = binding->port();
-        data = DataConnection::bound(std::move(binding));
+        data = DataConnection::bound(std::move(binding), m_errors);
     } else {
         auto listener = makeListener();
         address = m_control->localAddress();
@@ -615,7 +616,7 @@ std::unique_ptr<DataConnection> FtpConnectionPrivate::openActive() {
             return {};
         }
         port = listener->serverPort();
-        data = DataConnection::listening(std::move(listener));
+        data = DataConnection::listening(std::move(listener), m_errors);
     }
     if (!exchange(portCommand(address, port), 2))
         return {};
@@ -671,7 +672,7 @@ std::unique_ptr<DataConnection> FtpConnectionPrivate::openPassiveAhead(const QSt
         m_control->markUnusable(); // the server still waits for us on the command
         return {};
     }
-    return DataConnection::connected(std::move(socket));
+    return DataConnection::connected(std::move(socket), m_errors);
 }
 
 bool FtpConnectionPrivate::transferCommand(const QString& command, const std::function<bool(DataConnection&)>& transfer,
@@ -753,7 +754,7 @@ bool FtpConnectionPrivate::noteDataConnectionRefusal() {
 
 bool FtpConnectionPrivate::listWith(const QString& command, ListingForm form, std::vector<FindData>& entries) {
     QByteArray raw;
-    const auto collect = [&raw](const QByteArray& chunk) {
+    const auto collect = [&raw, this](const QByteArray& chunk) {
         if (raw.size() + chunk.size() > MaxListingBytes)
             return fail(ErrorListingIncomplete);
         raw += chunk;

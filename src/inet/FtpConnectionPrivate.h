@@ -7,6 +7,7 @@
 #include "inet/ControlConnection.h"
 #include "inet/DataConnection.h"
 #include "inet/FtpService.h"
+#include "inet/InetPrivate.h"
 #include "inet/ProxyConfig.h"
 #include "inet/Socks.h"
 
@@ -75,6 +76,16 @@ public:
     explicit FtpConnectionPrivate(LogonParameters parameters);
     const LogonParameters& parameters() const { return m_parameters; }
 
+    // The connection's last error and reply text, which every piece working
+    // for it (control and data connections, the SOCKS client) writes into.
+    ErrorState& errors() { return m_errors; }
+    const ErrorState& errors() const { return m_errors; }
+    int lastError() const { return m_errors.code; }
+    QString lastResponseInfo() const { return m_errors.reply; }
+    void setLastError(int code) { m_errors.code = code; }
+    void setLastResponseInfo(const QString& text) { m_errors.reply = text; }
+    bool fail(int code) { return m_errors.fail(code); }
+
     // Connects and logs on; after a reconnection also walks back to the
     // folder the caller last entered.
     bool logon();
@@ -94,7 +105,7 @@ public:
     bool transferCommand(const QString& command, const std::function<bool(DataConnection&)>& transfer,
                          const std::function<bool(DataConnection&)>& beforeReply = {});
 
-    // DELE of a leftover on a connection still in step, keeping the thread's
+    // DELE of a leftover on a connection still in step, keeping the connection's
     // error state: clean-up after a failure must not hide the failure.
     void removeQuietly(const QString& remoteFile);
     // RNFR and RNTO.
@@ -102,7 +113,7 @@ public:
     // Replies of commands sent together, each of the class given for it
     // (AnyClass: whatever it is); the first that is not becomes the error.
     static constexpr int AnyClass = 0;
-    static bool requireClasses(const std::vector<FtpReply>& replies, std::initializer_list<int> classes);
+    bool requireClasses(const std::vector<FtpReply>& replies, std::initializer_list<int> classes);
     // Renames an uploaded temporary file to its final name without ever
     // leaving the name without content; see FtpConnection::putFile. Where
     // modified is given, the file gets that modification time as well; where
@@ -252,6 +263,8 @@ private:
     bool refusesRenameOverFiles(const QString& tempPath);
 
     LogonParameters m_parameters;
+    // Declared before everything that holds a reference to it.
+    ErrorState m_errors;
     std::optional<SocksClient> m_socks;
     std::unique_ptr<ControlConnection> m_control;
     Capabilities m_capabilities;

@@ -1,4 +1,4 @@
-// Per-thread error state, default limits, temporary names and the listing
+// Default limits, temporary names and the listing
 // handle: the small parts of the service that every other piece uses.
 #include "inet/FtpService.h"
 
@@ -15,9 +15,6 @@ namespace inet {
 Q_LOGGING_CATEGORY(lcInet, "vellisync.inet", QtInfoMsg)
 
 namespace {
-thread_local int t_lastError = 0;
-thread_local QString t_lastResponse;
-
 std::mutex g_defaultsMutex;
 Timeouts g_defaultTimeouts;
 
@@ -65,27 +62,6 @@ QString leadOf(TempNameStyle style) {
 }
 
 } // namespace
-
-int lastError() {
-    return t_lastError;
-}
-
-void setLastError(int code) {
-    t_lastError = code;
-}
-
-QString lastResponseInfo() {
-    return t_lastResponse;
-}
-
-void setLastResponseInfo(const QString& text) {
-    t_lastResponse = text;
-}
-
-bool fail(int code) {
-    t_lastError = code;
-    return false;
-}
 
 QString newTransferToken() {
     return QString::number(QRandomGenerator::system()->generate(), 16).rightJustified(TokenLength, QLatin1Char('0'));
@@ -148,8 +124,10 @@ void setDefaultTimeouts(const Timeouts& timeouts) {
 FtpFind::FtpFind(std::vector<FindData> entries) : m_entries(std::move(entries)) {}
 
 bool FtpFind::findNext(FindData& data) {
-    if (m_next >= m_entries.size())
-        return fail(ErrorNoMoreFiles);
+    if (m_next >= m_entries.size()) {
+        m_lastError = ErrorNoMoreFiles;
+        return false;
+    }
     data = m_entries[m_next++];
     return true;
 }

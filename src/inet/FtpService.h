@@ -3,7 +3,9 @@
 // The FTP client service: a synchronous RFC 959 client (with the RFC 2428 and
 // RFC 3659 extensions) on QtNetwork. Every call runs on the calling thread and
 // blocks until done. Calls never throw: a failing call returns false or an
-// empty handle and leaves a code in the calling thread's last-error slot.
+// empty handle, and the connection that met the failure keeps its code and
+// the server's last reply; a call that leaves no object to ask (opening a
+// session, a logon) returns them as a value.
 
 #include <QDate>
 #include <QDateTime>
@@ -27,7 +29,7 @@ enum ErrorCode : int {
     ErrorNoMoreFiles = 18,
     ErrorOutOfHandles = 12001,
     ErrorTimeout = 12002,
-    ErrorExtendedError = 12003, // the server sent an error reply: see lastResponseInfo()
+    ErrorExtendedError = 12003, // the server sent an error reply: see FtpConnection::lastResponseInfo()
     ErrorInternalError = 12004,
     ErrorInvalidUrl = 12005,
     ErrorNameNotResolved = 12007,
@@ -61,13 +63,13 @@ enum ErrorCode : int {
     ErrorUploadSizeMismatch = 12125,         // the server holds another number of bytes than the upload sent
 };
 
-// The calling thread's last error code (0 when none was set).
-int lastError();
-void setLastError(int code);
-
-// The text of the last reply the server sent to this thread, every line of a
-// multi-line reply included, each ended by CR LF. Empty before the first reply.
-QString lastResponseInfo();
+// A failure as a value: for a call that leaves no object to ask why.
+struct Failure {
+    int code = ErrorSuccess;
+    // The text of the last reply the server sent, every line of a multi-line
+    // reply included, each ended by CR LF; empty when none came.
+    QString lastResponseInfo;
+};
 
 // The service's own description of one of its error codes, or an empty text
 // when the code is not the service's.
@@ -191,12 +193,15 @@ struct FolderListing {
 class FtpFind {
 public:
     explicit FtpFind(std::vector<FindData> entries);
-    // The next entry; false at the end (last error ErrorNoMoreFiles).
+    // The next entry; false at the end (then lastError() is ErrorNoMoreFiles).
     bool findNext(FindData& data);
+    // ErrorNoMoreFiles once findNext has come to the end; 0 before.
+    int lastError() const { return m_lastError; }
 
 private:
     std::vector<FindData> m_entries;
     size_t m_next = 1; // entry 0 went out with findFirstFile
+    int m_lastError = ErrorSuccess;
 };
 
 class FtpConnectionPrivate;
@@ -212,6 +217,14 @@ public:
     ~FtpConnection();
     FtpConnection(const FtpConnection&) = delete;
     FtpConnection& operator=(const FtpConnection&) = delete;
+
+    // The code of the last failure a call on this connection met (0 when
+    // none has): read it after a call returned false or an empty handle.
+    int lastError() const;
+    // The text of the last reply the server sent on this connection, every
+    // line of a multi-line reply included, each ended by CR LF. Empty before
+    // the first reply. With ErrorExtendedError it is the refusal.
+    QString lastResponseInfo() const;
 
     // PWD: the current remote folder, unquoted.
     bool getCurrentDirectory(QString& directory);
@@ -306,6 +319,15 @@ private:
     std::unique_ptr<FtpConnectionPrivate> d;
 };
 
+// What InternetSession::connect brings: the logged-on connection, or why
+// there is none.
+struct ConnectResult {
+    std::unique_ptr<FtpConnection> connection;
+    Failure failure; // code ErrorSuccess when there is a connection
+};
+
+struct OpenResult;
+
 // The service object: holds the proxy choice and the limits for the
 // connections it makes.
 class InternetSession {
@@ -313,8 +335,8 @@ public:
     // Opens the service. With AccessType::Proxy the proxy text is
     // "ftp=ftp://HOST:PORT" (an FTP proxy, USER user@server[:port] logon) or
     // "socks=HOST:PORT" (SOCKS5, falling back to SOCKS4). A malformed proxy text
-    // gives an empty handle and a last error.
-    static std::unique_ptr<InternetSession> open(const QString& agent, AccessType access, const QString& proxy);
+    // gives no session and ErrorInvalidProxyRequest.
+    static OpenResult open(const QString& agent, AccessType access, const QString& proxy);
     ~InternetSession();
     InternetSession(const InternetSession&) = delete;
     InternetSession& operator=(const InternetSession&) = delete;
@@ -332,13 +354,14 @@ public:
     QString transferToken() const;
 
     // Connects and logs on (AUTH TLS as the policy says, USER/PASS, PBSZ 0 and
-    // PROT P when encrypted, FEAT, OPTS UTF8 ON when offered, TYPE I). An empty
-    // handle on failure; a refused logon leaves ErrorExtendedError with the
-    // server's reply as the last response info. report, where given, tells
-    // what TLS did, on success and on failure; the password is never sent
-    // when TLS was wanted and failed.
-    std::unique_ptr<FtpConnection> connect(const QString& server, quint16 port, const QString& userName,
-                                           const QString& password, bool passive, TlsReport* report = nullptr);
+    // PROT P when encrypted, FEAT, OPTS UTF8 ON when offered, TYPE I). No
+    // connection on failure, and the failure says why: a refused logon is
+    // ErrorExtendedError with the server's reply as the last response info.
+    // report, where given, tells what TLS did, on success and on failure;
+    // the password is never sent when TLS was wanted and failed. May run on
+    // several threads at once: each call's failure is its own.
+    ConnectResult connect(const QString& server, quint16 port, const QString& userName, const QString& password,
+                          bool passive, TlsReport* report = nullptr);
 
 private:
     InternetSession() = default;
@@ -348,6 +371,12 @@ private:
     Timeouts m_timeouts = defaultTimeouts();
     TlsPolicy m_tlsPolicy;
     QString m_transferToken = newTransferToken();
+};
+
+// What InternetSession::open brings: the session, or why there is none.
+struct OpenResult {
+    std::unique_ptr<InternetSession> session;
+    Failure failure; // code ErrorSuccess when there is a session
 };
 
 } // namespace inet

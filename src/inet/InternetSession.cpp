@@ -11,19 +11,18 @@ struct InternetSession::ProxySetting {
     ProxyConfig config;
 };
 
-std::unique_ptr<InternetSession> InternetSession::open(const QString& agent, AccessType access, const QString& proxy) {
+OpenResult InternetSession::open(const QString& agent, AccessType access, const QString& proxy) {
     std::unique_ptr<InternetSession> session(new InternetSession());
     if (access == AccessType::Proxy) {
         std::optional<ProxyConfig> config = parseProxyText(proxy);
         if (!config) {
             qCDebug(lcInet) << "unusable proxy text" << proxy;
-            fail(ErrorInvalidProxyRequest);
-            return {};
+            return OpenResult{{}, Failure{ErrorInvalidProxyRequest, {}}};
         }
         session->m_proxy = std::make_unique<ProxySetting>(ProxySetting{*config});
     }
     qCDebug(lcInet) << "service opened for" << agent << (session->m_proxy ? "through proxy" : "directly") << proxy;
-    return session;
+    return OpenResult{std::move(session), {}};
 }
 
 InternetSession::~InternetSession() = default;
@@ -53,8 +52,8 @@ QString InternetSession::transferToken() const {
     return m_transferToken;
 }
 
-std::unique_ptr<FtpConnection> InternetSession::connect(const QString& server, quint16 port, const QString& userName,
-                                                        const QString& password, bool passive, TlsReport* report) {
+ConnectResult InternetSession::connect(const QString& server, quint16 port, const QString& userName,
+                                       const QString& password, bool passive, TlsReport* report) {
     LogonParameters parameters;
     parameters.server = server;
     parameters.port = port == 0 ? 21 : port;
@@ -71,8 +70,8 @@ std::unique_ptr<FtpConnection> InternetSession::connect(const QString& server, q
     if (report)
         *report = d->tlsReport();
     if (!loggedOn)
-        return {};
-    return std::make_unique<FtpConnection>(std::move(d));
+        return ConnectResult{{}, d->errors().failure()};
+    return ConnectResult{std::make_unique<FtpConnection>(std::move(d)), {}};
 }
 
 } // namespace inet

@@ -47,10 +47,10 @@ bool isReservedInvalidName(const QString& host) {
     return name == QLatin1String("invalid") || name.endsWith(QLatin1String(".invalid"));
 }
 
-bool connectSocket(QTcpSocket& socket, const QString& host, quint16 port, Milliseconds timeout) {
+bool connectSocket(QTcpSocket& socket, const QString& host, quint16 port, Milliseconds timeout, ErrorState& errors) {
     if (host.isEmpty() || isReservedInvalidName(host)) {
         qCDebug(lcInet) << "name not resolved:" << host;
-        return fail(ErrorNameNotResolved);
+        return errors.fail(ErrorNameNotResolved);
     }
     qCDebug(lcInet) << "connecting to" << host << port;
     socket.connectToHost(host, port);
@@ -61,11 +61,11 @@ bool connectSocket(QTcpSocket& socket, const QString& host, quint16 port, Millis
     socket.abort();
     switch (error) {
     case QAbstractSocket::HostNotFoundError:
-        return fail(ErrorNameNotResolved);
+        return errors.fail(ErrorNameNotResolved);
     case QAbstractSocket::SocketTimeoutError:
-        return fail(ErrorTimeout);
+        return errors.fail(ErrorTimeout);
     default:
-        return fail(ErrorCannotConnect);
+        return errors.fail(ErrorCannotConnect);
     }
 }
 
@@ -84,24 +84,24 @@ int transferErrorCode(QAbstractSocket::SocketError error) {
     }
 }
 
-bool writeAll(QTcpSocket& socket, const QByteArray& data, Milliseconds timeout) {
+bool writeAll(QTcpSocket& socket, const QByteArray& data, Milliseconds timeout, ErrorState& errors) {
     if (socket.state() != QAbstractSocket::ConnectedState)
-        return fail(ErrorConnectionAborted);
+        return errors.fail(ErrorConnectionAborted);
     if (socket.write(data) != data.size())
-        return fail(transferErrorCode(socket.error()));
+        return errors.fail(transferErrorCode(socket.error()));
     QDeadlineTimer deadline(timeout);
     while (socket.bytesToWrite() > 0) {
         if (!socket.waitForBytesWritten(int(deadline.remainingTime()))) {
             if (socket.state() != QAbstractSocket::ConnectedState)
-                return fail(ErrorConnectionAborted);
+                return errors.fail(ErrorConnectionAborted);
             if (deadline.hasExpired())
-                return fail(ErrorTimeout);
+                return errors.fail(ErrorTimeout);
         }
     }
     return true;
 }
 
-bool readExactly(QTcpSocket& socket, qint64 count, QByteArray& out, Milliseconds timeout) {
+bool readExactly(QTcpSocket& socket, qint64 count, QByteArray& out, Milliseconds timeout, ErrorState& errors) {
     out.clear();
     QDeadlineTimer deadline(timeout);
     while (out.size() < count) {
@@ -110,12 +110,12 @@ bool readExactly(QTcpSocket& socket, qint64 count, QByteArray& out, Milliseconds
             continue;
         }
         if (socket.state() != QAbstractSocket::ConnectedState)
-            return fail(ErrorConnectionAborted);
+            return errors.fail(ErrorConnectionAborted);
         if (!socket.waitForReadyRead(int(deadline.remainingTime())) && socket.bytesAvailable() == 0) {
             if (socket.state() != QAbstractSocket::ConnectedState)
-                return fail(ErrorConnectionAborted);
+                return errors.fail(ErrorConnectionAborted);
             if (deadline.hasExpired())
-                return fail(ErrorTimeout);
+                return errors.fail(ErrorTimeout);
         }
     }
     return true;

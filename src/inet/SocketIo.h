@@ -1,7 +1,8 @@
 #pragma once
 
 // Blocking helpers on QTcpSocket for code that runs without an event loop.
-// Each failing helper sets the thread's last error and returns false.
+// Each failing helper sets the code in the error state it is given and
+// returns false.
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -11,6 +12,8 @@
 
 #include <chrono>
 #include <memory>
+
+#include "inet/InetPrivate.h"
 
 namespace inet {
 
@@ -30,14 +33,14 @@ bool isReservedInvalidName(const QString& host);
 
 // Connects to host:port (a name or an address literal) within the limit.
 // Errors: ErrorNameNotResolved, ErrorCannotConnect, ErrorTimeout.
-bool connectSocket(QTcpSocket& socket, const QString& host, quint16 port, Milliseconds timeout);
+bool connectSocket(QTcpSocket& socket, const QString& host, quint16 port, Milliseconds timeout, ErrorState& errors);
 
 // Writes everything, waiting until the bytes have left (ErrorTimeout,
 // ErrorConnectionAborted).
-bool writeAll(QTcpSocket& socket, const QByteArray& data, Milliseconds timeout);
+bool writeAll(QTcpSocket& socket, const QByteArray& data, Milliseconds timeout, ErrorState& errors);
 
 // Reads exactly `count` bytes; the limit is for the whole read.
-bool readExactly(QTcpSocket& socket, qint64 count, QByteArray& out, Milliseconds timeout);
+bool readExactly(QTcpSocket& socket, qint64 count, QByteArray& out, Milliseconds timeout, ErrorState& errors);
 
 // The service's code for a socket error met after the connection was up.
 int transferErrorCode(QAbstractSocket::SocketError error);

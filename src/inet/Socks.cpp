@@ -47,13 +47,13 @@ int socks5ErrorCode(int reply, bool binding) {
 
 // SOCKS4 carries IPv4 addresses only, and many proxies do not resolve names
 // (4a), so the client does.
-bool resolveIpv4(const QString& host, QHostAddress& address) {
+bool resolveIpv4(const QString& host, QHostAddress& address, ErrorState& errors) {
     if (isReservedInvalidName(host))
-        return fail(ErrorNameNotResolved);
+        return errors.fail(ErrorNameNotResolved);
     QHostAddress literal;
     if (literal.setAddress(host)) {
         if (literal.protocol() != QAbstractSocket::IPv4Protocol)
-            return fail(ErrorInvalidProxyRequest);
+            return errors.fail(ErrorInvalidProxyRequest);
         address = literal;
         return true;
     }
@@ -64,7 +64,7 @@ bool resolveIpv4(const QString& host, QHostAddress& address) {
             return true;
         }
     }
-    return fail(ErrorNameNotResolved);
+    return errors.fail(ErrorNameNotResolved);
 }
 
 // A proxy that answers 0.0.0.0 for a BIND listens on the address we reached it by.
@@ -76,34 +76,36 @@ QHostAddress usableBoundAddress(const QHostAddress& bound, const QTcpSocket& soc
 
 } // namespace
 
-bool readSocks5Reply(QTcpSocket& socket, Milliseconds timeout, int& replyCode, QHostAddress& address, quint16& port) {
+bool readSocks5Reply(QTcpSocket& socket, Milliseconds timeout, int& replyCode, QHostAddress& address, quint16& port,
+                     ErrorState& errors) {
     QByteArray head;
-    if (!readExactly(socket, 4, head, timeout))
+    if (!readExactly(socket, 4, head, timeout, errors))
         return false;
     if (head[0] != socks5)
-        return fail(ErrorInvalidProxyRequest);
+        return errors.fail(ErrorInvalidProxyRequest);
     replyCode = quint8(head[1]);
     QByteArray rest;
     switch (head[3]) {
     case 1: // IPv4
-        if (!readExactly(socket, 4 + 2, rest, timeout))
+        if (!readExactly(socket, 4 + 2, rest, timeout, errors))
             return false;
         address = QHostAddress(qFromBigEndian<quint32>(rest.constData()));
         break;
     case 4: // IPv6
-        if (!readExactly(socket, 16 + 2, rest, timeout))
+        if (!readExactly(socket, 16 + 2, rest, timeout, errors))
             return false;
         address = QHostAddress(reinterpret_cast<const quint8*>(rest.constData()));
         break;
     case 3: { // a name: length byte, name
         QByteArray length;
-        if (!readExactly(socket, 1, length, timeout) || !readExactly(socket, quint8(length[0]) + 2, rest, timeout))
+        if (!readExactly(socket, 1, length, timeout, errors) ||
+            !readExactly(socket, quint8(length[0]) + 2, rest, timeout, errors))
             return false;
         address = QHostAddress(QString::fromLatin1(rest.left(rest.size() - 2)));
         break;
     }
     default:
-        return fail(ErrorInvalidProxyRequest);
+        return errors.fail(ErrorInvalidProxyRequest);
     }
     port = qFromBigEndian<quint16>(rest.constData() + rest.size() - 2);
     return true;
@@ -111,9 +113,9 @@ bool readSocks5Reply(QTcpSocket& socket, Milliseconds timeout, int& replyCode, Q
 
 std::unique_ptr<QTcpSocket> SocksClient::connectToProxy() {
     auto socket = makeSocket();
-    if (!connectSocket(*socket, m_proxy.host, m_proxy.port, m_timeouts.connect)) {
-        if (lastError() != ErrorTimeout)
-            setLastError(ErrorProxyServerUnreachable);
+    if (!connectSocket(*socket, m_proxy.host, m_proxy.port, m_timeouts.connect, m_errors)) {
+        if (m_errors.code != ErrorTimeout)
+            m_errors.code = ErrorProxyServerUnreachable;
         return {};
     }
     return socket;
@@ -122,11 +124,11 @@ std::unique_ptr<QTcpSocket> SocksClient::connectToProxy() {
 SocksClient::Greeting SocksClient::greetVersion5(QTcpSocket& socket) {
     const QByteArray greeting = bytesOf({socks5, 1, noAuthentication});
     QByteArray answer;
-    if (!writeAll(socket, greeting, m_timeouts.reply))
+    if (!writeAll(socket, greeting, m_timeouts.reply, m_errors))
         return Greeting::NotVersion5;
-    if (!readExactly(socket, 2, answer, m_timeouts.reply))
+    if (!readExactly(socket, 2, answer, m_timeouts.reply, m_errors))
         // A version-4 proxy commonly drops a greeting it cannot read.
-        return lastError() == ErrorTimeout ? Greeting::Failed : Greeting::NotVersion5;
+        return m_errors.code == ErrorTimeout ? Greeting::Failed : Greeting::NotVersion5;
     if (answer[0] != socks5)
         return Greeting::NotVersion5;
     if (answer[1] != noAuthentication) {
@@ -156,10 +158,10 @@ bool SocksClient::request5(QTcpSocket& socket, Command command, const QString& h
         message += char(3) + QByteArray(1, char(name.size())) + name;
     }
     message += portBytes(port);
-    if (!writeAll(socket, message, m_timeouts.reply))
+    if (!writeAll(socket, message, m_timeouts.reply, m_errors))
         return false;
     int reply = 0;
-    if (!readSocks5Reply(socket, m_timeouts.reply, reply, boundAddress, boundPort))
+    if (!readSocks5Reply(socket, m_timeouts.reply, reply, boundAddress, boundPort, m_errors))
         return false;
     if (reply != 0) {
         qCDebug(lcInet) << "SOCKS5 request" << int(command) << "refused with status" << reply;
@@ -172,14 +174,15 @@ bool SocksClient::request5(QTcpSocket& socket, Command command, const QString& h
 bool SocksClient::request4(QTcpSocket& socket, Command command, const QString& host, quint16 port,
                            QHostAddress& boundAddress, quint16& boundPort) {
     QHostAddress target;
-    if (!resolveIpv4(host, target))
+    if (!resolveIpv4(host, target, m_errors))
         return false;
     QByteArray address(4, '\0');
     qToBigEndian(target.toIPv4Address(), address.data());
     // VN CD DSTPORT DSTIP USERID NUL
     const QByteArray message = bytesOf({socks4, char(command)}) + portBytes(port) + address + QByteArray(1, '\0');
     QByteArray reply;
-    if (!writeAll(socket, message, m_timeouts.reply) || !readExactly(socket, 8, reply, m_timeouts.reply))
+    if (!writeAll(socket, message, m_timeouts.reply, m_errors) ||
+        !readExactly(socket, 8, reply, m_timeouts.reply, m_errors))
         return false;
     if (reply[1] != char(90)) { // 90: request granted
         qCDebug(lcInet) << "SOCKS4 request" << int(command) << "refused with status" << quint8(reply[1]);
@@ -232,6 +235,7 @@ std::unique_ptr<QTcpSocket> SocksClient::connectTo(const QString& host, quint16 
 
 std::unique_ptr<SocksClient::Binding> SocksClient::bind(const QString& peerHost, quint16 peerPort) {
     auto binding = std::make_unique<Binding>();
+    binding->m_errors = &m_errors;
     binding->m_socket = request(Bind, peerHost, peerPort, binding->m_address, binding->m_port, binding->m_version);
     if (!binding->m_socket)
         return {};
@@ -244,18 +248,18 @@ std::unique_ptr<QTcpSocket> SocksClient::Binding::accept(Milliseconds timeout) {
         int reply = 0;
         QHostAddress peer;
         quint16 port = 0;
-        if (!readSocks5Reply(*m_socket, timeout, reply, peer, port))
+        if (!readSocks5Reply(*m_socket, timeout, reply, peer, port, *m_errors))
             return {};
         if (reply != 0) {
-            fail(socks5ErrorCode(reply, true));
+            m_errors->fail(socks5ErrorCode(reply, true));
             return {};
         }
     } else {
         QByteArray reply;
-        if (!readExactly(*m_socket, 8, reply, timeout))
+        if (!readExactly(*m_socket, 8, reply, timeout, *m_errors))
             return {};
         if (reply[1] != char(90)) {
-            fail(ErrorCannotConnect);
+            m_errors->fail(ErrorCannotConnect);
             return {};
         }
     }

@@ -6,6 +6,7 @@
 // version-5 greeting. The version that worked is remembered for later sockets.
 
 #include "inet/FtpService.h"
+#include "inet/InetPrivate.h"
 #include "inet/ProxyConfig.h"
 #include "inet/SocketIo.h"
 
@@ -18,9 +19,11 @@ namespace inet {
 
 class SocksClient {
 public:
-    SocksClient(ProxyConfig proxy, Timeouts timeouts) : m_proxy(std::move(proxy)), m_timeouts(timeouts) {}
+    // Failures go to errors, the state of the connection this client works for.
+    SocksClient(ProxyConfig proxy, Timeouts timeouts, ErrorState& errors)
+        : m_proxy(std::move(proxy)), m_timeouts(timeouts), m_errors(errors) {}
 
-    // A socket connected through the proxy to host:port, or empty with the last
+    // A socket connected through the proxy to host:port, or empty with the
     // error set.
     std::unique_ptr<QTcpSocket> connectTo(const QString& host, quint16 port);
 
@@ -36,6 +39,7 @@ public:
     private:
         friend class SocksClient;
         std::unique_ptr<QTcpSocket> m_socket;
+        ErrorState* m_errors = nullptr; // the client's
         int m_version = 5;
         QHostAddress m_address;
         quint16 m_port = 0;
@@ -47,6 +51,7 @@ private:
     enum Command : quint8 { Connect = 1, Bind = 2 };
     enum class Greeting { Accepted, NotVersion5, Failed };
 
+    bool fail(int code) { return m_errors.fail(code); }
     std::unique_ptr<QTcpSocket> connectToProxy();
     Greeting greetVersion5(QTcpSocket& socket);
     // Sends one request on a fresh proxy connection; on success the socket
@@ -60,11 +65,13 @@ private:
 
     ProxyConfig m_proxy;
     Timeouts m_timeouts;
+    ErrorState& m_errors;
     int m_version = 5;
 };
 
 // Reads a version-5 reply (after the request) and its bound address; also used
 // for the second reply of a BIND. `replyCode` is the proxy's status byte.
-bool readSocks5Reply(QTcpSocket& socket, Milliseconds timeout, int& replyCode, QHostAddress& address, quint16& port);
+bool readSocks5Reply(QTcpSocket& socket, Milliseconds timeout, int& replyCode, QHostAddress& address, quint16& port,
+                     ErrorState& errors);
 
 } // namespace inet

@@ -97,20 +97,20 @@ void startTls(QSslSocket& socket, const TlsSetup& setup) {
     socket.startClientEncryption();
 }
 
-bool finishTls(QSslSocket& socket, const TlsSetup& setup, Milliseconds timeout, TlsReport& report) {
+bool finishTls(QSslSocket& socket, const TlsSetup& setup, Milliseconds timeout, TlsReport& report, ErrorState& errors) {
     if (!socket.isEncrypted() && !socket.waitForEncrypted(int(timeout.count()))) {
         report.certificateProblem.clear();
         report.tlsError = socket.errorString();
         qCDebug(lcInet) << "TLS handshake failed:" << report.tlsError;
         const bool timedOut = socket.error() == QAbstractSocket::SocketTimeoutError;
         socket.abort();
-        return fail(timedOut ? ErrorTimeout : ErrorTlsFailed);
+        return errors.fail(timedOut ? ErrorTimeout : ErrorTlsFailed);
     }
     const int verdict = checkCertificate(socket, setup, report);
     if (verdict != ErrorSuccess) {
         qCDebug(lcInet) << "certificate refused:" << report.certificateProblem;
         socket.abort();
-        return fail(verdict);
+        return errors.fail(verdict);
     }
     report.encrypted = true;
     qCDebug(lcInet) << "TLS up:" << socket.sessionCipher().name() << "with" << socket.peerVerifyName();

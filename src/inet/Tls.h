@@ -5,6 +5,7 @@
 // roots and the host name, or against a fingerprint the user trusts.
 
 #include "inet/FtpService.h"
+#include "inet/InetPrivate.h"
 #include "inet/SocketIo.h"
 
 #include <QByteArray>
@@ -37,6 +38,6 @@ void startTls(QSslSocket& socket, const TlsSetup& setup);
 // failure the socket is aborted and the error is ErrorTlsFailed,
 // ErrorCertificateUntrusted or ErrorCertificateChanged; report says why and
 // holds the certificate's fingerprint once one was seen.
-bool finishTls(QSslSocket& socket, const TlsSetup& setup, Milliseconds timeout, TlsReport& report);
+bool finishTls(QSslSocket& socket, const TlsSetup& setup, Milliseconds timeout, TlsReport& report, ErrorState& errors);
 
 } // namespace inet

@@ -10,10 +10,10 @@ namespace {
 
 // 421, or a 530 that says why: the server will not take one more connection
 // from us, which is no fault of the run.
-bool isTooManyConnections() {
-    if (inet::lastError() != inet::ErrorExtendedError)
+bool isTooManyConnections(const inet::Failure& failure) {
+    if (failure.code != inet::ErrorExtendedError)
         return false;
-    const QString reply = inet::lastResponseInfo();
+    const QString& reply = failure.lastResponseInfo;
     if (reply.startsWith(QLatin1String("421")))
         return true;
     return reply.startsWith(QLatin1String("530")) && saysTooManyConnections(reply);
@@ -69,19 +69,20 @@ void ConnectionPool::startWorker(bool logOnAtOnce) {
     m_workers.back()->start();
 }
 
-std::unique_ptr<inet::FtpConnection> ConnectionPool::logOn(bool& tooMany) {
-    auto connection =
+inet::ConnectResult ConnectionPool::logOn(bool& tooMany) {
+    inet::ConnectResult logon =
         m_logon.session->connect(m_logon.server, m_logon.port, m_logon.userName, m_logon.password, m_logon.passive);
-    tooMany = !connection && isTooManyConnections();
-    return connection;
+    tooMany = !logon.connection && isTooManyConnections(logon.failure);
+    return logon;
 }
 
 // Logs a worker's connection on. On failure the worker gives up, with the
 // pool's notice; a job it held goes back for another connection.
 std::unique_ptr<inet::FtpConnection> ConnectionPool::connectWorker(std::optional<Job>& heldJob) {
     bool tooMany = false;
-    std::unique_ptr<inet::FtpConnection> connection = logOn(tooMany);
-    const QString why = connection ? QString() : ftpFailureLine(QStringLiteral("InternetConnect"));
+    inet::ConnectResult logon = logOn(tooMany);
+    std::unique_ptr<inet::FtpConnection> connection = std::move(logon.connection);
+    const QString why = connection ? QString() : ftpFailureLine(logon.failure, QStringLiteral("InternetConnect"));
     std::lock_guard lock(m_mutex);
     if (connection)
         return connection;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "inet/FtpService.h"
+#include "sync/FolderListing.h"
 
 namespace engine {
 
@@ -23,8 +24,10 @@ namespace engine {
 struct JobOutcome {
     bool ok = true;
     QStringList lines;
-    // Filled by the work that needs more than lines (a listing, say).
-    std::shared_ptr<void> payload;
+    // A listing job's folders.
+    FolderListings listings;
+    // Filled by the other work that needs more than lines.
+    std::shared_ptr<void> payload = {};
     // Lines about the server rather than this job, logged once per run.
     QStringList notices = {};
 };
@@ -48,8 +51,8 @@ struct PoolLogon {
 // Runs FTP work on up to `size` logged-on connections at once. The run's own
 // connection serves on the calling thread; every other one lives on a thread
 // of its own and is opened only when there is work waiting for it. Each
-// connection keeps its own errors: a job's failure line is read on the thread
-// of the connection that failed.
+// connection keeps its own errors: a job's failure line is read from the
+// connection that failed.
 //
 // A logon refused because the server has too many connections shrinks the
 // pool for the rest of the run (never below the run's own connection). Once a
@@ -88,7 +91,7 @@ private:
     void startWorker(bool logOnAtOnce);
     void workerLoop(bool logOnAtOnce);
     std::unique_ptr<inet::FtpConnection> connectWorker(std::optional<Job>& heldJob);
-    std::unique_ptr<inet::FtpConnection> logOn(bool& tooMany);
+    inet::ConnectResult logOn(bool& tooMany);
     void finish(JobOutcome outcome, const inet::FtpConnection& connection);
     void noteDataConnectionRefusals(int count);
 

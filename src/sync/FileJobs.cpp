@@ -31,13 +31,14 @@ JobOutcome failed(const QString& line) {
 
 // A refusal of the store itself (550 no such folder, 553), as opposed to a
 // local or a connection problem.
-bool isRefusedByServer() {
-    return inet::lastError() == inet::ErrorExtendedError && inet::lastResponseInfo().startsWith(QLatin1Char('5'));
+bool isRefusedByServer(const inet::FtpConnection& connection) {
+    return connection.lastError() == inet::ErrorExtendedError &&
+           connection.lastResponseInfo().startsWith(QLatin1Char('5'));
 }
 
 // Names the file, as the failure line of a download does.
-QString putFailureLine(const QString& localFile) {
-    return ftpFailureLine(QStringLiteral("FtpPutFile('%1')").arg(escapedForLog(localFile)));
+QString putFailureLine(const inet::FtpConnection& connection, const QString& localFile) {
+    return ftpFailureLine(connection, QStringLiteral("FtpPutFile('%1')").arg(escapedForLog(localFile)));
 }
 
 JobOutcome uploaded(const inet::FtpConnection& connection, const QString& localFile, JobOutcome outcome) {
@@ -70,19 +71,17 @@ std::function<bool()> unchangedSince(const QString& localFile, const TFileEntry*
     };
 }
 
-bool retryOnTimeout(const std::function<bool()>& attempt) {
+bool retryOnTimeout(const inet::FtpConnection& connection, const std::function<bool()>& attempt) {
     for (int count = 1;; ++count) {
         if (attempt())
             return true;
-        const int code = inet::lastError();
-        inet::setLastError(code);
-        if (code != inet::ErrorTimeout || count == MaxTimeoutAttempts)
+        if (connection.lastError() != inet::ErrorTimeout || count == MaxTimeoutAttempts)
             return false;
     }
 }
 
-bool isTransientFault() {
-    switch (inet::lastError()) {
+bool isTransientFault(const inet::FtpConnection& connection) {
+    switch (connection.lastError()) {
     case inet::ErrorTimeout:
     case inet::ErrorConnectionAborted:
     case inet::ErrorConnectionReset:
@@ -91,7 +90,7 @@ bool isTransientFault() {
     case inet::ErrorExtendedError:
         // 421 closing, 425 no data connection, 426 transfer broken off,
         // 450 file busy, 451 local error: "try again later" (RFC 959, 4.2).
-        switch (inet::lastResponseInfo().left(3).toInt()) {
+        switch (connection.lastResponseInfo().left(3).toInt()) {
         case 421:
         case 425:
         case 426:
@@ -106,15 +105,15 @@ bool isTransientFault() {
     }
 }
 
-bool retryTransientFaults(const std::function<bool()>& attempt) {
+bool retryTransientFaults(const inet::FtpConnection& connection, const std::function<bool()>& attempt) {
     for (size_t count = 0;; ++count) {
         if (attempt())
             return true;
-        if (count == TransientRetryPauses.size() || !isTransientFault())
+        if (count == TransientRetryPauses.size() || !isTransientFault(connection))
             return false;
         // A time-out has waited long enough; anything else waits a little
         // longer each time for the server or proxy to free what it lacked.
-        if (inet::lastError() != inet::ErrorTimeout)
+        if (connection.lastError() != inet::ErrorTimeout)
             QThread::msleep(quint64(TransientRetryPauses.at(count).count()));
     }
 }
@@ -127,8 +126,9 @@ JobOutcome downloadFile(inet::FtpConnection& connection, const FileRoots& roots,
     const QString shown = roots.remoteShownRoot + remoteName.text();
     // When the folder cannot be made, the fetch fails and logs why.
     ForceFolders(localFolder);
-    if (!retryTransientFaults([&] { return connection.getFile(remoteFile, localFile, false, expectedSize); }))
-        return failed(ftpFailureLine(QStringLiteral("FtpGetFile('%1')").arg(escapedForLog(shown))));
+    if (!retryTransientFaults(connection,
+                              [&] { return connection.getFile(remoteFile, localFile, false, expectedSize); }))
+        return failed(ftpFailureLine(connection, QStringLiteral("FtpGetFile('%1')").arg(escapedForLog(shown))));
     // The file gets the remote entry's time as local wall-clock time, so the
     // next run sees equal minutes on both sides. A failure here is not reported.
     QFile file(localFile);
@@ -149,28 +149,28 @@ JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, R
     const QString localFile = roots.localRoot + localName.text();
     const QString remoteFile = remoteFolder + remoteName.fileName();
     const auto put = [&] { return connection.putFile(localFile, remoteFile, scannedState); };
-    if (retryTransientFaults(put))
+    if (retryTransientFaults(connection, put))
         return uploaded(connection, localFile, std::move(outcome));
     // A folder the run remembered may have gone since the scan: check the
     // whole path once, the slow way, and try again.
-    if (isRefusedByServer() && !roots.probeUnknownFolders) {
+    if (isRefusedByServer(connection) && !roots.probeUnknownFolders) {
         folders.forget(remoteFolder);
         if (folders.ensure(connection, remoteFolder, true, outcome.lines)) {
-            if (retryTransientFaults(put))
+            if (retryTransientFaults(connection, put))
                 return uploaded(connection, localFile, std::move(outcome));
-            outcome.lines << putFailureLine(localFile);
+            outcome.lines << putFailureLine(connection, localFile);
             outcome = withAsideNamed(connection, std::move(outcome));
         }
         outcome.ok = false;
         return outcome;
     }
-    return withAsideNamed(connection, failed(putFailureLine(localFile)));
+    return withAsideNamed(connection, failed(putFailureLine(connection, localFile)));
 }
 
 JobOutcome deleteRemoteFile(inet::FtpConnection& connection, const FileRoots& roots, const RelativeName& name) {
     const QString remoteFile = roots.remoteDeleteRoot + name.text();
-    if (!retryTransientFaults([&] { return connection.deleteFile(remoteFile); }))
-        return failed(ftpFailureLine(QStringLiteral("FtpDeleteFile('%1')").arg(escapedForLog(remoteFile))));
+    if (!retryTransientFaults(connection, [&] { return connection.deleteFile(remoteFile); }))
+        return failed(ftpFailureLine(connection, QStringLiteral("FtpDeleteFile('%1')").arg(escapedForLog(remoteFile))));
     return JobOutcome{true, {QStringLiteral("Remote file %1 has been deleted").arg(escapedForLog(remoteFile))}, {}};
 }
 

@@ -26,20 +26,21 @@ struct FileRoots {
 // empty function when there is nothing to compare with.
 std::function<bool()> unchangedSince(const QString& localFile, const TFileEntry* scanned);
 
-// Calls attempt until it succeeds or fails with anything but a time-out, at
-// most three times; the last error is that of the last call.
-bool retryOnTimeout(const std::function<bool()>& attempt);
+// Calls attempt (a call on connection) until it succeeds or fails with
+// anything but a time-out, at most three times; the connection's last error
+// is that of the last call.
+bool retryOnTimeout(const inet::FtpConnection& connection, const std::function<bool()>& attempt);
 
-// Whether the last call failed for a reason that may pass: a time-out, a
+// Whether the connection's last call failed for a reason that may pass: a time-out, a
 // connection lost on the way, a data connection refused, or a reply that
 // says "not now" (421, 425, 426, 450, 451). A size that does not match is
 // not: the file may have changed on the server since it was listed, and the
 // next run, which lists it again, is the one to fetch it.
-bool isTransientFault();
-// Calls attempt until it succeeds or fails for a reason that will not pass,
-// at most four times, pausing a little longer before each further try; the
-// last error is that of the last call.
-bool retryTransientFaults(const std::function<bool()>& attempt);
+bool isTransientFault(const inet::FtpConnection& connection);
+// Calls attempt (a call on connection) until it succeeds or fails for a
+// reason that will not pass, at most four times, pausing a little longer
+// before each further try; the connection's last error is that of the last call.
+bool retryTransientFaults(const inet::FtpConnection& connection, const std::function<bool()>& attempt);
 
 // The file actions, each on the connection it is given and with its log
 // lines in the outcome, so they can run on any connection of the pool.

@@ -14,9 +14,9 @@ QString withoutTrailingLineBreak(QString text) {
 
 } // namespace
 
-QString ErrorText(int code) {
+QString ErrorText(int code, const QString& lastReply) {
     if (code == inet::ErrorExtendedError)
-        return withoutTrailingLineBreak(inet::lastResponseInfo());
+        return withoutTrailingLineBreak(lastReply);
     QString text = inet::errorDescription(code);
     if (text.isEmpty()) {
         // The system's message table: the C library's descriptions of errno values.
@@ -31,12 +31,17 @@ QString ErrorText(int code) {
     return text;
 }
 
-QString LastErrorText() {
-    return ErrorText(inet::lastError());
+QString LastErrorText(const inet::FtpConnection& connection) {
+    return ErrorText(connection.lastError(), connection.lastResponseInfo());
 }
 
-QString ftpFailureLine(const QString& label) {
-    return QCoreApplication::translate("Vellisync", "%1 fails with message: %2").arg(label, LastErrorText());
+QString ftpFailureLine(const inet::FtpConnection& connection, const QString& label) {
+    return ftpFailureLine(inet::Failure{connection.lastError(), connection.lastResponseInfo()}, label);
+}
+
+QString ftpFailureLine(const inet::Failure& failure, const QString& label) {
+    return QCoreApplication::translate("Vellisync", "%1 fails with message: %2")
+        .arg(label, ErrorText(failure.code, failure.lastResponseInfo));
 }
 
 bool GetFtpCurrentDir(inet::FtpConnection& connection, QString& directory) {

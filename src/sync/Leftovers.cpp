@@ -55,9 +55,14 @@ void SyncRun::CleanLeftoversOf(bool local, bool remove, const std::vector<Leftov
         if (removed) {
             Log(QStringLiteral("The %1 temporary file %2 of an interrupted transfer has been deleted")
                     .arg(side, shown));
+        } else if (local) {
+            Log(QStringLiteral("Error while deleting file %1").arg(shown));
+            ++LastRunOutcome.problems;
         } else {
-            Log(local ? QStringLiteral("Error while deleting file %1").arg(shown)
-                      : ftpFailureLine(QStringLiteral("FtpDeleteFile('%1')").arg(shown)));
+            // Without the run's connection there is nothing that met a failure to ask.
+            const QString label = QStringLiteral("FtpDeleteFile('%1')").arg(shown);
+            Log(ConnectHandle ? ftpFailureLine(*ConnectHandle, label)
+                              : ftpFailureLine(inet::Failure{inet::ErrorIncorrectHandleState, {}}, label));
             ++LastRunOutcome.problems;
         }
     }

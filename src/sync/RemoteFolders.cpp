@@ -79,7 +79,7 @@ bool RemoteFolders::ensureLevel(inet::FtpConnection& connection, const QString& 
         made = connection.createDirectory(level);
         if (!made) {
             const QString failure =
-                ftpFailureLine(QStringLiteral("FtpCreateDirectory('%1')").arg(escapedForLog(level)));
+                ftpFailureLine(connection, QStringLiteral("FtpCreateDirectory('%1')").arg(escapedForLog(level)));
             made = canEnter(connection, level);
             if (!made)
                 lines << failure;

@@ -48,7 +48,7 @@ void SyncRun::AskExactTimes() {
         }
         pool.add([questions](inet::FtpConnection& connection) {
             connection.modificationTimes(questions->paths, questions->answers);
-            return engine::JobOutcome{true, {}, questions};
+            return engine::JobOutcome{true, {}, {}, questions};
         });
     }
     // A file the server gives no time for keeps its listed day.

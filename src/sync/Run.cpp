@@ -46,12 +46,12 @@ struct ActionReport {
     QString serverReply;
 };
 
-// The server's reply when the last call on this thread failed because the
+// The server's reply when the connection's last call failed because the
 // server refused it ("550 Permission denied."); empty for any other failure.
-QString refusalReply() {
-    if (inet::lastError() != inet::ErrorExtendedError)
+QString refusalReply(const inet::FtpConnection& connection) {
+    if (connection.lastError() != inet::ErrorExtendedError)
         return {};
-    return inet::lastResponseInfo().trimmed();
+    return connection.lastResponseInfo().trimmed();
 }
 
 // The job, its line of success followed by why the file moved.
@@ -365,8 +365,8 @@ engine::Job SyncRun::CountedJob(engine::ActionKind, const QString& name, qint64 
         // Counted here, not when the run's thread logs the outcome: that
         // thread may be busy with a file of its own for a long while.
         Progress().actionFinished(name, bytes);
-        // Read at once, on the connection's thread, before anything replaces it.
-        const QString reply = outcome.ok ? QString() : refusalReply();
+        // Read before the connection's next job replaces it.
+        const QString reply = outcome.ok ? QString() : refusalReply(connection);
         outcome.payload = std::make_shared<ActionReport>(ActionReport{name, bytes, reply});
         return outcome;
     };

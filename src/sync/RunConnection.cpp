@@ -80,9 +80,9 @@ QString SyncRun::EncryptionProblem() const {
     return encryptionProblem(m_settings);
 }
 
-void SyncRun::LogConnectFailure(const inet::TlsReport& tls) {
-    const int code = inet::lastError();
-    QString line = ftpFailureLine(QStringLiteral("InternetConnect"));
+void SyncRun::LogConnectFailure(const inet::Failure& failure, const inet::TlsReport& tls) {
+    const int code = failure.code;
+    QString line = ftpFailureLine(failure, QStringLiteral("InternetConnect"));
     if (isCertificateRefusal(code)) {
         // The one line says why and which certificate, so that the user can
         // compare the fingerprint with the one the server's owner gives out.
@@ -107,17 +107,19 @@ bool SyncRun::Connect() {
             return false;
         }
     }
+    inet::OpenResult opened;
     if (m_settings.UseProxy) {
         Log(QStringLiteral("Opening FTP by using proxy..."));
         const QString proxy = proxyPrefix(m_settings.ProxyKind) + trimBlanksAndControls(m_settings.ProxyServer) +
                               QLatin1Char(':') + QString::number(m_settings.ProxyPort);
-        InternetHandle = inet::InternetSession::open(QStringLiteral("Vellisync"), inet::AccessType::Proxy, proxy);
+        opened = inet::InternetSession::open(QStringLiteral("Vellisync"), inet::AccessType::Proxy, proxy);
     } else {
         Log(QStringLiteral("Opening FTP by using default settings..."));
-        InternetHandle = inet::InternetSession::open(QStringLiteral("Vellisync"), inet::AccessType::Preconfigured, {});
+        opened = inet::InternetSession::open(QStringLiteral("Vellisync"), inet::AccessType::Preconfigured, {});
     }
+    InternetHandle = std::move(opened.session);
     if (!InternetHandle) {
-        Log(ftpFailureLine(QStringLiteral("InternetOpen")));
+        Log(ftpFailureLine(opened.failure, QStringLiteral("InternetOpen")));
         return false;
     }
     inet::TlsPolicy tls;
@@ -126,10 +128,12 @@ bool SyncRun::Connect() {
         tls.trustedFingerprint = *inet::parseFingerprint(m_settings.TrustedCertificate);
     InternetHandle->setTlsPolicy(tls);
     inet::TlsReport report;
-    ConnectHandle = InternetHandle->connect(m_settings.Server, quint16(m_settings.Port), m_settings.UserName,
-                                            m_settings.Password, m_settings.Passive, &report);
+    inet::ConnectResult logon =
+        InternetHandle->connect(m_settings.Server, quint16(m_settings.Port), m_settings.UserName, m_settings.Password,
+                                m_settings.Passive, &report);
+    ConnectHandle = std::move(logon.connection);
     if (!ConnectHandle) {
-        LogConnectFailure(report);
+        LogConnectFailure(logon.failure, report);
         return false;
     }
     if (report.refusedByServer)

@@ -228,19 +228,7 @@ void SyncRun::ReportSkippedName(const QString& side, const QString& name, const 
     m_hooks.event(event);
 }
 
-// One folder's listing, as a connection of the pool read it.
-struct SyncRun::RemoteListing {
-    QString relativePath;
-    bool entered = false;
-    bool listed = false;
-    QString failureLine; // why it could not be entered or listed
-    std::vector<inet::FindData> entries;
-    QStringList unrecognisedLines;
-};
-
 namespace {
-
-using RemoteListings = std::vector<std::shared_ptr<SyncRun::RemoteListing>>;
 
 // The folders waiting to be listed. A listing job on a connection that lists
 // several folders in one round trip takes as many as are waiting when it
@@ -270,26 +258,27 @@ private:
 
 // Enters a folder by its absolute path and lists it, so that no listing
 // depends on where another left a connection.
-std::shared_ptr<SyncRun::RemoteListing> listOneFolder(inet::FtpConnection& connection, const QString& base,
-                                                      const QString& relativePath) {
+std::shared_ptr<engine::FolderListing> listOneFolder(inet::FtpConnection& connection, const QString& base,
+                                                     const QString& relativePath) {
     const QString folder = base + relativePath;
-    auto listing = std::make_shared<SyncRun::RemoteListing>();
+    auto listing = std::make_shared<engine::FolderListing>();
     listing->relativePath = relativePath;
     const QString level = lastRemoteLevel(relativePath);
     inet::FindData data;
     std::unique_ptr<inet::FtpFind> find;
-    engine::retryTransientFaults([&] {
+    engine::retryTransientFaults(connection, [&] {
         find = connection.listFolder(folder, data, listing->entered);
-        return find || (listing->entered && inet::lastError() == inet::ErrorNoMoreFiles);
+        return find || (listing->entered && connection.lastError() == inet::ErrorNoMoreFiles);
     });
     if (!listing->entered) {
-        listing->failureLine =
-            ftpFailureLine(QStringLiteral("FtpSetCurrentDirectory(") + escapedForLog(level) + QLatin1Char(')'));
+        listing->failureLine = ftpFailureLine(connection, QStringLiteral("FtpSetCurrentDirectory(") +
+                                                              escapedForLog(level) + QLatin1Char(')'));
         return listing;
     }
-    listing->listed = find || inet::lastError() == inet::ErrorNoMoreFiles;
+    listing->listed = find || connection.lastError() == inet::ErrorNoMoreFiles;
     if (!listing->listed) {
-        listing->failureLine = ftpFailureLine(QStringLiteral("FtpFindFirstFile('%1')").arg(escapedForLog(folder)));
+        listing->failureLine =
+            ftpFailureLine(connection, QStringLiteral("FtpFindFirstFile('%1')").arg(escapedForLog(folder)));
         return listing;
     }
     listing->unrecognisedLines = connection.unrecognisedListingLines();
@@ -303,7 +292,7 @@ std::shared_ptr<SyncRun::RemoteListing> listOneFolder(inet::FtpConnection& conne
 engine::Job listingJob(const QString& base, const std::shared_ptr<FoldersToList>& waiting) {
     return [base, waiting](inet::FtpConnection& connection) {
         const QStringList folders = waiting->take(connection.listsFoldersTogether());
-        auto listings = std::make_shared<RemoteListings>();
+        engine::FolderListings listings;
         std::vector<inet::FolderListing> together;
         if (folders.size() > 1) {
             QStringList paths;
@@ -314,17 +303,17 @@ engine::Job listingJob(const QString& base, const std::shared_ptr<FoldersToList>
         }
         for (qsizetype i = 0; i < folders.size(); ++i) {
             if (size_t(i) < together.size() && together[size_t(i)].listed) {
-                auto listing = std::make_shared<SyncRun::RemoteListing>();
+                auto listing = std::make_shared<engine::FolderListing>();
                 listing->relativePath = folders.at(i);
                 listing->entered = listing->listed = true;
                 listing->entries = std::move(together[size_t(i)].entries);
                 listing->unrecognisedLines = std::move(together[size_t(i)].unrecognisedLines);
-                listings->push_back(std::move(listing));
+                listings.push_back(std::move(listing));
             } else {
-                listings->push_back(listOneFolder(connection, base, folders.at(i)));
+                listings.push_back(listOneFolder(connection, base, folders.at(i)));
             }
         }
-        return engine::JobOutcome{true, {}, listings};
+        return engine::JobOutcome{true, {}, std::move(listings)};
     };
 }
 
@@ -380,7 +369,7 @@ void SyncRun::ListRemoteTree() {
     pool.add(listingJob(m_remoteBase, waiting));
     // A job for each folder, though a job may take several: those that find
     // none waiting end at once.
-    const auto takeListing = [&](const std::shared_ptr<RemoteListing>& listing) {
+    const auto takeListing = [&](const std::shared_ptr<const engine::FolderListing>& listing) {
         const QString relativePath = listing->relativePath;
         m_remoteListings.insert(relativePath, listing);
         if (!listing->listed)
@@ -399,10 +388,8 @@ void SyncRun::ListRemoteTree() {
         }
     };
     pool.run([&](engine::JobOutcome& outcome) {
-        if (const auto listings = std::static_pointer_cast<RemoteListings>(outcome.payload)) {
-            for (const std::shared_ptr<RemoteListing>& listing : *listings)
-                takeListing(listing);
-        }
+        for (const std::shared_ptr<const engine::FolderListing>& listing : outcome.listings)
+            takeListing(listing);
         DoProgress();
     });
     LogPoolNotices();
@@ -412,7 +399,7 @@ void SyncRun::ListRemoteTree() {
 // order they were listed: the order of a scan on a single connection.
 void SyncRun::CollectRemoteFolder(const QString& relativePath) {
     DoProgress();
-    const std::shared_ptr<RemoteListing> listing = m_remoteListings.value(relativePath);
+    const std::shared_ptr<const engine::FolderListing> listing = m_remoteListings.value(relativePath);
     if (!listing) { // never listed: the run was stopped, or the server fell silent
         LastRunOutcome.remoteScanComplete = false;
         return;
@@ -580,7 +567,7 @@ void SyncRun::RestoreAsideLeftover(const QString& relativePath, const AsideLefto
     } else if (ConnectHandle->renameFile(m_remoteBase + asideName->text(), m_remoteBase + name->text())) {
         Log(QStringLiteral("Remote file %1 has been restored from an interrupted upload").arg(shown));
     } else {
-        Log(ftpFailureLine(QStringLiteral("FtpRenameFile('%1')").arg(shown)));
+        Log(ftpFailureLine(*ConnectHandle, QStringLiteral("FtpRenameFile('%1')").arg(shown)));
         NoteRemoteFolderIncomplete();
         return;
     }

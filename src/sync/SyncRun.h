@@ -4,6 +4,7 @@
 #include "model/ProjectSettings.h"
 #include "sync/ConnectionPool.h"
 #include "sync/FileJobs.h"
+#include "sync/FolderListing.h"
 #include "sync/ListOfFiles.h"
 #include "sync/Masks.h"
 #include "sync/Plan.h"
@@ -248,7 +249,7 @@ private:
     // set, when another run holds it or it cannot be made.
     std::unique_ptr<engine::RunLock> LockRun();
     // The failure line of a logon, with what TLS found when TLS is at fault.
-    void LogConnectFailure(const inet::TlsReport& tls);
+    void LogConnectFailure(const inet::Failure& failure, const inet::TlsReport& tls);
     // Logs an action's lines; its success.
     bool LogOutcome(const engine::JobOutcome& outcome);
     void LogPoolNotices();
@@ -256,11 +257,7 @@ private:
     // Lists the whole remote tree on the pool into m_remoteListings.
     void ListRemoteTree();
 
-public:
-    struct RemoteListing; // one folder's listing (sync/RemoteScan.cpp)
-
-private:
-    QHash<QString, std::shared_ptr<RemoteListing>> m_remoteListings;
+    QHash<QString, std::shared_ptr<const engine::FolderListing>> m_remoteListings;
     // Remote folders (relative paths, "" for the root) the scan found but
     // could not enter or list, and those of them the upload pass has named.
     QStringList m_unlistedRemoteFolders;

@@ -54,13 +54,13 @@ std::vector<FindData> listAll(FtpConnection& connection) {
     FindData entry;
     std::unique_ptr<FtpFind> find = connection.findFirstFile(QStringLiteral("*.*"), entry);
     if (!find) {
-        EXPECT_EQ(lastError(), ErrorNoMoreFiles) << lastResponseInfo().toStdString();
+        EXPECT_EQ(connection.lastError(), ErrorNoMoreFiles) << connection.lastResponseInfo().toStdString();
         return entries;
     }
     do
         entries.push_back(entry);
     while (find->findNext(entry));
-    EXPECT_EQ(lastError(), ErrorNoMoreFiles);
+    EXPECT_EQ(find->lastError(), ErrorNoMoreFiles);
     std::sort(entries.begin(), entries.end(), [](const FindData& a, const FindData& b) { return a.name < b.name; });
     return entries;
 }
@@ -72,8 +72,12 @@ QStringList namesOf(const std::vector<FindData>& entries) {
     return names;
 }
 
-std::string reply() {
-    return lastResponseInfo().toStdString();
+std::string reply(const FtpConnection& connection) {
+    return connection.lastResponseInfo().toStdString();
+}
+
+std::string failureText(const Failure& failure) {
+    return std::to_string(failure.code) + " " + failure.lastResponseInfo.toStdString();
 }
 
 // The names of temporary files of ours in a folder.
@@ -107,7 +111,8 @@ protected:
 
     std::unique_ptr<InternetSession> openSession(const QString& proxy = {}, Timeouts timeouts = generousTimeouts) {
         auto session = InternetSession::open(QStringLiteral("Vellisync"),
-                                             proxy.isEmpty() ? AccessType::Preconfigured : AccessType::Proxy, proxy);
+                                             proxy.isEmpty() ? AccessType::Preconfigured : AccessType::Proxy, proxy)
+                           .session;
         if (session)
             session->setTimeouts(timeouts);
         return session;
@@ -116,7 +121,9 @@ protected:
     std::unique_ptr<FtpConnection> connectTo(InternetSession& session, bool passive = true,
                                              const QString& user = QStringLiteral("tester"),
                                              const QString& password = QStringLiteral("secret")) {
-        return session.connect(m_server->host(), m_server->port(), user, password, passive);
+        ConnectResult logon = session.connect(m_server->host(), m_server->port(), user, password, passive);
+        m_logonFailure = logon.failure;
+        return std::move(logon.connection);
     }
 
     QString serverPath(const QString& relative) const { return m_root.filePath(relative); }
@@ -131,9 +138,10 @@ protected:
         const QString target = localPath(QStringLiteral("down/") + remoteName);
         ASSERT_NO_FATAL_FAILURE(writeFile(source, content));
         QDir().mkpath(QFileInfo(target).path());
-        ASSERT_TRUE(connection.putFile(source, remoteName)) << lastError() << " " << reply();
+        ASSERT_TRUE(connection.putFile(source, remoteName)) << connection.lastError() << " " << reply(connection);
         EXPECT_TRUE(readFile(QDir(serverFolder).filePath(remoteName)) == content) << remoteName.toStdString();
-        ASSERT_TRUE(connection.getFile(remoteName, target, false)) << lastError() << " " << reply();
+        ASSERT_TRUE(connection.getFile(remoteName, target, false))
+            << connection.lastError() << " " << reply(connection);
         EXPECT_TRUE(readFile(target) == content) << remoteName.toStdString();
         EXPECT_EQ(tempFilesIn(serverFolder), QStringList());
         EXPECT_EQ(tempFilesIn(QFileInfo(target).path()), QStringList());
@@ -142,6 +150,8 @@ protected:
     QTemporaryDir m_root;
     QTemporaryDir m_local;
     std::unique_ptr<FtpTestServer> m_server;
+    // Why the last connectTo() brought no connection.
+    Failure m_logonFailure;
 };
 
 // --- logon and folders -------------------------------------------------------
@@ -164,7 +174,7 @@ TEST_P(FtpLogonTest, LogsOnAndWalksFolders) {
     ASSERT_TRUE(session);
     auto connection = param.anonymous ? connectTo(*session, param.passive, QStringLiteral("anonymous"), QString())
                                       : connectTo(*session, param.passive);
-    ASSERT_TRUE(connection) << lastError() << " " << reply();
+    ASSERT_TRUE(connection) << failureText(m_logonFailure);
 
     QString folder;
     ASSERT_TRUE(connection->getCurrentDirectory(folder));
@@ -200,21 +210,22 @@ INSTANTIATE_TEST_SUITE_P(Modes, FtpLogonTest,
 TEST_F(FtpClientTest, WrongPasswordGivesTheServersReply) {
     ASSERT_NO_FATAL_FAILURE(startServer());
     auto session = openSession();
-    setLastError(0);
     EXPECT_FALSE(connectTo(*session, true, QStringLiteral("tester"), QStringLiteral("wrong")));
-    EXPECT_EQ(lastError(), ErrorExtendedError);
-    EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("530 "))) << reply();
-    EXPECT_TRUE(lastResponseInfo().endsWith(QStringLiteral("\r\n")));
+    EXPECT_EQ(m_logonFailure.code, ErrorExtendedError);
+    EXPECT_TRUE(m_logonFailure.lastResponseInfo.startsWith(QStringLiteral("530 "))) << failureText(m_logonFailure);
+    EXPECT_TRUE(m_logonFailure.lastResponseInfo.endsWith(QStringLiteral("\r\n")));
 }
 
 TEST_F(FtpClientTest, UnreachableServersGiveTheirCodes) {
     auto session = openSession();
-    EXPECT_FALSE(
-        session->connect(QStringLiteral("no-such-host.invalid"), 21, QStringLiteral("u"), QStringLiteral("p"), true));
-    EXPECT_EQ(lastError(), ErrorNameNotResolved);
-    EXPECT_FALSE(session->connect(QStringLiteral("127.0.0.1"), freeLoopbackPort(), QStringLiteral("u"),
-                                  QStringLiteral("p"), true));
-    EXPECT_EQ(lastError(), ErrorCannotConnect);
+    ConnectResult logon =
+        session->connect(QStringLiteral("no-such-host.invalid"), 21, QStringLiteral("u"), QStringLiteral("p"), true);
+    EXPECT_FALSE(logon.connection);
+    EXPECT_EQ(logon.failure.code, ErrorNameNotResolved);
+    logon = session->connect(QStringLiteral("127.0.0.1"), freeLoopbackPort(), QStringLiteral("u"), QStringLiteral("p"),
+                             true);
+    EXPECT_FALSE(logon.connection);
+    EXPECT_EQ(logon.failure.code, ErrorCannotConnect);
     EXPECT_FALSE(errorDescription(ErrorNameNotResolved).isEmpty());
     EXPECT_FALSE(errorDescription(ErrorCannotConnect).isEmpty());
 }
@@ -228,10 +239,10 @@ TEST_F(FtpClientTest, RefusedFolderKeepsTheCurrentOne) {
     auto connection = connectTo(*session);
     ASSERT_TRUE(connection);
     EXPECT_FALSE(connection->setCurrentDirectory(QStringLiteral("locked")));
-    EXPECT_EQ(lastError(), ErrorExtendedError);
-    EXPECT_EQ(lastResponseInfo(), QStringLiteral("550 Permission denied.\r\n"));
+    EXPECT_EQ(connection->lastError(), ErrorExtendedError);
+    EXPECT_EQ(connection->lastResponseInfo(), QStringLiteral("550 Permission denied.\r\n"));
     EXPECT_FALSE(connection->setCurrentDirectory(QStringLiteral("missing")));
-    EXPECT_EQ(lastError(), ErrorExtendedError);
+    EXPECT_EQ(connection->lastError(), ErrorExtendedError);
     QString folder;
     ASSERT_TRUE(connection->getCurrentDirectory(folder));
     EXPECT_EQ(folder, QStringLiteral("/"));
@@ -249,19 +260,19 @@ TEST_F(FtpClientTest, ServerRefusalsCarryTheReply) {
     ASSERT_TRUE(connection->createDirectory(QStringLiteral("made")));
     EXPECT_TRUE(QFileInfo(serverPath(QStringLiteral("made"))).isDir());
     EXPECT_FALSE(connection->createDirectory(QStringLiteral("made")));
-    EXPECT_EQ(lastError(), ErrorExtendedError);
-    EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("550 "))) << reply();
+    EXPECT_EQ(connection->lastError(), ErrorExtendedError);
+    EXPECT_TRUE(connection->lastResponseInfo().startsWith(QStringLiteral("550 "))) << reply(*connection);
 
     EXPECT_FALSE(connection->deleteFile(QStringLiteral("nothing.txt")));
-    EXPECT_EQ(lastError(), ErrorExtendedError);
-    EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("550 "))) << reply();
+    EXPECT_EQ(connection->lastError(), ErrorExtendedError);
+    EXPECT_TRUE(connection->lastResponseInfo().startsWith(QStringLiteral("550 "))) << reply(*connection);
 
     // A refused upload (vsftpd and Pure-FTPd say 553) leaves nothing behind,
     // and its clean-up does not hide the refusal.
     ASSERT_NO_FATAL_FAILURE(writeFile(localPath(QStringLiteral("a.txt")), "content"));
     EXPECT_FALSE(connection->putFile(localPath(QStringLiteral("a.txt")), QStringLiteral("ro/a.txt")));
-    EXPECT_EQ(lastError(), ErrorExtendedError);
-    EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("553 "))) << reply();
+    EXPECT_EQ(connection->lastError(), ErrorExtendedError);
+    EXPECT_TRUE(connection->lastResponseInfo().startsWith(QStringLiteral("553 "))) << reply(*connection);
     EXPECT_TRUE(QDir(serverPath(QStringLiteral("ro")))
                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
                     .isEmpty());
@@ -290,7 +301,7 @@ TEST_F(FtpClientTest, CommandsWithLineBreaksAreNeverSent) {
         [&] { return connection->putFile(localPath(QStringLiteral("a.txt")), injected); }};
     for (const auto& call : calls) {
         EXPECT_FALSE(call());
-        EXPECT_EQ(lastError(), ErrorUnsafeCommand);
+        EXPECT_EQ(connection->lastError(), ErrorUnsafeCommand);
     }
     EXPECT_EQ(readFile(serverPath(QStringLiteral("other.txt"))), QByteArray("keep"));
     QString folder;
@@ -307,10 +318,11 @@ TEST_F(FtpClientTest, LongNamesTravelBothWays) {
     auto session = openSession();
     auto connection = connectTo(*session);
     ASSERT_TRUE(connection);
-    ASSERT_TRUE(connection->putFile(localPath(longName), longName)) << reply();
+    ASSERT_TRUE(connection->putFile(localPath(longName), longName)) << reply(*connection);
     EXPECT_EQ(readFile(serverPath(longName)), QByteArray("long"));
     ASSERT_TRUE(QDir(localPath(QString())).mkpath(QStringLiteral("copy")));
-    ASSERT_TRUE(connection->getFile(longName, localPath(QStringLiteral("copy/") + longName), false)) << lastError();
+    ASSERT_TRUE(connection->getFile(longName, localPath(QStringLiteral("copy/") + longName), false))
+        << connection->lastError();
     EXPECT_EQ(readFile(localPath(QStringLiteral("copy/") + longName)), QByteArray("long"));
     const QString token = connection->transferToken();
     for (const TempNameStyle style : {TempNameStyle::Hidden, TempNameStyle::Visible}) {
@@ -389,9 +401,8 @@ TEST_F(FtpClientTest, EmptyFolderEndsTheListingAtOnce) {
     auto connection = connectTo(*session);
     ASSERT_TRUE(connection);
     FindData entry;
-    setLastError(0);
     EXPECT_FALSE(connection->findFirstFile(QStringLiteral("*.*"), entry));
-    EXPECT_EQ(lastError(), ErrorNoMoreFiles);
+    EXPECT_EQ(connection->lastError(), ErrorNoMoreFiles);
 }
 
 // --- transfers ---------------------------------------------------------------
@@ -402,7 +413,7 @@ TEST_P(FtpTransferTest, FilesArriveByteForByte) {
     ASSERT_NO_FATAL_FAILURE(startServer());
     auto session = openSession();
     auto connection = connectTo(*session, GetParam());
-    ASSERT_TRUE(connection) << reply();
+    ASSERT_TRUE(connection) << failureText(m_logonFailure);
     const std::vector<std::pair<QString, QByteArray>> files{
         {QStringLiteral("empty.bin"), QByteArray()},
         {QStringLiteral("bytes.bin"), everyByteValue()},
@@ -439,7 +450,7 @@ TEST_F(FtpClientTest, TransfersReplaceExistingFiles) {
 
     ASSERT_NO_FATAL_FAILURE(writeFile(localPath(QStringLiteral("here.txt")), "keep me"));
     EXPECT_FALSE(connection->getFile(QStringLiteral("/sub/file.txt"), localPath(QStringLiteral("here.txt")), true));
-    EXPECT_EQ(lastError(), EEXIST);
+    EXPECT_EQ(connection->lastError(), EEXIST);
     EXPECT_EQ(readFile(localPath(QStringLiteral("here.txt"))), QByteArray("keep me"));
 }
 
@@ -466,9 +477,9 @@ TEST_P(UploadReplaceTest, TheLiveFileIsNeverLost) {
     auto connection = connectTo(*session);
     ASSERT_TRUE(connection);
     const bool stored = connection->putFile(localPath(QStringLiteral("file.txt")), QStringLiteral("file.txt"));
-    EXPECT_EQ(stored, GetParam().expected == "new") << reply();
+    EXPECT_EQ(stored, GetParam().expected == "new") << reply(*connection);
     if (!stored) {
-        EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("553 "))) << reply();
+        EXPECT_TRUE(connection->lastResponseInfo().startsWith(QStringLiteral("553 "))) << reply(*connection);
     }
     EXPECT_EQ(readFile(serverPath(QStringLiteral("file.txt"))), GetParam().expected);
     EXPECT_FALSE(transcriptContains(*connection, QStringLiteral("DELE file.txt")));
@@ -488,11 +499,11 @@ TEST_F(FtpClientTest, LocalFailuresGiveErrnoAndKeepTheConnection) {
     ASSERT_TRUE(connection);
     EXPECT_FALSE(
         connection->getFile(QStringLiteral("file.txt"), localPath(QStringLiteral("no/such/dir/file.txt")), false));
-    EXPECT_EQ(lastError(), ENOENT);
+    EXPECT_EQ(connection->lastError(), ENOENT);
     EXPECT_FALSE(connection->putFile(localPath(QStringLiteral("missing.txt")), QStringLiteral("missing.txt")));
-    EXPECT_EQ(lastError(), ENOENT);
+    EXPECT_EQ(connection->lastError(), ENOENT);
     EXPECT_FALSE(connection->getFile(QStringLiteral("absent.txt"), localPath(QStringLiteral("absent.txt")), false));
-    EXPECT_EQ(lastError(), ErrorExtendedError);
+    EXPECT_EQ(connection->lastError(), ErrorExtendedError);
     EXPECT_FALSE(QFileInfo::exists(localPath(QStringLiteral("absent.txt"))));
     EXPECT_EQ(tempFilesIn(localPath({})), QStringList());
     QString folder;
@@ -534,7 +545,7 @@ TEST_F(FtpClientTest, TwoRunsUploadingOneFileAtOnceLeaveItWhole) {
     for (QDeadlineTimer patience(20'000); !secondIsHalfWay() && !patience.hasExpired();)
         QThread::msleep(10);
     ASSERT_TRUE(secondIsHalfWay());
-    EXPECT_TRUE(first->putFile(localPath(QStringLiteral("whole.bin")), QStringLiteral("file.bin"))) << reply();
+    EXPECT_TRUE(first->putFile(localPath(QStringLiteral("whole.bin")), QStringLiteral("file.bin"))) << reply(*first);
     writer.write(half);
     writer.close();
     secondUpload->wait();
@@ -578,7 +589,8 @@ TEST_F(FtpClientTest, RefusedFinalRenameNeverHidesTheLiveFile) {
         auto session = openSession();
         auto connection = connectTo(*session);
         ASSERT_TRUE(connection);
-        EXPECT_EQ(connection->putFile(localPath(lockedName), QStringLiteral("/locked.txt")), c.uploaded) << reply();
+        EXPECT_EQ(connection->putFile(localPath(lockedName), QStringLiteral("/locked.txt")), c.uploaded)
+            << reply(*connection);
         EXPECT_EQ(QDir(m_root.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), c.serverFiles);
         EXPECT_EQ(readFile(serverPath(c.serverFiles.first())), c.live);
         EXPECT_EQ(connection->previousVersionLeftAside(), c.leftAside);
@@ -597,7 +609,7 @@ TEST_F(FtpClientTest, UploadsGoInWhereNamesMayNotStartWithADot) {
     ASSERT_TRUE(connection);
     for (const QString& name : {QStringLiteral("f00.bin"), QStringLiteral("f01.bin")}) {
         ASSERT_NO_FATAL_FAILURE(writeFile(localPath(name), name.toUtf8()));
-        EXPECT_TRUE(connection->putFile(localPath(name), QStringLiteral("/") + name)) << reply();
+        EXPECT_TRUE(connection->putFile(localPath(name), QStringLiteral("/") + name)) << reply(*connection);
         EXPECT_EQ(readFile(serverPath(name)), name.toUtf8());
     }
     const QString token = connection->transferToken();
@@ -631,12 +643,12 @@ TEST_F(FtpClientTest, CutTransfersReportedAsCompleteAreFailures) {
         ASSERT_TRUE(connection);
         if (upload) {
             EXPECT_FALSE(connection->putFile(localPath(QStringLiteral("f.bin")), QStringLiteral("f.bin")));
-            EXPECT_EQ(lastError(), ErrorUploadSizeMismatch);
+            EXPECT_EQ(connection->lastError(), ErrorUploadSizeMismatch);
             EXPECT_EQ(QDir(m_root.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
         } else {
             EXPECT_FALSE(connection->getFile(QStringLiteral("f.bin"), localPath(QStringLiteral("f.bin")), false,
                                              content.size()));
-            EXPECT_EQ(lastError(), ErrorDownloadSizeMismatch);
+            EXPECT_EQ(connection->lastError(), ErrorDownloadSizeMismatch);
             EXPECT_EQ(readFile(localPath(QStringLiteral("f.bin"))), QByteArray("previous"));
             EXPECT_EQ(tempFilesIn(localPath({})), QStringList());
         }
@@ -656,12 +668,12 @@ TEST_F(FtpClientTest, InterruptedDownloadKeepsThePreviousFile) {
         auto connection = connectTo(*session, passive);
         ASSERT_TRUE(connection);
         EXPECT_FALSE(connection->getFile(QStringLiteral("big.bin"), target, false));
-        EXPECT_EQ(lastError(), ErrorExtendedError);
-        EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("426 "))) << reply();
+        EXPECT_EQ(connection->lastError(), ErrorExtendedError);
+        EXPECT_TRUE(connection->lastResponseInfo().startsWith(QStringLiteral("426 "))) << reply(*connection);
         EXPECT_EQ(readFile(target), QByteArray("the previous version"));
         EXPECT_EQ(tempFilesIn(localPath({})), QStringList());
         QString folder;
-        EXPECT_TRUE(connection->getCurrentDirectory(folder)) << reply();
+        EXPECT_TRUE(connection->getCurrentDirectory(folder)) << reply(*connection);
     }
 }
 
@@ -678,7 +690,7 @@ TEST_F(FtpClientTest, StalledListingTimesOutAndTheRetryWorks) {
     ASSERT_TRUE(connection->setCurrentDirectory(QStringLiteral("sub")));
     FindData entry;
     EXPECT_FALSE(connection->findFirstFile(QStringLiteral("*.*"), entry));
-    EXPECT_EQ(lastError(), ErrorTimeout);
+    EXPECT_EQ(connection->lastError(), ErrorTimeout);
     EXPECT_FALSE(errorDescription(ErrorTimeout).isEmpty());
     // The next call (the retry) works on a fresh control connection, in the
     // folder the caller had entered.
@@ -699,20 +711,20 @@ TEST_F(FtpClientTest, LateReplyIsNeverTakenForALaterAnswer) {
     ASSERT_TRUE(connection->setCurrentDirectory(QStringLiteral("sub")));
     QString folder;
     EXPECT_FALSE(connection->getCurrentDirectory(folder));
-    EXPECT_EQ(lastError(), ErrorTimeout);
+    EXPECT_EQ(connection->lastError(), ErrorTimeout);
     // Give the late "257 /sub" time to arrive before the next command.
     QThread::sleep(3);
     // Each answer must belong to its own command (pyftpdlib's CWD reply also
     // quotes the folder, so the codes tell them apart).
     ASSERT_TRUE(connection->setCurrentDirectory(QStringLiteral("..")));
-    EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("250 "))) << reply();
-    ASSERT_TRUE(connection->getCurrentDirectory(folder)) << reply();
-    EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("257 "))) << reply();
+    EXPECT_TRUE(connection->lastResponseInfo().startsWith(QStringLiteral("250 "))) << reply(*connection);
+    ASSERT_TRUE(connection->getCurrentDirectory(folder)) << reply(*connection);
+    EXPECT_TRUE(connection->lastResponseInfo().startsWith(QStringLiteral("257 "))) << reply(*connection);
     EXPECT_EQ(folder, QStringLiteral("/"));
     ASSERT_TRUE(connection->setCurrentDirectory(QStringLiteral("sub")));
-    EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("250 "))) << reply();
+    EXPECT_TRUE(connection->lastResponseInfo().startsWith(QStringLiteral("250 "))) << reply(*connection);
     ASSERT_TRUE(connection->getCurrentDirectory(folder));
-    EXPECT_TRUE(lastResponseInfo().startsWith(QStringLiteral("257 "))) << reply();
+    EXPECT_TRUE(connection->lastResponseInfo().startsWith(QStringLiteral("257 "))) << reply(*connection);
     EXPECT_EQ(folder, QStringLiteral("/sub"));
 }
 
@@ -733,10 +745,10 @@ TEST_F(FtpClientTest, ServerSlowToTakeAStoreStillGetsTheFile) {
     // Known from the listing's "125", or else learnt from one time-out.
     bool stored = connection->putFile(source, QStringLiteral("/up.bin"));
     if (!stored) {
-        EXPECT_EQ(lastError(), ErrorTimeout);
+        EXPECT_EQ(connection->lastError(), ErrorTimeout);
         stored = connection->putFile(source, QStringLiteral("/up.bin"));
     }
-    ASSERT_TRUE(stored) << reply();
+    ASSERT_TRUE(stored) << reply(*connection);
     EXPECT_EQ(readFile(m_root.filePath(QStringLiteral("up.bin"))), "slow server");
 }
 
@@ -752,7 +764,7 @@ TEST_F(FtpClientTest, Ipv6LoopbackWorksInBothModes) {
         SCOPED_TRACE(passive ? "passive" : "active");
         auto session = openSession();
         auto connection = connectTo(*session, passive);
-        ASSERT_TRUE(connection) << lastError() << " " << reply();
+        ASSERT_TRUE(connection) << failureText(m_logonFailure);
         ASSERT_NO_FATAL_FAILURE(roundTrip(*connection, m_root.path(), QStringLiteral("v6.bin"), everyByteValue()));
         EXPECT_EQ(namesOf(listAll(*connection)), QStringList{QStringLiteral("v6.bin")});
         EXPECT_EQ(transcriptContains(*connection, QStringLiteral("EPSV")), passive);
@@ -795,10 +807,10 @@ TEST_P(FtpProxyTest, LogonListingAndTransfers) {
     const QString proxyText = (socks ? QStringLiteral("socks=127.0.0.1:") : QStringLiteral("ftp=ftp://127.0.0.1:")) +
                               QString::number(process->port());
     auto session = openSession(proxyText);
-    ASSERT_TRUE(session) << lastError();
+    ASSERT_TRUE(session);
 
     auto connection = connectTo(*session, param.passive);
-    ASSERT_TRUE(connection) << lastError() << " " << reply();
+    ASSERT_TRUE(connection) << failureText(m_logonFailure);
     QString folder;
     ASSERT_TRUE(connection->getCurrentDirectory(folder));
     EXPECT_EQ(folder, QStringLiteral("/"));
@@ -837,30 +849,34 @@ TEST_F(FtpClientTest, ActiveModeThroughSocksWithoutBindSaysSo) {
     ASSERT_TRUE(proxy.start()) << proxy.errorText().toStdString();
     auto session = openSession(QStringLiteral("socks=127.0.0.1:") + QString::number(proxy.port()));
     auto connection = connectTo(*session, false);
-    ASSERT_TRUE(connection) << lastError();
+    ASSERT_TRUE(connection) << failureText(m_logonFailure);
     FindData entry;
     EXPECT_FALSE(connection->findFirstFile(QStringLiteral("*.*"), entry));
-    EXPECT_EQ(lastError(), ErrorProxyBindUnsupported);
+    EXPECT_EQ(connection->lastError(), ErrorProxyBindUnsupported);
     EXPECT_TRUE(errorDescription(ErrorProxyBindUnsupported).contains(QStringLiteral("passive mode")));
 }
 
 TEST_F(FtpClientTest, ProxyProblemsAreReported) {
-    EXPECT_FALSE(InternetSession::open(QStringLiteral("Vellisync"), AccessType::Proxy, QStringLiteral("gate:8080")));
-    EXPECT_EQ(lastError(), ErrorInvalidProxyRequest);
+    const OpenResult opened =
+        InternetSession::open(QStringLiteral("Vellisync"), AccessType::Proxy, QStringLiteral("gate:8080"));
+    EXPECT_FALSE(opened.session);
+    EXPECT_EQ(opened.failure.code, ErrorInvalidProxyRequest);
 
     ASSERT_NO_FATAL_FAILURE(startServer());
     auto session = openSession(QStringLiteral("socks=127.0.0.1:") + QString::number(freeLoopbackPort()));
     ASSERT_TRUE(session);
     EXPECT_FALSE(connectTo(*session));
-    EXPECT_EQ(lastError(), ErrorProxyServerUnreachable);
+    EXPECT_EQ(m_logonFailure.code, ErrorProxyServerUnreachable);
 
     SocksProxyProcess proxy;
     ASSERT_TRUE(proxy.start()) << proxy.errorText().toStdString();
     session = openSession(QStringLiteral("socks=127.0.0.1:") + QString::number(proxy.port()));
-    EXPECT_FALSE(
-        session->connect(QStringLiteral("no-such-host.invalid"), 21, QStringLiteral("u"), QStringLiteral("p"), true));
-    EXPECT_EQ(lastError(), ErrorNameNotResolved);
-    EXPECT_FALSE(session->connect(QStringLiteral("127.0.0.1"), freeLoopbackPort(), QStringLiteral("u"),
-                                  QStringLiteral("p"), true));
-    EXPECT_EQ(lastError(), ErrorCannotConnect);
+    ConnectResult logon =
+        session->connect(QStringLiteral("no-such-host.invalid"), 21, QStringLiteral("u"), QStringLiteral("p"), true);
+    EXPECT_FALSE(logon.connection);
+    EXPECT_EQ(logon.failure.code, ErrorNameNotResolved);
+    logon = session->connect(QStringLiteral("127.0.0.1"), freeLoopbackPort(), QStringLiteral("u"), QStringLiteral("p"),
+                             true);
+    EXPECT_FALSE(logon.connection);
+    EXPECT_EQ(logon.failure.code, ErrorCannotConnect);
 }

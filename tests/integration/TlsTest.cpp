@@ -71,7 +71,8 @@ protected:
     std::unique_ptr<InternetSession> session(Encryption encryption, const QByteArray& pinned,
                                              const QString& proxy = {}) const {
         auto made = InternetSession::open(QStringLiteral("Vellisync"),
-                                          proxy.isEmpty() ? AccessType::Preconfigured : AccessType::Proxy, proxy);
+                                          proxy.isEmpty() ? AccessType::Preconfigured : AccessType::Proxy, proxy)
+                        .session;
         if (made) {
             made->setTimeouts(testTimeouts);
             made->setTlsPolicy(TlsPolicy{encryption, pinned});
@@ -92,8 +93,8 @@ void roundTrip(FtpConnection& connection, const QString& remoteName, const QStri
     const QString copy = localFolder + QStringLiteral("/copy.bin");
     writeFile(source, content);
     ASSERT_TRUE(connection.isEncrypted());
-    ASSERT_TRUE(connection.putFile(source, remoteName)) << lastResponseInfo().toStdString();
-    ASSERT_TRUE(connection.getFile(remoteName, copy, false)) << lastResponseInfo().toStdString();
+    ASSERT_TRUE(connection.putFile(source, remoteName)) << connection.lastResponseInfo().toStdString();
+    ASSERT_TRUE(connection.getFile(remoteName, copy, false)) << connection.lastResponseInfo().toStdString();
     EXPECT_TRUE(readFile(copy) == content);
 }
 
@@ -111,9 +112,10 @@ TEST_P(TlsTransferTest, FilesTravelUnchangedWithProtPAndNoPasswordInClear) {
     ASSERT_NO_FATAL_FAILURE(startTlsServer(c.implicit, c.serverKeepsDataOpen));
     auto service = session(c.implicit ? Encryption::Implicit : Encryption::ExplicitRequired, m_certificate->sha256);
     TlsReport report;
-    auto connection = service->connect(QStringLiteral("127.0.0.1"), m_server->port(), QStringLiteral("tester"),
-                                       QStringLiteral("secret"), c.passive, &report);
-    ASSERT_TRUE(connection) << lastError() << " " << lastResponseInfo().toStdString();
+    ConnectResult logon = service->connect(QStringLiteral("127.0.0.1"), m_server->port(), QStringLiteral("tester"),
+                                           QStringLiteral("secret"), c.passive, &report);
+    const std::unique_ptr<FtpConnection>& connection = logon.connection;
+    ASSERT_TRUE(connection) << logon.failure.code << " " << logon.failure.lastResponseInfo.toStdString();
     EXPECT_TRUE(report.encrypted);
     EXPECT_EQ(report.fingerprint, m_certificate->sha256);
     ASSERT_NO_FATAL_FAILURE(roundTrip(*connection, QStringLiteral("/big.bin"), local()));
@@ -150,14 +152,14 @@ TEST_P(TlsThroughFtpProxyTest, FallsBackOnlyWhenTlsIsMerelyWanted) {
     FtpProxyProcess proxy(m_server->port());
     ASSERT_TRUE(proxy.start()) << proxy.errorText().toStdString();
     TlsReport report;
-    auto connection = session(c.encryption, c.pinned ? m_certificate->sha256 : QByteArray(),
-                              QStringLiteral("ftp=ftp://127.0.0.1:") + QString::number(proxy.port()))
-                          ->connect(QStringLiteral("127.0.0.1"), m_server->port(), QStringLiteral("tester"),
-                                    QStringLiteral("secret"), true, &report);
-    EXPECT_EQ(bool(connection), c.error == ErrorSuccess);
+    ConnectResult logon = session(c.encryption, c.pinned ? m_certificate->sha256 : QByteArray(),
+                                  QStringLiteral("ftp=ftp://127.0.0.1:") + QString::number(proxy.port()))
+                              ->connect(QStringLiteral("127.0.0.1"), m_server->port(), QStringLiteral("tester"),
+                                        QStringLiteral("secret"), true, &report);
+    EXPECT_EQ(bool(logon.connection), c.error == ErrorSuccess);
     EXPECT_EQ(report.refusedByServer, c.error == ErrorSuccess);
     if (c.error != ErrorSuccess) {
-        EXPECT_EQ(lastError(), c.error);
+        EXPECT_EQ(logon.failure.code, c.error);
         EXPECT_FALSE(m_server->serverLog().contains(QStringLiteral("COMMAND PASS")));
     }
 }
@@ -179,10 +181,11 @@ TEST_F(TlsTest, ClearTextAfterTheGoAheadIsRefused) {
     options.tlsCertificate = m_certificate->combinedFile;
     options.extraArguments = {QStringLiteral("--tls-inject-after-auth"), QStringLiteral("230 Logged in.")};
     ASSERT_NO_FATAL_FAILURE(startServer(options));
-    EXPECT_FALSE(session(Encryption::ExplicitRequired, m_certificate->sha256)
-                     ->connect(QStringLiteral("127.0.0.1"), m_server->port(), QStringLiteral("tester"),
-                               QStringLiteral("secret"), true));
-    EXPECT_EQ(lastError(), ErrorTlsFailed);
+    const ConnectResult logon = session(Encryption::ExplicitRequired, m_certificate->sha256)
+                                    ->connect(QStringLiteral("127.0.0.1"), m_server->port(), QStringLiteral("tester"),
+                                              QStringLiteral("secret"), true);
+    EXPECT_FALSE(logon.connection);
+    EXPECT_EQ(logon.failure.code, ErrorTlsFailed);
     EXPECT_FALSE(m_server->serverLog().contains(QStringLiteral("COMMAND USER")));
 }
 
@@ -190,11 +193,12 @@ TEST_F(TlsTest, TlsRunsInsideASocksTunnel) {
     ASSERT_NO_FATAL_FAILURE(startTlsServer());
     SocksProxyProcess proxy;
     ASSERT_TRUE(proxy.start()) << proxy.errorText().toStdString();
-    auto connection = session(Encryption::ExplicitRequired, m_certificate->sha256,
-                              QStringLiteral("socks=127.0.0.1:") + QString::number(proxy.port()))
-                          ->connect(QStringLiteral("127.0.0.1"), m_server->port(), QStringLiteral("tester"),
-                                    QStringLiteral("secret"), true);
-    ASSERT_TRUE(connection) << lastError() << " " << lastResponseInfo().toStdString();
+    ConnectResult logon = session(Encryption::ExplicitRequired, m_certificate->sha256,
+                                  QStringLiteral("socks=127.0.0.1:") + QString::number(proxy.port()))
+                              ->connect(QStringLiteral("127.0.0.1"), m_server->port(), QStringLiteral("tester"),
+                                        QStringLiteral("secret"), true);
+    const std::unique_ptr<FtpConnection>& connection = logon.connection;
+    ASSERT_TRUE(connection) << logon.failure.code << " " << logon.failure.lastResponseInfo.toStdString();
     ASSERT_NO_FATAL_FAILURE(roundTrip(*connection, QStringLiteral("/tunnel.bin"), local()));
 }
 
@@ -245,10 +249,12 @@ TEST_F(TlsTest, VsftpdTakesResumedDataConnections) {
         GTEST_SKIP() << "vsftpd must be installed and the tests run as root";
     VsftpdProcess vsftpd(*m_certificate);
     ASSERT_TRUE(vsftpd.start()) << vsftpd.errorText().toStdString();
-    auto connection =
+    ConnectResult logon =
         session(Encryption::ExplicitRequired, m_certificate->sha256)
             ->connect(QStringLiteral("127.0.0.1"), vsftpd.port(), QStringLiteral("anonymous"), QString(), true);
-    ASSERT_TRUE(connection) << lastError() << " " << lastResponseInfo().toStdString() << vsftpd.log().toStdString();
+    const std::unique_ptr<FtpConnection>& connection = logon.connection;
+    ASSERT_TRUE(connection) << logon.failure.code << " " << logon.failure.lastResponseInfo.toStdString()
+                            << vsftpd.log().toStdString();
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
         ASSERT_NO_FATAL_FAILURE(roundTrip(*connection, QStringLiteral("/pub/r%1.bin").arg(round), local()));

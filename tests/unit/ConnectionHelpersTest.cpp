@@ -49,11 +49,13 @@ TEST(ErrorText, FallsBackFromServiceToSystemToUnknown) {
     EXPECT_EQ(ErrorText(EACCES), QStringLiteral("Permission denied"));
 }
 
-TEST(ErrorText, LastErrorTextReadsTheThreadsCode) {
-    inet::setLastError(ENOSPC);
-    EXPECT_EQ(LastErrorText(), QStringLiteral("No space left on device"));
-    EXPECT_EQ(ftpFailureLine(QStringLiteral("FtpPutFile")),
+TEST(ErrorText, FailureLineDescribesTheFailure) {
+    EXPECT_EQ(ftpFailureLine(inet::Failure{ENOSPC, {}}, QStringLiteral("FtpPutFile")),
               QStringLiteral("FtpPutFile fails with message: No space left on device"));
+    // A refusal is told by the server's own reply, without its line break.
+    EXPECT_EQ(ftpFailureLine(inet::Failure{inet::ErrorExtendedError, QStringLiteral("550 Permission denied.\r\n")},
+                             QStringLiteral("FtpPutFile")),
+              QStringLiteral("FtpPutFile fails with message: 550 Permission denied."));
 }
 
 struct PortCase {
