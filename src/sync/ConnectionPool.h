@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -18,6 +19,21 @@
 
 namespace engine {
 
+// A file action's report for the run's events: which file, how many bytes,
+// and the server's refusal when it refused.
+struct ActionReport {
+    QString name;
+    qint64 bytes = 0;
+    QString serverReply;
+};
+
+// A remote file's exact time, as the server told it (UTC); item is its index
+// in the run's remote list.
+struct ExactTime {
+    int item = -1;
+    QDateTime utc;
+};
+
 // What one piece of pool work reports back to the run's thread: whether it
 // succeeded and the log lines it would have written, in order. Work on the
 // pool never logs itself, so the run's log stays on one thread.
@@ -26,8 +42,10 @@ struct JobOutcome {
     QStringList lines;
     // A listing job's folders.
     FolderListings listings;
-    // Filled by the other work that needs more than lines.
-    std::shared_ptr<void> payload = {};
+    // A file action's report.
+    std::optional<ActionReport> action = {};
+    // The answers of a job that asked for exact times.
+    std::vector<ExactTime> exactTimes = {};
     // Lines about the server rather than this job, logged once per run.
     QStringList notices = {};
 };

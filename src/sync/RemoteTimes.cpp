@@ -13,7 +13,6 @@ namespace {
 struct TimeQuestions {
     std::vector<int> items;
     QStringList paths;
-    std::vector<std::optional<QDateTime>> answers;
 };
 
 QString minuteText(NaiveDateTime time) {
@@ -47,17 +46,20 @@ void SyncRun::AskExactTimes() {
             questions->paths.append(m_remoteBase + RemoteFiles.Strings(wanted[i]));
         }
         pool.add([questions](inet::FtpConnection& connection) {
-            connection.modificationTimes(questions->paths, questions->answers);
-            return engine::JobOutcome{true, {}, {}, questions};
+            std::vector<std::optional<QDateTime>> answers;
+            connection.modificationTimes(questions->paths, answers);
+            engine::JobOutcome outcome;
+            for (size_t i = 0; i < answers.size() && i < questions->items.size(); ++i) {
+                if (answers[i])
+                    outcome.exactTimes.push_back({questions->items[i], *answers[i]});
+            }
+            return outcome;
         });
     }
     // A file the server gives no time for keeps its listed day.
     pool.run([this](engine::JobOutcome& outcome) {
-        const auto questions = std::static_pointer_cast<TimeQuestions>(outcome.payload);
-        for (size_t i = 0; i < questions->answers.size(); ++i) {
-            if (const std::optional<QDateTime>& utc = questions->answers[i])
-                RemoteFiles.SetDateTime(questions->items[i], engine::utcToLocal(*utc));
-        }
+        for (const engine::ExactTime& answer : outcome.exactTimes)
+            RemoteFiles.SetDateTime(answer.item, engine::utcToLocal(answer.utc));
         DoProgress();
     });
     LogPoolNotices();

@@ -39,13 +39,6 @@ bool isDeletion(engine::ActionKind kind) {
     return kind == engine::ActionKind::DeleteLocal || kind == engine::ActionKind::DeleteRemote;
 }
 
-// What a pass's job carries back to the run's thread besides its lines.
-struct ActionReport {
-    QString name;
-    qint64 bytes = 0;
-    QString serverReply;
-};
-
 // The server's reply when the connection's last call failed because the
 // server refused it ("550 Permission denied."); empty for any other failure.
 QString refusalReply(const inet::FtpConnection& connection) {
@@ -350,7 +343,7 @@ int SyncRun::RunPass(engine::ActionKind kind, const TListOfFiles& walked, const 
             ++count;
         else
             ++LastRunOutcome.failedActions;
-        if (const auto report = std::static_pointer_cast<ActionReport>(outcome.payload))
+        if (const std::optional<engine::ActionReport>& report = outcome.action)
             ReportAction(kind, report->name, report->bytes, ok, outcome.lines.value(outcome.lines.size() - 1),
                          report->serverReply);
     });
@@ -367,7 +360,7 @@ engine::Job SyncRun::CountedJob(engine::ActionKind, const QString& name, qint64 
         Progress().actionFinished(name, bytes);
         // Read before the connection's next job replaces it.
         const QString reply = outcome.ok ? QString() : refusalReply(connection);
-        outcome.payload = std::make_shared<ActionReport>(ActionReport{name, bytes, reply});
+        outcome.action = engine::ActionReport{name, bytes, reply};
         return outcome;
     };
 }
