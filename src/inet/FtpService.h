@@ -118,13 +118,12 @@ struct Timeouts {
 Timeouts defaultTimeouts();
 void setDefaultTimeouts(const Timeouts& timeouts);
 
-// How a connection protects itself with TLS (RFC 4217). The numbers are
-// those of the project setting.
+// How a connection protects itself with TLS (RFC 4217).
 enum class Encryption {
-    None = 0,              // plain FTP
-    ExplicitIfOffered = 1, // AUTH TLS; clear text when the server refuses it
-    ExplicitRequired = 2,  // AUTH TLS; the logon stops when the server refuses it
-    Implicit = 3,          // TLS from the first byte (usually port 990)
+    None,              // plain FTP
+    ExplicitIfOffered, // AUTH TLS; clear text when the server refuses it
+    ExplicitRequired,  // AUTH TLS; the logon stops when the server refuses it
+    Implicit,          // TLS from the first byte (usually port 990)
 };
 
 struct TlsPolicy {
@@ -327,6 +326,7 @@ struct ConnectResult {
 };
 
 struct OpenResult;
+struct ProxyConfig;
 
 // The service object: holds the proxy choice and the limits for the
 // connections it makes.
@@ -337,6 +337,9 @@ public:
     // "socks=HOST:PORT" (SOCKS5, falling back to SOCKS4). A malformed proxy text
     // gives no session and ErrorInvalidProxyRequest.
     static OpenResult open(const QString& agent, AccessType access, const QString& proxy);
+    // Opens the service, through proxy when one is given. A proxy that
+    // cannot be used (isUsableProxy) gives no session and ErrorInvalidProxyRequest.
+    static OpenResult open(const QString& agent, const std::optional<ProxyConfig>& proxy);
     ~InternetSession();
     InternetSession(const InternetSession&) = delete;
     InternetSession& operator=(const InternetSession&) = delete;

@@ -12,16 +12,25 @@ struct InternetSession::ProxySetting {
 };
 
 OpenResult InternetSession::open(const QString& agent, AccessType access, const QString& proxy) {
-    std::unique_ptr<InternetSession> session(new InternetSession());
-    if (access == AccessType::Proxy) {
-        std::optional<ProxyConfig> config = parseProxyText(proxy);
-        if (!config) {
-            qCDebug(lcInet) << "unusable proxy text" << proxy;
-            return OpenResult{{}, Failure{ErrorInvalidProxyRequest, {}}};
-        }
-        session->m_proxy = std::make_unique<ProxySetting>(ProxySetting{*config});
+    if (access != AccessType::Proxy)
+        return open(agent, std::nullopt);
+    std::optional<ProxyConfig> config = parseProxyText(proxy);
+    if (!config) {
+        qCDebug(lcInet) << "unusable proxy text" << proxy;
+        return OpenResult{{}, Failure{ErrorInvalidProxyRequest, {}}};
     }
-    qCDebug(lcInet) << "service opened for" << agent << (session->m_proxy ? "through proxy" : "directly") << proxy;
+    return open(agent, config);
+}
+
+OpenResult InternetSession::open(const QString& agent, const std::optional<ProxyConfig>& proxy) {
+    if (proxy && !isUsableProxy(*proxy)) {
+        qCDebug(lcInet) << "unusable proxy" << proxy->host << proxy->port;
+        return OpenResult{{}, Failure{ErrorInvalidProxyRequest, {}}};
+    }
+    std::unique_ptr<InternetSession> session(new InternetSession());
+    if (proxy)
+        session->m_proxy = std::make_unique<ProxySetting>(ProxySetting{*proxy});
+    qCDebug(lcInet) << "service opened for" << agent << (proxy ? "through proxy" : "directly");
     return OpenResult{std::move(session), {}};
 }
 

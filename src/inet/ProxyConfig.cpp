@@ -38,12 +38,17 @@ std::optional<ProxyConfig> parseHostPort(QString text, quint16 defaultPort, Prox
             return std::nullopt;
         config.port = quint16(port);
     }
-    if (config.host.isEmpty() || config.host.contains(QLatin1Char(' ')) || config.host.contains(QLatin1Char('/')))
+    if (!isUsableProxy(config))
         return std::nullopt;
     return config;
 }
 
 } // namespace
+
+bool isUsableProxy(const ProxyConfig& config) {
+    return !config.host.isEmpty() && !config.host.contains(QLatin1Char(' ')) && !config.host.contains(QLatin1Char('/')) &&
+           config.port != 0;
+}
 
 std::optional<ProxyConfig> parseProxyText(const QString& text) {
     const QString trimmed = text.trimmed();

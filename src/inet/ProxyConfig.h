@@ -1,6 +1,6 @@
 #pragma once
 
-// The proxy a session connects through, read from the proxy text.
+// The proxy a session connects through, as a value or read from a proxy text.
 
 #include <QString>
 
@@ -19,6 +19,10 @@ struct ProxyConfig {
 
     bool operator==(const ProxyConfig&) const = default;
 };
+
+// Whether a proxy can be used at all: a host without blanks or slashes, and
+// a port from 1.
+bool isUsableProxy(const ProxyConfig& config);
 
 // Reads "ftp=ftp://HOST:PORT" or "socks=HOST:PORT" (an IPv6 host may stand in
 // brackets; without a port the usual 21 or 1080 is taken). Empty for any other

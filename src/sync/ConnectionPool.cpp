@@ -213,11 +213,15 @@ void ConnectionPool::run(const std::function<void(JobOutcome&)>& onDone) {
 QStringList ConnectionPool::takeNotices() {
     std::lock_guard lock(m_mutex);
     if (m_capReached) {
-        // Several connections may have learnt it: one line says it, with
-        // the number of those that did get in.
+        // Several connections may have learnt it, some after the line was
+        // given: one line says it, with the number of those that did get in,
+        // and it is said again only when that number changed.
         m_capReached = false;
-        m_notices
-            << QStringLiteral("The server allows no more connections: the run goes on with %1").arg(1 + m_liveWorkers);
+        const int goingOnWith = 1 + m_liveWorkers;
+        if (goingOnWith != m_announcedCap)
+            m_notices
+                << QStringLiteral("The server allows no more connections: the run goes on with %1").arg(goingOnWith);
+        m_announcedCap = goingOnWith;
     }
     return std::exchange(m_notices, {});
 }

@@ -129,6 +129,7 @@ private:
     std::atomic<bool> m_serverGone{false};
     std::atomic<bool> m_serverUnreachable{false};
     bool m_capReached = false; // a logon was refused for too many connections
+    int m_announcedCap = 0;    // the number the last notice of the cap gave
     int m_dataRefusals = 0;    // data connections refused since the pool last shrank
     QStringList m_notices;
     // QThread rather than a plain thread: sockets want a thread Qt knows.

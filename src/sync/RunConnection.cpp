@@ -2,20 +2,34 @@
 // closing it with the pool's connections.
 #include "sync/SyncRun.h"
 
+#include "inet/ProxyConfig.h"
 #include "model/Global.h"
 #include "sync/FtpHelpers.h"
 
 namespace {
 
-QString proxyPrefix(qint32 kind) {
-    switch (kind) {
+// The proxy of the settings as the service takes it. A kind the settings do
+// not know gives a proxy without a host, which the service refuses as unusable.
+inet::ProxyConfig proxyOf(const ProjectSettings& settings) {
+    inet::ProxyConfig proxy;
+    QString host = trimBlanksAndControls(settings.ProxyServer);
+    // An IPv6 address may be written in brackets, as in a URL.
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    switch (settings.ProxyKind) {
     case 0:
-        return QStringLiteral("ftp=ftp://");
+        proxy.kind = inet::ProxyConfig::Kind::Ftp;
+        proxy.host = host;
+        break;
     case 1:
-        return QStringLiteral("socks=");
+        proxy.kind = inet::ProxyConfig::Kind::Socks;
+        proxy.host = host;
+        break;
     default:
-        return {};
+        break;
     }
+    proxy.port = quint16(settings.ProxyPort);
+    return proxy;
 }
 
 QString portRangeProblem(const QString& label, qint32 port, qint32 lowest) {
@@ -107,16 +121,14 @@ bool SyncRun::Connect() {
             return false;
         }
     }
-    inet::OpenResult opened;
+    std::optional<inet::ProxyConfig> proxy;
     if (m_settings.UseProxy) {
         Log(QStringLiteral("Opening FTP by using proxy..."));
-        const QString proxy = proxyPrefix(m_settings.ProxyKind) + trimBlanksAndControls(m_settings.ProxyServer) +
-                              QLatin1Char(':') + QString::number(m_settings.ProxyPort);
-        opened = inet::InternetSession::open(QStringLiteral("Vellisync"), inet::AccessType::Proxy, proxy);
+        proxy = proxyOf(m_settings);
     } else {
         Log(QStringLiteral("Opening FTP by using default settings..."));
-        opened = inet::InternetSession::open(QStringLiteral("Vellisync"), inet::AccessType::Preconfigured, {});
     }
+    inet::OpenResult opened = inet::InternetSession::open(QStringLiteral("Vellisync"), proxy);
     InternetHandle = std::move(opened.session);
     if (!InternetHandle) {
         Log(ftpFailureLine(opened.failure, QStringLiteral("InternetOpen")));
