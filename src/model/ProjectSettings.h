@@ -3,10 +3,14 @@
 #include <QString>
 
 #include <array>
+#include <span>
+#include <variant>
 
 // What one synchronisation job stores: the settings of a project file, named
 // as their file keys. A value: a run takes a copy when it starts, so the
-// window can go on editing the project while the run reads its own.
+// window can go on editing the project while the run reads its own. What each
+// setting is in the file, in a new project and in the review is said once, in
+// the table of projectSettingFields().
 struct ProjectSettings {
     // Display names of the synchronisation modes, indexed by SyncMode.
     inline static const std::array<QString, 3> SyncModeNames = {
@@ -65,3 +69,67 @@ struct ProjectSettings {
 
     friend bool operator==(const ProjectSettings&, const ProjectSettings&) = default;
 };
+
+// How a setting is kept in the project file.
+enum class SettingKind {
+    Text,             // STRING, as it is
+    Integer,          // INTEGER
+    Boolean,          // INTEGER, 0 or 1; any other number reads as true
+    ScrambledPassword // STRING of digit groups (ScramblePassword)
+};
+
+// A setting's value as the table speaks of it: a number (a boolean as 0 or 1)
+// or a text.
+using SettingValue = std::variant<qint32, QString>;
+
+// The field of ProjectSettings that a row reads and writes.
+using SettingMember = std::variant<QString ProjectSettings::*, qint32 ProjectSettings::*, bool ProjectSettings::*,
+                                   quint8 ProjectSettings::*>;
+
+// Where a setting appears in the review text, in table order within its group.
+enum class ReviewGroup { None, Server, Folders, Masks };
+
+// When a setting's line appears in the review text.
+enum class ReviewShown {
+    Always,
+    WhenChanged,   // only when it differs from the value of a file without it
+    ForOneWayModes // only when the mode copies one way (the exact copy)
+};
+
+// One stored setting: its file key (in section [Root]), how it is kept, its
+// values for a new project and for a file that lacks it, and its review line.
+struct SettingField {
+    const char* key;
+    SettingKind kind;
+    SettingMember member;
+    SettingValue newProject;
+    // The value a file without the key loads as; for the password, the stored
+    // text (an empty one unscrambles to 35 spaces).
+    SettingValue whenAbsent;
+    // Written only when it differs from whenAbsent: settings that came later,
+    // so a project that leaves them alone is stored as it always was.
+    bool storedOnlyWhenChanged;
+    // A file's text passes through trimBlanksAndControls on load, as the
+    // setter would have it.
+    bool trimmedOnLoad;
+    ReviewGroup reviewGroup;
+    const char* reviewLabel; // null when not reviewed
+    ReviewShown reviewShown;
+    // The review's text of the value, when the plain number or text is not it.
+    QString (*reviewValue)(const ProjectSettings&);
+};
+
+// Every stored setting, in the order of the review text (and of loading).
+std::span<const SettingField> projectSettingFields();
+
+// The value of field in settings: a boolean as 0 or 1, the password in plain text.
+SettingValue settingValue(const SettingField& field, const ProjectSettings& settings);
+// Sets field in settings from value; SyncMode keeps the low byte of the number.
+void setSettingValue(const SettingField& field, ProjectSettings& settings, const SettingValue& value);
+
+// The settings of a new project.
+ProjectSettings newProjectSettings();
+
+// The review page's summary of settings, lines ended by CR LF. Leaves out the
+// caption, the password and the proxy.
+QString projectReviewText(const ProjectSettings& settings);

@@ -73,16 +73,16 @@ public:
     // The review page's summary, lines ended by CR LF.
     QString GetReviewText() const;
 
-    // --- Project file ---------------------------------------------------------
+    // --- Project file (doors into model/ProjectFile.h) ----------------------
 
-    // Loads the settings from a project file; FileName is set first, whatever
-    // follows. False when the file holds an unknown type tag. Storage errors
-    // propagate as VellisyncError, and so does the refusal of a file that is
-    // not a project file (missing, not a regular file, over 1 MiB, no [Root]
+    // Loads the settings from a project file; FileName is set first,
+    // whatever follows. False when the file holds an unknown type tag. Storage
+    // errors propagate as VellisyncError, and so does the refusal of a file that
+    // is not a project file (missing, not a regular file, over 1 MiB, no [Root]
     // section or no Server in it); a refused file changes no setting.
     bool LoadFromFile(const QString& fileName);
-    // Writes the settings, replacing the file atomically (mode 0600, folders
-    // created with 0700). Storage errors propagate as VellisyncError.
+    // Writes the settings, replacing the file atomically (mode 0600,
+    // folders created with 0700). Storage errors propagate as VellisyncError.
     bool SaveToFile(const QString& fileName);
 
     // --- Doors into the run -----------------------------------------------------

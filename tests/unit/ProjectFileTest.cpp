@@ -190,6 +190,10 @@ TEST_P(PasswordRoundTripTest, EverySettingComesBackAndThePasswordHasItsDigitCoun
     project.SetProxyKind(1);
     project.SetProxyServer("socks.local");
     project.SetProxyPort(1080);
+    project.SetConnections(9);
+    project.SetListingTimeZone("+01:00");
+    project.SetEncryption(2);
+    ASSERT_TRUE(project.SetTrustedCertificate(QString(64, u'a')));
     project.FileName = "/elsewhere/kept.VSPJ";
     const QString file = temp.filePath("p.VSPJ");
     ASSERT_TRUE(project.SaveToFile(file));
@@ -205,6 +209,10 @@ TEST_P(PasswordRoundTripTest, EverySettingComesBackAndThePasswordHasItsDigitCoun
     QStringList expected = settingsOf(project);
     expected[4] = "Password=" + expectedPassword;
     EXPECT_EQ(settingsOf(loaded), expected);
+    // The whole value, so a setting that the file leaves out cannot pass unseen.
+    ProjectSettings expectedValue = project;
+    expectedValue.Password = expectedPassword;
+    EXPECT_TRUE(static_cast<const ProjectSettings&>(loaded) == expectedValue);
 
     const QString scrambled = ScramblePassword(password);
     EXPECT_EQ(scrambled.size(), GetParam().digits);
@@ -274,11 +282,27 @@ TEST_F(ProjectFileTest, AFileWithOnlyTheServerGivesEveryOtherDefault) {
     project.Modified = true;
     ASSERT_TRUE(project.LoadFromFile(path("p.VSPJ")));
     EXPECT_EQ(project.FileName, path("p.VSPJ"));
-    EXPECT_EQ(settingsOf(project),
-              QStringList({"Caption=<No Caption>", "Server=ftp.local", "Port=21", "UserName=anonymous",
-                           "Password=" + QString(35, u' '), "Passive=0", "RemoteFolder=/", "LocalFolder=", "SyncMode=2",
-                           "SubFilders=0", "Exact=0", "IncludeMasks=*.*", "ExcludeMasks=", "UseProxy=0", "ProxyKind=0",
-                           "ProxyServer=", "ProxyPort=21"}));
+    EXPECT_EQ(settingsOf(project), QStringList({"Caption=<No Caption>",
+                                                "Server=ftp.local",
+                                                "Port=21",
+                                                "UserName=anonymous",
+                                                "Password=" + QString(35, u' '),
+                                                "Passive=0",
+                                                "Encryption=0",
+                                                "TrustedCertificate=",
+                                                "Connections=4",
+                                                "ListingTimeZone=",
+                                                "RemoteFolder=/",
+                                                "LocalFolder=",
+                                                "SyncMode=2",
+                                                "SubFilders=0",
+                                                "Exact=0",
+                                                "IncludeMasks=*.*",
+                                                "ExcludeMasks=",
+                                                "UseProxy=0",
+                                                "ProxyKind=0",
+                                                "ProxyServer=",
+                                                "ProxyPort=21"}));
     EXPECT_FALSE(project.Modified);
 }
 

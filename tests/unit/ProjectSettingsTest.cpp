@@ -81,11 +81,27 @@ TEST(ProjectSettings, SetDefaultsGivesANewProjectAndClearsModifiedStopAndFileNam
     project.RequestStop();
     project.SetDefaults();
 
-    EXPECT_EQ(settingsOf(project),
-              QStringList({"Caption=<No Caption>", "Server=ftp.example.com", "Port=21", "UserName=anonymous",
-                           "Password=guest@example.com", "Passive=0", "RemoteFolder=/", "LocalFolder=", "SyncMode=2",
-                           "SubFilders=0", "Exact=0", "IncludeMasks=*.*", "ExcludeMasks=", "UseProxy=0", "ProxyKind=0",
-                           "ProxyServer=", "ProxyPort=21"}));
+    EXPECT_EQ(settingsOf(project), QStringList({"Caption=<No Caption>",
+                                                "Server=ftp.example.com",
+                                                "Port=21",
+                                                "UserName=anonymous",
+                                                "Password=guest@example.com",
+                                                "Passive=0",
+                                                "Encryption=1",
+                                                "TrustedCertificate=",
+                                                "Connections=4",
+                                                "ListingTimeZone=",
+                                                "RemoteFolder=/",
+                                                "LocalFolder=",
+                                                "SyncMode=2",
+                                                "SubFilders=0",
+                                                "Exact=0",
+                                                "IncludeMasks=*.*",
+                                                "ExcludeMasks=",
+                                                "UseProxy=0",
+                                                "ProxyKind=0",
+                                                "ProxyServer=",
+                                                "ProxyPort=21"}));
     EXPECT_TRUE(project.FileName.isEmpty());
     EXPECT_FALSE(project.Modified) << "the proxy setters changed values, yet the project is fresh";
     EXPECT_FALSE(project.StopRequested());
