@@ -7,6 +7,11 @@ namespace {
 using PS = ProjectSettings;
 using enum SettingKind;
 
+// A choice as the number it is stored as.
+template <typename Enum> constexpr qint32 number(Enum value) {
+    return qint32(value);
+}
+
 QString text(const char* value) {
     return QString::fromUtf8(value);
 }
@@ -14,15 +19,15 @@ QString text(const char* value) {
 QString syncModeText(const ProjectSettings& settings) {
     // A file may carry any mode number; only 0 to 2 have names, and the run
     // transfers nothing for the others, so the review says exactly that.
-    if (settings.SyncMode < PS::SyncModeNames.size())
-        return PS::SyncModeNames[settings.SyncMode];
-    return QStringLiteral("Unknown (%1), nothing is transferred").arg(settings.SyncMode);
+    if (setting::isKnown(settings.SyncMode))
+        return PS::SyncModeNames[size_t(settings.SyncMode)];
+    return QStringLiteral("Unknown (%1), nothing is transferred").arg(quint8(settings.SyncMode));
 }
 
 QString encryptionText(const ProjectSettings& settings) {
-    if (settings.Encryption >= 0 && settings.Encryption < qint32(PS::EncryptionNames.size()))
+    if (setting::isKnown(settings.Encryption))
         return PS::EncryptionNames[size_t(settings.Encryption)];
-    return QStringLiteral("Unknown (%1), no connection is made").arg(settings.Encryption);
+    return QStringLiteral("Unknown (%1), no connection is made").arg(qint32(settings.Encryption));
 }
 
 QString connectionsText(const ProjectSettings& settings) {
@@ -56,7 +61,8 @@ const std::array<SettingField, 21> fields = {{
      ReviewGroup::None, nullptr, ReviewShown::Always, nullptr},
     {"Passive", Boolean, &PS::Passive, 0, 0, false, false,
      ReviewGroup::Server, "Passive mode", ReviewShown::Always, nullptr},
-    {"Encryption", Integer, &PS::Encryption, PS::NewProjectEncryption, PS::DefaultEncryption, true, false,
+    {"Encryption", Integer, &PS::Encryption, number(PS::NewProjectEncryption), number(PS::DefaultEncryption),
+     true, false,
      ReviewGroup::Server, "Encryption", ReviewShown::WhenChanged, encryptionText},
     {"TrustedCertificate", Text, &PS::TrustedCertificate, QString(), QString(), true, false,
      ReviewGroup::Server, "Trusted certificate", ReviewShown::WhenChanged, nullptr},
@@ -68,7 +74,8 @@ const std::array<SettingField, 21> fields = {{
      ReviewGroup::Folders, "Remote folder", ReviewShown::Always, nullptr},
     {"LocalFolder", Text, &PS::LocalFolder, QString(), QString(), false, false,
      ReviewGroup::Folders, "Local folder", ReviewShown::Always, nullptr},
-    {"SyncMode", Integer, &PS::SyncMode, 2, 2, false, false,
+    {"SyncMode", Integer, &PS::SyncMode, number(setting::SyncMode::Bidirectional),
+     number(setting::SyncMode::Bidirectional), false, false,
      ReviewGroup::Folders, "Mode", ReviewShown::Always, syncModeText},
     {"SubFilders", Boolean, &PS::SubFilders, 0, 0, false, false,
      ReviewGroup::Folders, "With subfolders", ReviewShown::Always, nullptr},
@@ -80,7 +87,8 @@ const std::array<SettingField, 21> fields = {{
      ReviewGroup::Masks, "Exclude files", ReviewShown::WhenChanged, nullptr},
     {"UseProxy", Boolean, &PS::UseProxy, 0, 0, false, false,
      ReviewGroup::None, nullptr, ReviewShown::Always, nullptr},
-    {"ProxyKind", Integer, &PS::ProxyKind, 0, 0, false, false,
+    {"ProxyKind", Integer, &PS::ProxyKind, number(setting::ProxyKind::Ftp), number(setting::ProxyKind::Ftp),
+     false, false,
      ReviewGroup::None, nullptr, ReviewShown::Always, nullptr},
     {"ProxyServer", Text, &PS::ProxyServer, QString(), QString(), false, true,
      ReviewGroup::None, nullptr, ReviewShown::Always, nullptr},
@@ -101,7 +109,7 @@ bool isShown(const SettingField& field, const ProjectSettings& settings) {
     case ReviewShown::WhenChanged:
         return settingValue(field, settings) != field.whenAbsent;
     case ReviewShown::ForOneWayModes:
-        return settings.SyncMode != 2;
+        return settings.SyncMode != setting::SyncMode::Bidirectional;
     }
     return true;
 }
@@ -134,8 +142,8 @@ void setSettingValue(const SettingField& field, ProjectSettings& settings, const
                 target = std::get<QString>(value);
             else if constexpr (std::is_same_v<T, bool>)
                 target = std::get<qint32>(value) != 0;
-            else if constexpr (std::is_same_v<T, quint8>)
-                target = quint8(std::get<qint32>(value) & 0xFF);
+            else if constexpr (std::is_enum_v<T>)
+                target = T(std::underlying_type_t<T>(std::get<qint32>(value))); // SyncMode: the low byte
             else
                 target = std::get<qint32>(value);
         },

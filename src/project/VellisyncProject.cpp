@@ -59,7 +59,7 @@ void TVellisyncProject::SetRemoteFolder(const QString& value) {
 void TVellisyncProject::SetLocalFolder(const QString& value) {
     assignIfChanged(LocalFolder, value, Modified);
 }
-void TVellisyncProject::SetSyncMode(quint8 value) {
+void TVellisyncProject::SetSyncMode(setting::SyncMode value) {
     assignIfChanged(SyncMode, value, Modified);
 }
 void TVellisyncProject::SetSubFilders(bool value) {
@@ -77,7 +77,7 @@ void TVellisyncProject::SetExcludeMasks(const QString& value) {
 void TVellisyncProject::SetUseProxy(bool value) {
     assignIfChanged(UseProxy, value, Modified);
 }
-void TVellisyncProject::SetProxyKind(qint32 value) {
+void TVellisyncProject::SetProxyKind(setting::ProxyKind value) {
     assignIfChanged(ProxyKind, value, Modified);
 }
 
@@ -97,7 +97,7 @@ void TVellisyncProject::SetListingTimeZone(const QString& value) {
     assignIfChanged(ListingTimeZone, value.trimmed(), Modified);
 }
 
-void TVellisyncProject::SetEncryption(qint32 value) {
+void TVellisyncProject::SetEncryption(setting::Encryption value) {
     assignIfChanged(Encryption, value, Modified);
 }
 

@@ -53,18 +53,18 @@ public:
     void SetPassive(bool value);
     void SetRemoteFolder(const QString& value);
     void SetLocalFolder(const QString& value);
-    void SetSyncMode(quint8 value);
+    void SetSyncMode(setting::SyncMode value);
     void SetSubFilders(bool value);
     void SetExact(bool value);
     void SetIncludeMasks(const QString& value);
     void SetExcludeMasks(const QString& value);
     void SetUseProxy(bool value);
-    void SetProxyKind(qint32 value);
+    void SetProxyKind(setting::ProxyKind value);
     void SetProxyServer(const QString& value);
     void SetProxyPort(qint32 value);
     void SetConnections(qint32 value);
     void SetListingTimeZone(const QString& value);
-    void SetEncryption(qint32 value);
+    void SetEncryption(setting::Encryption value);
     // Takes a SHA-256 fingerprint in any of its written forms and stores it as
     // "AB:CD:..."; an empty text clears it. False (nothing changed) for a text
     // that is no fingerprint.
