@@ -250,8 +250,9 @@ QString unrunnableReason(const TVellisyncProject& project) {
         return QStringLiteral("it names no local folder");
     if (trimBlanksAndControls(project.RemoteFolder).isEmpty())
         return QStringLiteral("it names no remote folder");
-    if (project.SyncMode > 2)
-        return QStringLiteral("its SyncMode %1 is unknown (0 upload, 1 download, 2 both ways)").arg(project.SyncMode);
+    if (!setting::isKnown(project.SyncMode))
+        return QStringLiteral("its SyncMode %1 is unknown (0 upload, 1 download, 2 both ways)")
+            .arg(quint8(project.SyncMode));
     return {};
 }
 
@@ -498,6 +499,7 @@ bool applyCreateOptions(const QStringList& arguments, TVellisyncProject& project
         else if (option == QLatin1String("--local"))
             ok = plainText(text) && (project.SetLocalFolder(QFileInfo(text).absoluteFilePath()), true);
         else if (option == QLatin1String("--mode")) {
+            // In the order of the modes' numbers.
             static const QStringList modes{QStringLiteral("upload"), QStringLiteral("download"),
                                            QStringLiteral("both")};
             ok = value(text);
@@ -506,7 +508,7 @@ bool applyCreateOptions(const QStringList& arguments, TVellisyncProject& project
                 ok = false;
             }
             if (ok)
-                project.SetSyncMode(quint8(modes.indexOf(text)));
+                project.SetSyncMode(setting::SyncMode(modes.indexOf(text)));
         } else if (option == QLatin1String("--subfolders"))
             project.SetSubFilders(true);
         else if (option == QLatin1String("--exact"))
@@ -523,7 +525,8 @@ bool applyCreateOptions(const QStringList& arguments, TVellisyncProject& project
             }
             if (ok) {
                 project.SetUseProxy(true);
-                project.SetProxyKind(text == QLatin1String("ftp") ? 0 : 1);
+                project.SetProxyKind(text == QLatin1String("ftp") ? setting::ProxyKind::Ftp
+                                                                  : setting::ProxyKind::Socks);
             }
         } else if (option == QLatin1String("--proxy-host"))
             ok = plainText(text) && (project.SetProxyServer(text), true);
@@ -538,6 +541,7 @@ bool applyCreateOptions(const QStringList& arguments, TVellisyncProject& project
             else if (!text.isEmpty())
                 error = QStringLiteral("--listing-zone is UTC or an offset such as +01:00 or -05:30");
         } else if (option == QLatin1String("--encryption")) {
+            // In the order of the settings' numbers.
             static const QStringList choices{QStringLiteral("none"), QStringLiteral("explicit"),
                                              QStringLiteral("require"), QStringLiteral("implicit")};
             ok = value(text);
@@ -546,7 +550,7 @@ bool applyCreateOptions(const QStringList& arguments, TVellisyncProject& project
                 ok = false;
             }
             if (ok)
-                project.SetEncryption(qint32(choices.indexOf(text)));
+                project.SetEncryption(setting::Encryption(choices.indexOf(text)));
         } else if (option == QLatin1String("--trust-fingerprint")) {
             ok = value(text);
             if (ok && (text.trimmed().isEmpty() || !project.SetTrustedCertificate(text))) {
@@ -608,7 +612,7 @@ int createProject(const QStringList& arguments) {
 
 } // namespace
 
-QString cannotRunReason(const RunOutcome& outcome, quint8 syncMode) {
+QString cannotRunReason(const RunOutcome& outcome, setting::SyncMode syncMode) {
     if (!outcome.notStarted.isEmpty())
         return outcome.notStarted;
     if (!outcome.connected)
@@ -623,14 +627,14 @@ QString cannotRunReason(const RunOutcome& outcome, quint8 syncMode) {
         return QStringLiteral("the run would delete more files than --max-delete allows");
     // A root that the run copies from must be reachable. The target's root may
     // be missing: a first upload or download creates it.
-    if (syncMode != 1 && !outcome.localRootReached)
+    if (syncMode != setting::SyncMode::RemoteToLocal && !outcome.localRootReached)
         return QStringLiteral("the local folder could not be read");
-    if (syncMode != 0 && !outcome.remoteRootReached)
+    if (syncMode != setting::SyncMode::LocalToRemote && !outcome.remoteRootReached)
         return QStringLiteral("the remote folder could not be entered or listed");
     return {};
 }
 
-ExitStatus exitStatusFor(const RunOutcome& outcome, quint8 syncMode, bool interrupted) {
+ExitStatus exitStatusFor(const RunOutcome& outcome, setting::SyncMode syncMode, bool interrupted) {
     if (interrupted)
         return ExitInterrupted;
     if (!cannotRunReason(outcome, syncMode).isEmpty())

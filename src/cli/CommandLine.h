@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include "model/ProjectSettings.h"
+
 struct RunOutcome;
 
 namespace cli {
@@ -21,8 +23,8 @@ enum ExitStatus : int {
 int runCommandLine(const QStringList& arguments);
 
 // The exit status that a finished run of a project in syncMode earns.
-ExitStatus exitStatusFor(const RunOutcome& outcome, quint8 syncMode, bool interrupted);
+ExitStatus exitStatusFor(const RunOutcome& outcome, setting::SyncMode syncMode, bool interrupted);
 // Why a finished run earns ExitCannotRun, or an empty text when it does not.
-QString cannotRunReason(const RunOutcome& outcome, quint8 syncMode);
+QString cannotRunReason(const RunOutcome& outcome, setting::SyncMode syncMode);
 
 } // namespace cli

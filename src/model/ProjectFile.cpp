@@ -10,7 +10,6 @@
 #include "model/Errors.h"
 #include "model/Global.h"
 #include "model/IniSaver.h"
-#include "project/VellisyncProject.h"
 
 namespace {
 
@@ -19,7 +18,7 @@ constexpr int MaxPasswordBytes = BufferSize - 1;
 constexpr int GroupDigits = 5;
 constexpr int MinCoveredBytes = 10;
 
-// A project file holds seventeen short settings; a file many times that size
+// A project file holds a few short settings; a file many times that size
 // is something else, and must not be read whole.
 constexpr qint64 MaxProjectFileBytes = 1024 * 1024;
 
@@ -110,6 +109,39 @@ void checkIsProjectFile(const IniDocument& document, const QString& fileName) {
     }
 }
 
+// The value of field in store, or the value of a file without it.
+SettingValue readSetting(tinidatasaver& store, const SettingField& field) {
+    const QString key = QString::fromLatin1(field.key);
+    switch (field.kind) {
+    case SettingKind::Text: {
+        const QString value = store.ReadString(key, std::get<QString>(field.whenAbsent));
+        return field.trimmedOnLoad ? trimBlanksAndControls(value) : value;
+    }
+    case SettingKind::Integer:
+    case SettingKind::Boolean:
+        return store.ReadInteger(key, std::get<qint32>(field.whenAbsent));
+    case SettingKind::ScrambledPassword:
+        return UnscramblePassword(store.ReadString(key, std::get<QString>(field.whenAbsent)));
+    }
+    return field.whenAbsent;
+}
+
+void writeSetting(tinidatasaver& store, const SettingField& field, const SettingValue& value) {
+    const QString key = QString::fromLatin1(field.key);
+    switch (field.kind) {
+    case SettingKind::Text:
+        store.WriteString(key, std::get<QString>(value));
+        return;
+    case SettingKind::Integer:
+    case SettingKind::Boolean:
+        store.WriteInteger(key, std::get<qint32>(value));
+        return;
+    case SettingKind::ScrambledPassword:
+        store.WriteString(key, ScramblePassword(std::get<QString>(value)));
+        return;
+    }
+}
+
 } // namespace
 
 QString ScramblePassword(const QString& password, int key) {
@@ -163,8 +195,7 @@ QString UnscramblePassword(const QString& text, int key) {
     return QString::fromUtf8(reinterpret_cast<const char*>(buffer.data() + 1), length);
 }
 
-bool TVellisyncProject::LoadFromFile(const QString& fileName) {
-    FileName = fileName;
+bool loadProjectSettings(const QString& fileName, ProjectSettings& settings) {
     IniDocument document;
     document.setText(readProjectFile(fileName));
     checkIsProjectFile(document, fileName);
@@ -173,68 +204,23 @@ bool TVellisyncProject::LoadFromFile(const QString& fileName) {
     if (!store.LoadFromDocument(document)) {
         return false;
     }
-
-    Caption = store.ReadString(QStringLiteral("Caption"), QStringLiteral("<No Caption>"));
-    Server = store.ReadString(QStringLiteral("Server"), QStringLiteral("localhost"));
-    Port = store.ReadInteger(QStringLiteral("Port"), 21);
-    UserName = store.ReadString(QStringLiteral("UserName"), QStringLiteral("anonymous"));
-    Password = UnscramblePassword(store.ReadString(QStringLiteral("Password"), QString()));
-    Passive = store.ReadInteger(QStringLiteral("Passive"), 0) != 0;
-    RemoteFolder = store.ReadString(QStringLiteral("RemoteFolder"), QStringLiteral("/"));
-    LocalFolder = store.ReadString(QStringLiteral("LocalFolder"), QString());
-    SyncMode = quint8(store.ReadInteger(QStringLiteral("SyncMode"), 2) & 0xFF);
-    SubFilders = store.ReadInteger(QStringLiteral("SubFilders"), 0) != 0;
-    Exact = store.ReadInteger(QStringLiteral("Exact"), 0) != 0;
-    IncludeMasks = store.ReadString(QStringLiteral("IncludeMasks"), QStringLiteral("*.*"));
-    ExcludeMasks = store.ReadString(QStringLiteral("ExcludeMasks"), QString());
-    SetUseProxy(store.ReadInteger(QStringLiteral("UseProxy"), 0) != 0);
-    SetProxyKind(store.ReadInteger(QStringLiteral("ProxyKind"), 0));
-    SetProxyServer(store.ReadString(QStringLiteral("ProxyServer"), QString()));
-    SetProxyPort(store.ReadInteger(QStringLiteral("ProxyPort"), 21));
-    Connections = store.ReadInteger(QStringLiteral("Connections"), DefaultConnections);
-    ListingTimeZone = store.ReadString(QStringLiteral("ListingTimeZone"), QString());
-    Encryption = store.ReadInteger(QStringLiteral("Encryption"), DefaultEncryption);
-    TrustedCertificate = store.ReadString(QStringLiteral("TrustedCertificate"), QString());
-
-    Modified = false;
+    for (const SettingField& field : projectSettingFields()) {
+        setSettingValue(field, settings, readSetting(store, field));
+    }
     return true;
 }
 
-bool TVellisyncProject::SaveToFile(const QString& fileName) {
+void saveProjectSettings(const QString& fileName, const ProjectSettings& settings) {
     tinidatasaver store;
     store.SetFileName(fileName);
     // The folder holds passwords: any level created here is for its owner only.
     ForceFolders(passwordFileFolder(fileName), OwnerOnlyFolder);
-
-    store.WriteString(QStringLiteral("Caption"), Caption);
-    store.WriteString(QStringLiteral("Server"), Server);
-    store.WriteInteger(QStringLiteral("Port"), Port);
-    store.WriteString(QStringLiteral("UserName"), UserName);
-    store.WriteString(QStringLiteral("Password"), ScramblePassword(Password));
-    store.WriteInteger(QStringLiteral("Passive"), Passive ? 1 : 0);
-    store.WriteString(QStringLiteral("RemoteFolder"), RemoteFolder);
-    store.WriteString(QStringLiteral("LocalFolder"), LocalFolder);
-    store.WriteInteger(QStringLiteral("SyncMode"), SyncMode);
-    store.WriteInteger(QStringLiteral("SubFilders"), SubFilders ? 1 : 0);
-    store.WriteInteger(QStringLiteral("Exact"), Exact ? 1 : 0);
-    store.WriteString(QStringLiteral("IncludeMasks"), IncludeMasks);
-    store.WriteString(QStringLiteral("ExcludeMasks"), ExcludeMasks);
-    store.WriteInteger(QStringLiteral("UseProxy"), UseProxy ? 1 : 0);
-    store.WriteInteger(QStringLiteral("ProxyKind"), ProxyKind);
-    store.WriteString(QStringLiteral("ProxyServer"), ProxyServer);
-    store.WriteInteger(QStringLiteral("ProxyPort"), ProxyPort);
-    // Settings that came later are written only when they differ from their
-    // default: a project that leaves them alone is stored as it always was.
-    if (Connections != DefaultConnections)
-        store.WriteInteger(QStringLiteral("Connections"), Connections);
-    if (!ListingTimeZone.isEmpty())
-        store.WriteString(QStringLiteral("ListingTimeZone"), ListingTimeZone);
-    if (Encryption != DefaultEncryption)
-        store.WriteInteger(QStringLiteral("Encryption"), Encryption);
-    if (!TrustedCertificate.isEmpty())
-        store.WriteString(QStringLiteral("TrustedCertificate"), TrustedCertificate);
+    for (const SettingField& field : projectSettingFields()) {
+        const SettingValue value = settingValue(field, settings);
+        if (field.storedOnlyWhenChanged && value == field.whenAbsent) {
+            continue;
+        }
+        writeSetting(store, field, value);
+    }
     store.Save();
-
-    Modified = false;
-    return true;
 }

@@ -2,8 +2,21 @@
 
 #include <QString>
 
-// The project file: LoadFromFile and SaveToFile are members of
-// TVellisyncProject (project/VellisyncProject.h), defined in ProjectFile.cpp.
+#include "model/ProjectSettings.h"
+
+// The project file: an INI-form file whose [Root] section holds the settings
+// of projectSettingFields(), one key each.
+
+// Reads the settings of fileName into settings. False, with nothing taken, when
+// the file holds an unknown type tag. Throws VellisyncError when the file is
+// not a project file (missing, not a regular file, over 1 MiB, no [Root]
+// section or no Server in it; nothing taken) and on storage errors, which
+// leave the settings read before the failing one taken.
+bool loadProjectSettings(const QString& fileName, ProjectSettings& settings);
+
+// Writes settings to fileName, replacing the file atomically (mode 0600,
+// folders created with 0700). Throws VellisyncError on storage errors.
+void saveProjectSettings(const QString& fileName, const ProjectSettings& settings);
 
 // The fixed key of the password scrambling, the same in both directions.
 inline constexpr int PasswordKey = 9463;

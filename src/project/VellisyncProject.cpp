@@ -4,13 +4,10 @@
 
 #include "inet/FtpService.h"
 #include "model/Global.h"
+#include "model/ProjectFile.h"
 #include "sync/SyncRun.h"
 
 namespace {
-
-QString yesNo(bool value) {
-    return value ? QStringLiteral("Yes") : QStringLiteral("No");
-}
 
 // Assigns value to member and marks the project modified, only when they differ.
 template <typename T, typename U> void assignIfChanged(T& member, const U& value, bool& modified) {
@@ -28,30 +25,8 @@ TVellisyncProject::TVellisyncProject() : m_progress(std::make_shared<engine::Run
 TVellisyncProject::~TVellisyncProject() = default;
 
 void TVellisyncProject::SetDefaults() {
-    Caption = QStringLiteral("<No Caption>");
-    Server = QStringLiteral("ftp.example.com");
-    Port = 21;
-    UserName = QStringLiteral("anonymous");
-    Password = QStringLiteral("guest@example.com");
-    Passive = false;
-    RemoteFolder = QStringLiteral("/");
-    LocalFolder.clear();
-    SyncMode = 2;
-    SubFilders = false;
-    Exact = false;
-    IncludeMasks = QStringLiteral("*.*");
-    ExcludeMasks.clear();
+    static_cast<ProjectSettings&>(*this) = newProjectSettings();
     FileName.clear();
-
-    SetUseProxy(false);
-    SetProxyKind(0);
-    SetProxyServer(QString());
-    SetProxyPort(21);
-    Connections = DefaultConnections;
-    ListingTimeZone.clear();
-    Encryption = NewProjectEncryption;
-    TrustedCertificate.clear();
-
     Modified = false;
     const std::lock_guard lock(m_runMutex);
     if (m_run)
@@ -84,7 +59,7 @@ void TVellisyncProject::SetRemoteFolder(const QString& value) {
 void TVellisyncProject::SetLocalFolder(const QString& value) {
     assignIfChanged(LocalFolder, value, Modified);
 }
-void TVellisyncProject::SetSyncMode(quint8 value) {
+void TVellisyncProject::SetSyncMode(setting::SyncMode value) {
     assignIfChanged(SyncMode, value, Modified);
 }
 void TVellisyncProject::SetSubFilders(bool value) {
@@ -102,7 +77,7 @@ void TVellisyncProject::SetExcludeMasks(const QString& value) {
 void TVellisyncProject::SetUseProxy(bool value) {
     assignIfChanged(UseProxy, value, Modified);
 }
-void TVellisyncProject::SetProxyKind(qint32 value) {
+void TVellisyncProject::SetProxyKind(setting::ProxyKind value) {
     assignIfChanged(ProxyKind, value, Modified);
 }
 
@@ -122,7 +97,7 @@ void TVellisyncProject::SetListingTimeZone(const QString& value) {
     assignIfChanged(ListingTimeZone, value.trimmed(), Modified);
 }
 
-void TVellisyncProject::SetEncryption(qint32 value) {
+void TVellisyncProject::SetEncryption(setting::Encryption value) {
     assignIfChanged(Encryption, value, Modified);
 }
 
@@ -139,46 +114,20 @@ bool TVellisyncProject::SetTrustedCertificate(const QString& value) {
 }
 
 QString TVellisyncProject::GetReviewText() const {
-    // A file may carry any mode number; only 0 to 2 have names, and the run
-    // transfers nothing for the others, so the review says exactly that.
-    const QString modeName = SyncMode < SyncModeNames.size()
-                                 ? SyncModeNames[SyncMode]
-                                 : QStringLiteral("Unknown (%1), nothing is transferred").arg(SyncMode);
+    return projectReviewText(*this);
+}
 
-    QString text;
-    text += QStringLiteral("FTP server\r\n");
-    text += QStringLiteral("Host: %1\r\n").arg(Server);
-    text += QStringLiteral("Port: %1\r\n").arg(Port);
-    text += QStringLiteral("User name: %1\r\n").arg(UserName);
-    text += QStringLiteral("Passive mode: %1\r\n").arg(yesNo(Passive));
-    if (Encryption != DefaultEncryption)
-        text += QStringLiteral("Encryption: %1\r\n")
-                    .arg(Encryption >= 0 && Encryption < qint32(EncryptionNames.size())
-                             ? EncryptionNames[size_t(Encryption)]
-                             : QStringLiteral("Unknown (%1), no connection is made").arg(Encryption));
-    if (!TrustedCertificate.isEmpty())
-        text += QStringLiteral("Trusted certificate: %1\r\n").arg(TrustedCertificate);
-    // Only a changed setting is shown, so the review of a project that leaves
-    // it alone reads as it always did.
-    if (Connections != DefaultConnections) {
-        text += QStringLiteral("Simultaneous connections: %1%2\r\n")
-                    .arg(Connections)
-                    .arg(Passive || Connections <= 1 ? QString() : QStringLiteral(" (active mode uses one)"));
+bool TVellisyncProject::LoadFromFile(const QString& fileName) {
+    FileName = fileName;
+    if (!loadProjectSettings(fileName, *this)) {
+        return false;
     }
-    if (!ListingTimeZone.isEmpty())
-        text += QStringLiteral("Server lists times in: %1\r\n").arg(ListingTimeZone);
-    text += QStringLiteral("\r\n");
-    text += QStringLiteral("Remote folder: %1\r\n").arg(RemoteFolder);
-    text += QStringLiteral("Local folder: %1\r\n").arg(LocalFolder);
-    text += QStringLiteral("Mode: %1\r\n").arg(modeName);
-    text += QStringLiteral("With subfolders: %1\r\n").arg(yesNo(SubFilders));
-    if (SyncMode != 2) {
-        text += QStringLiteral("Exact copy: %1\r\n").arg(yesNo(Exact));
-    }
-    text += QStringLiteral("\r\n");
-    text += QStringLiteral("Include files: %1\r\n").arg(IncludeMasks);
-    if (!ExcludeMasks.isEmpty()) {
-        text += QStringLiteral("Exclude files: %1\r\n").arg(ExcludeMasks);
-    }
-    return text;
+    Modified = false;
+    return true;
+}
+
+bool TVellisyncProject::SaveToFile(const QString& fileName) {
+    saveProjectSettings(fileName, *this);
+    Modified = false;
+    return true;
 }

@@ -53,18 +53,18 @@ public:
     void SetPassive(bool value);
     void SetRemoteFolder(const QString& value);
     void SetLocalFolder(const QString& value);
-    void SetSyncMode(quint8 value);
+    void SetSyncMode(setting::SyncMode value);
     void SetSubFilders(bool value);
     void SetExact(bool value);
     void SetIncludeMasks(const QString& value);
     void SetExcludeMasks(const QString& value);
     void SetUseProxy(bool value);
-    void SetProxyKind(qint32 value);
+    void SetProxyKind(setting::ProxyKind value);
     void SetProxyServer(const QString& value);
     void SetProxyPort(qint32 value);
     void SetConnections(qint32 value);
     void SetListingTimeZone(const QString& value);
-    void SetEncryption(qint32 value);
+    void SetEncryption(setting::Encryption value);
     // Takes a SHA-256 fingerprint in any of its written forms and stores it as
     // "AB:CD:..."; an empty text clears it. False (nothing changed) for a text
     // that is no fingerprint.
@@ -73,16 +73,16 @@ public:
     // The review page's summary, lines ended by CR LF.
     QString GetReviewText() const;
 
-    // --- Project file ---------------------------------------------------------
+    // --- Project file (doors into model/ProjectFile.h) ----------------------
 
-    // Loads the settings from a project file; FileName is set first, whatever
-    // follows. False when the file holds an unknown type tag. Storage errors
-    // propagate as VellisyncError, and so does the refusal of a file that is
-    // not a project file (missing, not a regular file, over 1 MiB, no [Root]
+    // Loads the settings from a project file; FileName is set first,
+    // whatever follows. False when the file holds an unknown type tag. Storage
+    // errors propagate as VellisyncError, and so does the refusal of a file that
+    // is not a project file (missing, not a regular file, over 1 MiB, no [Root]
     // section or no Server in it); a refused file changes no setting.
     bool LoadFromFile(const QString& fileName);
-    // Writes the settings, replacing the file atomically (mode 0600, folders
-    // created with 0700). Storage errors propagate as VellisyncError.
+    // Writes the settings, replacing the file atomically (mode 0600,
+    // folders created with 0700). Storage errors propagate as VellisyncError.
     bool SaveToFile(const QString& fileName);
 
     // --- Doors into the run -----------------------------------------------------

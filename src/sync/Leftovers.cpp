@@ -24,8 +24,10 @@ bool mayBeInProgress(NaiveDateTime time) {
 void SyncRun::CleanLeftovers() {
     // Only the target side of an exact copy is the program's to tidy; on
     // any other side a person decides.
-    CleanLeftoversOf(true, m_settings.Exact && m_settings.SyncMode == 1, m_localLeftovers);
-    CleanLeftoversOf(false, m_settings.Exact && m_settings.SyncMode == 0, m_remoteLeftovers);
+    CleanLeftoversOf(true, m_settings.Exact && m_settings.SyncMode == setting::SyncMode::RemoteToLocal,
+                     m_localLeftovers);
+    CleanLeftoversOf(false, m_settings.Exact && m_settings.SyncMode == setting::SyncMode::LocalToRemote,
+                     m_remoteLeftovers);
 }
 
 void SyncRun::CleanLeftoversOf(bool local, bool remove, const std::vector<Leftover>& found) {

@@ -22,11 +22,12 @@ QString minuteText(NaiveDateTime time) {
 } // namespace
 
 void SyncRun::AskExactTimes() {
-    if (m_remoteDayOnly.empty() || StopRequested || m_settings.SyncMode > 2)
+    if (m_remoteDayOnly.empty() || StopRequested || !setting::isKnown(m_settings.SyncMode))
         return;
     // A download needs the time to give the local file; a file on both
     // sides needs it to decide which is newer. Nothing else does.
-    const bool downloads = m_settings.SyncMode == 1 || m_settings.SyncMode == 2;
+    const bool downloads = m_settings.SyncMode == setting::SyncMode::RemoteToLocal ||
+                           m_settings.SyncMode == setting::SyncMode::Bidirectional;
     const FileNameIndex local(LocalFiles);
     std::vector<int> wanted;
     for (const int item : m_remoteDayOnly) {

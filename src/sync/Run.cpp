@@ -144,7 +144,7 @@ void SyncRun::RunPasses() {
         return translated(m_options.DryRun ? wouldBe : done);
     };
     switch (m_settings.SyncMode) {
-    case 0: {
+    case setting::SyncMode::LocalToRemote: {
         const int uploaded = counts.uploaded = UploadFiles();
         if (m_settings.Exact) {
             const int deleted = counts.deleted = DeleteRemoteFiles();
@@ -157,7 +157,7 @@ void SyncRun::RunPasses() {
         }
         break;
     }
-    case 1: {
+    case setting::SyncMode::RemoteToLocal: {
         const int downloaded = counts.downloaded = DownloadFiles();
         if (m_settings.Exact) {
             const int deleted = counts.deleted = DeleteLocalFiles();
@@ -170,7 +170,7 @@ void SyncRun::RunPasses() {
         }
         break;
     }
-    case 2: {
+    case setting::SyncMode::Bidirectional: {
         const int downloaded = counts.downloaded = DownloadFiles();
         const int uploaded = counts.uploaded = UploadFiles();
         Log(summary("%1 files has been downloaded, %2 files has been uploaded.",
@@ -398,17 +398,17 @@ qint64 SyncRun::PlanProgress() {
         files += deleted;
     };
     switch (m_settings.SyncMode) {
-    case 0:
+    case setting::SyncMode::LocalToRemote:
         transfers(LocalFiles, RemoteFiles);
         if (m_settings.Exact)
             deletions(RemoteFiles, LocalFiles);
         break;
-    case 1:
+    case setting::SyncMode::RemoteToLocal:
         transfers(RemoteFiles, LocalFiles);
         if (m_settings.Exact)
             deletions(LocalFiles, RemoteFiles);
         break;
-    case 2:
+    case setting::SyncMode::Bidirectional:
         transfers(RemoteFiles, LocalFiles);
         transfers(LocalFiles, RemoteFiles);
         break;

@@ -9,7 +9,8 @@
 namespace {
 
 // The proxy of the settings as the service takes it. A kind the settings do
-// not know gives a proxy without a host, which the service refuses as unusable.
+// not know gives a proxy without a host, which the service refuses as
+// unusable: a run never connects directly when the project names a proxy.
 inet::ProxyConfig proxyOf(const ProjectSettings& settings) {
     inet::ProxyConfig proxy;
     QString host = trimBlanksAndControls(settings.ProxyServer);
@@ -17,15 +18,13 @@ inet::ProxyConfig proxyOf(const ProjectSettings& settings) {
     if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
         host = host.mid(1, host.size() - 2);
     switch (settings.ProxyKind) {
-    case 0:
+    case setting::ProxyKind::Ftp:
         proxy.kind = inet::ProxyConfig::Kind::Ftp;
         proxy.host = host;
         break;
-    case 1:
+    case setting::ProxyKind::Socks:
         proxy.kind = inet::ProxyConfig::Kind::Socks;
         proxy.host = host;
-        break;
-    default:
         break;
     }
     proxy.port = quint16(settings.ProxyPort);
@@ -42,17 +41,20 @@ QString portRangeProblem(const QString& label, qint32 port, qint32 lowest) {
         .arg(ProjectSettings::HighestPort);
 }
 
-inet::Encryption encryptionOf(qint32 setting) {
-    switch (setting) {
-    case 1:
-        return inet::Encryption::ExplicitIfOffered;
-    case 2:
-        return inet::Encryption::ExplicitRequired;
-    case 3:
-        return inet::Encryption::Implicit;
-    default:
+// The one place where the project's setting becomes the client's policy. An
+// unknown number never gets here: encryptionProblem refuses it first.
+inet::Encryption encryptionOf(setting::Encryption encryption) {
+    switch (encryption) {
+    case setting::Encryption::None:
         return inet::Encryption::None;
+    case setting::Encryption::ExplicitIfOffered:
+        return inet::Encryption::ExplicitIfOffered;
+    case setting::Encryption::ExplicitRequired:
+        return inet::Encryption::ExplicitRequired;
+    case setting::Encryption::Implicit:
+        return inet::Encryption::Implicit;
     }
+    return inet::Encryption::None;
 }
 
 bool isCertificateRefusal(int code) {
@@ -74,8 +76,8 @@ QString proxyPortProblem(const ProjectSettings& settings) {
 QString encryptionProblem(const ProjectSettings& settings) {
     // An unknown number could be anything a later version meant: no
     // connection in clear text is made on a guess.
-    if (settings.Encryption < 0 || settings.Encryption >= qint32(ProjectSettings::EncryptionNames.size()))
-        return QStringLiteral("Encryption %1 is not one of 0 to 3").arg(settings.Encryption);
+    if (!setting::isKnown(settings.Encryption))
+        return QStringLiteral("Encryption %1 is not one of 0 to 3").arg(qint32(settings.Encryption));
     if (!settings.TrustedCertificate.isEmpty() && !inet::parseFingerprint(settings.TrustedCertificate))
         return QStringLiteral("TrustedCertificate '%1' is no SHA-256 fingerprint")
             .arg(settings.TrustedCertificate.left(100));

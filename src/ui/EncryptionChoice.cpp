@@ -32,8 +32,9 @@ QComboBox* addEncryptionChoice(QBoxLayout& layout, QWidget* page, QSpinBox& port
     // must never change its port.
     QObject::connect(choice, &QComboBox::activated, &port,
                      [&port, previous = choice->currentIndex()](int index) mutable {
-                         const bool implicitNow = index == TVellisyncProject::ImplicitEncryption;
-                         const bool implicitBefore = previous == TVellisyncProject::ImplicitEncryption;
+                         const int implicit = int(TVellisyncProject::ImplicitEncryption);
+                         const bool implicitNow = index == implicit;
+                         const bool implicitBefore = previous == implicit;
                          if (implicitNow && !implicitBefore && port.value() == usualPort)
                              port.setValue(TVellisyncProject::ImplicitTlsPort);
                          else if (!implicitNow && implicitBefore && port.value() == TVellisyncProject::ImplicitTlsPort)
@@ -44,11 +45,12 @@ QComboBox* addEncryptionChoice(QBoxLayout& layout, QWidget* page, QSpinBox& port
 }
 
 void showEncryption(QComboBox& choice, const TVellisyncProject& project) {
-    const bool known = project.Encryption >= 0 && project.Encryption < choice.count();
-    choice.setCurrentIndex(known ? project.Encryption : -1);
+    // The items are in the order of the setting's numbers.
+    const int number = int(project.Encryption);
+    choice.setCurrentIndex(setting::isKnown(project.Encryption) && number < choice.count() ? number : -1);
 }
 
 void storeEncryption(const QComboBox& choice, TVellisyncProject& project) {
     if (choice.currentIndex() >= 0)
-        project.SetEncryption(choice.currentIndex());
+        project.SetEncryption(setting::Encryption(choice.currentIndex()));
 }

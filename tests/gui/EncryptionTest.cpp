@@ -42,7 +42,7 @@ TEST_F(EncryptionTest, NewProjectAsksForTlsAndImplicitTlsMovesTheUsualPort) {
 
     type("eHost", QStringLiteral("127.0.0.1"));
     next();
-    EXPECT_EQ(CurrentProject->Encryption, 2);
+    EXPECT_EQ(CurrentProject->Encryption, setting::Encryption::ExplicitRequired);
     back();
     EXPECT_EQ(choice()->currentIndex(), 2);
 }

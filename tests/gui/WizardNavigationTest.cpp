@@ -227,12 +227,13 @@ TEST_F(WizardTest, BothWaysDisablesExactCopyButKeepsAndStoresItsTick) {
     EXPECT_FALSE(exact->isEnabled());
     EXPECT_TRUE(exact->isChecked());
     walkNewProjectTo(4);
-    EXPECT_EQ(CurrentProject->SyncMode, 2);
+    EXPECT_EQ(CurrentProject->SyncMode, setting::SyncMode::Bidirectional);
     EXPECT_TRUE(CurrentProject->Exact);
 }
 
 TEST_F(WizardTest, StoredModePastTheLastItemShowsBothWays) {
-    storeProject(QStringLiteral("Odd mode"), [](TVellisyncProject& project) { project.SetSyncMode(3); });
+    storeProject(QStringLiteral("Odd mode"),
+                 [](TVellisyncProject& project) { project.SetSyncMode(setting::SyncMode(3)); });
     showWindow();
     click("rbOpenExisting");
     selectProject(QStringLiteral("Odd mode"));
@@ -256,7 +257,7 @@ TEST_F(WizardTest, ProxyPageEnablesItsSettingsOnlyForUseProxyAndStoresThem) {
     next();
     EXPECT_EQ(page(), 3) << "an empty proxy host passes";
     EXPECT_TRUE(CurrentProject->UseProxy);
-    EXPECT_EQ(CurrentProject->ProxyKind, 1);
+    EXPECT_EQ(CurrentProject->ProxyKind, setting::ProxyKind::Socks);
     EXPECT_EQ(CurrentProject->ProxyPort, 1080);
 }
 

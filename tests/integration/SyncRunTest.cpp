@@ -157,7 +157,7 @@ TEST_F(SyncRunTest, LocalToRemoteExactLogsTheDocumentedSequence) {
     writeFile(local("a.txt"), "A", at(2, 9, 0));
     writeFile(local("sub/b.txt"), "B", at(2, 9, 0));
     writeFile(remote("old.txt"), "old", at(1, 9, 0));
-    m_project.SyncMode = 0;
+    m_project.SyncMode = setting::SyncMode::LocalToRemote;
     m_project.Exact = true;
     startServer();
     m_project.Run();
@@ -204,7 +204,7 @@ TEST_P(SyncModeTest, CopiesAndDeletesAsTheModeSays) {
     writeFile(remote("newerLocal.txt"), "remote", at(1, 10, 0));
     writeFile(local("newerRemote.txt"), "local", at(1, 10, 0));
     writeFile(remote("newerRemote.txt"), "remote", at(2, 10, 0));
-    m_project.SyncMode = quint8(c.mode);
+    m_project.SyncMode = setting::SyncMode(c.mode);
     m_project.Exact = c.exact;
     startServer();
     m_project.Run();
@@ -261,7 +261,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SyncRunTest, UnknownModeScansButTouchesNothing) {
     writeFile(local("a.txt"), "A", at(1, 9, 0));
     writeFile(remote("b.txt"), "B", at(1, 9, 0));
-    m_project.SyncMode = 7;
+    m_project.SyncMode = setting::SyncMode(7);
     m_project.Exact = true;
     startServer();
     m_project.Run();
@@ -277,7 +277,7 @@ TEST_F(SyncRunTest, OnlyTheMinuteDecides) {
     writeFile(remote("nextMinute.txt"), "remote", at(1, 10, 1, 0));
     writeFile(local("sizes.txt"), "a much longer local text", at(1, 10, 5, 1));
     writeFile(remote("sizes.txt"), "short", at(1, 10, 5, 59));
-    m_project.SyncMode = 2;
+    m_project.SyncMode = setting::SyncMode::Bidirectional;
     startServer();
     m_project.Run();
     EXPECT_EQ(afterScans(), (QStringList{"File /nextMinute.txt has been downloaded",
@@ -304,7 +304,7 @@ TEST_F(SyncRunTest, NamesMatchWithoutRegardToLetterCaseOrAccentEncoding) {
     writeFile(local(composed), "local", at(1, 10, 0));
     writeFile(remote("docs/readme.txt"), "remote", at(1, 10, 0));
     writeFile(remote(decomposed), "remote", at(1, 10, 0));
-    m_project.SyncMode = 0;
+    m_project.SyncMode = setting::SyncMode::LocalToRemote;
     m_project.Exact = true;
     startServer();
     m_project.Run();
@@ -322,7 +322,7 @@ TEST_F(SyncRunTest, NamesMatchWithoutRegardToLetterCaseOrAccentEncoding) {
     writeFile(remote(decomposed), "newest", at(3, 10, 0));
     writeFile(remote("docs/readme.txt"), "newer", at(2, 10, 0)); // as old as the local copy again
     m_log.clear();
-    m_project.SyncMode = 1;
+    m_project.SyncMode = setting::SyncMode::RemoteToLocal;
     m_project.Run();
     EXPECT_EQ(afterScans().last(), QStringLiteral("1 files has been downloaded, 0 files has been deleted."));
     EXPECT_EQ(tree(m_localDir.path()), (std::set<QString>{"Docs/Readme.TXT", composed}));
@@ -379,7 +379,7 @@ TEST_F(SyncRunTest, RefusedRemoteSubfolderIsLoggedSkippedAndPreventsLocalDeletio
     writeFile(local("secret/s.txt"), "local copy", at(1, 10, 0));
     writeFile(local("extra.txt"), "only here", at(1, 10, 0));
     m_options.denyCwd = QStringList{QStringLiteral("secret")};
-    m_project.SyncMode = 1;
+    m_project.SyncMode = setting::SyncMode::RemoteToLocal;
     m_project.Exact = true;
     startServer();
     m_project.Run();
@@ -402,7 +402,7 @@ TEST_F(SyncRunTest, RefusedRemoteSubfolderIsLoggedSkippedAndPreventsLocalDeletio
 TEST_F(SyncRunTest, MissingLocalRootPreventsRemoteDeletion) {
     writeFile(remote("keep.txt"), "K", at(1, 10, 0));
     m_project.LocalFolder = local(QStringLiteral("not-there"));
-    m_project.SyncMode = 0;
+    m_project.SyncMode = setting::SyncMode::LocalToRemote;
     m_project.Exact = true;
     startServer();
     m_project.Run();
@@ -416,7 +416,7 @@ TEST_F(SyncRunTest, MissingLocalRootPreventsRemoteDeletion) {
 TEST_F(SyncRunTest, UnreachableRemoteFolderPreventsLocalDeletion) {
     writeFile(local("keep.txt"), "K", at(1, 10, 0));
     m_project.RemoteFolder = QStringLiteral("/not-there");
-    m_project.SyncMode = 1;
+    m_project.SyncMode = setting::SyncMode::RemoteToLocal;
     m_project.Exact = true;
     startServer();
     m_project.Run();
@@ -432,7 +432,7 @@ TEST_F(SyncRunTest, StopFromTheLogFinishesTheFileInHand) {
     for (const char* name : {"f1.txt", "f2.txt", "f3.txt"})
         writeFile(remote(QString::fromUtf8(name)), "R", at(1, 10, 0));
     writeFile(local("up.txt"), "L", at(1, 10, 0));
-    m_project.SyncMode = 2;
+    m_project.SyncMode = setting::SyncMode::Bidirectional;
     m_project.Connections = 1; // on one connection only the file in hand can be in flight
     m_onLine = [this](const QString& line) {
         if (line.endsWith(QStringLiteral("has been downloaded")))
@@ -452,7 +452,7 @@ TEST_F(SyncRunTest, StopFromTheLogFinishesTheFileInHand) {
 
 TEST_F(SyncRunTest, WrongPasswordGivesExactlyTwoLines) {
     m_project.Password = QStringLiteral("wrong");
-    m_project.SyncMode = 0;
+    m_project.SyncMode = setting::SyncMode::LocalToRemote;
     startServer();
     m_project.Run();
     ASSERT_EQ(m_log.size(), 2) << m_log.join('\n').toStdString();
@@ -483,7 +483,7 @@ TEST_F(SyncRunTest, UnknownHostAndClosedPortGiveTheirFailureLines) {
 
 TEST_F(SyncRunTest, DownloadCreatesMissingLocalFolders) {
     writeFile(remote("sub/deeper/f.txt"), "deep", at(1, 10, 0));
-    m_project.SyncMode = 1;
+    m_project.SyncMode = setting::SyncMode::RemoteToLocal;
     startServer();
     m_project.Run();
     EXPECT_EQ(afterScans(),
@@ -516,7 +516,7 @@ TEST_F(SyncRunTest, RefusedRemoteFolderEndsThatUploadWithOneLine) {
     QDir().mkpath(remote("pub"));
     m_options.readOnlyDirs = QStringList{QStringLiteral("pub")};
     m_project.RemoteFolder = QStringLiteral("/pub");
-    m_project.SyncMode = 0;
+    m_project.SyncMode = setting::SyncMode::LocalToRemote;
     startServer();
     m_project.Run();
     const QString failure = QStringLiteral(
@@ -542,7 +542,7 @@ TEST_F(SyncRunTest, InvalidMaskIsLoggedAndClosesTheConnection) {
 TEST_F(SyncRunTest, DryRunDecidesButChangesNothing) {
     writeFile(local("up.txt"), "L", at(2, 10, 0));
     writeFile(remote("gone.txt"), "R", at(1, 10, 0));
-    m_project.SyncMode = 0;
+    m_project.SyncMode = setting::SyncMode::LocalToRemote;
     m_project.Exact = true;
     m_project.DryRun = true;
     startServer();
@@ -561,7 +561,7 @@ TEST_F(SyncRunTest, OneTimeOutIsRetriedAndASecondInARowEndsTheRun) {
     const ShortTimeouts shortTimeouts;
     writeFile(remote("slow.txt"), "S", at(1, 10, 0));
     m_options.stalls = QStringList{QStringLiteral("RETR:1")};
-    m_project.SyncMode = 1;
+    m_project.SyncMode = setting::SyncMode::RemoteToLocal;
     startServer();
     m_project.Run();
     EXPECT_EQ(afterScans(), (QStringList{"File /slow.txt has been downloaded", "1 files has been downloaded."}));
@@ -590,7 +590,7 @@ TEST_F(SyncRunTest, TimedOutListingIsTriedAgain) {
     const ShortTimeouts shortTimeouts;
     writeFile(remote("a.txt"), "A", at(1, 10, 0));
     m_options.stalls = QStringList{QStringLiteral("MLSD:1")};
-    m_project.SyncMode = 1;
+    m_project.SyncMode = setting::SyncMode::RemoteToLocal;
     startServer();
     m_project.Run();
     EXPECT_EQ(m_log.mid(0, 6), ConnectAndScanLines);
@@ -619,7 +619,7 @@ TEST_P(TransientFaultTest, EveryFileArrives) {
         writeFile(upload ? local(name) : remote(name), "content", at(1, 10, 0));
     }
     m_options.extraArguments = GetParam().serverArguments;
-    m_project.SyncMode = GetParam().mode;
+    m_project.SyncMode = setting::SyncMode(GetParam().mode);
     startServer();
     m_project.Run();
     EXPECT_EQ(m_log.last(), upload ? "4 files has been uploaded." : "4 files has been downloaded.")
@@ -644,7 +644,7 @@ TEST_F(SyncRunTest, ServerThatDiesEndsTheRunAtOnce) {
     for (int i = 0; i < 40; ++i)
         writeFile(remote(QStringLiteral("d%1/f%2.txt").arg(i % 5).arg(i)), "x", at(1, 10, 0));
     m_options.extraArguments = QStringList{"--exit-on", "RETR:5"};
-    m_project.SyncMode = 1;
+    m_project.SyncMode = setting::SyncMode::RemoteToLocal;
     startServer();
     m_project.Run();
     EXPECT_TRUE(m_log.contains(QStringLiteral("The server can no longer be reached: the run ends here.")))
@@ -660,7 +660,7 @@ TEST_F(SyncRunTest, ControlCharactersOfNamesNeverReachTheLog) {
     writeFile(remote(QStringLiteral("g\x1b]0;PWNED\x07.txt")), "G", at(1, 10, 0));
     writeFile(remote(QStringLiteral("\x1b[31mred\u009b.txt")), "R", at(1, 10, 0));
     writeFile(local(QStringLiteral("gone\x1b[2J.txt")), "L", at(1, 10, 0));
-    m_project.SyncMode = 1;
+    m_project.SyncMode = setting::SyncMode::RemoteToLocal;
     m_project.Exact = true;
     startServer();
     m_project.Run();
@@ -736,7 +736,7 @@ TEST_F(SyncRunTest, PoolShrinksToWhatTheServerAllows) {
     writeTree([this](const QString& name) { return remote(name); }, 6, 4);
     m_options.maxConnections = 2;
     m_project.Connections = 4;
-    m_project.SyncMode = 1;
+    m_project.SyncMode = setting::SyncMode::RemoteToLocal;
     startServer();
     m_project.Run();
     EXPECT_EQ(m_log.filter(QStringLiteral("allows no more connections")).size(), 1) << m_log.join('\n').toStdString();
@@ -749,7 +749,7 @@ TEST_F(SyncRunTest, ConcurrentUploadsCreateAFolderOnce) {
     for (int i = 0; i < 16; ++i)
         writeFile(local(QStringLiteral("new/deep/f%1.txt").arg(i)), "x", at(1, 10, 0));
     m_options.logCommands = true;
-    m_project.SyncMode = 0;
+    m_project.SyncMode = setting::SyncMode::LocalToRemote;
     startServer();
     m_project.Run();
     EXPECT_EQ(m_log.last(), QStringLiteral("16 files has been uploaded."));
@@ -764,7 +764,7 @@ TEST_F(SyncRunTest, ConcurrentUploadsCreateAFolderOnce) {
 TEST_F(SyncRunTest, StopWithTransfersInFlight) {
     writeTree([this](const QString& name) { return remote(name); }, 10, 4);
     m_project.Connections = 3;
-    m_project.SyncMode = 1;
+    m_project.SyncMode = setting::SyncMode::RemoteToLocal;
     m_onLine = [this](const QString& line) {
         if (line.endsWith(QStringLiteral("has been downloaded")))
             m_project.RequestStop();
@@ -782,7 +782,7 @@ TEST_F(SyncRunTest, StopWithTransfersInFlight) {
 TEST_F(SyncRunTest, DroppedConnectionLogsOnAgain) {
     writeTree([this](const QString& name) { return remote(name); }, 4, 5);
     m_options.dropOn = QStringLiteral("RETR:3");
-    m_project.SyncMode = 1;
+    m_project.SyncMode = setting::SyncMode::RemoteToLocal;
     startServer();
     m_project.Run();
     EXPECT_LE(m_log.filter(QStringLiteral(" fails with message: ")).size(), 1) << m_log.join('\n').toStdString();
@@ -801,7 +801,7 @@ TEST_F(SyncRunTest, OldFileLeftAsideByACutOffUploadIsRestored) {
         writeFile(remote(folder + inet::asideTempName(QStringLiteral("page.html"))), "old", at(1, 10, 0));
         writeFile(local(folder + "page.html"), "old", at(1, 10, 0));
     }
-    m_project.SyncMode = 1;
+    m_project.SyncMode = setting::SyncMode::RemoteToLocal;
     m_project.Exact = true;
     startServer();
     m_project.Run();
@@ -841,7 +841,7 @@ TEST_F(SyncRunTest, LeftoversOfInterruptedTransfersAreTidiedOrNamed) {
         writeFile(local(localOld), "cut", at(1, 9, 0));
         for (const QString& side : {local(QStringLiteral("f.txt")), remote(QStringLiteral("f.txt"))})
             writeFile(side, "same", at(1, 10, 0));
-        m_project.SyncMode = c.mode;
+        m_project.SyncMode = setting::SyncMode(c.mode);
         m_project.Exact = c.exact;
         m_log.clear();
         m_project.Run();
@@ -865,7 +865,7 @@ TEST_F(SyncRunTest, DownloadCutShortLeavesTheLocalFileAsItWas) {
     writeFile(remote("big.bin"), QByteArray(8192, 'r'), at(1, 11, 0));
     writeFile(local("big.bin"), "previous", at(1, 10, 0));
     m_options.extraArguments = QStringList{QStringLiteral("--cut-retr-after"), QStringLiteral("100")};
-    m_project.SyncMode = 1;
+    m_project.SyncMode = setting::SyncMode::RemoteToLocal;
     startServer();
     m_project.Run();
     EXPECT_TRUE(
@@ -885,7 +885,7 @@ TEST_F(SyncRunTest, FileThatChangesBeforeItsUploadEndsIsNotRenamedIntoPlace) {
         if (line == QLatin1String("Collecting FTP files..."))
             writeFile(local("growing.log"), "first and more", at(1, 10, 0));
     };
-    m_project.SyncMode = 0;
+    m_project.SyncMode = setting::SyncMode::LocalToRemote;
     startServer();
     m_project.Run();
     EXPECT_TRUE(m_log.contains("FtpPutFile('" + local("growing.log") +
@@ -902,7 +902,7 @@ TEST_F(SyncRunTest, FileThatChangesBeforeItsUploadEndsIsNotRenamedIntoPlace) {
 // nothing, a disk that is not mounted) deletes nothing and says why.
 TEST_F(SyncRunTest, ExactCopyFromAnEmptySideDeletesNothing) {
     writeFile(remote("site.html"), "R", at(1, 10, 0));
-    m_project.SyncMode = 0;
+    m_project.SyncMode = setting::SyncMode::LocalToRemote;
     m_project.Exact = true;
     startServer();
     m_project.Run();
@@ -927,7 +927,7 @@ TEST_F(SyncRunTest, DownloadKeepsModesAndWritesThroughFileLinksInside) {
     QTemporaryDir outside;
     writeFile(outside.filePath(QStringLiteral("target.txt")), "outside", at(1, 10, 0));
     ASSERT_TRUE(QFile::link(outside.filePath(QStringLiteral("target.txt")), local(QStringLiteral("escape.txt"))));
-    m_project.SyncMode = 1;
+    m_project.SyncMode = setting::SyncMode::RemoteToLocal;
     startServer();
     m_project.Run();
     EXPECT_EQ(modeOf(local("secrets.env")) & 07777, mode_t(0600));
@@ -1014,7 +1014,7 @@ TEST_P(UnreadFolderTest, ExactDownloadKeepsWhatTheListingDidNotShow) {
     m_options.unlistableDirs = c.unlistable;
     m_options.emptyStatDirs = c.emptyStat;
     m_options.listLines = c.listLines;
-    m_project.SyncMode = 1;
+    m_project.SyncMode = setting::SyncMode::RemoteToLocal;
     m_project.Exact = true;
     startServer();
     m_project.Run();
@@ -1059,7 +1059,7 @@ TEST_P(WithheldUploadTest, NothingIsUploadedIntoAFolderThatCouldNotBeListed) {
     writeFile(local("secret/sub/u.txt"), "local", at(1, 10, 0));
     writeFile(local("new.txt"), "N", at(1, 10, 0));
     m_options.unlistableDirs = Secret;
-    m_project.SyncMode = quint8(GetParam());
+    m_project.SyncMode = setting::SyncMode(GetParam());
     startServer();
     m_project.Run();
     EXPECT_EQ(m_log.count(QStringLiteral(
@@ -1089,7 +1089,7 @@ protected:
         m_project.UserName = QStringLiteral("anonymous");
         m_project.Password.clear();
         m_project.RemoteFolder = QStringLiteral("/pub");
-        m_project.SyncMode = 1;
+        m_project.SyncMode = setting::SyncMode::RemoteToLocal;
         m_project.Exact = true;
     }
 
@@ -1170,7 +1170,7 @@ TEST_P(UntrustedInputTest, NamesThatClimbOutOfTheFolderAreSkipped) {
     for (const auto& [mode, summary] : {std::pair{1, "1 files has been downloaded, 0 files has been deleted."},
                                         std::pair{0, "0 files has been uploaded, 0 files has been deleted."}}) {
         m_log.clear();
-        m_project.SyncMode = quint8(mode);
+        m_project.SyncMode = setting::SyncMode(mode);
         m_project.Exact = true;
         m_project.Run();
         EXPECT_EQ(m_log.mid(m_log.size() - 2),
@@ -1193,7 +1193,7 @@ TEST_P(UntrustedInputTest, LocalNamesThatCannotTravelAreSkipped) {
     const QByteArray latin1Name = QFile::encodeName(local(QStringLiteral("root/"))) + "caf\xe9.txt";
     ASSERT_EQ(::close(::open(latin1Name.constData(), O_CREAT | O_WRONLY, 0644)), 0);
     const auto removeLatin1Name = qScopeGuard([&] { ::unlink(latin1Name.constData()); }); // Qt cannot name it
-    m_project.SyncMode = 0;
+    m_project.SyncMode = setting::SyncMode::LocalToRemote;
     startServer();
     m_project.Run();
     EXPECT_EQ(m_log.mid(m_log.size() - 2),
@@ -1213,7 +1213,7 @@ TEST_P(UntrustedInputTest, LocalNamesThatCannotTravelAreSkipped) {
 TEST_P(UntrustedInputTest, UnreadableListingLineKeepsLocalFiles) {
     writeFile(local("root/sub/mine.txt"), "M", at(1, 10, 0));
     m_options.listLines = QStringList{QStringLiteral("@@not-a-listing-line@@")};
-    m_project.SyncMode = 1;
+    m_project.SyncMode = setting::SyncMode::RemoteToLocal;
     m_project.Exact = true;
     startServer();
     m_project.Run();
@@ -1231,7 +1231,7 @@ TEST_P(UntrustedInputTest, UnreadableListingLineKeepsLocalFiles) {
 TEST_P(UntrustedInputTest, FolderLinkLeadingOutsideIsReadButNeverWritten) {
     writeFile(local("elsewhere/shared.txt"), "S", at(1, 10, 0));
     ASSERT_TRUE(QFile::link(local(QStringLiteral("elsewhere")), local(QStringLiteral("root/link"))));
-    m_project.SyncMode = 0;
+    m_project.SyncMode = setting::SyncMode::LocalToRemote;
     startServer();
     m_project.Run();
     EXPECT_EQ(readFile(remote("site/link/shared.txt")), "S");
@@ -1240,7 +1240,7 @@ TEST_P(UntrustedInputTest, FolderLinkLeadingOutsideIsReadButNeverWritten) {
     writeFile(local("elsewhere/local-only.txt"), "L", at(1, 10, 0));
     writeFile(remote("site/link/remote-only.txt"), "R", at(1, 10, 0));
     m_log.clear();
-    m_project.SyncMode = 1;
+    m_project.SyncMode = setting::SyncMode::RemoteToLocal;
     m_project.Exact = true;
     m_project.Run();
     EXPECT_EQ(linesStartingWith(QStringLiteral("Nothing is written or deleted through the folder link ")), 1)
@@ -1272,10 +1272,10 @@ TEST_P(SyncThroughProxyTest, RunsThroughTheNamedProxy) {
         proxy = std::make_unique<FtpProxyProcess>(m_server->port(), 3);
     ASSERT_TRUE(proxy->start()) << proxy->errorText().toStdString();
     m_project.UseProxy = true;
-    m_project.ProxyKind = GetParam() == Proxy::Socks ? 1 : 0;
+    m_project.ProxyKind = GetParam() == Proxy::Socks ? setting::ProxyKind::Socks : setting::ProxyKind::Ftp;
     m_project.ProxyServer = QStringLiteral(" 127.0.0.1\t"); // blanks and control characters are trimmed
     m_project.ProxyPort = proxy->port();
-    m_project.SyncMode = 2;
+    m_project.SyncMode = setting::SyncMode::Bidirectional;
     m_project.Run();
     ASSERT_GE(m_log.size(), 2);
     EXPECT_EQ(m_log.mid(0, 2), (QStringList{"Opening FTP by using proxy...", "Done!"}))

@@ -61,7 +61,7 @@ TEST(SyncThreadRun, RunsOnTheWorkerStampsEveryLineAndHonoursAStopFromTheUserInte
     project.RemoteFolder = QStringLiteral("/");
     project.LocalFolder = localDir.path();
     project.IncludeMasks = QStringLiteral("*.*");
-    project.SyncMode = 1;
+    project.SyncMode = setting::SyncMode::RemoteToLocal;
     project.Connections = 1; // one connection: the stop lets only the file in hand finish
     StoppingSink sink(project);
 

@@ -217,9 +217,9 @@ TEST_F(TlsTest, EveryPooledConnectionIsEncrypted) {
     project.RemoteFolder = QStringLiteral("/");
     project.LocalFolder = local();
     project.IncludeMasks = QStringLiteral("*.*");
-    project.SyncMode = 0;
+    project.SyncMode = setting::SyncMode::LocalToRemote;
     project.Connections = 4;
-    project.Encryption = 1;
+    project.Encryption = setting::Encryption::ExplicitIfOffered;
     ASSERT_TRUE(project.SetTrustedCertificate(inet::fingerprintText(m_certificate->sha256)));
     QStringList log;
     project.OnLog = [&log](TVellisyncProject&, const QString& line) { log.append(line); };

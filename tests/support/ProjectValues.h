@@ -3,27 +3,17 @@
 #include <QString>
 #include <QStringList>
 
-#include "project/VellisyncProject.h"
+#include "model/ProjectSettings.h"
 
-// The seventeen stored settings as "Name=value" lines, so one comparison
+// The stored settings as "Name=value" lines in the order of the table of
+// settings (booleans as 0 or 1, the password in plain text), so one comparison
 // checks them all and a failure shows every difference at once.
-inline QStringList settingsOf(const TVellisyncProject& p) {
-    const auto flag = [](bool value) { return QString::number(int(value)); };
-    return {"Caption=" + p.Caption,
-            "Server=" + p.Server,
-            "Port=" + QString::number(p.Port),
-            "UserName=" + p.UserName,
-            "Password=" + p.Password,
-            "Passive=" + flag(p.Passive),
-            "RemoteFolder=" + p.RemoteFolder,
-            "LocalFolder=" + p.LocalFolder,
-            "SyncMode=" + QString::number(p.SyncMode),
-            "SubFilders=" + flag(p.SubFilders),
-            "Exact=" + flag(p.Exact),
-            "IncludeMasks=" + p.IncludeMasks,
-            "ExcludeMasks=" + p.ExcludeMasks,
-            "UseProxy=" + flag(p.UseProxy),
-            "ProxyKind=" + QString::number(p.ProxyKind),
-            "ProxyServer=" + p.ProxyServer,
-            "ProxyPort=" + QString::number(p.ProxyPort)};
+inline QStringList settingsOf(const ProjectSettings& settings) {
+    QStringList lines;
+    for (const SettingField& field : projectSettingFields()) {
+        const SettingValue value = settingValue(field, settings);
+        const auto* number = std::get_if<qint32>(&value);
+        lines << QString::fromLatin1(field.key) + u'=' + (number ? QString::number(*number) : std::get<QString>(value));
+    }
+    return lines;
 }

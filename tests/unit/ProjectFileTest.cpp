@@ -51,7 +51,7 @@ void fillNightlyMirror(TVellisyncProject& project) {
     project.SetPassive(true);
     project.SetRemoteFolder("/public");
     project.SetLocalFolder("D:\\Site");
-    project.SetSyncMode(1);
+    project.SetSyncMode(setting::SyncMode::RemoteToLocal);
     project.SetSubFilders(true);
 }
 
@@ -135,7 +135,7 @@ TEST_F(ProjectFileTest, TlsSettingsAreWrittenOnlyWhenSetAndReadBack) {
         SCOPED_TRACE(set);
         TVellisyncProject project;
         fillNightlyMirror(project);
-        project.SetEncryption(set ? 3 : 0);
+        project.SetEncryption(set ? setting::Encryption::Implicit : setting::Encryption::None);
         ASSERT_TRUE(project.SetTrustedCertificate(set ? fingerprint : QString()));
         ASSERT_TRUE(project.SaveToFile(path("p.VSPJ")));
         const QByteArray saved = readFile(path("p.VSPJ"));
@@ -181,15 +181,19 @@ TEST_P(PasswordRoundTripTest, EverySettingComesBackAndThePasswordHasItsDigitCoun
     project.SetPassive(true);
     project.SetRemoteFolder("/a \"quoted\" | folder");
     project.SetLocalFolder("/home/u/Site=1");
-    project.SetSyncMode(0);
+    project.SetSyncMode(setting::SyncMode::LocalToRemote);
     project.SetSubFilders(true);
     project.SetExact(true);
     project.SetIncludeMasks("*.html, \"a b.txt\"");
     project.SetExcludeMasks("*.bak;*.tmp");
     project.SetUseProxy(true);
-    project.SetProxyKind(1);
+    project.SetProxyKind(setting::ProxyKind::Socks);
     project.SetProxyServer("socks.local");
     project.SetProxyPort(1080);
+    project.SetConnections(9);
+    project.SetListingTimeZone("+01:00");
+    project.SetEncryption(setting::Encryption::ExplicitRequired);
+    ASSERT_TRUE(project.SetTrustedCertificate(QString(64, u'a')));
     project.FileName = "/elsewhere/kept.VSPJ";
     const QString file = temp.filePath("p.VSPJ");
     ASSERT_TRUE(project.SaveToFile(file));
@@ -205,6 +209,10 @@ TEST_P(PasswordRoundTripTest, EverySettingComesBackAndThePasswordHasItsDigitCoun
     QStringList expected = settingsOf(project);
     expected[4] = "Password=" + expectedPassword;
     EXPECT_EQ(settingsOf(loaded), expected);
+    // The whole value, so a setting that the file leaves out cannot pass unseen.
+    ProjectSettings expectedValue = project;
+    expectedValue.Password = expectedPassword;
+    EXPECT_TRUE(static_cast<const ProjectSettings&>(loaded) == expectedValue);
 
     const QString scrambled = ScramblePassword(password);
     EXPECT_EQ(scrambled.size(), GetParam().digits);
@@ -274,11 +282,27 @@ TEST_F(ProjectFileTest, AFileWithOnlyTheServerGivesEveryOtherDefault) {
     project.Modified = true;
     ASSERT_TRUE(project.LoadFromFile(path("p.VSPJ")));
     EXPECT_EQ(project.FileName, path("p.VSPJ"));
-    EXPECT_EQ(settingsOf(project),
-              QStringList({"Caption=<No Caption>", "Server=ftp.local", "Port=21", "UserName=anonymous",
-                           "Password=" + QString(35, u' '), "Passive=0", "RemoteFolder=/", "LocalFolder=", "SyncMode=2",
-                           "SubFilders=0", "Exact=0", "IncludeMasks=*.*", "ExcludeMasks=", "UseProxy=0", "ProxyKind=0",
-                           "ProxyServer=", "ProxyPort=21"}));
+    EXPECT_EQ(settingsOf(project), QStringList({"Caption=<No Caption>",
+                                                "Server=ftp.local",
+                                                "Port=21",
+                                                "UserName=anonymous",
+                                                "Password=" + QString(35, u' '),
+                                                "Passive=0",
+                                                "Encryption=0",
+                                                "TrustedCertificate=",
+                                                "Connections=4",
+                                                "ListingTimeZone=",
+                                                "RemoteFolder=/",
+                                                "LocalFolder=",
+                                                "SyncMode=2",
+                                                "SubFilders=0",
+                                                "Exact=0",
+                                                "IncludeMasks=*.*",
+                                                "ExcludeMasks=",
+                                                "UseProxy=0",
+                                                "ProxyKind=0",
+                                                "ProxyServer=",
+                                                "ProxyPort=21"}));
     EXPECT_FALSE(project.Modified);
 }
 
@@ -335,11 +359,19 @@ TEST_F(ProjectFileTest, StoredValuesAreTakenAsTheFileGivesThem) {
     writeFile(path("p.VSPJ"),
               "[root]\nserver=STRING|ftp.local\nport=INTEGER|990\nSyncMode=INTEGER|258\nPassive=INTEGER|5\n"
               "RemoteFolder=STRING|\"  /spaced  \"\nProxyServer=STRING|\"  proxy  \"\n"
-              "Exact=INTEGER|-1\n");
+              "Exact=INTEGER|-1\nEncryption=INTEGER|7\nProxyKind=INTEGER|-2\n");
     TVellisyncProject project;
     ASSERT_TRUE(project.LoadFromFile(path("p.VSPJ")));
+    // Numbers that name no choice are kept, for the run to refuse, and are
+    // saved as they came.
+    EXPECT_EQ(qint32(project.Encryption), 7);
+    EXPECT_EQ(qint32(project.ProxyKind), -2);
+    ASSERT_TRUE(project.SaveToFile(path("p.VSPJ")));
+    const QByteArray saved = readFile(path("p.VSPJ"));
+    EXPECT_TRUE(saved.contains("\r\nEncryption=INTEGER|7\r\n")) << saved.toStdString();
+    EXPECT_TRUE(saved.contains("\r\nProxyKind=INTEGER|-2\r\n")) << saved.toStdString();
     EXPECT_EQ(project.Port, 990);
-    EXPECT_EQ(project.SyncMode, 2);
+    EXPECT_EQ(project.SyncMode, setting::SyncMode::Bidirectional);
     EXPECT_TRUE(project.Passive);
     EXPECT_TRUE(project.Exact);
     EXPECT_EQ(project.RemoteFolder, "  /spaced  ") << "taken without trimming";

@@ -42,13 +42,15 @@ const SetterCase setterCases[] = {
     {"Passive", [](auto& p) { p.SetPassive(false); }, [](auto& p) { p.SetPassive(true); }},
     {"RemoteFolder", [](auto& p) { p.SetRemoteFolder(" \t/\r\n"); }, [](auto& p) { p.SetRemoteFolder("/pub"); }},
     {"LocalFolder", [](auto& p) { p.SetLocalFolder(""); }, [](auto& p) { p.SetLocalFolder(" "); }},
-    {"SyncMode", [](auto& p) { p.SetSyncMode(2); }, [](auto& p) { p.SetSyncMode(0); }},
+    {"SyncMode", [](auto& p) { p.SetSyncMode(setting::SyncMode::Bidirectional); },
+     [](auto& p) { p.SetSyncMode(setting::SyncMode::LocalToRemote); }},
     {"SubFilders", [](auto& p) { p.SetSubFilders(false); }, [](auto& p) { p.SetSubFilders(true); }},
     {"Exact", [](auto& p) { p.SetExact(false); }, [](auto& p) { p.SetExact(true); }},
     {"IncludeMasks", [](auto& p) { p.SetIncludeMasks("*.*"); }, [](auto& p) { p.SetIncludeMasks("*.txt"); }},
     {"ExcludeMasks", [](auto& p) { p.SetExcludeMasks(""); }, [](auto& p) { p.SetExcludeMasks("*.bak"); }},
     {"UseProxy", [](auto& p) { p.SetUseProxy(false); }, [](auto& p) { p.SetUseProxy(true); }},
-    {"ProxyKind", [](auto& p) { p.SetProxyKind(0); }, [](auto& p) { p.SetProxyKind(1); }},
+    {"ProxyKind", [](auto& p) { p.SetProxyKind(setting::ProxyKind::Ftp); },
+     [](auto& p) { p.SetProxyKind(setting::ProxyKind::Socks); }},
     {"ProxyServer", [](auto& p) { p.SetProxyServer("\x01 "); }, [](auto& p) { p.SetProxyServer("proxy"); }},
     {"ProxyPort", [](auto& p) { p.SetProxyPort(21); }, [](auto& p) { p.SetProxyPort(1080); }},
 };
@@ -81,11 +83,27 @@ TEST(ProjectSettings, SetDefaultsGivesANewProjectAndClearsModifiedStopAndFileNam
     project.RequestStop();
     project.SetDefaults();
 
-    EXPECT_EQ(settingsOf(project),
-              QStringList({"Caption=<No Caption>", "Server=ftp.example.com", "Port=21", "UserName=anonymous",
-                           "Password=guest@example.com", "Passive=0", "RemoteFolder=/", "LocalFolder=", "SyncMode=2",
-                           "SubFilders=0", "Exact=0", "IncludeMasks=*.*", "ExcludeMasks=", "UseProxy=0", "ProxyKind=0",
-                           "ProxyServer=", "ProxyPort=21"}));
+    EXPECT_EQ(settingsOf(project), QStringList({"Caption=<No Caption>",
+                                                "Server=ftp.example.com",
+                                                "Port=21",
+                                                "UserName=anonymous",
+                                                "Password=guest@example.com",
+                                                "Passive=0",
+                                                "Encryption=1",
+                                                "TrustedCertificate=",
+                                                "Connections=4",
+                                                "ListingTimeZone=",
+                                                "RemoteFolder=/",
+                                                "LocalFolder=",
+                                                "SyncMode=2",
+                                                "SubFilders=0",
+                                                "Exact=0",
+                                                "IncludeMasks=*.*",
+                                                "ExcludeMasks=",
+                                                "UseProxy=0",
+                                                "ProxyKind=0",
+                                                "ProxyServer=",
+                                                "ProxyPort=21"}));
     EXPECT_TRUE(project.FileName.isEmpty());
     EXPECT_FALSE(project.Modified) << "the proxy setters changed values, yet the project is fresh";
     EXPECT_FALSE(project.StopRequested());
@@ -147,7 +165,7 @@ TEST(ProjectSettings, ReviewTextOfAFullProjectLeavesOutPasswordAndProxy) {
     project.SetPassive(true);
     project.SetRemoteFolder("/pub");
     project.SetLocalFolder("/home/u/site %1");
-    project.SetSyncMode(1);
+    project.SetSyncMode(setting::SyncMode::RemoteToLocal);
     project.SetSubFilders(true);
     project.SetExact(true);
     project.SetIncludeMasks("*.html, *.css");
@@ -191,7 +209,7 @@ TEST(ProjectSettings, ReviewTextShowsExactCopyOnlyForOneWayModes) {
     };
     for (const Case& c : cases) {
         TVellisyncProject project;
-        project.SyncMode = c.mode;
+        project.SyncMode = setting::SyncMode(c.mode);
         project.Exact = c.exact;
         const QString text = project.GetReviewText();
         EXPECT_TRUE(text.contains(c.modeLine)) << int(c.mode);

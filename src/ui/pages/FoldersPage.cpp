@@ -62,14 +62,17 @@ void FoldersPage::Fill(const TVellisyncProject& project) {
     eRemote->setText(project.RemoteFolder);
     eLocal->setText(project.LocalFolder);
     // A mode past the last item (from a hand-edited file) selects the last item.
-    m_modeItems->button(std::min<int>(project.SyncMode, 2))->setChecked(true);
+    const int lastItem = int(setting::SyncMode::Bidirectional);
+    m_modeItems->button(std::min(int(project.SyncMode), lastItem))->setChecked(true);
     cbSubfolders->setChecked(project.SubFilders);
     cbExact->setChecked(project.Exact);
 }
 
 void FoldersPage::Enter() {
     // A disabled Exact Copy keeps its tick; the tick is stored as it is.
-    SetControlEnabled(cbExact, m_modeItems->checkedId() == 0 || m_modeItems->checkedId() == 1);
+    const int mode = m_modeItems->checkedId();
+    SetControlEnabled(cbExact,
+                      mode == int(setting::SyncMode::LocalToRemote) || mode == int(setting::SyncMode::RemoteToLocal));
 }
 
 bool FoldersPage::Leave(bool movingForward) {
@@ -82,7 +85,7 @@ bool FoldersPage::Leave(bool movingForward) {
     TVellisyncProject& project = currentProject();
     project.SetRemoteFolder(eRemote->text());
     project.SetLocalFolder(eLocal->text());
-    project.SetSyncMode(quint8(std::max(0, m_modeItems->checkedId())));
+    project.SetSyncMode(setting::SyncMode(std::max(0, m_modeItems->checkedId())));
     project.SetSubFilders(cbSubfolders->isChecked());
     project.SetExact(cbExact->isChecked());
     return true;

@@ -57,7 +57,7 @@ ProxyPage::ProxyPage(TVellisyncMain& window) : WizardPage(QStringLiteral("TabShe
 
 void ProxyPage::Fill(const TVellisyncProject& project) {
     m_usingProxyItems->button(project.UseProxy ? 1 : 0)->setChecked(true);
-    (project.ProxyKind == 0 ? rbFTP : rbSocks)->setChecked(true);
+    (project.ProxyKind == setting::ProxyKind::Ftp ? rbFTP : rbSocks)->setChecked(true);
     eProxyHost->setText(project.ProxyServer);
     showStoredNumber(udProxyPort, project.ProxyPort);
 }
@@ -74,7 +74,7 @@ bool ProxyPage::Leave(bool movingForward) {
         return refuseWithSound(eProxyPort);
     TVellisyncProject& project = currentProject();
     project.SetUseProxy(useProxy);
-    project.SetProxyKind(rbFTP->isChecked() ? 0 : 1);
+    project.SetProxyKind(rbFTP->isChecked() ? setting::ProxyKind::Ftp : setting::ProxyKind::Socks);
     project.SetProxyServer(eProxyHost->text());
     // An empty field stands for a stored port it cannot show; a direct
     // connection keeps that port as it is.
