@@ -1,11 +1,15 @@
-// Temporary files that interrupted transfers left behind.
+// Temporary files that interrupted transfers left behind: noted by the
+// scans, restored or removed after them.
 #include "sync/SyncRun.h"
 
 #include <QDateTime>
 #include <QFile>
 
-#include "sync/FtpHelpers.h"
 #include "model/Global.h"
+#include "sync/FtpHelpers.h"
+#include "sync/ScanHelpers.h"
+
+using engine::joinRelative;
 
 namespace {
 
@@ -68,4 +72,36 @@ void SyncRun::CleanLeftoversOf(bool local, bool remove, const std::vector<Leftov
             ++LastRunOutcome.problems;
         }
     }
+}
+
+void SyncRun::NoteLeftover(std::vector<Leftover>& found, const QString& relativePath, const QString& name,
+                           NaiveDateTime time) {
+    if (InternetHandle && inet::transferTokenOf(name) == InternetHandle->transferToken())
+        return;
+    // Only a name that is one plain level ever becomes a path.
+    if (const std::optional<RelativeName> checked = RelativeName::fromPath(joinRelative(relativePath, name)))
+        found.push_back({*checked, time});
+}
+
+// An upload that was cut off while the old file stood aside left the old
+// content under the aside name and none under the real one: it goes back, so
+// the file is neither missing nor taken for deleted.
+void SyncRun::RestoreAsideLeftover(const QString& relativePath, const AsideLeftover& aside) {
+    const std::optional<RelativeName> name = RelativeName::fromPath(joinRelative(relativePath, aside.originalName));
+    const std::optional<RelativeName> asideName = RelativeName::fromPath(joinRelative(relativePath, aside.entry.name));
+    if (!name || !asideName)
+        return;
+    const QString shown = escapedForLog(IncludeTrailingSlash(m_settings.RemoteFolder) + name->text());
+    // By absolute paths: the aside file may be in any folder of the tree.
+    if (m_options.DryRun) {
+        Log(QStringLiteral("Would restore remote file %1 from an interrupted upload").arg(shown));
+    } else if (ConnectHandle->renameFile(m_remoteBase + asideName->text(), m_remoteBase + name->text())) {
+        Log(QStringLiteral("Remote file %1 has been restored from an interrupted upload").arg(shown));
+    } else {
+        Log(ftpFailureLine(*ConnectHandle, QStringLiteral("FtpRenameFile('%1')").arg(shown)));
+        NoteRemoteFolderIncomplete();
+        return;
+    }
+    if (IsFileIncluded(aside.originalName, m_includeMasks, m_excludeMasks))
+        AddRemoteFile(*name, aside.entry);
 }

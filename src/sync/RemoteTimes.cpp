@@ -1,11 +1,14 @@
-// What a run learns of remote file times beyond the listings, and how it
-// tells why a file moves.
+// What a run learns of remote file times: the zone of the listings, the
+// exact times where they matter, and how it tells why a file moves.
 #include "sync/SyncRun.h"
 
 #include <algorithm>
 
-#include "sync/ServerTimes.h"
 #include "sync/FtpHelpers.h"
+#include "sync/ScanHelpers.h"
+#include "sync/ServerTimes.h"
+
+using engine::joinRelative;
 
 namespace {
 
@@ -83,4 +86,58 @@ void SyncRun::LogNoticesOnce(const QStringList& notices) {
             Log(notice);
         }
     }
+}
+
+// LIST times are in the server's listing zone, which no listing states: it is
+// learnt from one file listed to the minute, whose exact UTC time MDTM gives.
+void SyncRun::LearnListingZone() {
+    m_listingZone.reset();
+    if (!m_settings.ListingTimeZone.isEmpty()) {
+        m_listingZone = engine::parseZoneOffset(m_settings.ListingTimeZone);
+        if (m_listingZone)
+            return;
+    }
+    bool anyListed = false;
+    QString samplePath;
+    NaiveDateTime sampleTime;
+    for (auto it = m_remoteListings.cbegin(); it != m_remoteListings.cend(); ++it) {
+        for (const inet::FindData& entry : it.value()->entries) {
+            if (entry.isDirectory || entry.timeSource == inet::FindData::TimeSource::Local)
+                continue;
+            anyListed = true;
+            const std::optional<RelativeName> name = RelativeName::fromPath(joinRelative(it.key(), entry.name));
+            if (entry.timeSource != inet::FindData::TimeSource::Listed || !name)
+                continue;
+            // The newest such file, the same one on every run over the same tree.
+            const NaiveDateTime time = NaiveDateTime::fromDateAndTime(entry.modifiedDate, entry.modifiedTime);
+            if (samplePath.isEmpty() || time > sampleTime || (time == sampleTime && name->text() < samplePath)) {
+                samplePath = name->text();
+                sampleTime = time;
+            }
+        }
+    }
+    if (!anyListed)
+        return;
+    QString reason = QStringLiteral("no file is listed with a time of day");
+    if (!samplePath.isEmpty()) {
+        std::vector<std::optional<QDateTime>> times;
+        const QString shown = escapedForLog(IncludeTrailingSlash(m_settings.RemoteFolder) + samplePath);
+        if (!ConnectHandle->modificationTimes({m_remoteBase + samplePath}, times) || !times.front()) {
+            reason = QStringLiteral("the server gives no exact time (MDTM) of %1").arg(shown);
+        } else {
+            m_listingZone = engine::zoneFromListing(sampleTime, *times.front());
+            reason = QStringLiteral("the listed and the exact time of %1 are more than 14 hours apart").arg(shown);
+        }
+    }
+    if (!m_listingZone)
+        Log(QStringLiteral("The time zone of the server's listings could not be learnt (%1): listed times are "
+                           "taken as local times.")
+                .arg(reason));
+}
+
+NaiveDateTime SyncRun::RemoteTimeOf(const inet::FindData& data) const {
+    const NaiveDateTime time = NaiveDateTime::fromDateAndTime(data.modifiedDate, data.modifiedTime);
+    if (data.timeSource != inet::FindData::TimeSource::Local && m_listingZone)
+        return engine::listedToLocal(time, *m_listingZone);
+    return time;
 }

@@ -1,0 +1,196 @@
+// The local scan: the local tree walked folder by folder into LocalFiles.
+#include "sync/SyncRun.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include "model/Global.h"
+#include "sync/ScanHelpers.h"
+
+using engine::joinRelative;
+using engine::ScanMasks;
+
+namespace {
+
+// A folder's entry names, read whole before any is looked at, so that no
+// listing stays open while the scan goes down a level. Names whose bytes are
+// no valid UTF-8 name nothing a text could, and are kept apart so that the log
+// can say they were left out.
+struct FolderNames {
+    std::vector<QString> names;
+    std::vector<QByteArray> undecodable;
+    int error = 0; // errno when the folder could not be listed
+};
+
+FolderNames readFolderNames(const QString& folder) {
+    FolderNames result;
+    errno = 0;
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(QFile::encodeName(folder).constData()), &::closedir);
+    if (!dir) {
+        result.error = errno != 0 ? errno : EIO;
+        return result;
+    }
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        QString decoded = utf8(name);
+        if (utf8.hasError())
+            result.undecodable.push_back(name);
+        else
+            result.names.push_back(std::move(decoded));
+    }
+    return result;
+}
+
+// The system's reason why a folder cannot be listed.
+QString whyFolderCannotBeRead(const QString& folder) {
+    errno = 0;
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(QFile::encodeName(folder).constData()), &::closedir);
+    const int code = dir ? EACCES : (errno != 0 ? errno : EIO);
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+// Whether nothing at all is found under path: no folder, no file, no link.
+// A link loop or a folder that may not be searched is there, and unreadable.
+bool isMissing(const QString& path) {
+    struct stat status = {};
+    // Without the trailing slash: with it, lstat would follow a final link.
+    const QString entry = path.size() > 1 && path.endsWith(QLatin1Char('/')) ? path.chopped(1) : path;
+    return ::lstat(QFile::encodeName(entry).constData(), &status) != 0 && errno == ENOENT;
+}
+
+// Raw name bytes for a log line: printable ASCII as it is, all else as \xNN.
+QString bytesForLog(const QByteArray& bytes) {
+    QString shown;
+    for (const char byte : bytes) {
+        const auto value = quint8(byte);
+        if (value >= 0x20 && value < 0x7f && value != '\\')
+            shown += QLatin1Char(byte);
+        else
+            shown += QStringLiteral("\\x%1").arg(value, 2, 16, QLatin1Char('0'));
+    }
+    return shown;
+}
+
+} // namespace
+
+void SyncRun::CollectLocalFiles() {
+    if (StopRequested)
+        return;
+    DoProgress();
+    Log(QStringLiteral("Collecting local files..."));
+    const ScanMasks masks(m_includeMasks, m_excludeMasks, m_settings.IncludeMasks, m_settings.ExcludeMasks);
+    LocalFiles.Clear();
+    m_localLeftovers.clear();
+    LastRunOutcome.localRootReached = false;
+    LastRunOutcome.localScanComplete = true; // cleared by any folder that cannot be listed
+    m_visitedLocalFolders.clear();
+    CollectLocalFolder({});
+    m_visitedLocalFolders.clear();
+    if (StopRequested) // a stopped scan saw only part of the tree
+        LastRunOutcome.localScanComplete = false;
+    Log(QStringLiteral("Done!"));
+}
+
+// Links to folders are followed, since users link shared folders into a tree
+// they sync. Every folder is entered at most once per scan, identified by its
+// canonical path, so a link back to an ancestor (or two links to one folder)
+// cannot make the scan recurse without end or list a file twice.
+void SyncRun::CollectLocalFolder(const QString& relativePath) {
+    const QString root = AddTrailingBackslash(m_settings.LocalFolder);
+    const QString folder = relativePath.isEmpty() ? root : root + relativePath + QLatin1Char('/');
+    // An empty local folder setting means the current working folder.
+    const QFileInfo folderInfo(folder.isEmpty() ? QStringLiteral(".") : folder);
+    if (!folderInfo.isDir() || !folderInfo.isReadable() || !folderInfo.isExecutable()) {
+        // The run must know that this part of the tree was not seen before it
+        // deletes anything. A root that does not exist yet is no problem of
+        // its own: a first download creates it.
+        LastRunOutcome.localScanComplete = false;
+        if (!relativePath.isEmpty() || !isMissing(folderInfo.filePath()))
+            NoteLocalFolderUnread(folderInfo.filePath(), whyFolderCannotBeRead(folderInfo.filePath()));
+        return;
+    }
+    if (relativePath.isEmpty())
+        LastRunOutcome.localRootReached = true;
+    const QString canonical = folderInfo.canonicalFilePath();
+    if (m_visitedLocalFolders.contains(canonical))
+        return;
+    m_visitedLocalFolders.insert(canonical);
+
+    const FolderNames listing = readFolderNames(folderInfo.filePath());
+    if (listing.error != 0) { // it went between the look at it and the listing
+        NoteLocalFolderUnread(folderInfo.filePath(), QString::fromLocal8Bit(std::strerror(listing.error)));
+        return;
+    }
+    for (const QByteArray& name : listing.undecodable) {
+        const QString reason = QStringLiteral("the name is not valid UTF-8");
+        Log(QStringLiteral("Skipped local name \"%1\": %2")
+                .arg(joinRelative(escapedForLog(relativePath), bytesForLog(name)), reason));
+        ReportSkippedName(QStringLiteral("local"), joinRelative(relativePath, bytesForLog(name)), reason);
+        ++LastRunOutcome.problems;
+    }
+    const QString base = AddTrailingBackslash(folderInfo.filePath());
+    for (const QString& name : listing.names) {
+        DoProgress();
+        if (StopRequested)
+            break;
+        const QFileInfo entry(base + name);
+        const bool isFolder = entry.isDir();
+        // Sockets, pipes, devices and dangling links are not files to sync.
+        if (!isFolder && !entry.isFile())
+            continue;
+        if (isFolder && !m_settings.SubFilders)
+            continue;
+        if (!isFolder && inet::isTransferTempName(name)) {
+            if (!entry.isSymLink()) // ours are never links
+                NoteLeftover(m_localLeftovers, relativePath, name, NaiveDateTime::fromLocal(entry.lastModified()));
+            continue;
+        }
+        if (!isFolder && !IsFileIncluded(name, m_includeMasks, m_excludeMasks))
+            continue;
+        const std::optional<RelativeName> child = RelativeName::fromPath(joinRelative(relativePath, name));
+        if (!child) {
+            SkipName(QStringLiteral("local"), joinRelative(relativePath, name), levelProblem(name));
+            continue;
+        }
+        if (isFolder)
+            CollectLocalFolder(child->text());
+        else
+            LocalFiles.AddFile(*child, entry.size(), NaiveDateTime::fromLocal(entry.lastModified()));
+    }
+}
+
+void SyncRun::NoteLocalFolderUnread(const QString& folder, const QString& reason) {
+    LastRunOutcome.localScanComplete = false;
+    Log(QStringLiteral("ReadLocalFolder('%1') fails with message: %2").arg(escapedForLog(folder), reason));
+    ++LastRunOutcome.problems;
+}
+
+void SyncRun::SkipName(const QString& side, const QString& name, const QString& reason) {
+    Log(QStringLiteral("Skipped %1 name \"%2\": %3").arg(side, escapedForLog(name), reason));
+    ReportSkippedName(side, name, reason);
+    ++LastRunOutcome.problems;
+}
+
+void SyncRun::ReportSkippedName(const QString& side, const QString& name, const QString& reason) {
+    if (!m_hooks.event)
+        return;
+    engine::RunEvent event;
+    event.type = engine::RunEvent::Type::Skipped;
+    event.side = side;
+    event.file = name;
+    event.message = reason;
+    event.dryRun = m_options.DryRun;
+    m_hooks.event(event);
+}
