@@ -5,6 +5,7 @@
 #include "inet/FtpConnectionPrivate.h"
 #include "inet/InetPrivate.h"
 #include "inet/ListingParser.h"
+#include "inet/ReplyParser.h"
 
 namespace inet {
 

@@ -1,5 +1,7 @@
 #include "inet/ListingParser.h"
 
+#include "inet/ReplyParser.h"
+
 #include <algorithm>
 
 #include <QDateTime>
@@ -9,14 +11,6 @@
 namespace inet {
 
 namespace {
-
-// A line as it came off the data connection may still carry its CR (or LF).
-QString withoutLineBreak(const QString& line) {
-    qsizetype end = line.size();
-    while (end > 0 && (line.at(end - 1) == QLatin1Char('\r') || line.at(end - 1) == QLatin1Char('\n')))
-        --end;
-    return line.left(end);
-}
 
 bool isDotEntry(const QString& name) {
     return name == QLatin1String(".") || name == QLatin1String("..");
@@ -323,34 +317,10 @@ ListingLine parseDosLine(const QString& line) {
     return entry(std::move(data));
 }
 
-// "20261107123456" or "20261107123456.789" (RFC 3659 time-val, always UTC).
-std::optional<QDateTime> parseTimeVal(const QString& text) {
-    static const QRegularExpression re(
-        QStringLiteral("^(\\d{4})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(?:\\.(\\d+))?$"));
-    const QRegularExpressionMatch m = re.match(text);
-    if (!m.hasMatch())
-        return std::nullopt;
-    const int ms = millisecondsOf(m.captured(7));
-    const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-    // Some servers send second 60 for a leap second; it is the last second.
-    const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), qMin(m.captured(6).toInt(), 59), ms);
-    if (!date.isValid() || !time.isValid())
-        return std::nullopt;
-    return QDateTime(date, time, Qt::UTC);
-}
-
 std::optional<FindData> entryOf(ListingLine line) {
     if (line.kind != ListingLine::Kind::Entry)
         return std::nullopt;
     return std::move(line.entry);
-}
-
-// The text after the reply code of a one-line reply, or the whole text when it
-// carries no code.
-QString afterReplyCode(const QString& replyText) {
-    static const QRegularExpression code(QStringLiteral("^\\s*\\d{3}[ -]?"));
-    const QRegularExpressionMatch m = code.match(replyText);
-    return m.hasMatch() ? replyText.mid(m.capturedEnd(0)) : replyText;
 }
 
 } // namespace
@@ -440,76 +410,20 @@ ListingLine readMlsdLine(const QString& rawLine) {
     return entry(std::move(data));
 }
 
-std::optional<QString> parsePwdReply(const QString& replyText) {
-    const QString text = afterReplyCode(withoutLineBreak(replyText.section(QLatin1Char('\n'), 0, 0)));
-    const qsizetype open = text.indexOf(QLatin1Char('"'));
-    if (open < 0) {
-        // "257 /home/user is current directory." from servers that do not quote.
-        const QString word = text.trimmed().section(QLatin1Char(' '), 0, 0);
-        if (word.isEmpty())
-            return std::nullopt;
-        return word;
-    }
-    QString directory;
-    for (qsizetype i = open + 1; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c != QLatin1Char('"')) {
-            directory.append(c);
-        } else if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('"')) {
-            directory.append(c); // "" inside the quotes is one quote (RFC 959, appendix II)
-            ++i;
-        } else {
-            return directory;
-        }
-    }
-    return std::nullopt; // no closing quote
-}
-
-// "229 Entering Extended Passive Mode (|||50000|)": RFC 2428 lets the server
-// choose any printable delimiter instead of '|'.
-std::optional<quint16> parseEpsvReply(const QString& replyText) {
-    static const QRegularExpression re(QStringLiteral("\\(([!-~])\\1\\1(\\d{1,5})\\1\\)"));
-    static const QRegularExpression bare(QStringLiteral("([!-~])\\1\\1(\\d{1,5})\\1"));
-    QRegularExpressionMatch m = re.match(replyText);
-    if (!m.hasMatch())
-        m = bare.match(afterReplyCode(replyText));
+// "20261107123456" or "20261107123456.789" (RFC 3659 time-val, always UTC).
+std::optional<QDateTime> parseTimeVal(const QString& text) {
+    static const QRegularExpression re(
+        QStringLiteral("^(\\d{4})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(\\d{2})(?:\\.(\\d+))?$"));
+    const QRegularExpressionMatch m = re.match(text);
     if (!m.hasMatch())
         return std::nullopt;
-    const int port = m.captured(2).toInt();
-    if (port < 1 || port > 65535)
+    const int ms = millisecondsOf(m.captured(7));
+    const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    // Some servers send second 60 for a leap second; it is the last second.
+    const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), qMin(m.captured(6).toInt(), 59), ms);
+    if (!date.isValid() || !time.isValid())
         return std::nullopt;
-    return static_cast<quint16>(port);
-}
-
-// "227 Entering Passive Mode (127,0,0,1,195,80)." Some servers leave out the
-// parentheses ("227 Entering Passive Mode 127,0,0,1,195,80" or "227 =127,...").
-std::optional<PassiveAddress> parsePasvReply(const QString& replyText) {
-    static const QRegularExpression re(QStringLiteral(
-        "(?<!\\d)(\\d+)\\s*,\\s*(\\d+)\\s*,\\s*(\\d+)\\s*,\\s*(\\d+)\\s*,\\s*(\\d+)\\s*,\\s*(\\d+)(?!\\d)"));
-    const QRegularExpressionMatch m = re.match(afterReplyCode(replyText));
-    if (!m.hasMatch())
-        return std::nullopt;
-    int numbers[6] = {};
-    for (int i = 0; i < 6; ++i) {
-        bool ok = false;
-        numbers[i] = m.captured(i + 1).toInt(&ok);
-        if (!ok || numbers[i] > 255)
-            return std::nullopt;
-    }
-    const int port = numbers[4] * 256 + numbers[5];
-    if (port == 0)
-        return std::nullopt;
-    PassiveAddress result;
-    result.address = QHostAddress((quint32(numbers[0]) << 24) | (quint32(numbers[1]) << 16) |
-                                  (quint32(numbers[2]) << 8) | quint32(numbers[3]));
-    result.port = static_cast<quint16>(port);
-    return result;
-}
-
-std::optional<QDateTime> parseMdtmReply(const QString& replyText) {
-    static const QRegularExpression re(QStringLiteral("^213 (\\d{14}(?:\\.\\d+)?)\\s*$"));
-    const QRegularExpressionMatch m = re.match(replyText.trimmed());
-    return m.hasMatch() ? parseTimeVal(m.captured(1)) : std::nullopt;
+    return QDateTime(date, time, Qt::UTC);
 }
 
 } // namespace inet

@@ -1,13 +1,12 @@
 #pragma once
 
-// Pure parsers of what an FTP server sends: listing lines (Unix "ls -l", DOS/IIS,
-// MLSD facts) and the replies whose text carries data (PWD, EPSV, PASV).
+// Pure parsers of the listings an FTP server sends: LIST lines (Unix "ls -l",
+// DOS/IIS) and MLSD facts.
 
 #include "inet/FtpService.h"
 
 #include <QDate>
 #include <QDateTime>
-#include <QHostAddress>
 #include <QString>
 
 #include <optional>
@@ -44,21 +43,7 @@ std::optional<FindData> parseListLine(const QString& line, QDate today);
 ListingLine readMlsdLine(const QString& line);
 std::optional<FindData> parseMlsdLine(const QString& line);
 
-// The UTC time of a "213 YYYYMMDDhhmmss[.sss]" reply to MDTM (RFC 3659).
-std::optional<QDateTime> parseMdtmReply(const QString& replyText);
-
-// The folder of a 257 reply: the text between the first quote and its closing
-// quote, doubled quotes inside standing for one. Empty when there is none.
-std::optional<QString> parsePwdReply(const QString& replyText);
-
-// The port of a 229 reply ("(|||port|)").
-std::optional<quint16> parseEpsvReply(const QString& replyText);
-
-// The address and port of a 227 reply ("h1,h2,h3,h4,p1,p2").
-struct PassiveAddress {
-    QHostAddress address;
-    quint16 port = 0;
-};
-std::optional<PassiveAddress> parsePasvReply(const QString& replyText);
+// An RFC 3659 time-val ("YYYYMMDDhhmmss[.sss]", UTC), as MLSD and MDTM give it.
+std::optional<QDateTime> parseTimeVal(const QString& text);
 
 } // namespace inet

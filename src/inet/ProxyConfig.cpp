@@ -46,8 +46,8 @@ std::optional<ProxyConfig> parseHostPort(QString text, quint16 defaultPort, Prox
 } // namespace
 
 bool isUsableProxy(const ProxyConfig& config) {
-    return !config.host.isEmpty() && !config.host.contains(QLatin1Char(' ')) && !config.host.contains(QLatin1Char('/')) &&
-           config.port != 0;
+    return !config.host.isEmpty() && !config.host.contains(QLatin1Char(' ')) &&
+           !config.host.contains(QLatin1Char('/')) && config.port != 0;
 }
 
 std::optional<ProxyConfig> parseProxyText(const QString& text) {

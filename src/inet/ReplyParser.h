@@ -1,5 +1,10 @@
 #pragma once
 
+// Server replies: assembled from the control connection's lines, and read
+// where their text carries data (PWD, EPSV, PASV, MDTM).
+
+#include <QDateTime>
+#include <QHostAddress>
 #include <QString>
 
 #include <optional>
@@ -47,5 +52,28 @@ private:
     QString m_text;
     bool m_overflowed = false;
 };
+
+// The text without the CR and LF it ends in (a line as it came off a
+// connection, or a whole reply).
+QString withoutLineBreak(const QString& line);
+
+// Parsers of the replies whose text carries data.
+
+// The UTC time of a "213 YYYYMMDDhhmmss[.sss]" reply to MDTM (RFC 3659).
+std::optional<QDateTime> parseMdtmReply(const QString& replyText);
+
+// The folder of a 257 reply: the text between the first quote and its closing
+// quote, doubled quotes inside standing for one. Empty when there is none.
+std::optional<QString> parsePwdReply(const QString& replyText);
+
+// The port of a 229 reply ("(|||port|)").
+std::optional<quint16> parseEpsvReply(const QString& replyText);
+
+// The address and port of a 227 reply ("h1,h2,h3,h4,p1,p2").
+struct PassiveAddress {
+    QHostAddress address;
+    quint16 port = 0;
+};
+std::optional<PassiveAddress> parsePasvReply(const QString& replyText);
 
 } // namespace inet

@@ -4,19 +4,11 @@
 
 #include <QCoreApplication>
 
-namespace {
-
-QString withoutTrailingLineBreak(QString text) {
-    while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
-        text.chop(1);
-    return text;
-}
-
-} // namespace
+#include "inet/ReplyParser.h"
 
 QString ErrorText(int code, const QString& lastReply) {
     if (code == inet::ErrorExtendedError)
-        return withoutTrailingLineBreak(lastReply);
+        return inet::withoutLineBreak(lastReply);
     QString text = inet::errorDescription(code);
     if (text.isEmpty()) {
         // The system's message table: the C library's descriptions of errno values.

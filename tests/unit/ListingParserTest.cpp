@@ -1,4 +1,5 @@
 #include "inet/ListingParser.h"
+#include "inet/ReplyParser.h"
 
 #include <gtest/gtest.h>
 

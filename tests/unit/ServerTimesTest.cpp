@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "inet/ListingParser.h"
+#include "inet/ReplyParser.h"
 
 using engine::parseZoneOffset;
 using engine::zoneFromListing;
