@@ -2,6 +2,7 @@
 // works on a run of its own, made with a copy of the settings.
 #include "project/VellisyncProject.h"
 
+#include "sync/FtpHelpers.h"
 #include "sync/RelativeName.h"
 #include "sync/SyncRun.h"
 
@@ -115,11 +116,11 @@ bool TVellisyncProject::DeleteLocalFile(const QString& name, const QString& reas
 }
 
 bool TVellisyncProject::RemoteFolderExists(inet::FtpConnection& connection, const QString& path) {
-    return SyncRun::RemoteFolderExists(connection, path);
+    return ::RemoteFolderExists(connection, path);
 }
 
 void TVellisyncProject::SplitRemotePath(const QString& path, QStringList& levels) {
-    SyncRun::SplitRemotePath(path, levels);
+    ::SplitRemotePath(path, levels);
 }
 
 int TVellisyncProject::DownloadFiles() {

@@ -54,3 +54,27 @@ QString IncludeTrailingSlash(const QString& path) {
         return path;
     return path + QLatin1Char('/');
 }
+
+bool RemoteFolderExists(inet::FtpConnection& connection, const QString& path) {
+    QString current;
+    if (!GetFtpCurrentDir(connection, current))
+        return false;
+    const bool entered = connection.setCurrentDirectory(path);
+    if (entered)
+        connection.setCurrentDirectory(current);
+    return entered;
+}
+
+void SplitRemotePath(const QString& path, QStringList& levels) {
+    levels.clear();
+    QString rest = path;
+    // A leading "/" stays with the first level.
+    qsizetype next = rest.indexOf(QLatin1Char('/'), rest.startsWith(QLatin1Char('/')) ? 1 : 0);
+    while (next >= 0) {
+        levels.append(rest.left(next));
+        rest = rest.mid(next + 1);
+        next = rest.indexOf(QLatin1Char('/'));
+    }
+    if (!rest.isEmpty())
+        levels.append(rest);
+}

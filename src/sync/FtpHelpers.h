@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -31,3 +32,9 @@ bool GetFtpCurrentDir(inet::FtpConnection& connection, QString& directory);
 bool SetFtpCurrentDir(inet::FtpConnection& connection, const QString& directory);
 // The remote path followed by "/" unless it is empty or already ends with one.
 QString IncludeTrailingSlash(const QString& path);
+
+// Enters path and goes back to the folder it was in; true when it could.
+bool RemoteFolderExists(inet::FtpConnection& connection, const QString& path);
+// The levels of a remote path, split at "/"; a leading "/" stays with the
+// first level.
+void SplitRemotePath(const QString& path, QStringList& levels);

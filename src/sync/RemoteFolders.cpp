@@ -1,8 +1,8 @@
 #include "sync/RemoteFolders.h"
 
 #include "sync/FtpHelpers.h"
+#include "sync/RelativeName.h"
 #include "inet/FtpService.h"
-#include "sync/SyncRun.h"
 
 namespace engine {
 
@@ -11,7 +11,7 @@ namespace {
 // "/pub/a/" gives "/pub" and "/pub/a", the paths that MKD would create in turn.
 QStringList cumulativeLevels(const QString& folder) {
     QStringList levels;
-    SyncRun::SplitRemotePath(folder, levels);
+    SplitRemotePath(folder, levels);
     QStringList paths;
     QString path;
     for (const QString& level : std::as_const(levels)) {
@@ -34,7 +34,7 @@ bool canEnter(inet::FtpConnection& connection, const QString& folder) {
     if (folder.startsWith(QLatin1Char('/')))
         return connection.setCurrentDirectory(folder);
     // A relative path depends on the current folder, which must stay as it is.
-    return SyncRun::RemoteFolderExists(connection, folder);
+    return RemoteFolderExists(connection, folder);
 }
 
 void RemoteFolders::addKnown(const QString& folder) {

@@ -111,9 +111,6 @@ public:
     // into place when the file no longer matches it. remoteName: the remote
     // list's spelling of the same file, when it has one.
     bool UploadFile(const QString& name, const QString& remoteName = {}, const TFileEntry* scanned = nullptr);
-    // Enters path and goes back to the folder it was in; true when it could.
-    static bool RemoteFolderExists(inet::FtpConnection& connection, const QString& path);
-    static void SplitRemotePath(const QString& path, QStringList& levels);
     // reason, when given, follows the line that the file has been deleted.
     bool DeleteLocalFile(const QString& name, const QString& reason = {});
 

@@ -46,30 +46,6 @@ bool SyncRun::LogOutcome(const engine::JobOutcome& outcome) {
     return outcome.ok;
 }
 
-bool SyncRun::RemoteFolderExists(inet::FtpConnection& connection, const QString& path) {
-    QString current;
-    if (!GetFtpCurrentDir(connection, current))
-        return false;
-    const bool entered = connection.setCurrentDirectory(path);
-    if (entered)
-        connection.setCurrentDirectory(current);
-    return entered;
-}
-
-void SyncRun::SplitRemotePath(const QString& path, QStringList& levels) {
-    levels.clear();
-    QString rest = path;
-    // A leading "/" stays with the first level.
-    qsizetype next = rest.indexOf(slash(), rest.startsWith(slash()) ? 1 : 0);
-    while (next >= 0) {
-        levels.append(rest.left(next));
-        rest = rest.mid(next + 1);
-        next = rest.indexOf(slash());
-    }
-    if (!rest.isEmpty())
-        levels.append(rest);
-}
-
 bool SyncRun::DeleteLocalFile(const QString& name, const QString& reason) {
     const std::optional<RelativeName> checked = checkedName(name);
     if (!checked) {
