@@ -44,4 +44,9 @@ private:
     ErrorState m_saved;
 };
 
+// The code of a reply text ("425 ..." gives 425).
+inline int replyCodeOf(const QString& responseText) {
+    return responseText.left(3).toInt();
+}
+
 } // namespace inet
