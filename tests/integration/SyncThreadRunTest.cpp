@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -14,20 +17,19 @@
 
 namespace {
 
-class StoppingSink : public LineSink {
+// Keeps the lines, and lets the user interface act on one as it arrives
+// (the worker waits for the line meanwhile).
+class ActingSink : public LineSink {
 public:
-    explicit StoppingSink(TVellisyncProject& project) : m_project(project) {}
+    explicit ActingSink(std::function<void(const QString&)> act) : m_act(std::move(act)) {}
     void AppendLine(const QString& line) override {
         lines.append(line);
-        // The user presses Stop as soon as the first file has arrived; the
-        // worker is waiting for this line meanwhile.
-        if (line.endsWith(QStringLiteral("has been downloaded")))
-            m_project.RequestStop();
+        m_act(line);
     }
     QStringList lines;
 
 private:
-    TVellisyncProject& m_project;
+    std::function<void(const QString&)> m_act;
 };
 
 template <typename Predicate> bool processEventsUntil(Predicate done) {
@@ -39,39 +41,56 @@ template <typename Predicate> bool processEventsUntil(Predicate done) {
     return done();
 }
 
-TEST(SyncThreadRun, RunsOnTheWorkerStampsEveryLineAndHonoursAStopFromTheUserInterface) {
-    QTemporaryDir localDir, remoteDir;
-    ASSERT_TRUE(localDir.isValid() && remoteDir.isValid());
-    for (const char* name : {"f1.txt", "f2.txt", "f3.txt"}) {
-        QFile file(remoteDir.path() + QLatin1Char('/') + QString::fromUtf8(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("data");
+// Three files on the server, and a project that downloads them.
+class SyncThreadRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(localDir.isValid() && remoteDir.isValid());
+        for (const char* name : {"f1.txt", "f2.txt", "f3.txt"}) {
+            QFile file(remoteDir.path() + QLatin1Char('/') + QString::fromUtf8(name));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write("data");
+        }
+        options.root = remoteDir.path();
+        server = std::make_unique<FtpTestServer>(options);
+        ASSERT_TRUE(server->start()) << server->errorText().toStdString();
+        project.Server = server->host();
+        project.Port = server->port();
+        project.UserName = options.user;
+        project.Password = options.password;
+        project.Passive = true;
+        project.RemoteFolder = QStringLiteral("/");
+        project.LocalFolder = localDir.path();
+        project.IncludeMasks = QStringLiteral("*.*");
+        project.SyncMode = setting::SyncMode::RemoteToLocal;
     }
+
+    // Runs the project on a sync thread until it has ended.
+    void runOnThread(LineSink& sink) {
+        auto* thread = new TFTPSyncThread;
+        bool terminated = false;
+        thread->SetLines(&sink);
+        thread->SetProject(&project);
+        thread->SetOnTerminate([&](TFTPSyncThread&) { terminated = true; });
+        thread->Resume();
+        ASSERT_TRUE(processEventsUntil([&] { return terminated; }));
+    }
+
+    QTemporaryDir localDir, remoteDir;
     FtpTestServerOptions options;
-    options.root = remoteDir.path();
-    FtpTestServer server(options);
-    ASSERT_TRUE(server.start()) << server.errorText().toStdString();
-
+    std::unique_ptr<FtpTestServer> server;
     TVellisyncProject project;
-    project.Server = server.host();
-    project.Port = server.port();
-    project.UserName = options.user;
-    project.Password = options.password;
-    project.Passive = true;
-    project.RemoteFolder = QStringLiteral("/");
-    project.LocalFolder = localDir.path();
-    project.IncludeMasks = QStringLiteral("*.*");
-    project.SyncMode = setting::SyncMode::RemoteToLocal;
-    project.Connections = 1; // one connection: the stop lets only the file in hand finish
-    StoppingSink sink(project);
+};
 
-    auto* thread = new TFTPSyncThread;
-    bool terminated = false;
-    thread->SetLines(&sink);
-    thread->SetProject(&project);
-    thread->SetOnTerminate([&](TFTPSyncThread&) { terminated = true; });
-    thread->Resume();
-    ASSERT_TRUE(processEventsUntil([&] { return terminated; }));
+TEST_F(SyncThreadRun, RunsOnTheWorkerStampsEveryLineAndHonoursAStopFromTheUserInterface) {
+    project.Connections = 1; // one connection: the stop lets only the file in hand finish
+    // The user presses Stop as soon as the first file has arrived.
+    ActingSink sink([&](const QString& line) {
+        if (line.endsWith(QStringLiteral("has been downloaded")))
+            project.RequestStop();
+    });
+
+    runOnThread(sink);
 
     QStringList messages;
     const QRegularExpression stamped(QStringLiteral("^\\S+ \\S.*?; (.*)$"));
@@ -89,6 +108,27 @@ TEST(SyncThreadRun, RunsOnTheWorkerStampsEveryLineAndHonoursAStopFromTheUserInte
     // The stop is checked before every file: exactly one arrived.
     EXPECT_EQ(QDir(localDir.path()).entryList(QDir::Files).size(), 1);
     EXPECT_TRUE(project.LastRunOutcome().stopped);
+}
+
+// The window may change the project while its run goes (and save it when it
+// closes): the run goes on with the settings it started with.
+TEST_F(SyncThreadRun, EditsWhileTheRunGoesNeverReachIt) {
+    QTemporaryDir otherDir;
+    ASSERT_TRUE(otherDir.isValid());
+    ActingSink sink([&](const QString& line) {
+        if (!line.endsWith(QStringLiteral("Collecting FTP files...")))
+            return;
+        project.SetLocalFolder(otherDir.path());
+        project.SetRemoteFolder(QStringLiteral("/elsewhere"));
+        project.SetSyncMode(setting::SyncMode::LocalToRemote);
+        project.SetExact(true);
+    });
+    runOnThread(sink);
+    EXPECT_EQ(QDir(localDir.path()).entryList(QDir::Files).size(), 3) << sink.lines.join('\n').toStdString();
+    EXPECT_TRUE(QDir(otherDir.path()).isEmpty());
+    EXPECT_EQ(QDir(remoteDir.path()).entryList(QDir::Files).size(), 3);
+    EXPECT_EQ(project.LastRunOutcome().downloaded, 3);
+    EXPECT_EQ(project.LocalFolder, otherDir.path()); // the edit itself stands, for the next run
 }
 
 } // namespace
