@@ -210,8 +210,11 @@ TEST_F(ConnectionPoolTest, StopLetsJobsInHandFinishAndStartsNoOther) {
 TEST_F(ConnectionPoolTest, RefusedLogonsShrinkThePoolWithOneNotice) {
     ASSERT_NO_FATAL_FAILURE(startServer(true));
     auto pool = makePool(4);
+    // Jobs that take a moment leave the queue full while the three further
+    // connections, started as the jobs are added, try to log on.
+    const auto linger = [] { std::this_thread::sleep_for(10ms); };
     for (int id = 0; id < 12; ++id)
-        pool->add(fakeJob(m_log, id, 2));
+        pool->add(fakeJob(m_log, id, 2, linger));
     int outcomes = 0;
     pool->run([&](engine::JobOutcome&) { ++outcomes; });
 
