@@ -61,7 +61,8 @@ struct JobLog {
 };
 
 // A job that holds until `together` jobs are in hand at once, then reports
-// its id (in its first line and its payload) and whether it was made to fail.
+// its id (in its first line and its payload); every third id fails, as does
+// a job whose wait ran out.
 engine::Job fakeJob(JobLog& log, int id, int together = 1, const std::function<void()>& whileInHand = {}) {
     return [&log, id, together, whileInHand](inet::FtpConnection& connection) {
         log.enter(id, connection);
