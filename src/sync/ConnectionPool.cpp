@@ -43,6 +43,13 @@ ConnectionPool::~ConnectionPool() {
         m_shuttingDown = true;
     }
     m_changed.notify_all();
+    {
+        // Every worker says here, under the pool's own mutex, that it is done
+        // with the pool, so that the hand-over does not rest on QThread::wait()
+        // alone (whose ordering a thread checker cannot see inside Qt).
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_threadsRunning == 0; });
+    }
     for (const std::unique_ptr<QThread>& worker : m_workers)
         worker->wait();
 }
@@ -65,8 +72,17 @@ void ConnectionPool::startWorkerIfUseful() {
 // Called with the mutex held.
 void ConnectionPool::startWorker(bool logOnAtOnce) {
     ++m_liveWorkers;
-    m_workers.emplace_back(QThread::create([this, logOnAtOnce] { workerLoop(logOnAtOnce); }));
+    ++m_threadsRunning;
+    m_workers.emplace_back(QThread::create([this, logOnAtOnce] {
+        workerLoop(logOnAtOnce);
+        // The worker's last touch of the pool.
+        std::lock_guard lock(m_mutex);
+        --m_threadsRunning;
+        m_changed.notify_all();
+    }));
     m_workers.back()->start();
+    if (!m_workers.back()->isRunning() && !m_workers.back()->isFinished())
+        --m_threadsRunning; // the system gave no thread: nothing to wait for
 }
 
 inet::ConnectResult ConnectionPool::logOn(bool& tooMany) {

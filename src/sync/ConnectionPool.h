@@ -126,6 +126,7 @@ private:
     int m_liveWorkers = 0;    // started and not given up
     int m_connectionsAllowed; // the pool's size, the run's own included; shrinks when the server refuses more
     bool m_shuttingDown = false;
+    int m_threadsRunning = 0; // worker threads that may still touch the pool
     std::atomic<bool> m_serverGone{false};
     std::atomic<bool> m_serverUnreachable{false};
     bool m_capReached = false; // a logon was refused for too many connections

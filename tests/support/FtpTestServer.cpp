@@ -61,6 +61,8 @@ bool FtpTestServer::start() {
         args << QStringLiteral("--abort-retr-after") << QString::number(m_options.abortRetrAfter);
     if (m_options.maxConnections > 0)
         args << QStringLiteral("--max-connections") << QString::number(m_options.maxConnections);
+    if (m_options.maxConnectionsPerIp > 0)
+        args << QStringLiteral("--max-connections-per-ip") << QString::number(m_options.maxConnectionsPerIp);
     if (!m_options.dropOn.isEmpty())
         args << QStringLiteral("--drop-on") << m_options.dropOn;
     if (m_options.logCommands)

@@ -23,7 +23,8 @@ struct FtpTestServerOptions {
     bool refuseRenameOver = false; // RNTO onto an existing file fails
     bool refuseRename = false;     // every RNTO fails with 553
     QString silentFrom;            // "COMMAND[:N]": from then on no command is answered
-    int maxConnections = 0;        // refuse logons beyond so many at once (0: the server's own limit)
+    int maxConnections = 0;        // refuse logons beyond so many sockets, its listening one included (0: no limit)
+    int maxConnectionsPerIp = 0;   // refuse control connections from one address beyond so many (0: no limit)
     QString dropOn;                // "COMMAND:N": close the control connection instead of answering
     bool logCommands = false;      // every command on standard error ("COMMAND MKD /a"), see serverLog()
     QStringList listNames;         // extra file names in every listing

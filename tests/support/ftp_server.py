@@ -52,7 +52,10 @@ def parse_args():
                    help="COMMAND[:N] - from the Nth occurrence of COMMAND on, answer no command at all, on "
                         "this connection or any later one (a server that stops answering)")
     p.add_argument("--max-connections", type=int, default=64,
-                   help="logons beyond this many at once are refused with 421")
+                   help="logons beyond this many at once are refused with 421 (the listening socket "
+                        "counts as one)")
+    p.add_argument("--max-connections-per-ip", type=int, default=0,
+                   help="control connections from one address beyond this many at once are refused with 421")
     p.add_argument("--drop-on", default="",
                    help="COMMAND:N - close the control connection instead of answering the Nth COMMAND")
     p.add_argument("--exit-on", default="",
@@ -458,6 +461,7 @@ def main():
         handler.passive_ports = range(int(low), int(high) + 1)
     server = FTPServer((args.host, args.port), handler)
     server.max_cons = args.max_connections
+    server.max_cons_per_ip = args.max_connections_per_ip
     port = server.socket.getsockname()[1]
     sys.stdout.write("PORT %d\n" % port)
     sys.stdout.flush()
