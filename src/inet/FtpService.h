@@ -19,6 +19,8 @@
 #include <optional>
 #include <vector>
 
+#include "inet/ProxyConfig.h"
+
 namespace inet {
 
 // Error codes of the service. The numbers follow the classic internet error
@@ -326,7 +328,6 @@ struct ConnectResult {
 };
 
 struct OpenResult;
-struct ProxyConfig;
 
 // The service object: holds the proxy choice and the limits for the
 // connections it makes.

@@ -61,7 +61,7 @@ struct JobLog {
 };
 
 // A job that holds until `together` jobs are in hand at once, then reports
-// its id (in its first line and its payload); every third id fails, as does
+// its id (in its first line and its action report); every third id fails, as does
 // a job whose wait ran out.
 engine::Job fakeJob(JobLog& log, int id, int together = 1, const std::function<void()>& whileInHand = {}) {
     return [&log, id, together, whileInHand](inet::FtpConnection& connection) {
@@ -73,7 +73,7 @@ engine::Job fakeJob(JobLog& log, int id, int together = 1, const std::function<v
         engine::JobOutcome outcome;
         outcome.ok = met && id % 3 != 0;
         outcome.lines << QString::number(id);
-        outcome.payload = std::make_shared<int>(id);
+        outcome.action = engine::ActionReport{QString::number(id), id, {}};
         return outcome;
     };
 }
@@ -103,9 +103,10 @@ public:
     // few connections may not yet have seen an earlier one close.
     std::unique_ptr<inet::FtpConnection> connect(inet::InternetSession& session) const {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            if (auto connection = session.connect(QStringLiteral("127.0.0.1"), m_port, QStringLiteral("tester"),
-                                                  QStringLiteral("secret"), true))
-                return connection;
+            inet::ConnectResult logon = session.connect(QStringLiteral("127.0.0.1"), m_port, QStringLiteral("tester"),
+                                                        QStringLiteral("secret"), true);
+            if (logon.connection)
+                return std::move(logon.connection);
             std::this_thread::sleep_for(50ms);
         }
         return {};
@@ -125,10 +126,10 @@ class ConnectionPoolTest : public ::testing::Test {
 protected:
     void startServer(bool capped = false) {
         ASSERT_TRUE(m_server.start(capped));
-        m_session = inet::InternetSession::open(QStringLiteral("Vellisync"), inet::AccessType::Preconfigured, {});
+        m_session = inet::InternetSession::open(QStringLiteral("Vellisync"), std::nullopt).session;
         ASSERT_TRUE(m_session);
         m_own = m_server.connect(*m_session);
-        ASSERT_TRUE(m_own) << inet::lastResponseInfo().toStdString();
+        ASSERT_TRUE(m_own);
     }
     std::unique_ptr<engine::ConnectionPool> makePool(int size) {
         return std::make_unique<engine::ConnectionPool>(m_server.logon(*m_session), *m_own, size, m_stop);
@@ -160,7 +161,7 @@ TEST_P(PoolSizeTest, EveryJobRunsOnceAndReportsOnTheCallingThread) {
         offThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
         const int id = outcome.lines.value(0).toInt();
         ++outcomes[id];
-        payloadMatches &= outcome.ok == (id % 3 != 0) && *std::static_pointer_cast<int>(outcome.payload) == id;
+        payloadMatches &= outcome.ok == (id % 3 != 0) && outcome.action && outcome.action->bytes == id;
         if (id < 4)
             pool->add(fakeJob(m_log, 100 + id));
     });
@@ -246,7 +247,7 @@ TEST_F(ConnectionPoolTest, DestructorClosesWorkersWithWorkLeft) {
     EXPECT_EQ(int(m_log.runs.size()), m_log.finished);
     for (const auto& [id, runs] : m_log.runs)
         EXPECT_EQ(runs, 1) << id;
-    EXPECT_TRUE(m_server.connect(*m_session)) << inet::lastResponseInfo().toStdString();
+    EXPECT_TRUE(m_server.connect(*m_session));
 }
 
 } // namespace

@@ -463,18 +463,18 @@ void fillEverySetting(TVellisyncProject& project) {
     project.SetPassive(true);
     project.SetRemoteFolder(QStringLiteral("/www/site"));
     project.SetLocalFolder(QStringLiteral("/home/ann/site"));
-    project.SetSyncMode(0);
+    project.SetSyncMode(setting::SyncMode::LocalToRemote);
     project.SetSubFilders(true);
     project.SetExact(true);
     project.SetIncludeMasks(QStringLiteral("*.html;*.css"));
     project.SetExcludeMasks(QStringLiteral("*.tmp"));
     project.SetUseProxy(true);
-    project.SetProxyKind(2);
+    project.SetProxyKind(setting::ProxyKind(2));
     project.SetProxyServer(QStringLiteral("proxy.example.net"));
     project.SetProxyPort(1080);
     project.SetConnections(6);
     project.SetListingTimeZone(QStringLiteral("+02:00"));
-    project.SetEncryption(3);
+    project.SetEncryption(setting::Encryption::Implicit);
     ASSERT_TRUE(project.SetTrustedCertificate(
         QStringLiteral("00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF")));
 }
