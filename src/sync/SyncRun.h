@@ -85,12 +85,9 @@ public:
 
     // --- Connection (sync/RunConnection.cpp) --------------------------------
 
-    // Why the stored port cannot be used ("Port 89536 is outside the range 1
-    // to 65535"); empty when it can. The proxy port matters only with a proxy.
+    // The problems above, of this run's settings.
     QString ServerPortProblem() const;
     QString ProxyPortProblem() const;
-    // Why the stored Encryption or TrustedCertificate cannot be used; empty
-    // when both can.
     QString EncryptionProblem() const;
     // Opens the service and logs on, logging progress and failure lines. A
     // port problem is logged as its one line, and nothing is opened.
