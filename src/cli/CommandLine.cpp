@@ -1,6 +1,5 @@
 #include "cli/CommandLine.h"
 
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <limits>
@@ -9,16 +8,14 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QSocketNotifier>
 #include <QTextStream>
 
+#include "cli/CommandSupport.h"
 #include "cli/RunOutput.h"
-#include "sync/ServerTimes.h"
-#include "project/SyncThread.h"
-#include "sync/Masks.h"
 #include "model/Errors.h"
 #include "model/Global.h"
+#include "project/SyncThread.h"
 #include "project/VellisyncProject.h"
 
 namespace cli {
@@ -94,60 +91,6 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "its root folder, or --max-delete withheld the deletions; 130 stopped by Ctrl-C (the "
                               "file in hand is finished and the\n"
                               "summary printed first).\n";
-
-QTextStream& out() {
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream& err() {
-    static QTextStream stream(stderr);
-    return stream;
-}
-
-int usageError(const QString& message) {
-    err() << "vellisync-cli: " << message << "\nTry 'vellisync-cli --help'." << Qt::endl;
-    return ExitCannotRun;
-}
-
-int failure(const QString& message) {
-    err() << "vellisync-cli: " << message << Qt::endl;
-    return ExitCannotRun;
-}
-
-struct StoredProject {
-    QString caption;
-    QString file;
-};
-
-// Every stored project with its caption, sorted by caption. A file that
-// cannot be read is listed with the reason instead of a caption.
-std::vector<StoredProject> storedProjects() {
-    std::vector<StoredProject> projects;
-    for (const QString& file : ProjectFilesIn(ProjectsFolder)) {
-        TVellisyncProject project;
-        try {
-            project.LoadFromFile(file);
-            projects.push_back({project.Caption, file});
-        } catch (const VellisyncError& error) {
-            projects.push_back({QStringLiteral("(unreadable: %1)").arg(error.message()), file});
-        }
-    }
-    std::sort(projects.begin(), projects.end(), [](const StoredProject& a, const StoredProject& b) {
-        const int byCaption = QString::localeAwareCompare(a.caption.toLower(), b.caption.toLower());
-        return byCaption != 0 ? byCaption < 0 : a.file < b.file;
-    });
-    return projects;
-}
-
-std::vector<StoredProject> projectsWithCaption(const QString& caption) {
-    std::vector<StoredProject> matches;
-    for (StoredProject& project : storedProjects()) {
-        if (QString::compare(project.caption, caption, Qt::CaseInsensitive) == 0)
-            matches.push_back(std::move(project));
-    }
-    return matches;
-}
 
 int listProjects(const QStringList& arguments) {
     if (!arguments.isEmpty())
@@ -255,30 +198,6 @@ QString unrunnableReason(const TVellisyncProject& project) {
             .arg(quint8(project.SyncMode));
     return {};
 }
-
-// The value that follows the option at arguments[i]; i is moved onto it. A
-// forgotten value must not swallow the option that follows it.
-bool takeValue(const QStringList& arguments, int& i, QString& target, QString& error) {
-    if (i + 1 >= arguments.size() || arguments.at(i + 1).startsWith(QLatin1String("--"))) {
-        error = QStringLiteral("option '%1' needs a value").arg(arguments.at(i));
-        return false;
-    }
-    target = arguments.at(++i);
-    return true;
-}
-
-// The decimal number text of option, when it lies from low to high.
-std::optional<int> numberIn(const QString& option, const QString& text, int low, int high, QString& error) {
-    bool ok = false;
-    const int n = text.toInt(&ok);
-    if (!ok || n < low || n > high) {
-        error = QStringLiteral("option '%1' needs a number from %2 to %3").arg(option).arg(low).arg(high);
-        return std::nullopt;
-    }
-    return n;
-}
-
-constexpr int LowestConnections = 1;
 
 // What the options of run ask for.
 struct RunOptions {
@@ -393,221 +312,6 @@ int runProject(const QStringList& arguments) {
     printer.reportEnd(project.LastRunOutcome(), project.DryRun, status,
                       cannotRunReason(project.LastRunOutcome(), project.SyncMode));
     return status;
-}
-
-bool hasControlCharacter(const QString& text) {
-    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
-}
-
-bool isHostNameLabel(const QString& label) {
-    if (label.isEmpty() || label.size() > 63 || label.startsWith(u'-') || label.endsWith(u'-'))
-        return false;
-    return std::all_of(label.cbegin(), label.cend(),
-                       [](QChar c) { return c.isLetterOrNumber() || c == u'-' || c == u'_'; });
-}
-
-// An IP address (IPv6 bare or in brackets) or a name made of dot-separated
-// labels. Digits and dots alone are an address or nothing: "1.2.3.400" is not
-// taken for a name.
-bool isPlausibleHost(const QString& host) {
-    const bool blankOrControl = std::any_of(
-        host.cbegin(), host.cend(), [](QChar c) { return c.isSpace() || c.category() == QChar::Other_Control; });
-    if (host.isEmpty() || blankOrControl)
-        return false;
-    if (host.startsWith(u'[') && host.endsWith(u']'))
-        return QHostAddress(host.mid(1, host.size() - 2)).protocol() == QAbstractSocket::IPv6Protocol;
-    if (!QHostAddress(host).isNull())
-        return true;
-    const QString name = host.endsWith(u'.') ? host.chopped(1) : host;
-    if (name.isEmpty() || name.size() > 253)
-        return false;
-    const QStringList labels = name.split(u'.');
-    const QString& last = labels.constLast();
-    return std::all_of(labels.cbegin(), labels.cend(), isHostNameLabel) &&
-           !std::all_of(last.cbegin(), last.cend(), [](QChar c) { return c.isDigit(); });
-}
-
-// The message for the first invalid mask of text, or an empty one.
-QString invalidMasksMessage(const QString& option, const QString& text) {
-    try {
-        CheckMaskList(ParseMaskList(text));
-    } catch (const VellisyncError& error) {
-        return QStringLiteral("option '%1': %2").arg(option, error.message());
-    }
-    return {};
-}
-
-// Parses "--option value" and "--flag" arguments of create into the project,
-// checking each value: a host, folders and names reach the server or the
-// file system, so control characters (a CR LF would end an FTP command) are
-// refused, and masks are checked now rather than at the first name of a run.
-bool applyCreateOptions(const QStringList& arguments, TVellisyncProject& project, QString& error) {
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& option = arguments.at(i);
-        auto value = [&](QString& target) { return takeValue(arguments, i, target, error); };
-        auto plainText = [&](QString& target) {
-            if (!value(target))
-                return false;
-            if (hasControlCharacter(target)) {
-                error = QStringLiteral("option '%1' must not hold control characters").arg(option);
-                return false;
-            }
-            return true;
-        };
-        auto host = [&](QString& target) {
-            if (!value(target))
-                return false;
-            if (!isPlausibleHost(target)) {
-                error = QStringLiteral("option '%1' needs a host name or IP address, not '%2'").arg(option, target);
-                return false;
-            }
-            // The connection takes an IPv6 address bare; brackets are only how it is written.
-            if (target.startsWith(u'['))
-                target = target.mid(1, target.size() - 2);
-            return true;
-        };
-        auto masks = [&](QString& target) {
-            if (!value(target))
-                return false;
-            error = invalidMasksMessage(option, target);
-            return error.isEmpty();
-        };
-        auto number = [&](int low, int high, auto setter) {
-            QString text;
-            if (!value(text))
-                return false;
-            const std::optional<int> n = numberIn(option, text, low, high, error);
-            if (n)
-                (project.*setter)(*n);
-            return n.has_value();
-        };
-        QString text;
-        bool ok = true;
-        if (option == QLatin1String("--server"))
-            ok = host(text) && (project.SetServer(text), true);
-        else if (option == QLatin1String("--port"))
-            ok = number(1, 65535, &TVellisyncProject::SetPort);
-        else if (option == QLatin1String("--user"))
-            ok = plainText(text) && (project.SetUserName(text), true);
-        else if (option == QLatin1String("--password-stdin")) {
-            QTextStream in(stdin);
-            project.SetPassword(in.readLine());
-        } else if (option == QLatin1String("--passive"))
-            project.SetPassive(true);
-        else if (option == QLatin1String("--remote"))
-            ok = plainText(text) && (project.SetRemoteFolder(text), true);
-        else if (option == QLatin1String("--local"))
-            ok = plainText(text) && (project.SetLocalFolder(QFileInfo(text).absoluteFilePath()), true);
-        else if (option == QLatin1String("--mode")) {
-            // In the order of the modes' numbers.
-            static const QStringList modes{QStringLiteral("upload"), QStringLiteral("download"),
-                                           QStringLiteral("both")};
-            ok = value(text);
-            if (ok && !modes.contains(text)) {
-                error = QStringLiteral("--mode is upload, download or both");
-                ok = false;
-            }
-            if (ok)
-                project.SetSyncMode(setting::SyncMode(modes.indexOf(text)));
-        } else if (option == QLatin1String("--subfolders"))
-            project.SetSubFilders(true);
-        else if (option == QLatin1String("--exact"))
-            project.SetExact(true);
-        else if (option == QLatin1String("--include"))
-            ok = masks(text) && (project.SetIncludeMasks(text), true);
-        else if (option == QLatin1String("--exclude"))
-            ok = masks(text) && (project.SetExcludeMasks(text), true);
-        else if (option == QLatin1String("--proxy")) {
-            ok = value(text);
-            if (ok && text != QLatin1String("ftp") && text != QLatin1String("socks")) {
-                error = QStringLiteral("--proxy is ftp or socks");
-                ok = false;
-            }
-            if (ok) {
-                project.SetUseProxy(true);
-                project.SetProxyKind(text == QLatin1String("ftp") ? setting::ProxyKind::Ftp
-                                                                  : setting::ProxyKind::Socks);
-            }
-        } else if (option == QLatin1String("--proxy-host"))
-            ok = plainText(text) && (project.SetProxyServer(text), true);
-        else if (option == QLatin1String("--proxy-port"))
-            ok = number(0, 65535, &TVellisyncProject::SetProxyPort);
-        else if (option == QLatin1String("--connections"))
-            ok = number(LowestConnections, TVellisyncProject::MaxConnections, &TVellisyncProject::SetConnections);
-        else if (option == QLatin1String("--listing-zone")) {
-            ok = value(text) && engine::parseZoneOffset(text).has_value();
-            if (ok)
-                project.SetListingTimeZone(text);
-            else if (!text.isEmpty())
-                error = QStringLiteral("--listing-zone is UTC or an offset such as +01:00 or -05:30");
-        } else if (option == QLatin1String("--encryption")) {
-            // In the order of the settings' numbers.
-            static const QStringList choices{QStringLiteral("none"), QStringLiteral("explicit"),
-                                             QStringLiteral("require"), QStringLiteral("implicit")};
-            ok = value(text);
-            if (ok && !choices.contains(text)) {
-                error = QStringLiteral("--encryption is none, explicit, require or implicit");
-                ok = false;
-            }
-            if (ok)
-                project.SetEncryption(setting::Encryption(choices.indexOf(text)));
-        } else if (option == QLatin1String("--trust-fingerprint")) {
-            ok = value(text);
-            if (ok && (text.trimmed().isEmpty() || !project.SetTrustedCertificate(text))) {
-                error = QStringLiteral("--trust-fingerprint needs a SHA-256 fingerprint: 64 hex digits, colons "
-                                       "optional");
-                ok = false;
-            }
-        } else {
-            error = QStringLiteral("unknown option '%1' for create").arg(option);
-            ok = false;
-        }
-        if (!ok) {
-            if (error.isEmpty())
-                error = QStringLiteral("option '%1' needs a value").arg(option);
-            return false;
-        }
-    }
-    return true;
-}
-
-int createProject(const QStringList& arguments) {
-    if (arguments.isEmpty() || arguments.front().startsWith(QLatin1String("--")))
-        return usageError(QStringLiteral("create needs a CAPTION first"));
-    const QString caption = arguments.front();
-    TVellisyncProject project;
-    project.SetDefaults();
-    project.SetCaption(caption);
-    QString error;
-    if (!applyCreateOptions(arguments.mid(1), project, error))
-        return usageError(error);
-    // Both folders are named on purpose: a default could point a scheduled
-    // exact copy at a folder nobody meant.
-    for (const QLatin1String required : {QLatin1String("--local"), QLatin1String("--remote")}) {
-        if (!arguments.contains(required))
-            return usageError(QStringLiteral("create needs %1 FOLDER").arg(required));
-    }
-    // Implicit TLS has a port of its own; a port given on purpose stays.
-    if (project.Encryption == TVellisyncProject::ImplicitEncryption && !arguments.contains(QLatin1String("--port")))
-        project.SetPort(TVellisyncProject::ImplicitTlsPort);
-
-    const std::vector<StoredProject> existing = projectsWithCaption(caption);
-    if (existing.size() > 1) {
-        QString message = QStringLiteral("the caption '%1' is ambiguous; it matches:").arg(caption);
-        for (const StoredProject& match : existing)
-            message += QStringLiteral("\n  %1\t%2").arg(match.caption, match.file);
-        return failure(message);
-    }
-    const QString file = existing.empty() ? AddTrailingBackslash(ProjectsFolder) +
-                                                UniqueFileName(ProjectsFolder, QStringLiteral("%s.VSPJ"))
-                                          : existing.front().file;
-    try {
-        project.SaveToFile(file);
-    } catch (const VellisyncError& saveError) {
-        return failure(saveError.message());
-    }
-    out() << file << Qt::endl;
-    return ExitSuccess;
 }
 
 } // namespace
