@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include "model/Global.h"
+#include "sync/StateFolder.h"
 
 namespace engine {
 
@@ -40,11 +41,7 @@ QString remoteKey(QString remoteFolder) {
 } // namespace
 
 QString RunLock::lockFolder() {
-    // XDG base directories: a relative path in the variable is to be ignored.
-    QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        base = QDir::homePath() + QStringLiteral("/.local/state");
-    return QDir::cleanPath(base) + QStringLiteral("/vellisync");
+    return stateFolder();
 }
 
 QString RunLock::keyOf(const RunTarget& target) {

@@ -1,0 +1,427 @@
+#include "sync/SyncState.h"
+
+#include <atomic>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include "model/Global.h"
+#include "sync/RelativeName.h"
+#include "sync/RunLock.h"
+#include "sync/StateFolder.h"
+
+namespace engine {
+
+namespace {
+
+// Version 1: meta (identity, last complete run), files, pending. The number
+// lives in SQLite's user_version, so a file of a later layout is recognised
+// before any table of it is read.
+constexpr int SchemaVersion = 1;
+constexpr qint64 FlushIntervalMsecs = 1000;
+constexpr QFileDevice::Permissions OwnerOnlyFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+// Files SQLite keeps beside the database; they belong to it, and a stale
+// write-ahead log must never meet a fresh database of the same name.
+const char* const CompanionSuffixes[] = {"-wal", "-shm", "-journal"};
+
+QString identityKeyOf(const StateIdentity& identity) {
+    return RunLock::keyOf(
+        RunTarget{identity.localFolder, identity.server, identity.port, identity.user, identity.remoteFolder});
+}
+
+QString newConnectionName() {
+    static std::atomic<quint64> counter{0};
+    return QStringLiteral("vellisync-state-%1").arg(++counter);
+}
+
+bool existsOrDangles(const QString& path) {
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+QString shown(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+// Moves path and its companions to a free name beside it; the new name, or an
+// empty text when the file could not be moved.
+QString moveAside(const QString& path) {
+    const QString base =
+        path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString aside = base;
+    for (int n = 2; existsOrDangles(aside); ++n)
+        aside = base + QLatin1Char('-') + QString::number(n);
+    if (!QDir().rename(path, aside))
+        return {};
+    for (const char* suffix : CompanionSuffixes) {
+        const QString companion = path + QLatin1String(suffix);
+        if (existsOrDangles(companion) && !QDir().rename(companion, aside + QLatin1String(suffix)))
+            QFile::remove(companion);
+    }
+    return aside;
+}
+
+std::optional<TimePrecision> precisionFrom(int stored) {
+    switch (stored) {
+    case int(TimePrecision::Minute):
+        return TimePrecision::Minute;
+    case int(TimePrecision::Day):
+        return TimePrecision::Day;
+    case int(TimePrecision::Second):
+        return TimePrecision::Second;
+    }
+    return std::nullopt;
+}
+
+std::optional<StateSide> sideFrom(int stored) {
+    switch (stored) {
+    case int(StateSide::Local):
+        return StateSide::Local;
+    case int(StateSide::Remote):
+        return StateSide::Remote;
+    }
+    return std::nullopt;
+}
+
+QString sqlProblem(const QSqlQuery& query) {
+    return query.lastError().text();
+}
+
+} // namespace
+
+QString SyncState::pathFor(const StateIdentity& identity) {
+    const QByteArray digest =
+        QCryptographicHash::hash(identityKeyOf(identity).toUtf8(), QCryptographicHash::Sha256).left(8);
+    return stateFolder() + QStringLiteral("/state-%1.sqlite").arg(QString::fromLatin1(digest.toHex()));
+}
+
+SyncState::Opened SyncState::open(const StateIdentity& identity) {
+    const QString folder = stateFolder();
+    if (!ForceFolders(folder, OwnerOnlyFolder))
+        return {nullptr, QStringLiteral("The sync state cannot be kept: the folder \"%1\" cannot be created; this run "
+                                        "decides as a first run.")
+                             .arg(shown(folder))};
+    const QString path = pathFor(identity);
+    const QString key = identityKeyOf(identity);
+    Attempt first = openFile(path, key);
+    if (first.state)
+        return {std::move(first.state), {}};
+
+    const QString aside = moveAside(path);
+    if (aside.isEmpty())
+        return {nullptr, QStringLiteral("The sync state \"%1\" could not be read (%2) nor moved aside; this run "
+                                        "decides as a first run.")
+                             .arg(shown(path), first.problem)};
+    const QString logLine = QStringLiteral("The sync state \"%1\" could not be read (%2) and was moved aside to "
+                                           "\"%3\"; this run decides as a first run.")
+                                .arg(shown(path), first.problem, shown(aside));
+    Attempt fresh = openFile(path, key);
+    if (!fresh.state)
+        return {nullptr, QStringLiteral("The sync state \"%1\" could not be read (%2) and was moved aside to \"%3\", "
+                                        "but a new one cannot be made (%4); this run decides as a first run.")
+                             .arg(shown(path), first.problem, shown(aside), fresh.problem)};
+    return {std::move(fresh.state), logLine};
+}
+
+bool SyncState::forget(const StateIdentity& identity) {
+    const QString path = pathFor(identity);
+    bool gone = !existsOrDangles(path) || QFile::remove(path);
+    for (const char* suffix : CompanionSuffixes) {
+        const QString companion = path + QLatin1String(suffix);
+        gone = (!existsOrDangles(companion) || QFile::remove(companion)) && gone;
+    }
+    return gone;
+}
+
+SyncState::Attempt SyncState::openFile(const QString& path, const QString& identityKey) {
+    const QFileInfo info(path);
+    if (info.isSymLink() || (info.exists() && !info.isFile()))
+        return {nullptr, QStringLiteral("it is not a plain file")};
+    if (!info.exists()) {
+        // Made here rather than by SQLite, which would give it the umask's
+        // permissions: the state names the user's files.
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, OwnerOnlyFile))
+            return {nullptr, file.errorString()};
+    } else {
+        QFile::setPermissions(path, OwnerOnlyFile);
+    }
+
+    auto state = std::make_unique<SyncState>(Key{}, newConnectionName());
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), state->m_connection);
+        db.setDatabaseName(path);
+        if (!db.open())
+            return {nullptr, db.lastError().text()};
+    }
+    QString problem = state->prepare(identityKey);
+    if (!problem.isEmpty())
+        return {nullptr, problem}; // the state closes its connection as it goes
+    return {std::move(state), {}};
+}
+
+SyncState::SyncState(Key, QString connection) : m_connection(std::move(connection)) {
+    m_sinceFlush.start();
+}
+
+SyncState::~SyncState() {
+    flush();
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+bool SyncState::execute(const QString& statement) {
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    return query.exec(statement);
+}
+
+// Checks that the file is a state of this identity in a layout this version
+// knows (creating the layout in an empty file), and loads it; the problem
+// found, or an empty text.
+QString SyncState::prepare(const QString& identityKey) {
+    int version = 0;
+    {
+        // The first read is where SQLite finds out that a file is no database.
+        QSqlQuery query(QSqlDatabase::database(m_connection, false));
+        if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
+            return QStringLiteral("it is not a database: %1").arg(sqlProblem(query));
+        version = query.value(0).toInt();
+    }
+    if (version > SchemaVersion)
+        return QStringLiteral("it was written by a newer version of Vellisync");
+    // WAL: a commit is one append to the log, and with synchronous=NORMAL a
+    // power cut can lose the last commits but never tear the file, which the
+    // rollback journal does not promise at that setting. One writer on one
+    // thread, so the concurrent readers WAL also allows are not needed.
+    if (!execute(QStringLiteral("PRAGMA journal_mode=WAL")) || !execute(QStringLiteral("PRAGMA synchronous=NORMAL")))
+        return QStringLiteral("it cannot be set up");
+    if (version == 0) {
+        const QString problem = createSchema(identityKey);
+        if (!problem.isEmpty())
+            return problem;
+    }
+    {
+        QSqlQuery query(QSqlDatabase::database(m_connection, false));
+        if (!query.exec(QStringLiteral("SELECT value FROM meta WHERE name = 'identity'")))
+            return QStringLiteral("it is damaged: %1").arg(sqlProblem(query));
+        if (!query.next() || query.value(0).toString() != identityKey)
+            return QStringLiteral("it belongs to another pair of folders");
+    }
+    return load();
+}
+
+QString SyncState::createSchema(const QString& identityKey) {
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    {
+        // An empty file has no tables; anything else without our version
+        // number is some other database.
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) || !query.next())
+            return QStringLiteral("it is damaged: %1").arg(sqlProblem(query));
+        if (query.value(0).toInt() != 0)
+            return QStringLiteral("it holds tables of another kind");
+    }
+    if (!db.transaction())
+        return QStringLiteral("it cannot be written: %1").arg(db.lastError().text());
+    const bool created =
+        execute(QStringLiteral("CREATE TABLE meta(name TEXT PRIMARY KEY, value TEXT NOT NULL)")) &&
+        execute(QStringLiteral("CREATE TABLE files(match_key TEXT PRIMARY KEY, path TEXT NOT NULL, "
+                               "local_size INTEGER NOT NULL, local_mtime_ns INTEGER NOT NULL, "
+                               "remote_size INTEGER NOT NULL, remote_time_msecs INTEGER NOT NULL, "
+                               "remote_precision INTEGER NOT NULL, remote_exact_utc_msecs INTEGER) WITHOUT ROWID")) &&
+        execute(QStringLiteral("CREATE TABLE pending(match_key TEXT NOT NULL, side INTEGER NOT NULL, "
+                               "path TEXT NOT NULL, temp_name TEXT NOT NULL, PRIMARY KEY(match_key, side))")) &&
+        [&] {
+            QSqlQuery query(db);
+            query.prepare(QStringLiteral("INSERT INTO meta(name, value) VALUES('identity', ?)"));
+            query.addBindValue(identityKey);
+            return query.exec();
+        }() &&
+        execute(QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion));
+    if (!created || !db.commit()) {
+        const QString problem = db.lastError().text();
+        db.rollback();
+        return QStringLiteral("it cannot be written: %1").arg(problem);
+    }
+    return {};
+}
+
+// Rows are checked as they come: the file is ours, but whatever a later run
+// removes by these names must still be a name under its root.
+QString SyncState::load() {
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery files(db);
+    files.setForwardOnly(true);
+    if (!files.exec(QStringLiteral("SELECT path, local_size, local_mtime_ns, remote_size, remote_time_msecs, "
+                                   "remote_precision, remote_exact_utc_msecs FROM files")))
+        return QStringLiteral("it is damaged: %1").arg(sqlProblem(files));
+    while (files.next()) {
+        const QString path = files.value(0).toString();
+        const std::optional<TimePrecision> precision = precisionFrom(files.value(5).toInt());
+        if (!RelativeName::fromPath(path) || !precision)
+            continue;
+        const QVariant exact = files.value(6);
+        FileRecord record{path,
+                          files.value(1).toLongLong(),
+                          files.value(2).toLongLong(),
+                          files.value(3).toLongLong(),
+                          files.value(4).toLongLong(),
+                          *precision,
+                          exact.isNull() ? std::nullopt : std::optional<qint64>(exact.toLongLong())};
+        m_records.insert(nameMatchKey(path), std::move(record));
+    }
+    if (files.lastError().isValid())
+        return QStringLiteral("it is damaged: %1").arg(sqlProblem(files));
+
+    QSqlQuery pending(db);
+    if (!pending.exec(QStringLiteral("SELECT path, side, temp_name FROM pending")))
+        return QStringLiteral("it is damaged: %1").arg(sqlProblem(pending));
+    while (pending.next()) {
+        const QString path = pending.value(0).toString();
+        const std::optional<StateSide> side = sideFrom(pending.value(1).toInt());
+        const QString tempName = pending.value(2).toString();
+        if (RelativeName::fromPath(path) && side && levelProblem(tempName).isEmpty())
+            m_pending.append({path, *side, tempName});
+    }
+    if (pending.lastError().isValid())
+        return QStringLiteral("it is damaged: %1").arg(sqlProblem(pending));
+
+    QSqlQuery meta(db);
+    if (!meta.exec(QStringLiteral("SELECT value FROM meta WHERE name = 'last_complete_run'")))
+        return QStringLiteral("it is damaged: %1").arg(sqlProblem(meta));
+    if (meta.next())
+        m_lastCompleteRun = QDateTime::fromMSecsSinceEpoch(meta.value(0).toLongLong(), Qt::UTC);
+    return {};
+}
+
+const FileRecord* SyncState::find(const QString& path) const {
+    const auto found = m_records.constFind(nameMatchKey(path));
+    return found == m_records.cend() ? nullptr : &found.value();
+}
+
+bool SyncState::put(const FileRecord& record) {
+    if (!RelativeName::fromPath(record.path))
+        return false;
+    const QString key = nameMatchKey(record.path);
+    m_records.insert(key, record);
+    m_queue.insert(key, record);
+    return true;
+}
+
+void SyncState::remove(const QString& path) {
+    const QString key = nameMatchKey(path);
+    m_records.remove(key);
+    m_queue.insert(key, std::nullopt);
+}
+
+bool SyncState::writeQueued() {
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery store(db);
+    QSqlQuery erase(db);
+    if (!store.prepare(QStringLiteral("INSERT OR REPLACE INTO files VALUES(?, ?, ?, ?, ?, ?, ?, ?)")) ||
+        !erase.prepare(QStringLiteral("DELETE FROM files WHERE match_key = ?")))
+        return false;
+    for (auto it = m_queue.cbegin(); it != m_queue.cend(); ++it) {
+        if (!it.value()) {
+            erase.addBindValue(it.key());
+            if (!erase.exec())
+                return false;
+            continue;
+        }
+        const FileRecord& record = *it.value();
+        store.addBindValue(it.key());
+        store.addBindValue(record.path);
+        store.addBindValue(record.localSize);
+        store.addBindValue(record.localMtimeNs);
+        store.addBindValue(record.remoteSize);
+        store.addBindValue(record.remoteTimeMsecs);
+        store.addBindValue(int(record.remotePrecision));
+        store.addBindValue(record.remoteExactUtcMsecs ? QVariant(*record.remoteExactUtcMsecs)
+                                                      : QVariant(QMetaType::fromType<qint64>()));
+        if (!store.exec())
+            return false;
+    }
+    return true;
+}
+
+bool SyncState::flush() {
+    if (m_queue.isEmpty()) {
+        m_sinceFlush.restart();
+        return true;
+    }
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.transaction())
+        return false;
+    if (!writeQueued() || !db.commit()) {
+        db.rollback();
+        return false;
+    }
+    m_queue.clear();
+    m_sinceFlush.restart();
+    return true;
+}
+
+bool SyncState::flushIfDue() {
+    return m_sinceFlush.elapsed() < FlushIntervalMsecs || flush();
+}
+
+bool SyncState::notePending(const QString& path, StateSide side, const QString& tempName) {
+    if (!RelativeName::fromPath(path) || !levelProblem(tempName).isEmpty())
+        return false;
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.prepare(
+        QStringLiteral("INSERT OR REPLACE INTO pending(match_key, side, path, temp_name) VALUES(?, ?, ?, ?)"));
+    query.addBindValue(nameMatchKey(path));
+    query.addBindValue(int(side));
+    query.addBindValue(path);
+    query.addBindValue(tempName);
+    if (!query.exec())
+        return false;
+    const QString key = nameMatchKey(path);
+    m_pending.removeIf([&](const PendingTransfer& p) { return p.side == side && nameMatchKey(p.path) == key; });
+    m_pending.append({path, side, tempName});
+    return true;
+}
+
+bool SyncState::clearPending(const QString& path, StateSide side) {
+    const QString key = nameMatchKey(path);
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.prepare(QStringLiteral("DELETE FROM pending WHERE match_key = ? AND side = ?"));
+    query.addBindValue(key);
+    query.addBindValue(int(side));
+    if (!query.exec())
+        return false;
+    m_pending.removeIf([&](const PendingTransfer& p) { return p.side == side && nameMatchKey(p.path) == key; });
+    return true;
+}
+
+bool SyncState::markRunComplete() {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.transaction())
+        return false;
+    const bool written = writeQueued() && [&] {
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("INSERT OR REPLACE INTO meta(name, value) VALUES('last_complete_run', ?)"));
+        query.addBindValue(now.toMSecsSinceEpoch());
+        return query.exec();
+    }();
+    if (!written || !db.commit()) {
+        db.rollback();
+        return false;
+    }
+    m_queue.clear();
+    m_sinceFlush.restart();
+    m_lastCompleteRun = now;
+    return true;
+}
+
+} // namespace engine

@@ -1,0 +1,134 @@
+#pragma once
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+#include "sync/TimePrecision.h"
+
+namespace engine {
+
+// The pair of folders a sync state belongs to. The local folder is taken
+// canonical where it exists, so a link or a second spelling names the same
+// state; host, port and remote folder are normalised as the run lock does.
+struct StateIdentity {
+    QString localFolder;
+    QString server;
+    int port = 0;
+    QString user;
+    QString remoteFolder;
+};
+
+// What one file looked like on both sides after the last run that left it in
+// step.
+struct FileRecord {
+    QString path; // relative, levels joined with "/", as the run writes it
+    qint64 localSize = 0;
+    qint64 localMtimeNs = 0;
+    qint64 remoteSize = 0;
+    qint64 remoteTimeMsecs = 0; // the listed time as NaiveDateTime msecs
+    TimePrecision remotePrecision = TimePrecision::Minute;
+    std::optional<qint64> remoteExactUtcMsecs;
+
+    friend bool operator==(const FileRecord&, const FileRecord&) = default;
+};
+
+// A transfer that writes under a temporary name until it is complete; an
+// interrupted run leaves it behind for the next run to remove.
+enum class StateSide : quint8 { Local, Remote };
+struct PendingTransfer {
+    QString path;
+    StateSide side = StateSide::Local;
+    QString tempName; // a single level in the file's folder
+
+    friend bool operator==(const PendingTransfer&, const PendingTransfer&) = default;
+};
+
+// The per-project sync state: an SQLite file in the state folder, named after
+// a digest of the identity, loaded once into memory. Changes to records are
+// queued and written together by flush(), in one transaction, so the file is
+// always what some moment of the run left; pending transfers are written at
+// once. Used on one thread.
+class SyncState {
+public:
+    struct Opened {
+        std::unique_ptr<SyncState> state; // empty only when no state can be kept at all
+        QString logLine;                  // for the run's log; empty when all went well
+    };
+
+    // Opens or creates the state of identity. A file that cannot be read, is
+    // damaged, of a newer schema or of another identity is moved aside and an
+    // empty state results, with a log line that says so.
+    static Opened open(const StateIdentity& identity);
+    // Removes the state file of identity (and its companions); true when no
+    // state of it is left.
+    static bool forget(const StateIdentity& identity);
+    // Where the state of identity lives.
+    static QString pathFor(const StateIdentity& identity);
+
+    // Only open() makes a state; the key keeps everyone else out.
+    class Key {
+        friend class SyncState;
+        Key() = default;
+    };
+    SyncState(Key, QString connection);
+    ~SyncState(); // flushes
+    SyncState(const SyncState&) = delete;
+    SyncState& operator=(const SyncState&) = delete;
+
+    // The record whose name matches path (case and accent form aside), or null.
+    const FileRecord* find(const QString& path) const;
+    int count() const { return int(m_records.size()); }
+    auto begin() const { return m_records.cbegin(); }
+    auto end() const { return m_records.cend(); }
+
+    // Queue a change; find() sees it at once, the file after the next flush.
+    // False (and nothing queued) when the path is not a relative name.
+    bool put(const FileRecord& record);
+    void remove(const QString& path);
+    // Writes the queued changes in one transaction; false (and the changes
+    // stay queued) when that failed.
+    bool flush();
+    // Flushes when about a second has passed since the last flush.
+    bool flushIfDue();
+
+    // Written at once; false when it could not be written or the path or the
+    // temporary name (a single level) is not a valid name.
+    bool notePending(const QString& path, StateSide side, const QString& tempName);
+    bool clearPending(const QString& path, StateSide side);
+    const QList<PendingTransfer>& pending() const { return m_pending; }
+
+    // When the last run that finished its work ended (UTC), if any did.
+    std::optional<QDateTime> lastCompleteRun() const { return m_lastCompleteRun; }
+    // Flushes and records now as the end of a complete run, in one transaction.
+    bool markRunComplete();
+
+    // The SQLite connection's name (tests reach the file through it).
+    const QString& connectionName() const { return m_connection; }
+
+private:
+    struct Attempt {
+        std::unique_ptr<SyncState> state;
+        QString problem; // why the file cannot be used
+    };
+    static Attempt openFile(const QString& path, const QString& identityKey);
+    QString prepare(const QString& identityKey);
+    QString createSchema(const QString& identityKey);
+    QString load();
+    bool writeQueued();
+    bool execute(const QString& statement);
+
+    QString m_connection;
+    QHash<QString, FileRecord> m_records;              // by nameMatchKey
+    QHash<QString, std::optional<FileRecord>> m_queue; // by nameMatchKey; empty = remove
+    QList<PendingTransfer> m_pending;
+    std::optional<QDateTime> m_lastCompleteRun;
+    QElapsedTimer m_sinceFlush;
+};
+
+} // namespace engine
