@@ -73,8 +73,8 @@ void withRawDatabase(const QString& path, const std::function<void(QSqlQuery&)>&
 // when they differ only in case or in the Unicode form of an accent, as the run
 // matches them, so a renamed spelling replaces rather than doubles a record.
 TEST_F(SyncStateTest, RecordsPendingTransfersAndRunTimeSurviveReopening) {
-    const QString composed = QStringLiteral("Docs/Caf\u00e9.txt");
-    const QString decomposed = QStringLiteral("docs/CAFE\u0301.TXT");
+    const QString first = QStringLiteral("docs/CAFE\u0301.TXT");
+    const QString renamed = QStringLiteral("Docs/Caf\u00e9.txt");
     const FileRecord exact{
         QStringLiteral("a/b/exact.bin"), 5, -7, 1ll << 40, -86'400'000, TimePrecision::Second, 1'700'000'000'123};
     {
@@ -82,12 +82,13 @@ TEST_F(SyncStateTest, RecordsPendingTransfersAndRunTimeSurviveReopening) {
         ASSERT_TRUE(state);
         EXPECT_EQ(state->count(), 0);
         EXPECT_FALSE(state->lastCompleteRun());
-        EXPECT_TRUE(state->put(record(composed, 1)));
+        EXPECT_TRUE(state->put(record(first, 1)));
         EXPECT_TRUE(state->put(record(QStringLiteral("README"), 2)));
         EXPECT_TRUE(state->put(exact));
         EXPECT_TRUE(state->put(record(QStringLiteral("gone.txt"), 3)));
         ASSERT_TRUE(state->flush());
-        EXPECT_TRUE(state->put(record(decomposed, 9))); // replaces the composed spelling
+        EXPECT_TRUE(state->put(record(renamed, 9))); // replaces the first spelling
+        EXPECT_EQ(state->count(), 4);
         state->remove(QStringLiteral("GONE.txt"));
         EXPECT_FALSE(state->put(record(QStringLiteral("../outside"))));
         EXPECT_TRUE(state->notePending(QStringLiteral("README"), StateSide::Remote, QStringLiteral("README.part")));
@@ -101,8 +102,8 @@ TEST_F(SyncStateTest, RecordsPendingTransfersAndRunTimeSurviveReopening) {
     std::unique_ptr<SyncState> state = openQuietly();
     ASSERT_TRUE(state);
     EXPECT_EQ(state->count(), 3);
-    ASSERT_TRUE(state->find(composed));
-    EXPECT_EQ(*state->find(composed), record(decomposed, 9));
+    ASSERT_TRUE(state->find(first));
+    EXPECT_EQ(*state->find(first), record(renamed, 9));
     ASSERT_TRUE(state->find(QStringLiteral("readme")));
     EXPECT_EQ(*state->find(QStringLiteral("readme")), record(QStringLiteral("README"), 2));
     ASSERT_TRUE(state->find(exact.path));
