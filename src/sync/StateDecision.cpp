@@ -129,7 +129,7 @@ StateDecision oneWay(const Side& source, const Side& target) {
 }
 
 bool sameSizeAndMinute(const Side& a, const Side& b) {
-    return a.size >= 0 && a.size == b.size && a.minute == b.minute;
+    return a.size == b.size && a.minute == b.minute; // an unknown remote size never matches a local one
 }
 
 // Both ways: each side against its own record.
