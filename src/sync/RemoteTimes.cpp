@@ -44,18 +44,18 @@ void SyncRun::AskExactTimes() {
     const size_t shares = size_t(std::clamp(m_settings.Connections, 1, ProjectSettings::MaxConnections));
     const size_t perShare = (wanted.size() + shares - 1) / shares;
     for (size_t start = 0; start < wanted.size(); start += perShare) {
-        auto questions = std::make_shared<TimeQuestions>();
+        TimeQuestions questions;
         for (size_t i = start; i < std::min(wanted.size(), start + perShare); ++i) {
-            questions->items.push_back(wanted[i]);
-            questions->paths.append(m_remoteBase + RemoteFiles.Strings(wanted[i]));
+            questions.items.push_back(wanted[i]);
+            questions.paths.append(m_remoteBase + RemoteFiles.Strings(wanted[i]));
         }
-        pool.add([questions](inet::FtpConnection& connection) {
+        pool.add([questions = std::move(questions)](inet::FtpConnection& connection) {
             std::vector<std::optional<QDateTime>> answers;
-            connection.modificationTimes(questions->paths, answers);
+            connection.modificationTimes(questions.paths, answers);
             engine::JobOutcome outcome;
-            for (size_t i = 0; i < answers.size() && i < questions->items.size(); ++i) {
+            for (size_t i = 0; i < answers.size() && i < questions.items.size(); ++i) {
                 if (answers[i])
-                    outcome.exactTimes.push_back({questions->items[i], *answers[i]});
+                    outcome.exactTimes.push_back({questions.items[i], *answers[i]});
             }
             return outcome;
         });

@@ -75,7 +75,6 @@ public:
         m_settings = settings;
         m_options = options;
     }
-    const RunOptions& Options() const { return m_options; }
     // Asks the run to stop at the next file; safe from any thread.
     void RequestStop() { StopRequested = true; }
     // Hands one line to the log hook, made inert for a terminal first.
