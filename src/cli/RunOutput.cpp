@@ -180,8 +180,15 @@ void RunPrinter::reportEvent(const engine::RunEvent& event) {
         object.insert(QStringLiteral("side"), event.side);
         object.insert(QStringLiteral("reason"), event.message);
         break;
+    case engine::RunEvent::Type::Conflict:
+        // kept: the version under the file's name on both sides ("local",
+        // "remote"), or null when the file was left as it was on both.
+        object.insert(QStringLiteral("event"), QStringLiteral("conflict"));
+        object.insert(QStringLiteral("kept"), event.side.isEmpty() ? QJsonValue() : QJsonValue(event.side));
+        object.insert(QStringLiteral("copy"), event.copy.isEmpty() ? QJsonValue() : QJsonValue(event.copy));
+        break;
     }
-    if (event.type != engine::RunEvent::Type::Skipped)
+    if (event.type != engine::RunEvent::Type::Skipped && event.type != engine::RunEvent::Type::Conflict)
         object.insert(QStringLiteral("action"), engine::actionName(event.action));
     object.insert(QStringLiteral("file"), event.file);
     object.insert(QStringLiteral("dryRun"), event.dryRun);
@@ -197,6 +204,7 @@ void RunPrinter::reportEnd(const RunOutcome& outcome, bool dryRun, int exitStatu
         {QStringLiteral("downloaded"), outcome.downloaded},   {QStringLiteral("deleted"), outcome.deleted},
         {QStringLiteral("failed"), outcome.failedActions},    {QStringLiteral("completed"), outcome.completed},
         {QStringLiteral("stopped"), outcome.stopped},         {QStringLiteral("dryRun"), dryRun},
+        {QStringLiteral("conflicts"), outcome.conflicts},
     };
     writeJsonLine(QJsonDocument(summary).toJson(QJsonDocument::Compact));
     QJsonObject problems{

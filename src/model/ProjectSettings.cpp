@@ -30,6 +30,16 @@ QString encryptionText(const ProjectSettings& settings) {
     return QStringLiteral("Unknown (%1), no connection is made").arg(qint32(settings.Encryption));
 }
 
+QString conflictsText(const ProjectSettings& settings) {
+    switch (settings.Conflicts) {
+    case setting::Conflicts::KeepBoth:
+        return QStringLiteral("Keep both versions");
+    case setting::Conflicts::Skip:
+        return QStringLiteral("Skip the file");
+    }
+    return QStringLiteral("Keep both versions (%1)").arg(qint32(settings.Conflicts));
+}
+
 QString connectionsText(const ProjectSettings& settings) {
     const bool activeLimitsToOne = !settings.Passive && settings.Connections > 1;
     return QString::number(settings.Connections) +
@@ -46,7 +56,7 @@ QString plainReviewText(SettingKind kind, const SettingValue& value) {
 }
 
 // clang-format off
-const std::array<SettingField, 21> fields = {{
+const std::array<SettingField, 22> fields = {{
     // key, kind, member, new project, file without the key, stored only when changed, trimmed on load,
     // review group, label, shown, value text
     {"Caption", Text, &PS::Caption, text("<No Caption>"), text("<No Caption>"), false, false,
@@ -81,6 +91,9 @@ const std::array<SettingField, 21> fields = {{
      ReviewGroup::Folders, "With subfolders", ReviewShown::Always, nullptr},
     {"Exact", Boolean, &PS::Exact, 0, 0, false, false,
      ReviewGroup::Folders, "Exact copy", ReviewShown::ForOneWayModes, nullptr},
+    {"Conflicts", Integer, &PS::Conflicts, number(setting::Conflicts::KeepBoth), number(setting::Conflicts::KeepBoth),
+     true, false,
+     ReviewGroup::Folders, "Changed on both sides", ReviewShown::WhenChanged, conflictsText},
     {"IncludeMasks", Text, &PS::IncludeMasks, text("*.*"), text("*.*"), false, false,
      ReviewGroup::Masks, "Include files", ReviewShown::Always, nullptr},
     {"ExcludeMasks", Text, &PS::ExcludeMasks, QString(), QString(), false, false,

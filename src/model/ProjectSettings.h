@@ -32,6 +32,14 @@ enum class ProxyKind : qint32 {
     Socks = 1,
 };
 
+// What a two-way run does with a file changed on both sides since the last
+// run: keep both versions (the newer under the name, the other beside it in
+// the local folder) or leave both sides alone and say so.
+enum class Conflicts : qint32 {
+    KeepBoth = 0,
+    Skip = 1,
+};
+
 constexpr bool isKnown(SyncMode mode) {
     return quint8(mode) <= quint8(SyncMode::Bidirectional);
 }
@@ -102,6 +110,9 @@ struct ProjectSettings {
     // The SHA-256 fingerprint of a server certificate the user trusts for
     // this project ("AB:CD:..."); stored only when set.
     QString TrustedCertificate;
+    // Two-way runs: what a file changed on both sides gets. Stored only when
+    // not the default; a number that names no choice keeps both versions.
+    setting::Conflicts Conflicts = setting::Conflicts::KeepBoth;
 
     friend bool operator==(const ProjectSettings&, const ProjectSettings&) = default;
 };
@@ -121,7 +132,7 @@ using SettingValue = std::variant<qint32, QString>;
 // The field of ProjectSettings that a row reads and writes.
 using SettingMember = std::variant<QString ProjectSettings::*, qint32 ProjectSettings::*, bool ProjectSettings::*,
                                    setting::SyncMode ProjectSettings::*, setting::Encryption ProjectSettings::*,
-                                   setting::ProxyKind ProjectSettings::*>;
+                                   setting::ProxyKind ProjectSettings::*, setting::Conflicts ProjectSettings::*>;
 
 // Where a setting appears in the review text, in table order within its group.
 enum class ReviewGroup { None, Server, Folders, Masks };

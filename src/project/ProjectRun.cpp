@@ -21,7 +21,7 @@ std::unique_ptr<SyncRun> TVellisyncProject::NewRun() {
             OnRunEvent(event);
     };
     hooks.counts = m_progress;
-    return std::make_unique<SyncRun>(Settings(), RunOptions{DryRun, Explain, MaxDelete}, std::move(hooks));
+    return std::make_unique<SyncRun>(Settings(), RunOptions{DryRun, Explain, MaxDelete, OnConflict}, std::move(hooks));
 }
 
 SyncRun& TVellisyncProject::CurrentRun() {
@@ -29,7 +29,7 @@ SyncRun& TVellisyncProject::CurrentRun() {
     if (!m_run)
         m_run = NewRun();
     else
-        m_run->Reconfigure(Settings(), RunOptions{DryRun, Explain, MaxDelete});
+        m_run->Reconfigure(Settings(), RunOptions{DryRun, Explain, MaxDelete, OnConflict});
     return *m_run;
 }
 

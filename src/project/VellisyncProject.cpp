@@ -101,6 +101,10 @@ void TVellisyncProject::SetEncryption(setting::Encryption value) {
     assignIfChanged(Encryption, value, Modified);
 }
 
+void TVellisyncProject::SetConflicts(setting::Conflicts value) {
+    assignIfChanged(Conflicts, value, Modified);
+}
+
 bool TVellisyncProject::SetTrustedCertificate(const QString& value) {
     if (value.trimmed().isEmpty()) {
         assignIfChanged(TrustedCertificate, QString(), Modified);

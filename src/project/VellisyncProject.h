@@ -2,6 +2,7 @@
 
 #include "model/ProjectSettings.h"
 #include "sync/ListOfFiles.h"
+#include "sync/RunOptions.h"
 #include "sync/RunOutcome.h"
 
 #include <QString>
@@ -9,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class SyncRun;
 struct TFileEntry;
@@ -65,6 +67,7 @@ public:
     void SetConnections(qint32 value);
     void SetListingTimeZone(const QString& value);
     void SetEncryption(setting::Encryption value);
+    void SetConflicts(setting::Conflicts value);
     // Takes a SHA-256 fingerprint in any of its written forms and stores it as
     // "AB:CD:..."; an empty text clears it. False (nothing changed) for a text
     // that is no fingerprint.
@@ -140,6 +143,7 @@ public:
     bool DryRun = false;
     bool Explain = false;
     qint32 MaxDelete = -1;
+    std::optional<ConflictRule> OnConflict;
     // Called on the run's thread for each transfer, deletion and failure.
     using TRunEventHandler = std::function<void(const engine::RunEvent& event)>;
     TRunEventHandler OnRunEvent;

@@ -17,6 +17,7 @@ struct RunOutcome {
     int uploaded = 0;                // the counts of the summary line
     int downloaded = 0;
     int deleted = 0;
+    int conflicts = 0;                   // files changed on both sides since the last run
     int deletionsWithheld = 0;           // deletions planned beyond MaxDelete: the run acted on no file
     bool serverStoppedAnswering = false; // the run ended because the server no longer answered
     bool serverUnreachable = false;      // ... because nothing answered at its address any more

@@ -74,6 +74,11 @@ void RunProgress::actionFinished(const QString& name, qint64 bytes) {
     m_state.bytesDone += bytes;
 }
 
+void RunProgress::noteConflict() {
+    const std::lock_guard lock(m_mutex);
+    ++m_state.conflicts;
+}
+
 void RunProgress::finish() {
     const std::lock_guard lock(m_mutex);
     if (m_working.isValid())

@@ -19,6 +19,7 @@ struct ProgressSnapshot {
     qint64 filesDone = 0;
     qint64 bytesPlanned = 0;
     qint64 bytesDone = 0;
+    qint64 conflicts = 0; // files changed on both sides since the last run
     QStringList inHand;   // the files being worked on now, in the order they started
     qint64 workingMs = 0; // time since the first planned action began
     bool planned = false; // the plan's totals are known
@@ -48,6 +49,7 @@ public:
     // The action on name has ended, successfully or not; bytes is its share
     // of the planned bytes.
     void actionFinished(const QString& name, qint64 bytes);
+    void noteConflict();
     void finish();
     ProgressSnapshot snapshot() const;
 
@@ -66,7 +68,7 @@ QString actionName(ActionKind kind);
 // want more than log lines (the headless runner's JSON). Reported on the
 // run's thread.
 struct RunEvent {
-    enum class Type { Transfer, Deletion, Failure, Skipped };
+    enum class Type { Transfer, Deletion, Failure, Skipped, Conflict };
     Type type = Type::Transfer;
     ActionKind action = ActionKind::Upload; // not for Skipped
     QString file;
@@ -74,7 +76,9 @@ struct RunEvent {
     bool dryRun = false;
     QString message;     // a failure: the line that says why; a skipped name: why
     QString serverReply; // a failure the server refused: its reply
-    QString side;        // a skipped name: "local" or "remote"
+    QString side;        // a skipped name: "local" or "remote"; a conflict: the version that kept the name,
+                         // or empty when the file was skipped
+    QString copy;        // a conflict: the local name of the version kept beside it (relative), if any
 };
 
 // "1.5 MiB", "340 B": sizes for a person.

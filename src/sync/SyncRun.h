@@ -11,6 +11,7 @@
 #include "sync/RemoteFolders.h"
 #include "sync/RunOutcome.h"
 #include "sync/RunLock.h"
+#include "sync/RunOptions.h"
 #include "sync/RunProgress.h"
 
 #include <QHash>
@@ -30,20 +31,6 @@
 QString serverPortProblem(const ProjectSettings& settings);
 QString proxyPortProblem(const ProjectSettings& settings);
 QString encryptionProblem(const ProjectSettings& settings);
-
-// What a run does beyond the stored settings, fixed when it is made.
-struct RunOptions {
-    // The passes decide as usual but only log what they would do ("Would
-    // upload %s" and the like); nothing changes on either side.
-    bool DryRun = false;
-    // Each transfer and deletion line of a real run also says why the file
-    // moved, as a dry run always does.
-    bool Explain = false;
-    // When not negative, an exact copy whose plan would delete more files
-    // than this transfers and deletes nothing and says why
-    // (LastRunOutcome.deletionsWithheld).
-    qint32 MaxDelete = -1;
-};
 
 // Where a run's news goes. Each is called on the run's thread; any may be empty.
 struct RunHooks {

@@ -128,6 +128,48 @@ SyncState::Opened SyncState::open(const StateIdentity& identity) {
     return {std::move(fresh.state), logLine};
 }
 
+std::optional<SyncState::Peek> SyncState::peek(const StateIdentity& identity, QString& problem) {
+    problem.clear();
+    const QString path = pathFor(identity);
+    if (!existsOrDangles(path))
+        return std::nullopt;
+    const QString connection = newConnectionName();
+    std::optional<Peek> found;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        problem = [&]() -> QString {
+            if (!QFileInfo(path).isFile() || QFileInfo(path).isSymLink())
+                return QStringLiteral("it is not a plain file");
+            if (!db.open())
+                return db.lastError().text();
+            QSqlQuery query(db);
+            if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
+                return QStringLiteral("it is not a database: %1").arg(sqlProblem(query));
+            if (query.value(0).toInt() > SchemaVersion)
+                return QStringLiteral("it was written by a newer version of Vellisync");
+            if (!query.exec(QStringLiteral("SELECT value FROM meta WHERE name = 'identity'")) || !query.next())
+                return QStringLiteral("it is damaged: %1").arg(sqlProblem(query));
+            if (query.value(0).toString() != identityKeyOf(identity))
+                return QStringLiteral("it belongs to another pair of folders");
+            Peek peek;
+            if (!query.exec(QStringLiteral("SELECT count(*) FROM files")) || !query.next())
+                return QStringLiteral("it is damaged: %1").arg(sqlProblem(query));
+            peek.files = query.value(0).toInt();
+            if (!query.exec(QStringLiteral("SELECT value FROM meta WHERE name = 'last_complete_run'")))
+                return QStringLiteral("it is damaged: %1").arg(sqlProblem(query));
+            if (query.next())
+                peek.lastCompleteRun = QDateTime::fromMSecsSinceEpoch(query.value(0).toLongLong(), Qt::UTC);
+            found = peek;
+            return {};
+        }();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return found;
+}
+
 bool SyncState::forget(const StateIdentity& identity) {
     const QString path = pathFor(identity);
     bool gone = !existsOrDangles(path) || QFile::remove(path);
@@ -349,11 +391,22 @@ bool SyncState::writeQueued() {
         if (!store.exec())
             return false;
     }
+    if (m_pendingCleared.isEmpty())
+        return true;
+    QSqlQuery clear(db);
+    if (!clear.prepare(QStringLiteral("DELETE FROM pending WHERE match_key = ? AND side = ?")))
+        return false;
+    for (const auto& [key, side] : std::as_const(m_pendingCleared)) {
+        clear.addBindValue(key);
+        clear.addBindValue(int(side));
+        if (!clear.exec())
+            return false;
+    }
     return true;
 }
 
 bool SyncState::flush() {
-    if (m_queue.isEmpty()) {
+    if (m_queue.isEmpty() && m_pendingCleared.isEmpty()) {
         m_sinceFlush.restart();
         return true;
     }
@@ -365,6 +418,7 @@ bool SyncState::flush() {
         return false;
     }
     m_queue.clear();
+    m_pendingCleared.clear();
     m_sinceFlush.restart();
     return true;
 }
@@ -373,34 +427,48 @@ bool SyncState::flushIfDue() {
     return m_sinceFlush.elapsed() < FlushIntervalMsecs || flush();
 }
 
-bool SyncState::notePending(const QString& path, StateSide side, const QString& tempName) {
-    if (!RelativeName::fromPath(path) || !levelProblem(tempName).isEmpty())
+bool SyncState::notePending(const QList<PendingTransfer>& transfers) {
+    for (const PendingTransfer& transfer : transfers) {
+        if (!RelativeName::fromPath(transfer.path) || !levelProblem(transfer.tempName).isEmpty())
+            return false;
+    }
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.transaction())
         return false;
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(
-        QStringLiteral("INSERT OR REPLACE INTO pending(match_key, side, path, temp_name) VALUES(?, ?, ?, ?)"));
-    query.addBindValue(nameMatchKey(path));
-    query.addBindValue(int(side));
-    query.addBindValue(path);
-    query.addBindValue(tempName);
-    if (!query.exec())
+    QSqlQuery query(db);
+    const bool written = [&] {
+        if (!query.prepare(
+                QStringLiteral("INSERT OR REPLACE INTO pending(match_key, side, path, temp_name) VALUES(?, ?, ?, ?)")))
+            return false;
+        for (const PendingTransfer& transfer : transfers) {
+            query.addBindValue(nameMatchKey(transfer.path));
+            query.addBindValue(int(transfer.side));
+            query.addBindValue(transfer.path);
+            query.addBindValue(transfer.tempName);
+            if (!query.exec())
+                return false;
+        }
+        return true;
+    }();
+    if (!written || !db.commit()) {
+        db.rollback();
         return false;
-    const QString key = nameMatchKey(path);
-    m_pending.removeIf([&](const PendingTransfer& p) { return p.side == side && nameMatchKey(p.path) == key; });
-    m_pending.append({path, side, tempName});
+    }
+    for (const PendingTransfer& transfer : transfers) {
+        const QString key = nameMatchKey(transfer.path);
+        m_pending.removeIf(
+            [&](const PendingTransfer& p) { return p.side == transfer.side && nameMatchKey(p.path) == key; });
+        m_pending.append(transfer);
+    }
     return true;
 }
 
-bool SyncState::clearPending(const QString& path, StateSide side) {
+void SyncState::clearPending(const QString& path, StateSide side) {
     const QString key = nameMatchKey(path);
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(QStringLiteral("DELETE FROM pending WHERE match_key = ? AND side = ?"));
-    query.addBindValue(key);
-    query.addBindValue(int(side));
-    if (!query.exec())
-        return false;
+    const auto before = m_pending.size();
     m_pending.removeIf([&](const PendingTransfer& p) { return p.side == side && nameMatchKey(p.path) == key; });
-    return true;
+    if (m_pending.size() != before)
+        m_pendingCleared.append({key, side});
 }
 
 bool SyncState::markRunComplete() {
@@ -419,6 +487,7 @@ bool SyncState::markRunComplete() {
         return false;
     }
     m_queue.clear();
+    m_pendingCleared.clear();
     m_sinceFlush.restart();
     m_lastCompleteRun = now;
     return true;

@@ -70,6 +70,13 @@ public:
     static bool forget(const StateIdentity& identity);
     // Where the state of identity lives.
     static QString pathFor(const StateIdentity& identity);
+    // What the state of identity holds, read only: nothing when there is no
+    // state file, or (with problem set) when it cannot be read as one.
+    struct Peek {
+        int files = 0;
+        std::optional<QDateTime> lastCompleteRun;
+    };
+    static std::optional<Peek> peek(const StateIdentity& identity, QString& problem);
 
     // Only open() makes a state; the key keeps everyone else out.
     class Key {
@@ -97,10 +104,15 @@ public:
     // Flushes when about a second has passed since the last flush.
     bool flushIfDue();
 
-    // Written at once; false when it could not be written or the path or the
-    // temporary name (a single level) is not a valid name.
-    bool notePending(const QString& path, StateSide side, const QString& tempName);
-    bool clearPending(const QString& path, StateSide side);
+    // Written at once, together; false when they could not be written or a
+    // path or temporary name (a single level) is not a valid name.
+    bool notePending(const QList<PendingTransfer>& transfers);
+    bool notePending(const QString& path, StateSide side, const QString& tempName) {
+        return notePending(QList<PendingTransfer>{{path, side, tempName}});
+    }
+    // Queued as records are: a transfer that ended leaves nothing behind to
+    // remove, so losing this change costs nothing.
+    void clearPending(const QString& path, StateSide side);
     const QList<PendingTransfer>& pending() const { return m_pending; }
 
     // When the last run that finished its work ended (UTC), if any did.
@@ -124,8 +136,9 @@ private:
     bool execute(const QString& statement);
 
     QString m_connection;
-    QHash<QString, FileRecord> m_records;              // by nameMatchKey
-    QHash<QString, std::optional<FileRecord>> m_queue; // by nameMatchKey; empty = remove
+    QHash<QString, FileRecord> m_records;                  // by nameMatchKey
+    QHash<QString, std::optional<FileRecord>> m_queue;     // by nameMatchKey; empty = remove
+    QList<std::pair<QString, StateSide>> m_pendingCleared; // by nameMatchKey
     QList<PendingTransfer> m_pending;
     std::optional<QDateTime> m_lastCompleteRun;
     QElapsedTimer m_sinceFlush;

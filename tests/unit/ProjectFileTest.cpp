@@ -297,6 +297,7 @@ TEST_F(ProjectFileTest, AFileWithOnlyTheServerGivesEveryOtherDefault) {
                                                 "SyncMode=2",
                                                 "SubFilders=0",
                                                 "Exact=0",
+                                                "Conflicts=0",
                                                 "IncludeMasks=*.*",
                                                 "ExcludeMasks=",
                                                 "UseProxy=0",

@@ -98,6 +98,7 @@ TEST(ProjectSettings, SetDefaultsGivesANewProjectAndClearsModifiedStopAndFileNam
                                                 "SyncMode=2",
                                                 "SubFilders=0",
                                                 "Exact=0",
+                                                "Conflicts=0",
                                                 "IncludeMasks=*.*",
                                                 "ExcludeMasks=",
                                                 "UseProxy=0",
