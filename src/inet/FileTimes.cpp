@@ -61,15 +61,18 @@ bool FtpConnectionPrivate::learnTimeReply(const FtpReply& reply) {
     return false;
 }
 
-void FtpConnectionPrivate::setTimeTryingEachWay(const QString& path, const QDateTime& modified) {
+bool FtpConnectionPrivate::setTimeTryingEachWay(const QString& path, const QDateTime& modified) {
     while (m_timeSetter != TimeSetter::None) {
         const QString command = timeCommand(modified, path);
         FtpReply reply;
         if (!ControlConnection::isSendable(command) || !ensureConnected() || !m_control->command(command, reply))
-            return;
-        if (learnTimeReply(reply) || m_timeSetterProven)
-            return;
+            return false;
+        if (learnTimeReply(reply))
+            return true;
+        if (m_timeSetterProven)
+            return false;
     }
+    return false;
 }
 
 bool FtpConnectionPrivate::sizeDiffers(const FtpReply& reply, qint64 sentBytes) {

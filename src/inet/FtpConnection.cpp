@@ -225,6 +225,7 @@ bool FtpConnection::putFile(const QString& localFile, const QString& remoteFile,
         return d->fail(currentErrno());
     const std::optional<SourceState> atOpen = stateOf(source);
     d->leftAside.clear();
+    d->lastStoredTime.reset();
     // Stored under a temporary name of this run and renamed when complete, so
     // the remote file is never seen half written, a broken upload leaves it
     // alone, and another run's upload of the same file writes a file of its own.
@@ -266,6 +267,10 @@ bool FtpConnection::putFile(const QString& localFile, const QString& remoteFile,
 
 QString FtpConnection::previousVersionLeftAside() const {
     return d->leftAside;
+}
+
+std::optional<QDateTime> FtpConnection::lastStoredTime() const {
+    return d->lastStoredTime;
 }
 
 QString FtpConnection::transferToken() const {

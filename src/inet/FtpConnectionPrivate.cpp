@@ -79,13 +79,16 @@ bool FtpConnectionPrivate::requireClasses(const std::vector<FtpReply>& replies, 
 bool FtpConnectionPrivate::moveIntoPlace(const QString& tempPath, const QString& target,
                                          const std::optional<QDateTime>& modified, qint64 sentBytes) {
     bool timeSet = false;
+    lastStoredTime.reset();
     if (!renameCheckingSize(tempPath, target, modified, sentBytes, timeSet) && !moveAsideAndIntoPlace(tempPath, target))
         return false;
     if (modified && !timeSet) {
         // The upload itself succeeded: what follows must not change that.
         ErrorStateGuard keep(m_errors);
-        setTimeTryingEachWay(target, *modified);
+        timeSet = setTimeTryingEachWay(target, *modified);
     }
+    if (timeSet)
+        lastStoredTime = modified;
     return true;
 }
 

@@ -134,6 +134,8 @@ public:
     // After a failed upload: where the previous version was left when it
     // could not be put back under its name.
     QString leftAside;
+    // The time the last putFile gave the file it stored, when the server took it.
+    std::optional<QDateTime> lastStoredTime;
 
     // MDTM of each file, many at once; a time stays empty where the server
     // gives none. False only when the connection failed.
@@ -246,7 +248,7 @@ private:
     QString timeCommand(const QDateTime& modified, const QString& path) const;
     // Learns from the reply to timeCommand; true when the time was set.
     bool learnTimeReply(const FtpReply& reply);
-    void setTimeTryingEachWay(const QString& path, const QDateTime& modified);
+    bool setTimeTryingEachWay(const QString& path, const QDateTime& modified);
     // SIZE (where known), the time command (where modified is given), RNFR
     // and RNTO, all in one write. A size other than sentBytes fails with
     // ErrorUploadSizeMismatch, and a target already renamed is deleted.

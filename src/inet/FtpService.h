@@ -276,6 +276,9 @@ public:
     // the file was left because the server refused to put it back under its
     // own name; empty when it was not.
     QString previousVersionLeftAside() const;
+    // After a successful putFile: the modification time (UTC, to the second)
+    // the stored file was given; none when the server would not take it.
+    std::optional<QDateTime> lastStoredTime() const;
     // The run token in the names of this connection's temporary files.
     QString transferToken() const;
     // The UTC modification time of each remote file (MDTM), asked many at

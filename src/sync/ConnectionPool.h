@@ -25,6 +25,7 @@ struct ActionReport {
     QString name;
     qint64 bytes = 0;
     QString serverReply;
+    int index = -1; // the file's index in the list its pass walked
 };
 
 // A remote file's exact time, as the server told it (UTC); item is its index
@@ -48,6 +49,11 @@ struct JobOutcome {
     std::vector<ExactTime> exactTimes = {};
     // Lines about the server rather than this job, logged once per run.
     QStringList notices = {};
+    // What a transfer left: the local file's size and exact time after a
+    // download, and the time (UTC) the remote file has after an upload, when
+    // the server told it.
+    std::optional<std::pair<qint64, qint64>> localAfter = {};
+    std::optional<QDateTime> remoteTimeAfter = {};
 };
 
 using Job = std::function<JobOutcome(inet::FtpConnection& connection)>;

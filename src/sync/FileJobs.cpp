@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <sys/stat.h>
+
 #include <array>
 #include <chrono>
 
@@ -41,8 +43,17 @@ QString putFailureLine(const inet::FtpConnection& connection, const QString& loc
     return ftpFailureLine(connection, QStringLiteral("FtpPutFile('%1')").arg(escapedForLog(localFile)));
 }
 
-JobOutcome uploaded(const inet::FtpConnection& connection, const QString& localFile, JobOutcome outcome) {
+JobOutcome uploaded(inet::FtpConnection& connection, const QString& localFile, const QString& remoteFile, bool askTime,
+                    JobOutcome outcome) {
     outcome.lines << QStringLiteral("File %1 has been uploaded").arg(escapedForLog(localFile));
+    outcome.remoteTimeAfter = connection.lastStoredTime();
+    if (!outcome.remoteTimeAfter && askTime) {
+        // The file has the time the server gave it; a failure to learn it is
+        // no failure of the upload.
+        std::vector<std::optional<QDateTime>> times;
+        if (connection.modificationTimes({remoteFile}, times) && !times.empty())
+            outcome.remoteTimeAfter = times.front();
+    }
     if (connection.setsNoModificationTimes())
         outcome.notices << QStringLiteral("The server cannot set the modification time of a file: uploaded files "
                                           "keep the time of their upload.");
@@ -61,6 +72,14 @@ JobOutcome withAsideNamed(const inet::FtpConnection& connection, JobOutcome outc
 }
 
 } // namespace
+
+std::optional<std::pair<qint64, qint64>> localSizeAndMtimeNs(const QString& path) {
+    struct stat status = {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return std::nullopt;
+    return std::pair<qint64, qint64>{qint64(status.st_size),
+                                     qint64(status.st_mtim.tv_sec) * 1'000'000'000 + qint64(status.st_mtim.tv_nsec)};
+}
 
 std::function<bool()> unchangedSince(const QString& localFile, const TFileEntry* scanned) {
     if (!scanned)
@@ -134,12 +153,15 @@ JobOutcome downloadFile(inet::FtpConnection& connection, const FileRoots& roots,
     QFile file(localFile);
     if (file.open(QIODevice::ReadOnly))
         file.setFileTime(time.toLocal(), QFileDevice::FileModificationTime);
-    return JobOutcome{true, {QStringLiteral("File %1 has been downloaded").arg(escapedForLog(shown))}, {}};
+    file.close();
+    JobOutcome outcome{true, {QStringLiteral("File %1 has been downloaded").arg(escapedForLog(shown))}, {}};
+    outcome.localAfter = localSizeAndMtimeNs(localFile);
+    return outcome;
 }
 
 JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, RemoteFolders& folders,
                       const RelativeName& localName, const RelativeName& remoteName,
-                      const std::function<bool()>& scannedState) {
+                      const std::function<bool()>& scannedState, bool askTime) {
     const QString remoteFolder = folderPart(roots.remoteRoot + remoteName.text());
     JobOutcome outcome;
     if (!folders.ensure(connection, remoteFolder, roots.probeUnknownFolders, outcome.lines)) {
@@ -150,14 +172,14 @@ JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, R
     const QString remoteFile = remoteFolder + remoteName.fileName();
     const auto put = [&] { return connection.putFile(localFile, remoteFile, scannedState); };
     if (retryTransientFaults(connection, put))
-        return uploaded(connection, localFile, std::move(outcome));
+        return uploaded(connection, localFile, remoteFile, askTime, std::move(outcome));
     // A folder the run remembered may have gone since the scan: check the
     // whole path once, the slow way, and try again.
     if (isRefusedByServer(connection) && !roots.probeUnknownFolders) {
         folders.forget(remoteFolder);
         if (folders.ensure(connection, remoteFolder, true, outcome.lines)) {
             if (retryTransientFaults(connection, put))
-                return uploaded(connection, localFile, std::move(outcome));
+                return uploaded(connection, localFile, remoteFile, askTime, std::move(outcome));
             outcome.lines << putFailureLine(connection, localFile);
             outcome = withAsideNamed(connection, std::move(outcome));
         }

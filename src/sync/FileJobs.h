@@ -22,6 +22,10 @@ struct FileRoots {
     bool probeUnknownFolders = true; // no scan has seen the remote tree: test a level before creating it
 };
 
+// A local file's size and exact modification time (nanoseconds since the
+// epoch), following links as the scan does; none when it cannot be read.
+std::optional<std::pair<qint64, qint64>> localSizeAndMtimeNs(const QString& path);
+
 // Whether the local file still is as the scan saw it (size and time); an
 // empty function when there is nothing to compare with.
 std::function<bool()> unchangedSince(const QString& localFile, const TFileEntry* scanned);
@@ -49,9 +53,11 @@ JobOutcome downloadFile(inet::FtpConnection& connection, const FileRoots& roots,
                         const RelativeName& localName, NaiveDateTime time,
                         qint64 expectedSize = inet::FindData::UnknownSize);
 // scannedState answers whether the local file still is as the scan saw it.
+// askTime: where the server could not be given the file's time, ask which
+// one it gave (for the sync state).
 JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, RemoteFolders& folders,
                       const RelativeName& localName, const RelativeName& remoteName,
-                      const std::function<bool()>& scannedState);
+                      const std::function<bool()>& scannedState, bool askTime = false);
 JobOutcome deleteRemoteFile(inet::FtpConnection& connection, const FileRoots& roots, const RelativeName& name);
 
 } // namespace engine

@@ -1,9 +1,10 @@
 #include "sync/ListOfFiles.h"
 
-int TListOfFiles::AddFile(const RelativeName& name, qint64 size, NaiveDateTime time) {
+int TListOfFiles::AddFile(const RelativeName& name, qint64 size, NaiveDateTime time, qint64 mtimeNs) {
     auto entry = std::make_unique<TFileEntry>();
     entry->Size = size;
     entry->Time = time;
+    entry->MtimeNs = mtimeNs;
     return AddObject(name, std::move(entry));
 }
 

@@ -13,6 +13,9 @@
 struct TFileEntry {
     qint64 Size = 0;
     NaiveDateTime Time;
+    // A local file's exact modification time in nanoseconds since the epoch
+    // (0 when unknown), which tells an edit from the last run's copy.
+    qint64 MtimeNs = 0;
 };
 
 // An ordered list of relative file names, each with the file entry it owns.
@@ -29,7 +32,7 @@ public:
     ~TListOfFiles() = default;
 
     // Appends a file with a new entry; returns its index (the previous count).
-    int AddFile(const RelativeName& name, qint64 size, NaiveDateTime time);
+    int AddFile(const RelativeName& name, qint64 size, NaiveDateTime time, qint64 mtimeNs = 0);
     // Appends a name without an entry.
     int Add(const RelativeName& name);
     // Appends a name with an entry that the list takes over (may be empty).

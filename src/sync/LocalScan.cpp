@@ -15,6 +15,7 @@
 
 #include "model/Global.h"
 #include "sync/ScanHelpers.h"
+#include "sync/StateDecision.h"
 
 using engine::joinRelative;
 using engine::ScanMasks;
@@ -157,6 +158,10 @@ void SyncRun::CollectLocalFolder(const QString& relativePath) {
                 NoteLeftover(m_localLeftovers, relativePath, name, NaiveDateTime::fromLocal(entry.lastModified()));
             continue;
         }
+        // A version a conflict kept aside is the user's to look at: never
+        // uploaded, recorded or deleted.
+        if (!isFolder && engine::isConflictCopyName(name))
+            continue;
         if (!isFolder && !IsFileIncluded(name, m_includeMasks, m_excludeMasks))
             continue;
         const std::optional<RelativeName> child = RelativeName::fromPath(joinRelative(relativePath, name));
@@ -167,8 +172,15 @@ void SyncRun::CollectLocalFolder(const QString& relativePath) {
         if (isFolder)
             CollectLocalFolder(child->text());
         else
-            LocalFiles.AddFile(*child, entry.size(), NaiveDateTime::fromLocal(entry.lastModified()));
+            AddLocalFile(*child, entry);
     }
+}
+
+void SyncRun::AddLocalFile(const RelativeName& name, const QFileInfo& entry) {
+    // The exact time, to the nanosecond, tells an edit made within the
+    // second of the last run's copy; QFileInfo gives milliseconds only.
+    const auto exact = engine::localSizeAndMtimeNs(entry.filePath());
+    LocalFiles.AddFile(name, entry.size(), NaiveDateTime::fromLocal(entry.lastModified()), exact ? exact->second : 0);
 }
 
 void SyncRun::NoteLocalFolderUnread(const QString& folder, const QString& reason) {

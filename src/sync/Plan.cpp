@@ -2,7 +2,8 @@
 
 namespace engine {
 
-std::vector<PlannedAction> planPass(const TListOfFiles& walked, const TListOfFiles& searched, PassDecision decide) {
+std::vector<PlannedAction> planPass(const TListOfFiles& walked, const TListOfFiles& searched,
+                                    const PassDecision& decide) {
     const FileNameIndex searchedIndex(searched);
     std::vector<PlannedAction> plan;
     for (int i = 0; i < walked.Count(); ++i) {

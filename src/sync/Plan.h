@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "sync/ListOfFiles.h"
@@ -15,11 +16,13 @@ struct PlannedAction {
 };
 
 // Whether the walked file at index needs the pass's action, given its match.
-using PassDecision = bool (*)(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match);
+using PassDecision =
+    std::function<bool(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match)>;
 
 // What a pass will do, in the walked list's order: the two lists in, the
 // actions out. Deciding first lets the actions run on several connections
 // while the log and the summary stay what one connection would give.
-std::vector<PlannedAction> planPass(const TListOfFiles& walked, const TListOfFiles& searched, PassDecision decide);
+std::vector<PlannedAction> planPass(const TListOfFiles& walked, const TListOfFiles& searched,
+                                    const PassDecision& decide);
 
 } // namespace engine

@@ -123,6 +123,7 @@ void SyncRun::CollectRemoteFiles() {
     const ScanMasks masks(m_includeMasks, m_excludeMasks, m_settings.IncludeMasks, m_settings.ExcludeMasks);
     RemoteFiles.Clear();
     m_remoteDayOnly.clear();
+    m_remoteSeen.clear();
     m_unlistedRemoteFolders.clear();
     m_withheldUploadFolders.clear();
     m_remoteSizeUnchecked.clear();
@@ -249,12 +250,26 @@ void SyncRun::CollectRemoteFolder(const QString& relativePath) {
 }
 
 void SyncRun::AddRemoteFile(const RelativeName& name, const inet::FindData& data) {
-    const int index = RemoteFiles.AddFile(name, data.size, RemoteTimeOf(data));
+    const NaiveDateTime time = RemoteTimeOf(data);
+    const int index = RemoteFiles.AddFile(name, data.size, time);
     // Only the day is known: the exact time is asked for once it matters.
     if (data.timeSource == inet::FindData::TimeSource::ListedDay)
         m_remoteDayOnly.push_back(index);
-    if (data.isLink || data.size < 0)
+    const bool sizeUnchecked = data.isLink || data.size < 0;
+    if (sizeUnchecked)
         m_remoteSizeUnchecked.insert(index);
+    // As the sync state compares it: MLSD times are exact, LIST ones to the
+    // minute or the day.
+    engine::RemoteSnapshot seen{sizeUnchecked ? inet::FindData::UnknownSize : data.size, time,
+                                engine::TimePrecision::Minute, std::nullopt};
+    if (data.timeSource == inet::FindData::TimeSource::ListedDay) {
+        seen.precision = engine::TimePrecision::Day;
+    } else if (data.timeSource == inet::FindData::TimeSource::Local && data.modifiedDate.isValid()) {
+        seen.precision = engine::TimePrecision::Second;
+        seen.exactUtcMSecs = time.toLocal().toMSecsSinceEpoch();
+    }
+    m_remoteSeen.resize(size_t(index) + 1);
+    m_remoteSeen[size_t(index)] = seen;
 }
 
 void SyncRun::NoteRemoteFolderIncomplete() {

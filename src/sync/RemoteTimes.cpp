@@ -34,6 +34,9 @@ void SyncRun::AskExactTimes() {
     const FileNameIndex local(LocalFiles);
     std::vector<int> wanted;
     for (const int item : m_remoteDayOnly) {
+        // A file listed as its record has it keeps the time recorded with it.
+        if (TakeExactTimeFromRecord(item))
+            continue;
         if (downloads || local.IndexOf(RemoteFiles.Strings(item)) >= 0)
             wanted.push_back(item);
     }
@@ -62,8 +65,10 @@ void SyncRun::AskExactTimes() {
     }
     // A file the server gives no time for keeps its listed day.
     pool.run([this](engine::JobOutcome& outcome) {
-        for (const engine::ExactTime& answer : outcome.exactTimes)
+        for (const engine::ExactTime& answer : outcome.exactTimes) {
             RemoteFiles.SetDateTime(answer.item, engine::utcToLocal(answer.utc));
+            m_remoteSeen[size_t(answer.item)].exactUtcMSecs = answer.utc.toMSecsSinceEpoch();
+        }
         DoProgress();
     });
     LogPoolNotices();

@@ -1,5 +1,6 @@
 #include "sync/SyncRun.h"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 
@@ -18,19 +19,9 @@ QString translated(const char* text) {
     return QCoreApplication::translate("Vellisync", text);
 }
 
-// Only the minute decides which side is newer.
-NaiveDateTime minuteOf(const TListOfFiles& list, int index) {
-    return TruncateDateTime(1, list.GetDateTime(index));
-}
-
 // Pass decisions (engine::PassDecision): `match` is the entry's index in the
-// searched list, or -1.
-// A transfer is due when the other side lacks the file or holds an older one.
-bool missingOrNewer(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match) {
-    return match < 0 || minuteOf(searched, match) < minuteOf(walked, index);
-}
-
-// A deletion is due when the other side lacks the file.
+// searched list, or -1. An exact copy's deletion is due when the other side
+// lacks the file; transfers go by each file's verdict.
 bool missing(const TListOfFiles&, int, const TListOfFiles&, int match) {
     return match < 0;
 }
@@ -84,6 +75,9 @@ void SyncRun::Run() {
         Progress().finish();
         return;
     }
+    m_startedAt = QDateTime::currentDateTime();
+    // Under the lock: no other run of the pair reads or writes it meanwhile.
+    OpenSyncState();
     try {
         if (Connect()) {
             LastRunOutcome.connected = true;
@@ -93,7 +87,10 @@ void SyncRun::Run() {
                 Pool().warmUp();
             CollectLocalFiles();
             CollectRemoteFiles();
+            RemovePendingLeftovers();
             AskExactTimes();
+            DecideByState();
+            RecordFilesInStep();
             RunPasses();
             LogServerLossAndProblems();
             LastRunOutcome.completed = !LastRunOutcome.serverStoppedAnswering;
@@ -101,6 +98,7 @@ void SyncRun::Run() {
         LastRunOutcome.stopped = StopRequested;
         if (StopRequested)
             Log(QStringLiteral("Task has been stopped by user"));
+        CloseSyncState();
         Disconnect();
         Progress().finish();
     } catch (...) {
@@ -109,6 +107,9 @@ void SyncRun::Run() {
         const std::exception_ptr error = std::current_exception();
         LastRunOutcome.error = messageOf(error);
         LastRunOutcome.stopped = StopRequested;
+        // What was done is recorded; the run is no complete one.
+        LastRunOutcome.completed = false;
+        CloseSyncState();
         Disconnect();
         Progress().finish();
         try {
@@ -136,6 +137,7 @@ void SyncRun::LogServerLossAndProblems() {
 void SyncRun::RunPasses() {
     if (m_options.DryRun)
         Log(QStringLiteral("Dry run: no file will be transferred or deleted."));
+    EnsureDecided();
     if (!DeletionsWithinLimit(PlanProgress()))
         return;
     RunOutcome& counts = LastRunOutcome;
@@ -173,10 +175,17 @@ void SyncRun::RunPasses() {
     case setting::SyncMode::Bidirectional: {
         const int downloaded = counts.downloaded = DownloadFiles();
         const int uploaded = counts.uploaded = UploadFiles();
+        const int deleted = counts.deleted = CarryOverDeletions();
+        SettleConflicts();
         Log(summary("%1 files has been downloaded, %2 files has been uploaded.",
                     "%1 files would be downloaded, %2 files would be uploaded.")
                 .arg(downloaded)
                 .arg(uploaded));
+        // Only runs that remember delete in this mode, and only they meet conflicts.
+        if (deleted > 0)
+            Log(summary("%1 files has been deleted.", "%1 files would be deleted.").arg(deleted));
+        if (counts.conflicts > 0)
+            Log(QStringLiteral("%1 files had changed on both sides since the last run.").arg(counts.conflicts));
         break;
     }
     default:
@@ -186,9 +195,12 @@ void SyncRun::RunPasses() {
 }
 
 int SyncRun::DownloadFiles() {
+    EnsureDecided();
     const engine::FileRoots roots = Roots();
-    return RunPass(engine::ActionKind::Download, RemoteFiles, LocalFiles, &missingOrNewer,
-                   QStringLiteral("Would download %1"),
+    const auto due = [this](const TListOfFiles& walked, int index, const TListOfFiles&, int) {
+        return Due(walked, index, engine::StateAction::Download);
+    };
+    return RunPass(engine::ActionKind::Download, RemoteFiles, LocalFiles, due, QStringLiteral("Would download %1"),
                    [this, &roots](int index, const QString& name, int match) -> std::optional<engine::Job> {
                        const auto remoteName = RelativeName::fromPath(name);
                        const auto localName = RelativeName::fromPath(match >= 0 ? LocalFiles.Strings(match) : name);
@@ -204,19 +216,24 @@ int SyncRun::DownloadFiles() {
 }
 
 int SyncRun::UploadFiles() {
+    EnsureDecided();
     const engine::FileRoots roots = Roots();
     engine::RemoteFolders& folders = RemoteFolderMemory();
+    const auto due = [this](const TListOfFiles& walked, int index, const TListOfFiles&, int) {
+        return Due(walked, index, engine::StateAction::Upload);
+    };
+    const bool askTime = m_state != nullptr;
     return RunPass(
-        engine::ActionKind::Upload, LocalFiles, RemoteFiles, &missingOrNewer, QStringLiteral("Would upload %1"),
-        [this, &roots, &folders](int index, const QString& name, int match) -> std::optional<engine::Job> {
+        engine::ActionKind::Upload, LocalFiles, RemoteFiles, due, QStringLiteral("Would upload %1"),
+        [this, &roots, &folders, askTime](int index, const QString& name, int match) -> std::optional<engine::Job> {
             const auto localName = RelativeName::fromPath(name);
             const auto remoteName = RelativeName::fromPath(match >= 0 ? RemoteFiles.Strings(match) : name);
             if (!localName || !remoteName)
                 return std::nullopt;
             auto unchanged = engine::unchangedSince(roots.localRoot + localName->text(), LocalFiles.Objects(index));
-            return [roots, &folders, local = *localName, remote = *remoteName,
-                    unchanged = std::move(unchanged)](inet::FtpConnection& connection) {
-                return engine::uploadFile(connection, roots, folders, local, remote, unchanged);
+            return [roots, &folders, local = *localName, remote = *remoteName, unchanged = std::move(unchanged),
+                    askTime](inet::FtpConnection& connection) {
+                return engine::uploadFile(connection, roots, folders, local, remote, unchanged, askTime);
             };
         });
 }
@@ -241,7 +258,31 @@ bool SyncRun::SourceAllowsDeletion(const TListOfFiles& source, const TListOfFile
 }
 
 int SyncRun::DeleteLocalFiles() {
-    const std::vector<engine::PlannedAction> plan = engine::planPass(LocalFiles, RemoteFiles, &missing);
+    return DeleteLocalFilesWhere(&missing);
+}
+
+int SyncRun::DeleteRemoteFiles() {
+    return DeleteRemoteFilesWhere(&missing);
+}
+
+int SyncRun::CarryOverDeletions() {
+    const auto due = [this](engine::StateAction action) {
+        return [this, action](const TListOfFiles& walked, int index, const TListOfFiles&, int) {
+            return Due(walked, index, action);
+        };
+    };
+    // Asked only when there is something to carry over: the checks log why not.
+    int deleted = 0;
+    if (!engine::planPass(LocalFiles, RemoteFiles, due(engine::StateAction::DeleteLocal)).empty())
+        deleted += DeleteLocalFilesWhere(due(engine::StateAction::DeleteLocal));
+    if (!engine::planPass(RemoteFiles, LocalFiles, due(engine::StateAction::DeleteRemote)).empty())
+        deleted += DeleteRemoteFilesWhere(due(engine::StateAction::DeleteRemote));
+    return deleted;
+}
+
+int SyncRun::DeleteLocalFilesWhere(const engine::PassDecision& due) {
+    EnsureDecided();
+    const std::vector<engine::PlannedAction> plan = engine::planPass(LocalFiles, RemoteFiles, due);
     if (!SourceAllowsDeletion(RemoteFiles, LocalFiles, LastRunOutcome.remoteScanComplete, QStringLiteral("Local"),
                               QStringLiteral("remote")) ||
         StopRequested) {
@@ -258,9 +299,11 @@ int SyncRun::DeleteLocalFiles() {
         const QString name = LocalFiles.Strings(action.index);
         Progress().actionStarted(name);
         const QString reason = m_options.DryRun || m_options.Explain
-                                   ? MoveReason(LocalFiles, action.index, RemoteFiles, action.match)
+                                   ? ReasonFor(LocalFiles, action.index, RemoteFiles, action.match)
                                    : QString();
         const bool failed = !m_options.DryRun && !DeleteLocalFile(name, reason);
+        if (!failed)
+            RecordAction(engine::ActionKind::DeleteLocal, action.index, {});
         Progress().actionFinished(name, 0);
         if (m_options.DryRun) {
             Log(QStringLiteral("Would delete local file %1").arg(escapedForLog(name)) + reason);
@@ -275,15 +318,16 @@ int SyncRun::DeleteLocalFiles() {
     return count;
 }
 
-int SyncRun::DeleteRemoteFiles() {
-    const auto planned = qint64(engine::planPass(RemoteFiles, LocalFiles, &missing).size());
+int SyncRun::DeleteRemoteFilesWhere(const engine::PassDecision& due) {
+    EnsureDecided();
+    const auto planned = qint64(engine::planPass(RemoteFiles, LocalFiles, due).size());
     if (!SourceAllowsDeletion(LocalFiles, RemoteFiles, LastRunOutcome.localScanComplete, QStringLiteral("Remote"),
                               QStringLiteral("local"))) {
         Progress().dropPlanned(planned);
         return 0;
     }
     const engine::FileRoots roots = Roots();
-    return RunPass(engine::ActionKind::DeleteRemote, RemoteFiles, LocalFiles, &missing,
+    return RunPass(engine::ActionKind::DeleteRemote, RemoteFiles, LocalFiles, due,
                    QStringLiteral("Would delete remote file %1"),
                    [&roots](int, const QString& name, int) -> std::optional<engine::Job> {
                        const auto checked = RelativeName::fromPath(name);
@@ -301,14 +345,17 @@ int SyncRun::RunPass(engine::ActionKind kind, const TListOfFiles& walked, const 
         return 0;
     DoProgress();
     int count = 0;
-    for (const engine::PlannedAction& action : engine::planPass(walked, searched, needsAction)) {
+    const std::vector<engine::PlannedAction> plan = engine::planPass(walked, searched, needsAction);
+    // Before the first transfer starts: a run cut off anywhere leaves the
+    // next one a note of every temporary file it may find.
+    NotePending(kind, walked, plan);
+    for (const engine::PlannedAction& action : plan) {
         if (StopRequested || ServerStoppedAnswering())
             break;
         const QString name = walked.Strings(action.index);
         // Formatted only where a line shows it: a large tree has many files.
-        const QString reason = m_options.DryRun || m_options.Explain
-                                   ? MoveReason(walked, action.index, searched, action.match)
-                                   : QString();
+        const QString reason =
+            m_options.DryRun || m_options.Explain ? ReasonFor(walked, action.index, searched, action.match) : QString();
         const qint64 bytes = isDeletion(kind) ? 0 : walked.Objects(action.index)->Size;
         if (kind == engine::ActionKind::Upload && UploadWithheld(name)) {
             Progress().dropPlanned(1, bytes);
@@ -325,7 +372,7 @@ int SyncRun::RunPass(engine::ActionKind kind, const TListOfFiles& walked, const 
         if (job) {
             if (m_options.Explain)
                 job = withReason(std::move(*job), reason);
-            Pool().add(CountedJob(kind, name, bytes, std::move(*job)));
+            Pool().add(CountedJob(kind, action.index, name, bytes, std::move(*job)));
         } else {
             ++LastRunOutcome.failedActions; // refused before it started, and logged
             Progress().actionFinished(name, bytes);
@@ -343,6 +390,9 @@ int SyncRun::RunPass(engine::ActionKind kind, const TListOfFiles& walked, const 
             ++count;
         else
             ++LastRunOutcome.failedActions;
+        // A failed action leaves the record as it was: the next run tries again.
+        if (ok && outcome.action)
+            RecordAction(kind, outcome.action->index, outcome);
         if (const std::optional<engine::ActionReport>& report = outcome.action)
             ReportAction(kind, report->name, report->bytes, ok, outcome.lines.value(outcome.lines.size() - 1),
                          report->serverReply);
@@ -351,8 +401,8 @@ int SyncRun::RunPass(engine::ActionKind kind, const TListOfFiles& walked, const 
     return count;
 }
 
-engine::Job SyncRun::CountedJob(engine::ActionKind, const QString& name, qint64 bytes, engine::Job job) {
-    return [this, name, bytes, job = std::move(job)](inet::FtpConnection& connection) {
+engine::Job SyncRun::CountedJob(engine::ActionKind, int index, const QString& name, qint64 bytes, engine::Job job) {
+    return [this, index, name, bytes, job = std::move(job)](inet::FtpConnection& connection) {
         Progress().actionStarted(name);
         engine::JobOutcome outcome = job(connection);
         // Counted here, not when the run's thread logs the outcome: that
@@ -360,7 +410,7 @@ engine::Job SyncRun::CountedJob(engine::ActionKind, const QString& name, qint64 
         Progress().actionFinished(name, bytes);
         // Read before the connection's next job replaces it.
         const QString reply = outcome.ok ? QString() : refusalReply(connection);
-        outcome.action = engine::ActionReport{name, bytes, reply};
+        outcome.action = engine::ActionReport{name, bytes, reply, index};
         return outcome;
     };
 }
@@ -387,31 +437,52 @@ qint64 SyncRun::PlanProgress() {
     qint64 files = 0;
     qint64 bytes = 0;
     qint64 deleted = 0;
-    auto transfers = [&](const TListOfFiles& walked, const TListOfFiles& searched) {
-        for (const engine::PlannedAction& action : engine::planPass(walked, searched, &missingOrNewer)) {
-            ++files;
-            bytes += walked.Objects(action.index)->Size;
+    auto transfers = [&](const TListOfFiles& walked) {
+        const engine::StateAction transfer =
+            &walked == &LocalFiles ? engine::StateAction::Upload : engine::StateAction::Download;
+        const std::vector<Verdict>& verdicts = &walked == &LocalFiles ? m_localVerdicts : m_remoteVerdicts;
+        for (size_t i = 0; i < verdicts.size(); ++i) {
+            // A conflict moves one version over the wire, about as large.
+            if (verdicts[i].action == transfer ||
+                (verdicts[i].action == engine::StateAction::Conflict && &walked == &LocalFiles)) {
+                ++files;
+                bytes += walked.Objects(int(i))->Size;
+            }
         }
     };
     auto deletions = [&](const TListOfFiles& walked, const TListOfFiles& searched) {
         deleted = qint64(engine::planPass(walked, searched, &missing).size());
         files += deleted;
     };
+    // Both ways: deletions carried over from the other side.
+    auto carried = [&](const std::vector<Verdict>& verdicts, engine::StateAction action) {
+        return qint64(std::count_if(verdicts.cbegin(), verdicts.cend(),
+                                    [action](const Verdict& verdict) { return verdict.action == action; }));
+    };
     switch (m_settings.SyncMode) {
     case setting::SyncMode::LocalToRemote:
-        transfers(LocalFiles, RemoteFiles);
+        transfers(LocalFiles);
         if (m_settings.Exact)
             deletions(RemoteFiles, LocalFiles);
         break;
     case setting::SyncMode::RemoteToLocal:
-        transfers(RemoteFiles, LocalFiles);
+        transfers(RemoteFiles);
         if (m_settings.Exact)
             deletions(LocalFiles, RemoteFiles);
         break;
-    case setting::SyncMode::Bidirectional:
-        transfers(RemoteFiles, LocalFiles);
-        transfers(LocalFiles, RemoteFiles);
+    case setting::SyncMode::Bidirectional: {
+        transfers(RemoteFiles);
+        transfers(LocalFiles);
+        const qint64 local = carried(m_localVerdicts, engine::StateAction::DeleteLocal);
+        const qint64 remote = carried(m_remoteVerdicts, engine::StateAction::DeleteRemote);
+        deleted = local + remote;
+        files += deleted;
+        if (!StateAllowsDeletions(local, remote)) {
+            Progress().setPlanned(0, 0);
+            return -1;
+        }
         break;
+    }
     default:
         break;
     }
@@ -422,6 +493,8 @@ qint64 SyncRun::PlanProgress() {
 }
 
 bool SyncRun::DeletionsWithinLimit(qint64 planned) {
+    if (planned < 0) // withheld by the sync state's guard, which said why
+        return false;
     if (m_options.MaxDelete < 0 || planned <= m_options.MaxDelete)
         return true;
     // Far more deletions than usual mean an emptied or a wrong source folder

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
+#include <QRegularExpression>
+
 #include "sync/ListOfFiles.h"
+#include "sync/ServerTimes.h"
 
 namespace engine {
 
@@ -80,7 +83,10 @@ Side remoteSide(const std::optional<RemoteSnapshot>& remote, const std::optional
     if (remote) {
         side.changed = record && remoteChangedSince(*remote, record->remote);
         side.size = remote->size;
-        side.minute = minuteOf(remote->time);
+        // A time asked exactly is better than a listed day.
+        side.minute =
+            minuteOf(remote->exactUtcMSecs ? utcToLocal(QDateTime::fromMSecsSinceEpoch(*remote->exactUtcMSecs, Qt::UTC))
+                                           : remote->time);
     }
     return side;
 }
@@ -189,6 +195,24 @@ StateDecision decideByState(setting::SyncMode mode, const std::optional<LocalSna
         return bothWays(localNow, remoteNow);
     }
     return {}; // an unknown mode touches nothing
+}
+
+QString conflictCopyName(const QString& fileName, const QDateTime& when, int attempt) {
+    // The extension stays last, so the copy opens as the file did; a name
+    // whose only dot leads it (".profile") has none.
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    const bool hasExtension = dot > 0;
+    const QString stem = hasExtension ? fileName.left(dot) : fileName;
+    const QString extension = hasExtension ? fileName.mid(dot) : QString();
+    QString marker = QStringLiteral(".conflict-") + when.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    if (attempt > 1)
+        marker += QLatin1Char('-') + QString::number(attempt);
+    return stem + marker + extension;
+}
+
+bool isConflictCopyName(const QString& fileName) {
+    static const QRegularExpression pattern(QStringLiteral("\\.conflict-\\d{8}-\\d{6}(-\\d+)?(\\.[^.]*)?$"));
+    return pattern.match(fileName).hasMatch();
 }
 
 } // namespace engine

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include <QDateTime>
 #include <QString>
 
 #include "model/ProjectSettings.h"
@@ -64,5 +65,12 @@ bool remoteChangedSince(const RemoteSnapshot& now, const RemoteSnapshot& recorde
 
 // Whether the local file differs from its record: size or exact time.
 bool localChangedSince(const LocalSnapshot& now, const LocalSnapshot& recorded);
+
+// The name under which a conflict keeps the version that lost the file's own
+// name: "<stem>.conflict-YYYYMMDD-HHMMSS<.ext>" (when: the run's local time);
+// attempt 2 and on add "-2" and so on, for a name that is taken.
+QString conflictCopyName(const QString& fileName, const QDateTime& when, int attempt = 1);
+// Whether a bare file name is such a copy; the scans leave them alone.
+bool isConflictCopyName(const QString& fileName);
 
 } // namespace engine

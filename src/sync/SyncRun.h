@@ -13,7 +13,10 @@
 #include "sync/RunLock.h"
 #include "sync/RunOptions.h"
 #include "sync/RunProgress.h"
+#include "sync/StateDecision.h"
+#include "sync/SyncState.h"
 
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -149,6 +152,7 @@ private:
         QString originalName;
     };
     void AddRemoteFile(const RelativeName& name, const inet::FindData& data);
+    void AddLocalFile(const RelativeName& name, const QFileInfo& entry);
     // A remote entry's time as local wall-clock time, as the list holds it.
     NaiveDateTime RemoteTimeOf(const inet::FindData& data) const;
     // Learns the zone of LIST times from the listings (or takes the setting).
@@ -203,7 +207,7 @@ private:
                 engine::PassDecision needsAction, const QString& dryRunLine, const PassAction& act);
     // The work of a pass's job wrapped so that the progress counts it and its
     // outcome carries what the run's events need.
-    engine::Job CountedJob(engine::ActionKind kind, const QString& name, qint64 bytes, engine::Job job);
+    engine::Job CountedJob(engine::ActionKind kind, int index, const QString& name, qint64 bytes, engine::Job job);
     // Reports one action's end as an event, when someone listens.
     void ReportAction(engine::ActionKind kind, const QString& name, qint64 bytes, bool ok, const QString& reason,
                       const QString& serverReply);
@@ -268,5 +272,67 @@ private:
     void CleanLeftoversOf(bool local, bool remove, const std::vector<Leftover>& found);
     // RemoteFiles items whose listed size says nothing of what RETR sends (links).
     QSet<int> m_remoteSizeUnchecked;
+
+    // --- What the project's runs remember (sync/RunMemory.cpp) -----------------
+    // The project's sync state, opened under the run lock; none when it
+    // cannot be kept (the run then decides as a first run).
+    std::unique_ptr<engine::SyncState> m_state;
+    // One file's decision: what to do, whether a record of the last run
+    // decided it (rather than the clocks), and why.
+    struct Verdict {
+        engine::StateAction action = engine::StateAction::None;
+        bool byRecord = false;
+        int match = -1; // the same file's index in the other list
+        QString reason;
+    };
+    // By LocalFiles and RemoteFiles index, made before the passes.
+    std::vector<Verdict> m_localVerdicts;
+    std::vector<Verdict> m_remoteVerdicts;
+    // Each RemoteFiles item as its listing showed it (and its exact time once asked).
+    std::vector<engine::RemoteSnapshot> m_remoteSeen;
+    // When the run started, local time: it names the copies conflicts keep.
+    QDateTime m_startedAt;
+
+    void OpenSyncState();
+    // Flushes the state; a complete run is marked as such.
+    void CloseSyncState();
+    std::optional<engine::PairRecord> RecordOf(const QString& name) const;
+    engine::LocalSnapshot LocalSnapshotOf(int index) const;
+    // Whether the remote item's exact time can be taken from its record, the
+    // listing being as the record has it; takes it when so.
+    bool TakeExactTimeFromRecord(int item);
+    // Decides every file of both lists before the passes.
+    void DecideByState();
+    // Decides again when the lists are not those decided on (passes driven one by one).
+    void EnsureDecided();
+    Verdict VerdictOn(const QString& name, int local, int remote) const;
+    // Writes records of files in step, drops records of files gone from both sides.
+    void RecordFilesInStep();
+    // Whether a state of this size may carry over this many deletions; logs why not.
+    bool StateAllowsDeletions(qint64 local, qint64 remote);
+    // What the passes decide by; the pass's walked list tells the side.
+    bool Due(const TListOfFiles& walked, int index, engine::StateAction action) const;
+    QString ReasonFor(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match) const;
+    // Notes the transfers a pass is about to start, before the first of them.
+    void NotePending(engine::ActionKind kind, const TListOfFiles& walked,
+                     const std::vector<engine::PlannedAction>& plan);
+    // Removes what transfers of an earlier run of this project left.
+    void RemovePendingLeftovers();
+    void RemovePendingLeftoversOf(bool local, std::vector<Leftover>& found);
+    // After an action's success: the record of its file.
+    void RecordAction(engine::ActionKind kind, int index, const engine::JobOutcome& outcome);
+    void RecordUpload(int localIndex, const std::optional<QDateTime>& remoteTime);
+    void RecordDownload(int remoteIndex, const QString& localName,
+                        const std::optional<std::pair<qint64, qint64>>& localAfter);
+    // Both ways: carries deletions over; how many files were deleted.
+    int CarryOverDeletions();
+    int DeleteLocalFilesWhere(const engine::PassDecision& due);
+    int DeleteRemoteFilesWhere(const engine::PassDecision& due);
+    // Both ways: the files changed on both sides.
+    void SettleConflicts();
+    ConflictRule ConflictRuleOfRun() const;
+    // A local name for the version a conflict keeps aside, free in its folder.
+    std::optional<RelativeName> ConflictCopyOf(const RelativeName& name) const;
+    void ReportConflict(const QString& name, const QString& kept, const QString& copy);
     QSet<QString> m_noticesLogged;
 };
