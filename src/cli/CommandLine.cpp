@@ -17,6 +17,7 @@
 #include "model/Global.h"
 #include "project/SyncThread.h"
 #include "project/VellisyncProject.h"
+#include "sync/ProjectState.h"
 
 namespace cli {
 
@@ -35,6 +36,10 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "  create CAPTION [OPTIONS]  Store a project under CAPTION (replacing the stored\n"
                               "                            project of that caption, if there is one) and print\n"
                               "                            its file.\n"
+                              "  state [--forget] PROJECT  Show the project's sync state (what two-way runs\n"
+                              "                            remember between runs): the files recorded as in\n"
+                              "                            step, the last complete run and the state file.\n"
+                              "                            --forget drops it, so the next run is a first run.\n"
                               "\n"
                               "Options of run:\n"
                               "  --dry-run                 Scan both sides and log what would be uploaded,\n"
@@ -46,6 +51,12 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "  --max-delete N            Exact copies: when the run would delete more than N\n"
                               "                            files, transfer and delete nothing, say why and\n"
                               "                            exit with 2.\n"
+                              "  --on-conflict keep-both|skip|local|remote\n"
+                              "                            Both ways: for this run only, a file changed on\n"
+                              "                            both sides since the last run keeps both versions\n"
+                              "                            (the newer under its name, the other beside it\n"
+                              "                            locally), is left alone, or takes the local or the\n"
+                              "                            remote version on both sides.\n"
                               "  --password-stdin          Read the password for this run from standard input\n"
                               "                            (one line); the project keeps its own.\n"
                               "  --quiet                   Print only failures, the summary and the problems\n"
@@ -65,6 +76,9 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "  --subfolders  --exact  --include MASKS  --exclude MASKS\n"
                               "  --proxy ftp|socks  --proxy-host HOST  --proxy-port N\n"
                               "  --connections N           Simultaneous connections, 1 to 16 (default 4).\n"
+                              "  --on-conflict keep-both|skip\n"
+                              "                            Both ways: what a file changed on both sides gets\n"
+                              "                            (default keep-both).\n"
                               "  --listing-zone ZONE       The zone the server lists times in (UTC, +01:00,\n"
                               "                            -05:30); learnt on each run when not given.\n"
                               "  --encryption none|explicit|require|implicit\n"
@@ -90,7 +104,10 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "is copied from could not reach\n"
                               "its root folder, or --max-delete withheld the deletions; 130 stopped by Ctrl-C (the "
                               "file in hand is finished and the\n"
-                              "summary printed first).\n";
+                              "summary printed first).\n"
+                              "state: 0, or 1 when the state file cannot be read (the next run moves it\n"
+                              "aside and starts afresh); state --forget: 0, or 2 while a run of the project\n"
+                              "is in progress.\n";
 
 int listProjects(const QStringList& arguments) {
     if (!arguments.isEmpty())
@@ -126,6 +143,22 @@ std::optional<QString> resolveProjectFile(const QString& argument, QString& erro
     for (const StoredProject& match : matches)
         error += QStringLiteral("\n  %1\t%2").arg(match.caption, match.file);
     return std::nullopt;
+}
+
+// Loads the project a PROJECT argument names into project; false, with the
+// reason in error, when there is none or it cannot be read.
+bool loadProject(const QString& argument, TVellisyncProject& project, QString& error) {
+    const std::optional<QString> file = resolveProjectFile(argument, error);
+    if (!file)
+        return false;
+    try {
+        if (project.LoadFromFile(*file))
+            return true;
+        error = QStringLiteral("'%1' holds a value of an unknown type; it is not a valid project file").arg(*file);
+    } catch (const VellisyncError& loadError) {
+        error = loadError.message();
+    }
+    return false;
 }
 
 // Ctrl-C asks the run to stop; the signal handler only writes to a pipe that
@@ -206,9 +239,20 @@ struct RunOptions {
     bool passwordFromStdin = false;
     std::optional<int> connections;
     std::optional<int> maxDelete;
+    std::optional<ConflictRule> onConflict;
     OutputOptions output;
     QString project;
 };
+
+// The rule an --on-conflict value names, in the order of ConflictRule.
+std::optional<ConflictRule> conflictRuleNamed(const QString& name) {
+    static const QStringList names{QStringLiteral("keep-both"), QStringLiteral("skip"), QStringLiteral("local"),
+                                   QStringLiteral("remote")};
+    const qsizetype index = names.indexOf(name);
+    if (index < 0)
+        return std::nullopt;
+    return ConflictRule(index);
+}
 
 std::optional<RunOptions> parseRunOptions(const QStringList& arguments, QString& error) {
     RunOptions options;
@@ -234,6 +278,15 @@ std::optional<RunOptions> parseRunOptions(const QStringList& arguments, QString&
             options.maxDelete = number(i, 0, std::numeric_limits<qint32>::max());
             if (!options.maxDelete)
                 return std::nullopt;
+        } else if (argument == QLatin1String("--on-conflict")) {
+            QString name;
+            if (!takeValue(arguments, i, name, error))
+                return std::nullopt;
+            options.onConflict = conflictRuleNamed(name);
+            if (!options.onConflict) {
+                error = QStringLiteral("--on-conflict is keep-both, skip, local or remote");
+                return std::nullopt;
+            }
         } else if (argument == QLatin1String("--password-stdin")) {
             options.passwordFromStdin = true;
         } else if (argument == QLatin1String("--quiet")) {
@@ -264,21 +317,12 @@ int runProject(const QStringList& arguments) {
     if (!options)
         return usageError(optionError);
 
-    QString error;
-    const std::optional<QString> file = resolveProjectFile(options->project, error);
-    if (!file)
-        return failure(error);
-
     TVellisyncProject project;
-    try {
-        if (!project.LoadFromFile(*file))
-            return failure(
-                QStringLiteral("'%1' holds a value of an unknown type; it is not a valid project file").arg(*file));
-    } catch (const VellisyncError& loadError) {
-        return failure(loadError.message());
-    }
+    QString error;
+    if (!loadProject(options->project, project, error))
+        return failure(error);
     if (const QString reason = unrunnableReason(project); !reason.isEmpty())
-        return failure(QStringLiteral("'%1' cannot be run: %2").arg(*file, reason));
+        return failure(QStringLiteral("'%1' cannot be run: %2").arg(project.FileName, reason));
     project.DryRun = options->dryRun;
     project.Explain = options->explain;
     // For this run only: the runner never saves a project it runs.
@@ -286,6 +330,8 @@ int runProject(const QStringList& arguments) {
         project.SetConnections(*options->connections);
     if (options->maxDelete)
         project.MaxDelete = *options->maxDelete;
+    if (options->onConflict)
+        project.OnConflict = *options->onConflict;
     if (options->passwordFromStdin) {
         QTextStream in(stdin);
         const QString password = in.readLine();
@@ -312,6 +358,62 @@ int runProject(const QStringList& arguments) {
     printer.reportEnd(project.LastRunOutcome(), project.DryRun, status,
                       cannotRunReason(project.LastRunOutcome(), project.SyncMode));
     return status;
+}
+
+int showState(const TVellisyncProject& project) {
+    const engine::StateSummary summary = engine::describeState(project.Settings());
+    if (!summary.exists) {
+        out() << "No sync state: the next run is a first run." << Qt::endl;
+        return ExitSuccess;
+    }
+    if (!summary.problem.isEmpty()) {
+        out() << "The sync state cannot be read (" << summary.problem
+              << "); the next run moves it aside and starts afresh.\n"
+              << "State file:        " << summary.path << Qt::endl;
+        return ExitActionFailed;
+    }
+    const QString lastRun =
+        summary.lastCompleteRun
+            ? summary.lastCompleteRun->toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+                  QStringLiteral(" (local time)")
+            : QStringLiteral("none yet");
+    out() << "Files recorded:    " << summary.files << '\n'
+          << "Last complete run: " << lastRun << '\n'
+          << "State file:        " << summary.path << Qt::endl;
+    return ExitSuccess;
+}
+
+int forgetState(const TVellisyncProject& project) {
+    const bool existed = engine::describeState(project.Settings()).exists;
+    if (const QString refusal = engine::forgetState(project.Settings()); !refusal.isEmpty())
+        return failure(refusal);
+    out() << (existed ? "Sync state forgotten: the next run is a first run."
+                      : "No sync state to forget: the next run is a first run.")
+          << Qt::endl;
+    return ExitSuccess;
+}
+
+// The state command: what the project's sync state records, or (--forget)
+// dropping it. Reads the state without opening it, so it never changes a
+// state a run is using.
+int showOrForgetState(const QStringList& arguments) {
+    bool forget = false;
+    QStringList positional;
+    for (const QString& argument : arguments) {
+        if (argument == QLatin1String("--forget"))
+            forget = true;
+        else if (argument.startsWith(QLatin1String("--")))
+            return usageError(QStringLiteral("unknown option '%1' for state").arg(argument));
+        else
+            positional << argument;
+    }
+    if (positional.size() != 1)
+        return usageError(QStringLiteral("state needs exactly one PROJECT (a project file or a caption)"));
+    TVellisyncProject project;
+    QString error;
+    if (!loadProject(positional.front(), project, error))
+        return failure(error);
+    return forget ? forgetState(project) : showState(project);
 }
 
 } // namespace
@@ -371,6 +473,8 @@ int runCommandLine(const QStringList& arguments) {
         return listProjects(rest);
     if (command == QLatin1String("create"))
         return createProject(rest);
+    if (command == QLatin1String("state"))
+        return showOrForgetState(rest);
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }
 

@@ -13,7 +13,7 @@ namespace cli {
 // Exit statuses of the headless runner.
 enum ExitStatus : int {
     ExitSuccess = 0,      // the run completed and every action succeeded
-    ExitActionFailed = 1, // the run completed but an action failed
+    ExitActionFailed = 1, // the run completed but an action failed; state: the state file cannot be read
     ExitCannotRun = 2,    // bad usage, project not loadable, no connection, a scan missed its root, deletions withheld
     ExitInterrupted = 130 // stopped with Ctrl-C
 };

@@ -171,6 +171,17 @@ bool applyCreateOptions(const QStringList& arguments, TVellisyncProject& project
             }
             if (ok)
                 project.SetEncryption(setting::Encryption(choices.indexOf(text)));
+        } else if (option == QLatin1String("--on-conflict")) {
+            // In the order of the settings' numbers; local and remote hold
+            // for one run only and are never stored.
+            static const QStringList choices{QStringLiteral("keep-both"), QStringLiteral("skip")};
+            ok = value(text);
+            if (ok && !choices.contains(text)) {
+                error = QStringLiteral("--on-conflict of create is keep-both or skip");
+                ok = false;
+            }
+            if (ok)
+                project.SetConflicts(setting::Conflicts(choices.indexOf(text)));
         } else if (option == QLatin1String("--trust-fingerprint")) {
             ok = value(text);
             if (ok && (text.trimmed().isEmpty() || !project.SetTrustedCertificate(text))) {

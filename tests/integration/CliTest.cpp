@@ -14,10 +14,13 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimeZone>
 
 #include "project/VellisyncProject.h"
+#include "sync/ProjectState.h"
+#include "sync/RunLock.h"
 #include "sync/SyncRun.h"
 #include "support/FtpTestServer.h"
 #include "support/TestFiles.h"
@@ -541,11 +544,111 @@ TEST_F(CliTest, JsonNamesEverySkippedName) {
               QStringLiteral("the name holds a line break or NUL, which cannot be sent to an FTP server"));
 }
 
+// The state command reads what the runner's runs would use: the same folder
+// below XDG_STATE_HOME and the same pair of folders. The last complete run is
+// shown in the runner's own zone; a state that a run holds is never dropped.
+TEST_F(CliTest, StateIsShownInLocalTimeAndForgottenOnlyWhenNoRunHoldsIt) {
+    const QByteArray savedStateHome = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", QFile::encodeName(environment().value(QStringLiteral("XDG_STATE_HOME"))));
+    const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", savedStateHome); });
+    m_clientZone = QStringLiteral("RNR-5"); // five hours east of UTC
+    const QString file = createProject(QStringLiteral("Both"), {QStringLiteral("--mode"), QStringLiteral("both")});
+    TVellisyncProject project;
+    ASSERT_TRUE(project.LoadFromFile(file));
+    const engine::StateIdentity identity = engine::stateIdentityOf(project.Settings());
+    const QString statePath = engine::SyncState::pathFor(identity);
+    const QStringList state{QStringLiteral("state"), QStringLiteral("both")};
+    const QStringList forget{QStringLiteral("state"), QStringLiteral("--forget"), QStringLiteral("Both")};
+    const QString none = QStringLiteral("No sync state: the next run is a first run.\n");
+
+    CliResult result = cli(state);
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(result.out, none);
+
+    QDateTime lastRun;
+    {
+        engine::SyncState::Opened opened = engine::SyncState::open(identity);
+        ASSERT_TRUE(opened.state) << opened.logLine.toStdString();
+        for (const char* name : {"a.txt", "docs/b.txt", "docs/c.txt"}) {
+            engine::FileRecord record;
+            record.path = QString::fromLatin1(name);
+            ASSERT_TRUE(opened.state->put(record));
+        }
+        ASSERT_TRUE(opened.state->markRunComplete());
+        lastRun = *opened.state->lastCompleteRun();
+    }
+    result = cli(state);
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(result.out,
+              QStringLiteral("Files recorded:    3\nLast complete run: %1 (local time)\nState file:        %2\n")
+                  .arg(lastRun.toOffsetFromUtc(5 * 3600).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), statePath));
+
+    {
+        const engine::RunLock lock(engine::RunTarget{project.LocalFolder, project.Server, project.Port,
+                                                     project.UserName, project.RemoteFolder});
+        ASSERT_EQ(lock.state(), engine::RunLock::State::Held);
+        result = cli(forget);
+        EXPECT_EQ(result.exitCode, 2) << result.out.toStdString();
+        EXPECT_EQ(result.err,
+                  QStringLiteral("vellisync-cli: A run of this project is in progress: its sync state is in use.\n"));
+        EXPECT_TRUE(QFile::exists(statePath));
+    }
+    result = cli(forget);
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(result.out, QStringLiteral("Sync state forgotten: the next run is a first run.\n"));
+    EXPECT_FALSE(QFile::exists(statePath));
+    EXPECT_EQ(cli(state).out, none);
+
+    writeFile(statePath, "not a database at all, and long enough to be read as one's header");
+    result = cli(state);
+    EXPECT_EQ(result.exitCode, 1) << result.out.toStdString();
+    EXPECT_TRUE(result.out.startsWith(QStringLiteral("The sync state cannot be read (")));
+    EXPECT_TRUE(result.out.contains(QStringLiteral("); the next run moves it aside and starts afresh.\n")))
+        << result.out.toStdString();
+    EXPECT_TRUE(QFile::exists(statePath)) << "looking never changes it";
+}
+
+// --on-conflict and state are checked like every other option: a wrong value
+// stops the runner before it loads or changes anything.
+TEST_F(CliTest, ConflictAndStateOptionsAreCheckedBeforeAnythingHappens) {
+    struct Case {
+        QStringList arguments;
+        QString expectedError;
+        bool usage = true; // followed by the hint to --help
+    };
+    const Case cases[] = {
+        {{"run", "--on-conflict", "newer", "Site"}, "--on-conflict is keep-both, skip, local or remote"},
+        {{"run", "--on-conflict", "--dry-run", "Site"}, "option '--on-conflict' needs a value"},
+        {{"run", "--on-conflict", "remote", "Missing"}, "no project file or stored project caption 'Missing'", false},
+        {{"create", "Site", "--on-conflict", "local", "--local", ".", "--remote", "/"},
+         "--on-conflict of create is keep-both or skip"},
+        {{"state"}, "state needs exactly one PROJECT"},
+        {{"state", "--forgt", "Site"}, "unknown option '--forgt' for state"},
+        {{"state", "--forget", "Missing"}, "no project file or stored project caption 'Missing'", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).toStdString());
+        const CliResult result = cli(c.arguments);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_TRUE(result.err.startsWith("vellisync-cli: " + c.expectedError)) << result.err.toStdString();
+        EXPECT_EQ(result.err.endsWith(QStringLiteral("Try 'vellisync-cli --help'.\n")), c.usage);
+    }
+    const CliResult stored =
+        cli({QStringLiteral("create"), QStringLiteral("Site"), QStringLiteral("--on-conflict"), QStringLiteral("skip"),
+             QStringLiteral("--local"), QStringLiteral("."), QStringLiteral("--remote"), QStringLiteral("/")});
+    ASSERT_EQ(stored.exitCode, 0) << stored.err.toStdString();
+    TVellisyncProject project;
+    ASSERT_TRUE(project.LoadFromFile(stored.out.trimmed()));
+    EXPECT_EQ(project.Conflicts, setting::Conflicts::Skip);
+}
+
 TEST_F(CliTest, HelpIsPrintedInTheUsualForm) {
     const CliResult result = cli({QStringLiteral("--help")});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_TRUE(result.out.startsWith(QStringLiteral("Usage: vellisync-cli COMMAND")));
     EXPECT_TRUE(result.out.contains(QStringLiteral("--dry-run")));
+    EXPECT_TRUE(result.out.contains(QStringLiteral("state [--forget] PROJECT")));
+    EXPECT_TRUE(result.out.contains(QStringLiteral("--on-conflict keep-both|skip|local|remote")));
 }
 
 } // namespace
