@@ -52,6 +52,11 @@ FoldersPage::FoldersPage(TVellisyncMain& window) : WizardPage(QStringLiteral("Ta
     options->addWidget(cbExact);
     options->addStretch(1);
     layout->addLayout(options);
+    // The items follow the values of setting::Conflicts.
+    rgConflicts =
+        newRadioGroup(QStringLiteral("rgConflicts"), QStringLiteral("Files &changed on both sides since the last run"),
+                      {QStringLiteral("Keep both versions"), QStringLiteral("Skip the file")}, m_conflictItems, this);
+    layout->addWidget(rgConflicts);
     layout->addStretch(1);
 
     connect(m_modeItems, &QButtonGroup::buttonClicked, this, guarded([&window] { window.rgModeClick(); }));
@@ -66,13 +71,17 @@ void FoldersPage::Fill(const TVellisyncProject& project) {
     m_modeItems->button(std::min(int(project.SyncMode), lastItem))->setChecked(true);
     cbSubfolders->setChecked(project.SubFilders);
     cbExact->setChecked(project.Exact);
+    // An unknown value (a hand-edited file) acts as keeping both, and shows so.
+    m_conflictItems->button(project.Conflicts == setting::Conflicts::Skip ? 1 : 0)->setChecked(true);
 }
 
 void FoldersPage::Enter() {
     // A disabled Exact Copy keeps its tick; the tick is stored as it is.
     const int mode = m_modeItems->checkedId();
-    SetControlEnabled(cbExact,
-                      mode == int(setting::SyncMode::LocalToRemote) || mode == int(setting::SyncMode::RemoteToLocal));
+    const bool oneWay = mode == int(setting::SyncMode::LocalToRemote) || mode == int(setting::SyncMode::RemoteToLocal);
+    SetControlEnabled(cbExact, oneWay);
+    // Only a two-way run meets a file changed on both sides.
+    SetControlEnabled(rgConflicts, !oneWay);
 }
 
 bool FoldersPage::Leave(bool movingForward) {
@@ -88,7 +97,16 @@ bool FoldersPage::Leave(bool movingForward) {
     project.SetSyncMode(setting::SyncMode(std::max(0, m_modeItems->checkedId())));
     project.SetSubFilders(cbSubfolders->isChecked());
     project.SetExact(cbExact->isChecked());
+    storeConflicts(project);
     return true;
+}
+
+void FoldersPage::storeConflicts(TVellisyncProject& project) const {
+    const auto chosen = setting::Conflicts(std::max(0, m_conflictItems->checkedId()));
+    // An unknown stored value already means keeping both: it stays as stored
+    // unless the other choice is made.
+    if ((chosen == setting::Conflicts::Skip) != (project.Conflicts == setting::Conflicts::Skip))
+        project.SetConflicts(chosen);
 }
 
 void FoldersPage::BrowseLocalFolder() {

@@ -1,14 +1,41 @@
 #include "ui/pages/MasksPage.h"
 
+#include <QDir>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
+#include "model/Errors.h"
 #include "project/VellisyncProject.h"
+#include "sync/ProjectState.h"
+#include "ui/ErrorHandler.h"
+#include "ui/VellisyncMain.h"
 #include "ui/pages/Controls.h"
 
 namespace wizard {
+
+namespace {
+
+// "Sync state: 1,234 files, last complete run 2026-12-08 14:03" in local time,
+// or what the next run will do without one.
+QString syncStateText(const engine::StateSummary& state) {
+    if (!state.exists)
+        return QStringLiteral("No sync state yet: the first run compares the times of both sides.");
+    if (!state.problem.isEmpty())
+        return QStringLiteral("The sync state cannot be read (%1): the next run starts afresh.").arg(state.problem);
+    const QString files =
+        state.files == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(QLocale().toString(state.files));
+    if (!state.lastCompleteRun)
+        return QStringLiteral("Sync state: %1, no complete run yet").arg(files);
+    return QStringLiteral("Sync state: %1, last complete run %2")
+        .arg(files, state.lastCompleteRun->toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+}
+
+} // namespace
 
 MasksPage::MasksPage(TVellisyncMain& window) : WizardPage(QStringLiteral("TabSheet5"), window) {
     auto* layout = new QVBoxLayout(this);
@@ -49,10 +76,44 @@ ReviewPage::ReviewPage(TVellisyncMain& window) : WizardPage(QStringLiteral("TabS
     mReview->setPalette(palette);
     layout->addWidget(newHeadingLabel(QStringLiteral("Review of the project"), this));
     layout->addWidget(mReview, 1);
+
+    auto* state = new QHBoxLayout;
+    lSyncState = new QLabel(this);
+    lSyncState->setObjectName(QStringLiteral("lSyncState"));
+    lSyncState->setTextFormat(Qt::PlainText);
+    // A long reason must not widen the fixed window.
+    lSyncState->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    bForgetState = new QPushButton(QStringLiteral("Forget"), this);
+    bForgetState->setObjectName(QStringLiteral("bForgetState"));
+    bForgetState->setToolTip(QStringLiteral("Drop the sync state: the next run compares the times of both sides"));
+    state->addWidget(lSyncState, 1);
+    state->addWidget(bForgetState);
+    layout->addLayout(state);
+
+    connect(bForgetState, &QPushButton::clicked, this, guarded([this] { ForgetState(); }));
 }
 
 void ReviewPage::Enter() {
     mReview->setPlainText(currentProject().GetReviewText());
+    ShowSyncState();
+}
+
+void ReviewPage::ShowSyncState() {
+    const engine::StateSummary state = engine::describeState(currentProject());
+    lSyncState->setText(syncStateText(state));
+    // The line may be cut short: the tooltip keeps the whole of it and where the state lives.
+    lSyncState->setToolTip(lSyncState->text() + QLatin1Char('\n') + QDir::toNativeSeparators(state.path));
+    SetControlEnabled(bForgetState, state.exists);
+}
+
+void ReviewPage::ForgetState() {
+    if (!m_window.ConfirmYesNo(QStringLiteral("Forget the sync state of this project?\nIts next run compares the "
+                                              "times of both sides, as a first run does.")))
+        return;
+    const QString refusal = engine::forgetState(currentProject());
+    ShowSyncState();
+    if (!refusal.isEmpty())
+        throw VellisyncError(refusal);
 }
 
 } // namespace wizard

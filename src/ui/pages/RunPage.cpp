@@ -80,7 +80,14 @@ QString barText(const engine::ProgressSnapshot& progress) {
     return text.replace(QLatin1Char('%'), QStringLiteral("%%"));
 }
 
-// The line under the bar: the files in hand, the rate and the time left.
+// "2 conflicts": the files changed on both sides that the run met so far.
+QString conflictsText(const engine::ProgressSnapshot& progress) {
+    return progress.conflicts == 1 ? QStringLiteral("1 conflict")
+                                   : QStringLiteral("%1 conflicts").arg(progress.conflicts);
+}
+
+// The line under the bar: the conflicts met when there were any, the files in
+// hand, the rate and the time left.
 QString detailText(const engine::ProgressSnapshot& progress) {
     using Stage = engine::ProgressSnapshot::Stage;
     if (progress.stage == Stage::Scanning && !progress.planKnown())
@@ -88,12 +95,18 @@ QString detailText(const engine::ProgressSnapshot& progress) {
     if (progress.stage == Stage::Finished) {
         if (!progress.planKnown())
             return QStringLiteral("Finished before any file was planned.");
-        return QStringLiteral("Finished: %1 of %2 files in %3.")
-            .arg(progress.filesDone)
-            .arg(progress.filesPlanned)
-            .arg(engine::formatDuration(progress.workingMs / 1000));
+        QString text = QStringLiteral("Finished: %1 of %2 files in %3")
+                           .arg(progress.filesDone)
+                           .arg(progress.filesPlanned)
+                           .arg(engine::formatDuration(progress.workingMs / 1000));
+        if (progress.conflicts > 0)
+            text += QStringLiteral(", ") + conflictsText(progress);
+        return text + QLatin1Char('.');
     }
     QStringList parts;
+    // First, so that a long list of files in hand cannot cut it off.
+    if (progress.conflicts > 0)
+        parts << conflictsText(progress);
     if (!progress.inHand.isEmpty())
         parts << QStringLiteral("In hand: %1").arg(progress.inHand.join(QStringLiteral(", ")));
     if (const double rate = progress.bytesPerSecond(); rate > 0)
