@@ -122,6 +122,7 @@ void SyncRun::CollectRemoteFiles() {
     Log(QStringLiteral("Collecting FTP files..."));
     const ScanMasks masks(m_includeMasks, m_excludeMasks, m_settings.IncludeMasks, m_settings.ExcludeMasks);
     RemoteFiles.Clear();
+    m_remoteVerdicts.clear();
     m_remoteDayOnly.clear();
     m_remoteSeen.clear();
     m_unlistedRemoteFolders.clear();

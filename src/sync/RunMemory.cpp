@@ -40,10 +40,10 @@ QString relativeFolderOf(const QString& path) {
 void SyncRun::OpenSyncState() {
     m_state.reset();
     engine::SyncState::Opened opened = engine::SyncState::open(engine::stateIdentityOf(m_settings));
-    if (!opened.logLine.isEmpty()) {
+    // A state set aside costs this run its memory, nothing else: it goes on
+    // as a first run, which is no problem of the run.
+    if (!opened.logLine.isEmpty())
         Log(opened.logLine);
-        ++LastRunOutcome.problems;
-    }
     m_state = std::move(opened.state);
 }
 
