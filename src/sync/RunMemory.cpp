@@ -39,7 +39,21 @@ QString relativeFolderOf(const QString& path) {
 
 void SyncRun::OpenSyncState() {
     m_state.reset();
-    engine::SyncState::Opened opened = engine::SyncState::open(engine::stateIdentityOf(m_settings));
+    const engine::StateIdentity identity = engine::stateIdentityOf(m_settings);
+    if (m_options.DryRun) {
+        // A dry run neither makes a state nor sets a damaged one aside: it
+        // reads one that is there and can be read, and decides as a first
+        // run otherwise.
+        QString problem;
+        if (!engine::SyncState::peek(identity, problem)) {
+            if (!problem.isEmpty())
+                Log(QStringLiteral("The sync state \"%1\" could not be read (%2): this dry run decides as a first "
+                                   "run, and a real run will set the state aside.")
+                        .arg(QDir::toNativeSeparators(engine::SyncState::pathFor(identity)), problem));
+            return;
+        }
+    }
+    engine::SyncState::Opened opened = engine::SyncState::open(identity);
     // A state set aside costs this run its memory, nothing else: it goes on
     // as a first run, which is no problem of the run.
     if (!opened.logLine.isEmpty())

@@ -736,6 +736,63 @@ TEST_F(CliTest, ServerWithoutTimeCommandsIsNotedOnce) {
 // One run with a transfer, a deletion and a refused upload, shown in each of
 // the runner's forms: JSON events whose counts match the summary (and the
 // log file alongside), then --quiet with only the lines that need a reader.
+// A second two-way run decides by what the first one left: a dry run says
+// why (and leaves the state as it was), and the real run reports the conflict.
+TEST_F(CliTest, RunsThatRememberSayWhyAndReportConflicts) {
+    startServer();
+    const qint64 base = QDateTime::currentSecsSinceEpoch() - 3600;
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+        writeFile(local() + QLatin1Char('/') + QLatin1String(name), "base");
+        setMtime(local() + QLatin1Char('/') + QLatin1String(name), base);
+    }
+    const QString file = createProject(QStringLiteral("Remember"), {QStringLiteral("--mode"), QStringLiteral("both")});
+    ASSERT_EQ(cli({QStringLiteral("run"), file}).exitCode, 0);
+    writeFile(local() + QStringLiteral("/a.txt"), "local edit");
+    setMtime(local() + QStringLiteral("/a.txt"), base + 600);
+    writeFile(remote() + QStringLiteral("/a.txt"), "remote edit!");
+    setMtime(remote() + QStringLiteral("/a.txt"), base + 1200);
+    QFile::remove(remote() + QStringLiteral("/b.txt"));
+    writeFile(local() + QStringLiteral("/c.txt"), "c edited");
+    setMtime(local() + QStringLiteral("/c.txt"), base + 600);
+    const QString statePath =
+        m_work.filePath(QStringLiteral("state")) + QStringLiteral("/vellisync/") +
+        QFileInfo(
+            engine::SyncState::pathFor(engine::StateIdentity{local(), QStringLiteral("127.0.0.1"), m_server->port(),
+                                                             QStringLiteral("tester"), QStringLiteral("/")}))
+            .fileName();
+    ASSERT_TRUE(QFileInfo::exists(statePath)) << statePath.toStdString();
+    const QByteArray stateBefore = readFile(statePath);
+
+    const CliResult dry = cli({QStringLiteral("run"), QStringLiteral("--dry-run"), file});
+    EXPECT_EQ(dry.exitCode, 0) << dry.out.toStdString();
+    for (const QString& line :
+         {QStringLiteral("Would upload c.txt (local "), QStringLiteral(") (changed locally since the last run)"),
+          QStringLiteral("Would delete local file b.txt (deleted on the server since the last run)"),
+          QStringLiteral("Would keep both versions of a.txt: the remote one under its name, the other as a.conflict-"),
+          QStringLiteral("(conflict: changed on both sides)")})
+        EXPECT_TRUE(dry.out.contains(line)) << line.toStdString() << "\n" << dry.out.toStdString();
+    EXPECT_EQ(readFile(statePath), stateBefore) << "a dry run writes nothing of the state";
+
+    const CliResult json = cli({QStringLiteral("run"), QStringLiteral("--json"), file});
+    EXPECT_EQ(json.exitCode, 0) << json.out.toStdString();
+    QJsonObject conflict, summary;
+    for (const QString& line : json.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (event.value(QStringLiteral("event")) == QLatin1String("conflict"))
+            conflict = event;
+        else if (event.value(QStringLiteral("event")) == QLatin1String("summary"))
+            summary = event;
+    }
+    EXPECT_EQ(conflict.value(QStringLiteral("file")).toString(), QStringLiteral("a.txt")) << json.out.toStdString();
+    EXPECT_EQ(conflict.value(QStringLiteral("kept")).toString(), QStringLiteral("remote"));
+    const QString copy = conflict.value(QStringLiteral("copy")).toString();
+    EXPECT_EQ(readFile(local() + QLatin1Char('/') + copy), "local edit") << copy.toStdString();
+    EXPECT_EQ(summary.value(QStringLiteral("conflicts")).toInt(), 1);
+    EXPECT_EQ(summary.value(QStringLiteral("deleted")).toInt(), 1);
+    EXPECT_EQ(readFile(remote() + QStringLiteral("/c.txt")), "c edited");
+    EXPECT_FALSE(QFileInfo::exists(local() + QStringLiteral("/b.txt")));
+}
+
 TEST_F(CliTest, JsonQuietAndLogFileReportTheSameRun) {
     FtpTestServerOptions options;
     options.readOnlyDirs << QStringLiteral("locked");
