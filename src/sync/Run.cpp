@@ -353,9 +353,12 @@ int SyncRun::RunPass(engine::ActionKind kind, const TListOfFiles& walked, const 
         if (StopRequested || ServerStoppedAnswering())
             break;
         const QString name = walked.Strings(action.index);
-        // Formatted only where a line shows it: a large tree has many files.
-        const QString reason =
-            m_options.DryRun || m_options.Explain ? ReasonFor(walked, action.index, searched, action.match) : QString();
+        // A file copied back over a deletion on the other side always says
+        // why; any other reason only where a line shows it: a large tree
+        // has many files.
+        const bool copiedBack = !isDeletion(kind) && action.match < 0 && DecidedByRecord(walked, action.index);
+        const bool explained = m_options.DryRun || m_options.Explain || copiedBack;
+        const QString reason = explained ? ReasonFor(walked, action.index, searched, action.match) : QString();
         const qint64 bytes = isDeletion(kind) ? 0 : walked.Objects(action.index)->Size;
         if (kind == engine::ActionKind::Upload && UploadWithheld(name)) {
             Progress().dropPlanned(1, bytes);
@@ -370,7 +373,7 @@ int SyncRun::RunPass(engine::ActionKind kind, const TListOfFiles& walked, const 
         }
         std::optional<engine::Job> job = act(action.index, name, action.match);
         if (job) {
-            if (m_options.Explain)
+            if (m_options.Explain || copiedBack)
                 job = withReason(std::move(*job), reason);
             Pool().add(CountedJob(kind, action.index, name, bytes, std::move(*job)));
         } else {

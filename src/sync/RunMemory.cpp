@@ -212,6 +212,11 @@ bool SyncRun::Due(const TListOfFiles& walked, int index, StateAction action) con
     return size_t(index) < verdicts.size() && verdicts[size_t(index)].action == action;
 }
 
+bool SyncRun::DecidedByRecord(const TListOfFiles& walked, int index) const {
+    const std::vector<Verdict>& verdicts = &walked == &LocalFiles ? m_localVerdicts : m_remoteVerdicts;
+    return size_t(index) < verdicts.size() && verdicts[size_t(index)].byRecord;
+}
+
 QString SyncRun::ReasonFor(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match) const {
     const std::vector<Verdict>& verdicts = &walked == &LocalFiles ? m_localVerdicts : m_remoteVerdicts;
     const QString clocks = MoveReason(walked, index, searched, match);

@@ -313,6 +313,7 @@ private:
     // What the passes decide by; the pass's walked list tells the side.
     bool Due(const TListOfFiles& walked, int index, engine::StateAction action) const;
     QString ReasonFor(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match) const;
+    bool DecidedByRecord(const TListOfFiles& walked, int index) const;
     // Notes the transfers a pass is about to start, before the first of them.
     void NotePending(engine::ActionKind kind, const TListOfFiles& walked,
                      const std::vector<engine::PlannedAction>& plan);

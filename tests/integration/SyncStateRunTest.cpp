@@ -112,6 +112,12 @@ TEST_P(ChangeMatrixTest, EachSideIsComparedWithItsOwnRecord) {
                                    .arg(m_vsftpd ? QStringLiteral("/pub") : QString())))
         << logText().toStdString();
     EXPECT_TRUE(m_log.contains(QStringLiteral("Local file %1 has been deleted").arg(local("deletedOnServer.txt"))));
+    // A file brought back over a deletion says why.
+    for (const char* line : {"editedDeletedServer.txt has been uploaded (deleted on the server, changed locally since "
+                             "the last run)",
+                             "deletedEditedServer.txt has been downloaded (deleted locally, changed on the server "
+                             "since the last run)"})
+        EXPECT_TRUE(logText().contains(QLatin1String(line))) << line << "\n" << logText().toStdString();
 
     std::set<QString> expected{"newLocally.txt", "newOnServer.txt"};
     for (const MatrixRow& row : rows) {

@@ -114,4 +114,27 @@ TEST(StateDecision, EachSideAgainstItsOwnRecord) {
     }
 }
 
+// The copy keeps the extension last, and only such copies are taken for one.
+TEST(StateDecision, ConflictCopiesAreNamedAndKnown) {
+    const QDateTime when(QDate(2026, 12, 8), QTime(14, 3, 12));
+    const struct {
+        const char* name;
+        int attempt;
+        const char* copy;
+    } names[] = {
+        {"page.html", 1, "page.conflict-20261208-140312.html"},
+        {"archive.tar.gz", 1, "archive.tar.conflict-20261208-140312.gz"},
+        {"Makefile", 2, "Makefile.conflict-20261208-140312-2"},
+        {".profile", 1, ".profile.conflict-20261208-140312"},
+    };
+    for (const auto& n : names) {
+        const QString copy = engine::conflictCopyName(QString::fromLatin1(n.name), when, n.attempt);
+        EXPECT_EQ(copy, QString::fromLatin1(n.copy));
+        EXPECT_TRUE(engine::isConflictCopyName(copy)) << n.copy;
+        EXPECT_FALSE(engine::isConflictCopyName(QString::fromLatin1(n.name))) << n.name;
+    }
+    for (const char* other : {"notes.conflict-2026-12-08.txt", "x.conflict-20261208-1403.txt", "conflict.txt"})
+        EXPECT_FALSE(engine::isConflictCopyName(QString::fromLatin1(other))) << other;
+}
+
 } // namespace
