@@ -4,6 +4,7 @@
 #include "sync/SyncRun.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
 

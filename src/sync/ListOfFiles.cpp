@@ -48,6 +48,16 @@ int TListOfFiles::IndexOf(const QString& name) const {
 NaiveDateTime TruncateDateTime(int level, NaiveDateTime value) {
     if (level < 0 || level > 5)
         return value;
+    // Up to whole days the count of milliseconds from a midnight cuts
+    // exactly (rounding down, also before 1899); decisions do this for every
+    // file of a tree, often several times.
+    constexpr qint64 unitOfLevel[] = {1'000, 60'000, 3'600'000, 86'400'000};
+    if (level <= 3) {
+        const qint64 unit = unitOfLevel[level];
+        const qint64 msecs = value.msecs();
+        const qint64 remainder = ((msecs % unit) + unit) % unit;
+        return NaiveDateTime::fromMSecs(msecs - remainder);
+    }
     QDate date = value.date();
     const QTime time = value.time();
     int hour = time.hour(), minute = time.minute(), second = time.second();
@@ -63,10 +73,11 @@ NaiveDateTime TruncateDateTime(int level, NaiveDateTime value) {
 
 FileNameIndex::FileNameIndex(const TListOfFiles& list) {
     m_firstIndex.reserve(list.Count());
+    m_keys.reserve(size_t(list.Count()));
     for (int i = 0; i < list.Count(); ++i) {
-        QString key = nameMatchKey(list.Strings(i));
-        if (!m_firstIndex.contains(key)) // a later duplicate keeps the first index
-            m_firstIndex.insert(std::move(key), i);
+        m_keys.push_back(nameMatchKey(list.Strings(i)));
+        if (!m_firstIndex.contains(m_keys.back())) // a later duplicate keeps the first index
+            m_firstIndex.insert(m_keys.back(), i);
     }
 }
 

@@ -75,7 +75,12 @@ class FileNameIndex {
 public:
     explicit FileNameIndex(const TListOfFiles& list);
     int IndexOf(const QString& name) const;
+    // The same by a name's nameMatchKey, and the key of the list's item at
+    // index: for callers that look up many names, each key made once.
+    int IndexOfKey(const QString& key) const { return m_firstIndex.value(key, -1); }
+    const QString& KeyAt(int index) const { return m_keys.at(size_t(index)); }
 
 private:
     QHash<QString, int> m_firstIndex;
+    std::vector<QString> m_keys;
 };

@@ -71,6 +71,34 @@ bool isMissing(const QString& path) {
     return ::lstat(QFile::encodeName(entry).constData(), &status) != 0 && errno == ENOENT;
 }
 
+// What one stat(2) of a folder entry tells, following a link as the scan
+// does; none when nothing can be reached through the name.
+struct EntryStatus {
+    bool isFolder = false;
+    bool isFile = false;
+    qint64 size = 0;
+    qint64 mtimeNs = 0; // nanoseconds since the epoch
+};
+
+std::optional<EntryStatus> entryStatus(const QString& path) {
+    struct stat status = {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return std::nullopt;
+    return EntryStatus{S_ISDIR(status.st_mode), S_ISREG(status.st_mode), qint64(status.st_size),
+                       qint64(status.st_mtim.tv_sec) * 1'000'000'000 + qint64(status.st_mtim.tv_nsec)};
+}
+
+bool isLink(const QString& path) {
+    struct stat status = {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+// The local wall-clock time of an exact time, to the millisecond.
+NaiveDateTime wallClockOf(qint64 mtimeNs) {
+    const qint64 msecs = mtimeNs >= 0 ? mtimeNs / 1'000'000 : -((-mtimeNs + 999'999) / 1'000'000);
+    return NaiveDateTime::fromLocal(QDateTime::fromMSecsSinceEpoch(msecs));
+}
+
 // Raw name bytes for a log line: printable ASCII as it is, all else as \xNN.
 QString bytesForLog(const QByteArray& bytes) {
     QString shown;
@@ -147,16 +175,17 @@ void SyncRun::CollectLocalFolder(const QString& relativePath) {
         DoProgress();
         if (StopRequested)
             break;
-        const QFileInfo entry(base + name);
-        const bool isFolder = entry.isDir();
+        // One system call per entry: a large tree has many.
+        const std::optional<EntryStatus> entry = entryStatus(base + name);
         // Sockets, pipes, devices and dangling links are not files to sync.
-        if (!isFolder && !entry.isFile())
+        if (!entry || (!entry->isFolder && !entry->isFile))
             continue;
+        const bool isFolder = entry->isFolder;
         if (isFolder && !m_settings.SubFilders)
             continue;
         if (!isFolder && inet::isTransferTempName(name)) {
-            if (!entry.isSymLink()) // ours are never links
-                NoteLeftover(m_localLeftovers, relativePath, name, NaiveDateTime::fromLocal(entry.lastModified()));
+            if (!isLink(base + name)) // ours are never links
+                NoteLeftover(m_localLeftovers, relativePath, name, wallClockOf(entry->mtimeNs));
             continue;
         }
         // A version a conflict kept aside is the user's to look at: never
@@ -173,15 +202,8 @@ void SyncRun::CollectLocalFolder(const QString& relativePath) {
         if (isFolder)
             CollectLocalFolder(child->text());
         else
-            AddLocalFile(*child, entry);
+            LocalFiles.AddFile(*child, entry->size, wallClockOf(entry->mtimeNs), entry->mtimeNs);
     }
-}
-
-void SyncRun::AddLocalFile(const RelativeName& name, const QFileInfo& entry) {
-    // The exact time, to the nanosecond, tells an edit made within the
-    // second of the last run's copy; QFileInfo gives milliseconds only.
-    const auto exact = engine::localSizeAndMtimeNs(entry.filePath());
-    LocalFiles.AddFile(name, entry.size(), NaiveDateTime::fromLocal(entry.lastModified()), exact ? exact->second : 0);
 }
 
 void SyncRun::NoteLocalFolderUnread(const QString& folder, const QString& reason) {

@@ -32,12 +32,19 @@ std::optional<RelativeName> RelativeName::fromLevel(const QString& level) {
 }
 
 std::optional<RelativeName> RelativeName::fromPath(const QString& path) {
-    const QStringList levels = path.split(QLatin1Char('/'));
-    for (const QString& level : levels) {
-        if (!levelProblem(level).isEmpty())
+    // Level by level in place, as levelProblem would judge each: every name
+    // of a tree and of a sync state passes here.
+    const QStringView whole(path);
+    for (qsizetype start = 0;;) {
+        const qsizetype slash = whole.indexOf(QLatin1Char('/'), start);
+        const QStringView level = whole.mid(start, (slash < 0 ? whole.size() : slash) - start);
+        if (level.isEmpty() || level == u"." || level == u".." ||
+            std::any_of(level.cbegin(), level.cend(), isLineOrNul))
             return std::nullopt;
+        if (slash < 0)
+            return RelativeName(path);
+        start = slash + 1;
     }
-    return RelativeName(path);
 }
 
 std::optional<RelativeName> RelativeName::child(const QString& level) const {
@@ -109,6 +116,10 @@ QString inertForTerminal(const QString& text) {
 }
 
 QString nameMatchKey(const QString& name) {
+    // Most names are plain ASCII, where folding is lower case and no form
+    // composes: every name of a large tree passes here, often twice.
+    if (std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x80; }))
+        return name.toLower();
     const QString composed = name.normalized(QString::NormalizationForm_C);
     QString key;
     key.reserve(composed.size());

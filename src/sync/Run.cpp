@@ -85,6 +85,7 @@ void SyncRun::Run() {
             // on while the local side is scanned, and its listings find them ready.
             if (m_settings.SubFilders)
                 Pool().warmUp();
+
             CollectLocalFiles();
             CollectRemoteFiles();
             RemovePendingLeftovers();
@@ -197,10 +198,8 @@ void SyncRun::RunPasses() {
 int SyncRun::DownloadFiles() {
     EnsureDecided();
     const engine::FileRoots roots = Roots();
-    const auto due = [this](const TListOfFiles& walked, int index, const TListOfFiles&, int) {
-        return Due(walked, index, engine::StateAction::Download);
-    };
-    return RunPass(engine::ActionKind::Download, RemoteFiles, LocalFiles, due, QStringLiteral("Would download %1"),
+    return RunPass(engine::ActionKind::Download, RemoteFiles, LocalFiles,
+                   PlanOf(RemoteFiles, engine::StateAction::Download), QStringLiteral("Would download %1"),
                    [this, &roots](int index, const QString& name, int match) -> std::optional<engine::Job> {
                        const auto remoteName = RelativeName::fromPath(name);
                        const auto localName = RelativeName::fromPath(match >= 0 ? LocalFiles.Strings(match) : name);
@@ -219,12 +218,10 @@ int SyncRun::UploadFiles() {
     EnsureDecided();
     const engine::FileRoots roots = Roots();
     engine::RemoteFolders& folders = RemoteFolderMemory();
-    const auto due = [this](const TListOfFiles& walked, int index, const TListOfFiles&, int) {
-        return Due(walked, index, engine::StateAction::Upload);
-    };
     const bool askTime = m_state != nullptr;
     return RunPass(
-        engine::ActionKind::Upload, LocalFiles, RemoteFiles, due, QStringLiteral("Would upload %1"),
+        engine::ActionKind::Upload, LocalFiles, RemoteFiles, PlanOf(LocalFiles, engine::StateAction::Upload),
+        QStringLiteral("Would upload %1"),
         [this, &roots, &folders, askTime](int index, const QString& name, int match) -> std::optional<engine::Job> {
             const auto localName = RelativeName::fromPath(name);
             const auto remoteName = RelativeName::fromPath(match >= 0 ? RemoteFiles.Strings(match) : name);
@@ -258,31 +255,25 @@ bool SyncRun::SourceAllowsDeletion(const TListOfFiles& source, const TListOfFile
 }
 
 int SyncRun::DeleteLocalFiles() {
-    return DeleteLocalFilesWhere(&missing);
+    return DeleteLocalFilesIn(engine::planPass(LocalFiles, RemoteFiles, &missing));
 }
 
 int SyncRun::DeleteRemoteFiles() {
-    return DeleteRemoteFilesWhere(&missing);
+    return DeleteRemoteFilesIn(engine::planPass(RemoteFiles, LocalFiles, &missing));
 }
 
 int SyncRun::CarryOverDeletions() {
-    const auto due = [this](engine::StateAction action) {
-        return [this, action](const TListOfFiles& walked, int index, const TListOfFiles&, int) {
-            return Due(walked, index, action);
-        };
-    };
+    EnsureDecided();
     // Asked only when there is something to carry over: the checks log why not.
     int deleted = 0;
-    if (!engine::planPass(LocalFiles, RemoteFiles, due(engine::StateAction::DeleteLocal)).empty())
-        deleted += DeleteLocalFilesWhere(due(engine::StateAction::DeleteLocal));
-    if (!engine::planPass(RemoteFiles, LocalFiles, due(engine::StateAction::DeleteRemote)).empty())
-        deleted += DeleteRemoteFilesWhere(due(engine::StateAction::DeleteRemote));
+    if (std::vector<engine::PlannedAction> plan = PlanOf(LocalFiles, engine::StateAction::DeleteLocal); !plan.empty())
+        deleted += DeleteLocalFilesIn(plan);
+    if (std::vector<engine::PlannedAction> plan = PlanOf(RemoteFiles, engine::StateAction::DeleteRemote); !plan.empty())
+        deleted += DeleteRemoteFilesIn(plan);
     return deleted;
 }
 
-int SyncRun::DeleteLocalFilesWhere(const engine::PassDecision& due) {
-    EnsureDecided();
-    const std::vector<engine::PlannedAction> plan = engine::planPass(LocalFiles, RemoteFiles, due);
+int SyncRun::DeleteLocalFilesIn(const std::vector<engine::PlannedAction>& plan) {
     if (!SourceAllowsDeletion(RemoteFiles, LocalFiles, LastRunOutcome.remoteScanComplete, QStringLiteral("Local"),
                               QStringLiteral("remote")) ||
         StopRequested) {
@@ -318,16 +309,15 @@ int SyncRun::DeleteLocalFilesWhere(const engine::PassDecision& due) {
     return count;
 }
 
-int SyncRun::DeleteRemoteFilesWhere(const engine::PassDecision& due) {
-    EnsureDecided();
-    const auto planned = qint64(engine::planPass(RemoteFiles, LocalFiles, due).size());
+int SyncRun::DeleteRemoteFilesIn(const std::vector<engine::PlannedAction>& plan) {
+    const auto planned = qint64(plan.size());
     if (!SourceAllowsDeletion(LocalFiles, RemoteFiles, LastRunOutcome.localScanComplete, QStringLiteral("Remote"),
                               QStringLiteral("local"))) {
         Progress().dropPlanned(planned);
         return 0;
     }
     const engine::FileRoots roots = Roots();
-    return RunPass(engine::ActionKind::DeleteRemote, RemoteFiles, LocalFiles, due,
+    return RunPass(engine::ActionKind::DeleteRemote, RemoteFiles, LocalFiles, plan,
                    QStringLiteral("Would delete remote file %1"),
                    [&roots](int, const QString& name, int) -> std::optional<engine::Job> {
                        const auto checked = RelativeName::fromPath(name);
@@ -340,12 +330,11 @@ int SyncRun::DeleteRemoteFilesWhere(const engine::PassDecision& due) {
 }
 
 int SyncRun::RunPass(engine::ActionKind kind, const TListOfFiles& walked, const TListOfFiles& searched,
-                     engine::PassDecision needsAction, const QString& dryRunLine, const PassAction& act) {
+                     const std::vector<engine::PlannedAction>& plan, const QString& dryRunLine, const PassAction& act) {
     if (StopRequested)
         return 0;
     DoProgress();
     int count = 0;
-    const std::vector<engine::PlannedAction> plan = engine::planPass(walked, searched, needsAction);
     // Before the first transfer starts: a run cut off anywhere leaves the
     // next one a note of every temporary file it may find.
     NotePending(kind, walked, plan);

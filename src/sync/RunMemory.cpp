@@ -77,8 +77,7 @@ void SyncRun::CloseSyncState() {
     m_state.reset();
 }
 
-std::optional<engine::PairRecord> SyncRun::RecordOf(const QString& name) const {
-    const engine::FileRecord* record = m_state ? m_state->find(name) : nullptr;
+std::optional<engine::PairRecord> SyncRun::RecordOf(const engine::FileRecord* record) const {
     if (!record)
         return std::nullopt;
     // The local wall-clock time is not recorded: the nanoseconds decide.
@@ -106,17 +105,34 @@ void SyncRun::DecideByState() {
     m_remoteVerdicts.assign(size_t(RemoteFiles.Count()), {});
     if (!setting::isKnown(m_settings.SyncMode))
         return;
+    // Each name's key is made once: large trees have many names.
     const FileNameIndex localIndex(LocalFiles);
     const FileNameIndex remoteIndex(RemoteFiles);
     for (int i = 0; i < LocalFiles.Count(); ++i) {
-        const int match = remoteIndex.IndexOf(LocalFiles.Strings(i));
-        m_localVerdicts[size_t(i)] = VerdictOn(LocalFiles.Strings(i), i, match);
+        const int match = remoteIndex.IndexOfKey(localIndex.KeyAt(i));
+        m_localVerdicts[size_t(i)] = VerdictOn(localIndex.KeyAt(i), i, match);
         m_localVerdicts[size_t(i)].match = match;
     }
     for (int j = 0; j < RemoteFiles.Count(); ++j) {
-        const int match = localIndex.IndexOf(RemoteFiles.Strings(j));
-        m_remoteVerdicts[size_t(j)] = VerdictOn(RemoteFiles.Strings(j), match, j);
+        const int match = localIndex.IndexOfKey(remoteIndex.KeyAt(j));
+        // A pair is decided once, from whichever side first finds the other.
+        if (match >= 0 && m_localVerdicts[size_t(match)].match == j)
+            m_remoteVerdicts[size_t(j)] = m_localVerdicts[size_t(match)];
+        else
+            m_remoteVerdicts[size_t(j)] = VerdictOn(remoteIndex.KeyAt(j), match, j);
         m_remoteVerdicts[size_t(j)].match = match;
+    }
+    // A file gone from both sides needs no record; one the scans could not
+    // see (outside the masks, in a folder not read) keeps its own.
+    m_goneFromBoth.clear();
+    if (!m_state || !LastRunOutcome.localScanComplete || !LastRunOutcome.remoteScanComplete)
+        return;
+    for (auto it = m_state->begin(); it != m_state->end(); ++it) {
+        const QString& path = it.value().path;
+        const bool seenByScans = (m_settings.SubFilders || !path.contains(QLatin1Char('/'))) &&
+                                 IsFileIncluded(fileNameOf(path), m_includeMasks, m_excludeMasks);
+        if (seenByScans && localIndex.IndexOfKey(it.key()) < 0 && remoteIndex.IndexOfKey(it.key()) < 0)
+            m_goneFromBoth << path;
     }
 }
 
@@ -132,8 +148,8 @@ void SyncRun::EnsureDecided() {
         DecideByState();
 }
 
-SyncRun::Verdict SyncRun::VerdictOn(const QString& name, int local, int remote) const {
-    const std::optional<engine::PairRecord> record = RecordOf(name);
+SyncRun::Verdict SyncRun::VerdictOn(const QString& key, int local, int remote) const {
+    const std::optional<engine::PairRecord> record = RecordOf(m_state ? m_state->findKey(key) : nullptr);
     // A side that could not be read completely may well hold the file it
     // seems to lack: nothing is carried over from it.
     if (record &&
@@ -172,20 +188,7 @@ void SyncRun::RecordFilesInStep() {
         if (m_remoteVerdicts[size_t(j)].action == StateAction::ForgetRecord)
             m_state->remove(RemoteFiles.Strings(j));
     }
-    // A file gone from both sides needs no record; one the scans could not
-    // see (outside the masks, in a folder not read) keeps its own.
-    if (!LastRunOutcome.localScanComplete || !LastRunOutcome.remoteScanComplete)
-        return;
-    const FileNameIndex localIndex(LocalFiles);
-    const FileNameIndex remoteIndex(RemoteFiles);
-    QStringList gone;
-    for (const engine::FileRecord& record : *m_state) {
-        const bool seenByScans = (m_settings.SubFilders || !record.path.contains(QLatin1Char('/'))) &&
-                                 IsFileIncluded(fileNameOf(record.path), m_includeMasks, m_excludeMasks);
-        if (seenByScans && localIndex.IndexOf(record.path) < 0 && remoteIndex.IndexOf(record.path) < 0)
-            gone << record.path;
-    }
-    for (const QString& path : std::as_const(gone))
+    for (const QString& path : std::as_const(m_goneFromBoth))
         m_state->remove(path);
 }
 
@@ -207,9 +210,15 @@ bool SyncRun::StateAllowsDeletions(qint64 local, qint64 remote) {
     return false;
 }
 
-bool SyncRun::Due(const TListOfFiles& walked, int index, StateAction action) const {
+std::vector<engine::PlannedAction> SyncRun::PlanOf(const TListOfFiles& walked, StateAction action) {
+    EnsureDecided();
     const std::vector<Verdict>& verdicts = &walked == &LocalFiles ? m_localVerdicts : m_remoteVerdicts;
-    return size_t(index) < verdicts.size() && verdicts[size_t(index)].action == action;
+    std::vector<engine::PlannedAction> plan;
+    for (size_t i = 0; i < verdicts.size(); ++i) {
+        if (verdicts[i].action == action)
+            plan.push_back({int(i), verdicts[i].match});
+    }
+    return plan;
 }
 
 bool SyncRun::DecidedByRecord(const TListOfFiles& walked, int index) const {

@@ -211,6 +211,9 @@ QString conflictCopyName(const QString& fileName, const QDateTime& when, int att
 }
 
 bool isConflictCopyName(const QString& fileName) {
+    // Every local name passes here: most are settled without the pattern.
+    if (!fileName.contains(QLatin1String(".conflict-")))
+        return false;
     static const QRegularExpression pattern(QStringLiteral("\\.conflict-\\d{8}-\\d{6}(-\\d+)?(\\.[^.]*)?$"));
     return pattern.match(fileName).hasMatch();
 }

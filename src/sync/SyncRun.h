@@ -16,7 +16,6 @@
 #include "sync/StateDecision.h"
 #include "sync/SyncState.h"
 
-#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -152,7 +151,6 @@ private:
         QString originalName;
     };
     void AddRemoteFile(const RelativeName& name, const inet::FindData& data);
-    void AddLocalFile(const RelativeName& name, const QFileInfo& entry);
     // A remote entry's time as local wall-clock time, as the list holds it.
     NaiveDateTime RemoteTimeOf(const inet::FindData& data) const;
     // Learns the zone of LIST times from the listings (or takes the setting).
@@ -204,7 +202,7 @@ private:
     // before it started (logged already; a failed action).
     using PassAction = std::function<std::optional<engine::Job>(int index, const QString& name, int match)>;
     int RunPass(engine::ActionKind kind, const TListOfFiles& walked, const TListOfFiles& searched,
-                engine::PassDecision needsAction, const QString& dryRunLine, const PassAction& act);
+                const std::vector<engine::PlannedAction>& plan, const QString& dryRunLine, const PassAction& act);
     // The work of a pass's job wrapped so that the progress counts it and its
     // outcome carries what the run's events need.
     engine::Job CountedJob(engine::ActionKind kind, int index, const QString& name, qint64 bytes, engine::Job job);
@@ -290,13 +288,15 @@ private:
     std::vector<Verdict> m_remoteVerdicts;
     // Each RemoteFiles item as its listing showed it (and its exact time once asked).
     std::vector<engine::RemoteSnapshot> m_remoteSeen;
+    // Records of files that both sides lack, found while deciding.
+    QStringList m_goneFromBoth;
     // When the run started, local time: it names the copies conflicts keep.
     QDateTime m_startedAt;
 
     void OpenSyncState();
     // Flushes the state; a complete run is marked as such.
     void CloseSyncState();
-    std::optional<engine::PairRecord> RecordOf(const QString& name) const;
+    std::optional<engine::PairRecord> RecordOf(const engine::FileRecord* record) const;
     engine::LocalSnapshot LocalSnapshotOf(int index) const;
     // Whether the remote item's exact time can be taken from its record, the
     // listing being as the record has it; takes it when so.
@@ -305,13 +305,13 @@ private:
     void DecideByState();
     // Decides again when the lists are not those decided on (passes driven one by one).
     void EnsureDecided();
-    Verdict VerdictOn(const QString& name, int local, int remote) const;
+    Verdict VerdictOn(const QString& key, int local, int remote) const;
     // Writes records of files in step, drops records of files gone from both sides.
     void RecordFilesInStep();
     // Whether a state of this size may carry over this many deletions; logs why not.
     bool StateAllowsDeletions(qint64 local, qint64 remote);
-    // What the passes decide by; the pass's walked list tells the side.
-    bool Due(const TListOfFiles& walked, int index, engine::StateAction action) const;
+    // The files of walked whose verdict is action, with their matches, in list order.
+    std::vector<engine::PlannedAction> PlanOf(const TListOfFiles& walked, engine::StateAction action);
     QString ReasonFor(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match) const;
     bool DecidedByRecord(const TListOfFiles& walked, int index) const;
     // Notes the transfers a pass is about to start, before the first of them.
@@ -327,8 +327,8 @@ private:
                         const std::optional<std::pair<qint64, qint64>>& localAfter);
     // Both ways: carries deletions over; how many files were deleted.
     int CarryOverDeletions();
-    int DeleteLocalFilesWhere(const engine::PassDecision& due);
-    int DeleteRemoteFilesWhere(const engine::PassDecision& due);
+    int DeleteLocalFilesIn(const std::vector<engine::PlannedAction>& plan);
+    int DeleteRemoteFilesIn(const std::vector<engine::PlannedAction>& plan);
     // Both ways: the files changed on both sides.
     void SettleConflicts();
     ConflictRule ConflictRuleOfRun() const;

@@ -349,6 +349,11 @@ const FileRecord* SyncState::find(const QString& path) const {
     return found == m_records.cend() ? nullptr : &found.value();
 }
 
+const FileRecord* SyncState::findKey(const QString& key) const {
+    const auto found = m_records.constFind(key);
+    return found == m_records.cend() ? nullptr : &found.value();
+}
+
 bool SyncState::put(const FileRecord& record) {
     if (!RelativeName::fromPath(record.path))
         return false;

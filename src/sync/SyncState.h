@@ -90,6 +90,8 @@ public:
 
     // The record whose name matches path (case and accent form aside), or null.
     const FileRecord* find(const QString& path) const;
+    // The same by the path's nameMatchKey.
+    const FileRecord* findKey(const QString& key) const;
     int count() const { return int(m_records.size()); }
     auto begin() const { return m_records.cbegin(); }
     auto end() const { return m_records.cend(); }
