@@ -94,9 +94,8 @@ bool SyncRun::TakeExactTimeFromRecord(int item) {
     if (!record || !record->remoteExactUtcMsecs ||
         engine::remoteChangedSince(m_remoteSeen[size_t(item)], remoteSnapshotOf(*record)))
         return false;
-    const QDateTime utc = QDateTime::fromMSecsSinceEpoch(*record->remoteExactUtcMsecs, Qt::UTC);
     m_remoteSeen[size_t(item)].exactUtcMSecs = *record->remoteExactUtcMsecs;
-    RemoteFiles.SetDateTime(item, engine::utcToLocal(utc));
+    RemoteFiles.SetDateTime(item, m_localTimes.fromUtc(*record->remoteExactUtcMsecs));
     return true;
 }
 

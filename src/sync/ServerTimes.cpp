@@ -56,4 +56,23 @@ NaiveDateTime utcToLocal(const QDateTime& utc) {
     return NaiveDateTime::fromLocal(utc);
 }
 
+NaiveDateTime LocalTimes::fromUtc(qint64 utcMSecs) {
+    constexpr qint64 hour = 3'600'000;
+    const qint64 hourStart = utcMSecs >= 0 ? utcMSecs - utcMSecs % hour : utcMSecs - ((utcMSecs % hour) + hour) % hour;
+    auto found = m_offsetOfHour.constFind(hourStart);
+    if (found == m_offsetOfHour.cend()) {
+        const auto offsetAt = [](qint64 msecs) {
+            return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC).toLocalTime().offsetFromUtc();
+        };
+        const int first = offsetAt(hourStart);
+        found = m_offsetOfHour.insert(hourStart, first == offsetAt(hourStart + hour - 1) ? std::optional<int>(first)
+                                                                                         : std::nullopt);
+    }
+    if (!found.value())
+        return utcToLocal(QDateTime::fromMSecsSinceEpoch(utcMSecs, Qt::UTC));
+    // Wall-clock milliseconds count from 1899-12-30, the Unix epoch's day 25,569.
+    static const qint64 unixEpoch = NaiveDateTime::fromParts(1970, 1, 1).msecs();
+    return NaiveDateTime::fromMSecs(unixEpoch + utcMSecs + qint64(*found.value()) * 1000);
+}
+
 } // namespace engine

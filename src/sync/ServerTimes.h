@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 
 #include <optional>
@@ -23,5 +24,17 @@ std::optional<int> zoneFromListing(NaiveDateTime listed, const QDateTime& utc);
 NaiveDateTime listedToLocal(NaiveDateTime listed, int minutesEast);
 // An exact UTC time as local wall-clock time.
 NaiveDateTime utcToLocal(const QDateTime& utc);
+
+// The same for many times: the local zone's offset is looked up once for
+// each hour met (a tree's files share hours, and each look-up through the
+// zone data is dear). An hour in which the offset changes is converted
+// time by time.
+class LocalTimes {
+public:
+    NaiveDateTime fromUtc(qint64 utcMSecs);
+
+private:
+    QHash<qint64, std::optional<int>> m_offsetOfHour; // seconds east; none when it changes within the hour
+};
 
 } // namespace engine

@@ -13,13 +13,26 @@ namespace {
 
 enum class Where : quint8 { Local, Remote };
 
+// Only the minute decides which side is newer, as in the run's passes.
+NaiveDateTime minuteOf(NaiveDateTime time) {
+    return TruncateDateTime(1, time);
+}
+
 // One side of the file as the rules see it.
 struct Side {
     Where where = Where::Local;
     bool present = false;
-    bool changed = false; // differs from its record (false without a record)
-    qint64 size = 0;      // negative when unknown
-    NaiveDateTime minute; // the time that compares with the other side's
+    bool changed = false;                // differs from its record (false without a record)
+    qint64 size = 0;                     // negative when unknown
+    NaiveDateTime listed;                // as listed (or the local file's time)
+    std::optional<qint64> exactUtcMSecs; // when asked exactly: better than a listed day
+    // The minute that compares with the other side's. Made only where the
+    // clocks decide: converting an exact time is dear, and a tree has many files.
+    NaiveDateTime minute() const {
+        if (!exactUtcMSecs)
+            return minuteOf(listed);
+        return minuteOf(utcToLocal(QDateTime::fromMSecsSinceEpoch(*exactUtcMSecs, Qt::UTC)));
+    }
 };
 
 // The level of TruncateDateTime that drops what a precision cannot tell.
@@ -33,11 +46,6 @@ int truncationLevel(TimePrecision precision) {
         return 3;
     }
     return 3; // an unknown stored value: trust no more than the date
-}
-
-// Only the minute decides which side is newer, as in the run's passes.
-NaiveDateTime minuteOf(NaiveDateTime time) {
-    return TruncateDateTime(1, time);
 }
 
 QString placeOf(Where where) {
@@ -69,24 +77,22 @@ StateAction deleteOn(Where where) {
 }
 
 Side localSide(const std::optional<LocalSnapshot>& local, const std::optional<PairRecord>& record) {
-    Side side{Where::Local, local.has_value(), false, 0, {}};
+    Side side{Where::Local, local.has_value(), false, 0, {}, {}};
     if (local) {
         side.changed = record && localChangedSince(*local, record->local);
         side.size = local->size;
-        side.minute = minuteOf(local->time);
+        side.listed = local->time;
     }
     return side;
 }
 
 Side remoteSide(const std::optional<RemoteSnapshot>& remote, const std::optional<PairRecord>& record) {
-    Side side{Where::Remote, remote.has_value(), false, 0, {}};
+    Side side{Where::Remote, remote.has_value(), false, 0, {}, {}};
     if (remote) {
         side.changed = record && remoteChangedSince(*remote, record->remote);
         side.size = remote->size;
-        // A time asked exactly is better than a listed day.
-        side.minute =
-            minuteOf(remote->exactUtcMSecs ? utcToLocal(QDateTime::fromMSecsSinceEpoch(*remote->exactUtcMSecs, Qt::UTC))
-                                           : remote->time);
+        side.listed = remote->time;
+        side.exactUtcMSecs = remote->exactUtcMSecs;
     }
     return side;
 }
@@ -106,9 +112,11 @@ StateDecision withoutRecord(setting::SyncMode mode, const Side& local, const Sid
         const Side& lacking = local.present ? remote : local;
         return {copyFrom(holder.where), missingFrom(lacking.where)};
     }
-    if (local.minute == remote.minute)
+    const NaiveDateTime localMinute = local.minute();
+    const NaiveDateTime remoteMinute = remote.minute();
+    if (localMinute == remoteMinute)
         return {StateAction::RecordOnly, QStringLiteral("same time on both sides")};
-    const Side& newer = local.minute > remote.minute ? local : remote;
+    const Side& newer = localMinute > remoteMinute ? local : remote;
     if (!bothWays && newer.where == target.where)
         return {StateAction::None, newerOn(target.where)};
     return {copyFrom(newer.where), newerOn(newer.where)};
@@ -123,19 +131,19 @@ StateDecision oneWay(const Side& source, const Side& target) {
     if (!target.present)
         return {copyFrom(source.where), deletedOn(target.where)};
     if (source.changed) {
-        if (!target.changed || target.minute <= source.minute)
+        if (!target.changed || target.minute() <= source.minute())
             return {copyFrom(source.where), changedOn(source.where)};
         return {StateAction::None, QStringLiteral("changed on both sides, ") + newerOn(target.where)};
     }
     if (!target.changed)
         return {StateAction::None, QStringLiteral("unchanged since the last run")};
-    if (target.minute < source.minute)
+    if (target.minute() < source.minute())
         return {copyFrom(source.where), newerOn(source.where)};
     return {StateAction::None, changedOn(target.where)};
 }
 
 bool sameSizeAndMinute(const Side& a, const Side& b) {
-    return a.size == b.size && a.minute == b.minute; // an unknown remote size never matches a local one
+    return a.size == b.size && a.minute() == b.minute(); // an unknown remote size never matches a local one
 }
 
 // Both ways: each side against its own record.

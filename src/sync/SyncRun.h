@@ -13,6 +13,7 @@
 #include "sync/RunLock.h"
 #include "sync/RunOptions.h"
 #include "sync/RunProgress.h"
+#include "sync/ServerTimes.h"
 #include "sync/StateDecision.h"
 #include "sync/SyncState.h"
 
@@ -290,6 +291,8 @@ private:
     std::vector<engine::RemoteSnapshot> m_remoteSeen;
     // Records of files that both sides lack, found while deciding.
     QStringList m_goneFromBoth;
+    // Exact remote times as local ones, for many files at once.
+    engine::LocalTimes m_localTimes;
     // When the run started, local time: it names the copies conflicts keep.
     QDateTime m_startedAt;
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <time.h>
+
 #include "inet/ListingParser.h"
 #include "inet/ReplyParser.h"
 
@@ -77,4 +79,25 @@ TEST(ServerTimesTest, ListingsSayHowMuchOfTheTimeTheyGive) {
         inet::parseMlsdLine(QStringLiteral("modify=20261107123456;size=11;type=file; known.txt"));
     ASSERT_TRUE(mlsd);
     EXPECT_EQ(mlsd->timeSource, Source::Local);
+}
+
+// Remembered offsets give what the zone data gives, also in the hours
+// around a change of the clocks (Europe/Berlin: 2026-03-29 01:00 UTC and
+// 2026-10-25 01:00 UTC) and before 1970.
+TEST(ServerTimesTest, ManyTimesConvertAsOneByOne) {
+    const QByteArray saved = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    engine::LocalTimes times;
+    ASSERT_EQ(times.fromUtc(utc(2026, 6, 1, 12, 0, 0).toMSecsSinceEpoch()), NaiveDateTime::fromParts(2026, 6, 1, 14, 0))
+        << "the zone must be in force";
+    for (const QDateTime& start : {utc(2026, 3, 28, 23, 0, 0), utc(2026, 10, 24, 23, 0, 0), utc(1960, 6, 1, 0, 0, 0)}) {
+        for (qint64 step = 0; step < 4 * 3600; step += 599) {
+            const QDateTime at = start.addSecs(step).addMSecs(step % 1000);
+            ASSERT_EQ(times.fromUtc(at.toMSecsSinceEpoch()), engine::utcToLocal(at))
+                << at.toString(Qt::ISODateWithMs).toStdString();
+        }
+    }
+    qputenv("TZ", saved);
+    tzset();
 }
