@@ -79,6 +79,7 @@ public:
     // index: for callers that look up many names, each key made once.
     int IndexOfKey(const QString& key) const { return m_firstIndex.value(key, -1); }
     const QString& KeyAt(int index) const { return m_keys.at(size_t(index)); }
+    int Count() const { return int(m_keys.size()); }
 
 private:
     QHash<QString, int> m_firstIndex;

@@ -122,6 +122,7 @@ void SyncRun::CollectLocalFiles() {
     const ScanMasks masks(m_includeMasks, m_excludeMasks, m_settings.IncludeMasks, m_settings.ExcludeMasks);
     LocalFiles.Clear();
     m_localVerdicts.clear(); // decided again for the new list
+    m_localIndex.reset();
     m_localLeftovers.clear();
     LastRunOutcome.localRootReached = false;
     LastRunOutcome.localScanComplete = true; // cleared by any folder that cannot be listed

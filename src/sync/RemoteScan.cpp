@@ -5,6 +5,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "model/Global.h"
@@ -83,11 +84,45 @@ std::shared_ptr<engine::FolderListing> listOneFolder(inet::FtpConnection& connec
     return listing;
 }
 
+// What every listing job of one scan shares: where the tree is, the folders
+// waiting, and the pool that takes the jobs for the subfolders found.
+struct TreeListing {
+    QString base;
+    std::shared_ptr<FoldersToList> waiting;
+    bool subfolders = false;
+    engine::ConnectionPool* pool = nullptr;
+};
+
+engine::Job listingJob(const std::shared_ptr<const TreeListing>& tree);
+
+// Queues the subfolders of the listings for the same pool: the tree grows on
+// the connections themselves, whatever the run's own thread is doing.
+void queueSubfolders(const std::shared_ptr<const TreeListing>& tree, const engine::FolderListings& listings) {
+    if (!tree->subfolders)
+        return;
+    for (const std::shared_ptr<const engine::FolderListing>& listing : listings) {
+        if (!listing->listed)
+            continue;
+        for (const inet::FindData& entry : listing->entries) {
+            if (!entry.isDirectory)
+                continue;
+            if (const std::optional<RelativeName> child =
+                    RelativeName::fromPath(joinRelative(listing->relativePath, entry.name))) {
+                tree->waiting->add(child->text());
+                tree->pool->add(listingJob(tree));
+            }
+        }
+    }
+}
+
 // One job of the pool: lists the folders waiting when it starts, those the
 // server lists over the control connection together, the others one by one.
-engine::Job listingJob(const QString& base, const std::shared_ptr<FoldersToList>& waiting) {
-    return [base, waiting](inet::FtpConnection& connection) {
-        const QStringList folders = waiting->take(connection.listsFoldersTogether());
+// A job for each folder, though a job may take several: those that find none
+// waiting end at once.
+engine::Job listingJob(const std::shared_ptr<const TreeListing>& tree) {
+    return [tree](inet::FtpConnection& connection) {
+        const QString& base = tree->base;
+        const QStringList folders = tree->waiting->take(connection.listsFoldersTogether());
         engine::FolderListings listings;
         std::vector<inet::FolderListing> together;
         if (folders.size() > 1) {
@@ -109,6 +144,7 @@ engine::Job listingJob(const QString& base, const std::shared_ptr<FoldersToList>
                 listings.push_back(listOneFolder(connection, base, folders.at(i)));
             }
         }
+        queueSubfolders(tree, listings);
         return engine::JobOutcome{true, {}, std::move(listings)};
     };
 }
@@ -116,13 +152,35 @@ engine::Job listingJob(const QString& base, const std::shared_ptr<FoldersToList>
 } // namespace
 
 void SyncRun::CollectRemoteFiles() {
-    if (StopRequested)
+    if (StopRequested) {
+        // Listings begun before the stop end here, not in a later pass.
+        if (std::exchange(m_remoteListingStarted, false) && !m_remoteBase.isEmpty())
+            FinishRemoteListing();
         return;
+    }
     DoProgress();
     Log(QStringLiteral("Collecting FTP files..."));
     const ScanMasks masks(m_includeMasks, m_excludeMasks, m_settings.IncludeMasks, m_settings.ExcludeMasks);
+    if (!m_remoteListingStarted)
+        StartRemoteListing();
+    m_remoteListingStarted = false;
+    if (m_remoteBase.isEmpty())
+        return; // the remote folder could not be entered: the list stays empty
+    FinishRemoteListing();
+    LearnListingZone();
+    CollectRemoteFolder({});
+    m_remoteListings.clear();
+    if (StopRequested)
+        LastRunOutcome.remoteScanComplete = false;
+    SetFtpCurrentDir(*ConnectHandle, m_remoteStartFolder);
+    Log(QStringLiteral("Done!"));
+}
+
+void SyncRun::StartRemoteListing() {
+    m_remoteListingStarted = true;
     RemoteFiles.Clear();
     m_remoteVerdicts.clear();
+    m_remoteIndex.reset();
     m_remoteDayOnly.clear();
     m_remoteSeen.clear();
     m_unlistedRemoteFolders.clear();
@@ -132,10 +190,11 @@ void SyncRun::CollectRemoteFiles() {
     LastRunOutcome.remoteRootReached = false;
     LastRunOutcome.remoteScanComplete = false;
     m_remoteBase.clear();
+    m_remoteListings.clear();
     // The folder the scan started in, and into the remote folder: nothing
     // is logged when either fails, and the list stays empty.
-    QString startFolder;
-    if (!ConnectHandle || !ConnectHandle->enterFromCurrent(m_settings.RemoteFolder, startFolder))
+    m_remoteStartFolder.clear();
+    if (!ConnectHandle || !ConnectHandle->enterFromCurrent(m_settings.RemoteFolder, m_remoteStartFolder))
         return;
     // The pool works with absolute paths; a relative remote folder is
     // resolved once, where the logon put the run's own connection.
@@ -144,48 +203,26 @@ void SyncRun::CollectRemoteFiles() {
         return;
     m_remoteBase = IncludeTrailingSlash(root);
     LastRunOutcome.remoteScanComplete = true; // cleared by any folder that cannot be entered or listed
-    ListRemoteTree();
-    LearnListingZone();
-    CollectRemoteFolder({});
-    m_remoteListings.clear();
-    if (StopRequested)
-        LastRunOutcome.remoteScanComplete = false;
-    SetFtpCurrentDir(*ConnectHandle, startFolder);
-    Log(QStringLiteral("Done!"));
-}
-
-// Lists every folder of the remote tree on the pool, as many at once as it
-// has connections; each folder's subfolders are queued as its listing comes.
-void SyncRun::ListRemoteTree() {
-    m_remoteListings.clear();
     engine::RemoteFolders& known = RemoteFolderMemory();
     for (QString level = m_remoteBase; level.size() > 1; level = level.left(level.lastIndexOf(QLatin1Char('/'))))
         known.addKnown(level);
-    engine::ConnectionPool& pool = Pool();
-    const auto waiting = std::make_shared<FoldersToList>();
-    waiting->add({});
-    pool.add(listingJob(m_remoteBase, waiting));
-    // A job for each folder, though a job may take several: those that find
-    // none waiting end at once.
+    auto tree = std::make_shared<TreeListing>(
+        TreeListing{m_remoteBase, std::make_shared<FoldersToList>(), m_settings.SubFilders, &Pool()});
+    tree->waiting->add({});
+    Pool().add(listingJob(tree));
+}
+
+// The listings of the whole remote tree into m_remoteListings: those done
+// while the local side was scanned, and the rest, with the run's own
+// connection taking its share.
+void SyncRun::FinishRemoteListing() {
+    engine::RemoteFolders& known = RemoteFolderMemory();
     const auto takeListing = [&](const std::shared_ptr<const engine::FolderListing>& listing) {
-        const QString relativePath = listing->relativePath;
-        m_remoteListings.insert(relativePath, listing);
-        if (!listing->listed)
-            return;
-        known.addKnown(m_remoteBase + relativePath);
-        if (!m_settings.SubFilders)
-            return;
-        for (const inet::FindData& entry : listing->entries) {
-            if (!entry.isDirectory)
-                continue;
-            if (const std::optional<RelativeName> child =
-                    RelativeName::fromPath(joinRelative(relativePath, entry.name))) {
-                waiting->add(child->text());
-                pool.add(listingJob(m_remoteBase, waiting));
-            }
-        }
+        m_remoteListings.insert(listing->relativePath, listing);
+        if (listing->listed)
+            known.addKnown(m_remoteBase + listing->relativePath);
     };
-    pool.run([&](engine::JobOutcome& outcome) {
+    Pool().run([&](engine::JobOutcome& outcome) {
         for (const std::shared_ptr<const engine::FolderListing>& listing : outcome.listings)
             takeListing(listing);
         DoProgress();

@@ -31,13 +31,14 @@ void SyncRun::AskExactTimes() {
     // sides needs it to decide which is newer. Nothing else does.
     const bool downloads = m_settings.SyncMode == setting::SyncMode::RemoteToLocal ||
                            m_settings.SyncMode == setting::SyncMode::Bidirectional;
-    const FileNameIndex local(LocalFiles);
+    const FileNameIndex& local = LocalIndex();
+    const FileNameIndex& remote = RemoteIndex();
     std::vector<int> wanted;
     for (const int item : m_remoteDayOnly) {
         // A file listed as its record has it keeps the time recorded with it.
         if (TakeExactTimeFromRecord(item))
             continue;
-        if (downloads || local.IndexOf(RemoteFiles.Strings(item)) >= 0)
+        if (downloads || local.IndexOfKey(remote.KeyAt(item)) >= 0)
             wanted.push_back(item);
     }
     if (wanted.empty())

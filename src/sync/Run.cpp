@@ -82,12 +82,14 @@ void SyncRun::Run() {
         if (Connect()) {
             LastRunOutcome.connected = true;
             // A tree of folders is coming: the pool's further connections log
-            // on while the local side is scanned, and its listings find them ready.
-            if (m_settings.SubFilders)
+            // on and list it while this thread scans the local side.
+            if (m_settings.SubFilders) {
                 Pool().warmUp();
-
+                StartRemoteListing();
+            }
             CollectLocalFiles();
             CollectRemoteFiles();
+            CheckSyncStateRead();
             RemovePendingLeftovers();
             AskExactTimes();
             DecideByState();

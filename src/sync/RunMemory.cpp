@@ -61,6 +61,23 @@ void SyncRun::OpenSyncState() {
     m_state = std::move(opened.state);
 }
 
+void SyncRun::CheckSyncStateRead() {
+    if (!m_state || m_state->readProblem().isEmpty())
+        return;
+    const QString problem = m_state->readProblem();
+    m_state.reset();
+    const engine::StateIdentity identity = engine::stateIdentityOf(m_settings);
+    if (m_options.DryRun) {
+        Log(QStringLiteral("The sync state \"%1\" could not be read (%2): this dry run decides as a first run, and a "
+                           "real run will set the state aside.")
+                .arg(QDir::toNativeSeparators(engine::SyncState::pathFor(identity)), problem));
+        return;
+    }
+    engine::SyncState::Opened again = engine::SyncState::openAfresh(identity, problem);
+    Log(again.logLine);
+    m_state = std::move(again.state);
+}
+
 void SyncRun::CloseSyncState() {
     if (!m_state)
         return;
@@ -90,7 +107,7 @@ engine::LocalSnapshot SyncRun::LocalSnapshotOf(int index) const {
 }
 
 bool SyncRun::TakeExactTimeFromRecord(int item) {
-    const engine::FileRecord* record = m_state ? m_state->find(RemoteFiles.Strings(item)) : nullptr;
+    const engine::FileRecord* record = m_state ? m_state->findKey(RemoteIndex().KeyAt(item)) : nullptr;
     if (!record || !record->remoteExactUtcMsecs ||
         engine::remoteChangedSince(m_remoteSeen[size_t(item)], remoteSnapshotOf(*record)))
         return false;
@@ -99,14 +116,26 @@ bool SyncRun::TakeExactTimeFromRecord(int item) {
     return true;
 }
 
+const FileNameIndex& SyncRun::LocalIndex() {
+    if (!m_localIndex || m_localIndex->Count() != LocalFiles.Count())
+        m_localIndex.emplace(LocalFiles);
+    return *m_localIndex;
+}
+
+const FileNameIndex& SyncRun::RemoteIndex() {
+    if (!m_remoteIndex || m_remoteIndex->Count() != RemoteFiles.Count())
+        m_remoteIndex.emplace(RemoteFiles);
+    return *m_remoteIndex;
+}
+
 void SyncRun::DecideByState() {
     m_localVerdicts.assign(size_t(LocalFiles.Count()), {});
     m_remoteVerdicts.assign(size_t(RemoteFiles.Count()), {});
     if (!setting::isKnown(m_settings.SyncMode))
         return;
     // Each name's key is made once: large trees have many names.
-    const FileNameIndex localIndex(LocalFiles);
-    const FileNameIndex remoteIndex(RemoteFiles);
+    const FileNameIndex& localIndex = LocalIndex();
+    const FileNameIndex& remoteIndex = RemoteIndex();
     for (int i = 0; i < LocalFiles.Count(); ++i) {
         const int match = remoteIndex.IndexOfKey(localIndex.KeyAt(i));
         m_localVerdicts[size_t(i)] = VerdictOn(localIndex.KeyAt(i), i, match);

@@ -237,8 +237,14 @@ private:
     bool LogOutcome(const engine::JobOutcome& outcome);
     void LogPoolNotices();
 
-    // Lists the whole remote tree on the pool into m_remoteListings.
-    void ListRemoteTree();
+    // Enters the remote folder and starts listing its tree on the pool's
+    // connections, so that the listings come while the local side is
+    // scanned; nothing is logged. CollectRemoteFiles does it when no one has.
+    void StartRemoteListing();
+    void FinishRemoteListing();
+    bool m_remoteListingStarted = false;
+    // Where the run's own connection was before the scan entered the remote folder.
+    QString m_remoteStartFolder;
 
     QHash<QString, std::shared_ptr<const engine::FolderListing>> m_remoteListings;
     // Remote folders (relative paths, "" for the root) the scan found but
@@ -289,6 +295,12 @@ private:
     std::vector<Verdict> m_remoteVerdicts;
     // Each RemoteFiles item as its listing showed it (and its exact time once asked).
     std::vector<engine::RemoteSnapshot> m_remoteSeen;
+    // Each list's names by their match keys, made once the scans are done
+    // and made again when a list has grown or shrunk since.
+    const FileNameIndex& LocalIndex();
+    const FileNameIndex& RemoteIndex();
+    std::optional<FileNameIndex> m_localIndex;
+    std::optional<FileNameIndex> m_remoteIndex;
     // Records of files that both sides lack, found while deciding.
     QStringList m_goneFromBoth;
     // Exact remote times as local ones, for many files at once.
@@ -297,6 +309,9 @@ private:
     QDateTime m_startedAt;
 
     void OpenSyncState();
+    // The state's rows are read while the run connects and scans; one that
+    // could not be read is set aside here, and the run goes on as a first run.
+    void CheckSyncStateRead();
     // Flushes the state; a complete run is marked as such.
     void CloseSyncState();
     std::optional<engine::PairRecord> RecordOf(const engine::FileRecord* record) const;

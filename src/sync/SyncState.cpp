@@ -1,6 +1,7 @@
 #include "sync/SyncState.h"
 
 #include <atomic>
+#include <future>
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -111,7 +112,13 @@ SyncState::Opened SyncState::open(const StateIdentity& identity) {
     Attempt first = openFile(path, key);
     if (first.state)
         return {std::move(first.state), {}};
+    return openAfresh(identity, first.problem);
+}
 
+SyncState::Opened SyncState::openAfresh(const StateIdentity& identity, const QString& problem) {
+    const QString path = pathFor(identity);
+    const QString key = identityKeyOf(identity);
+    const Attempt first{nullptr, problem};
     const QString aside = moveAside(path);
     if (aside.isEmpty())
         return {nullptr, QStringLiteral("The sync state \"%1\" could not be read (%2) nor moved aside; this run "
@@ -204,6 +211,7 @@ SyncState::Attempt SyncState::openFile(const QString& path, const QString& ident
     QString problem = state->prepare(identityKey);
     if (!problem.isEmpty())
         return {nullptr, problem}; // the state closes its connection as it goes
+    state->m_reading = std::async(std::launch::async, &SyncState::readContents, path);
     return {std::move(state), {}};
 }
 
@@ -257,7 +265,14 @@ QString SyncState::prepare(const QString& identityKey) {
         if (!query.next() || query.value(0).toString() != identityKey)
             return QStringLiteral("it belongs to another pair of folders");
     }
-    return load();
+    // The rows are read later, on a thread of their own; a table missing
+    // is found here, where the file can still be set aside at once.
+    QSqlQuery tables(QSqlDatabase::database(m_connection, false));
+    if (!tables.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
+                                    "('meta', 'files', 'pending')")) ||
+        !tables.next() || tables.value(0).toInt() != 3)
+        return QStringLiteral("it is damaged: a table is missing");
+    return {};
 }
 
 QString SyncState::createSchema(const QString& identityKey) {
@@ -298,8 +313,7 @@ QString SyncState::createSchema(const QString& identityKey) {
 
 // Rows are checked as they come: the file is ours, but whatever a later run
 // removes by these names must still be a name under its root.
-QString SyncState::load() {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+QString SyncState::readRows(const QSqlDatabase& db, Contents& contents) {
     QSqlQuery files(db);
     files.setForwardOnly(true);
     if (!files.exec(QStringLiteral("SELECT path, local_size, local_mtime_ns, remote_size, remote_time_msecs, "
@@ -318,7 +332,7 @@ QString SyncState::load() {
                           files.value(4).toLongLong(),
                           *precision,
                           exact.isNull() ? std::nullopt : std::optional<qint64>(exact.toLongLong())};
-        m_records.insert(nameMatchKey(path), std::move(record));
+        contents.records.insert(nameMatchKey(path), std::move(record));
     }
     if (files.lastError().isValid())
         return QStringLiteral("it is damaged: %1").arg(sqlProblem(files));
@@ -331,7 +345,7 @@ QString SyncState::load() {
         const std::optional<StateSide> side = sideFrom(pending.value(1).toInt());
         const QString tempName = pending.value(2).toString();
         if (RelativeName::fromPath(path) && side && levelProblem(tempName).isEmpty())
-            m_pending.append({path, *side, tempName});
+            contents.pending.append({path, *side, tempName});
     }
     if (pending.lastError().isValid())
         return QStringLiteral("it is damaged: %1").arg(sqlProblem(pending));
@@ -340,21 +354,58 @@ QString SyncState::load() {
     if (!meta.exec(QStringLiteral("SELECT value FROM meta WHERE name = 'last_complete_run'")))
         return QStringLiteral("it is damaged: %1").arg(sqlProblem(meta));
     if (meta.next())
-        m_lastCompleteRun = QDateTime::fromMSecsSinceEpoch(meta.value(0).toLongLong(), Qt::UTC);
+        contents.lastCompleteRun = QDateTime::fromMSecsSinceEpoch(meta.value(0).toLongLong(), Qt::UTC);
     return {};
 }
 
+// On a thread of its own, with a connection of its own: the run's thread
+// connects and scans meanwhile. A record that could not be read leaves the
+// state holding nothing.
+SyncState::Contents SyncState::readContents(const QString& path) {
+    Contents contents;
+    const QString connection = newConnectionName();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        contents.problem = db.open() ? readRows(db, contents) : db.lastError().text();
+        if (!contents.problem.isEmpty())
+            contents = Contents{{}, {}, {}, contents.problem};
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return contents;
+}
+
+void SyncState::awaitContents() const {
+    if (!m_reading.valid())
+        return;
+    Contents contents = m_reading.get();
+    m_records = std::move(contents.records);
+    m_pending = std::move(contents.pending);
+    m_lastCompleteRun = contents.lastCompleteRun;
+    m_readProblem = std::move(contents.problem);
+}
+
+const QString& SyncState::readProblem() const {
+    awaitContents();
+    return m_readProblem;
+}
+
 const FileRecord* SyncState::find(const QString& path) const {
+    awaitContents();
     const auto found = m_records.constFind(nameMatchKey(path));
     return found == m_records.cend() ? nullptr : &found.value();
 }
 
 const FileRecord* SyncState::findKey(const QString& key) const {
+    awaitContents();
     const auto found = m_records.constFind(key);
     return found == m_records.cend() ? nullptr : &found.value();
 }
 
 bool SyncState::put(const FileRecord& record) {
+    awaitContents();
     if (!RelativeName::fromPath(record.path))
         return false;
     const QString key = nameMatchKey(record.path);
@@ -364,6 +415,7 @@ bool SyncState::put(const FileRecord& record) {
 }
 
 void SyncState::remove(const QString& path) {
+    awaitContents();
     const QString key = nameMatchKey(path);
     m_records.remove(key);
     m_queue.insert(key, std::nullopt);
@@ -411,6 +463,9 @@ bool SyncState::writeQueued() {
 }
 
 bool SyncState::flush() {
+    // A state whose rows could not be read is never written over.
+    if (!readProblem().isEmpty())
+        return false;
     if (m_queue.isEmpty() && m_pendingCleared.isEmpty()) {
         m_sinceFlush.restart();
         return true;
@@ -433,6 +488,8 @@ bool SyncState::flushIfDue() {
 }
 
 bool SyncState::notePending(const QList<PendingTransfer>& transfers) {
+    if (!readProblem().isEmpty())
+        return false;
     for (const PendingTransfer& transfer : transfers) {
         if (!RelativeName::fromPath(transfer.path) || !levelProblem(transfer.tempName).isEmpty())
             return false;
@@ -469,6 +526,7 @@ bool SyncState::notePending(const QList<PendingTransfer>& transfers) {
 }
 
 void SyncState::clearPending(const QString& path, StateSide side) {
+    awaitContents();
     const QString key = nameMatchKey(path);
     const auto before = m_pending.size();
     m_pending.removeIf([&](const PendingTransfer& p) { return p.side == side && nameMatchKey(p.path) == key; });
@@ -477,6 +535,8 @@ void SyncState::clearPending(const QString& path, StateSide side) {
 }
 
 bool SyncState::markRunComplete() {
+    if (!readProblem().isEmpty())
+        return false;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     if (!db.transaction())

@@ -4,8 +4,10 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
+#include <QSqlDatabase>
 #include <QString>
 
+#include <future>
 #include <memory>
 #include <optional>
 
@@ -65,6 +67,9 @@ public:
     // damaged, of a newer schema or of another identity is moved aside and an
     // empty state results, with a log line that says so.
     static Opened open(const StateIdentity& identity);
+    // Moves a state that cannot be used (problem says why) aside, as open()
+    // does, and makes a new one.
+    static Opened openAfresh(const StateIdentity& identity, const QString& problem);
     // Removes the state file of identity (and its companions); true when no
     // state of it is left.
     static bool forget(const StateIdentity& identity);
@@ -92,9 +97,22 @@ public:
     const FileRecord* find(const QString& path) const;
     // The same by the path's nameMatchKey.
     const FileRecord* findKey(const QString& key) const;
-    int count() const { return int(m_records.size()); }
-    auto begin() const { return m_records.cbegin(); }
-    auto end() const { return m_records.cend(); }
+    int count() const {
+        awaitContents();
+        return int(m_records.size());
+    }
+    auto begin() const {
+        awaitContents();
+        return m_records.cbegin();
+    }
+    auto end() const {
+        awaitContents();
+        return m_records.cend();
+    }
+    // The rows are read on a thread of their own while the caller goes on;
+    // every look at them waits for that. Why they could not be read (the
+    // state then holds nothing and is never written), or an empty text.
+    const QString& readProblem() const;
 
     // Queue a change; find() sees it at once, the file after the next flush.
     // False (and nothing queued) when the path is not a relative name.
@@ -115,10 +133,16 @@ public:
     // Queued as records are: a transfer that ended leaves nothing behind to
     // remove, so losing this change costs nothing.
     void clearPending(const QString& path, StateSide side);
-    const QList<PendingTransfer>& pending() const { return m_pending; }
+    const QList<PendingTransfer>& pending() const {
+        awaitContents();
+        return m_pending;
+    }
 
     // When the last run that finished its work ended (UTC), if any did.
-    std::optional<QDateTime> lastCompleteRun() const { return m_lastCompleteRun; }
+    std::optional<QDateTime> lastCompleteRun() const {
+        awaitContents();
+        return m_lastCompleteRun;
+    }
     // Flushes and records now as the end of a complete run, in one transaction.
     bool markRunComplete();
 
@@ -133,16 +157,26 @@ private:
     static Attempt openFile(const QString& path, const QString& identityKey);
     QString prepare(const QString& identityKey);
     QString createSchema(const QString& identityKey);
-    QString load();
+    struct Contents {
+        QHash<QString, FileRecord> records; // by nameMatchKey
+        QList<PendingTransfer> pending;
+        std::optional<QDateTime> lastCompleteRun;
+        QString problem;
+    };
+    static Contents readContents(const QString& path);
+    static QString readRows(const QSqlDatabase& db, Contents& contents);
+    void awaitContents() const;
     bool writeQueued();
     bool execute(const QString& statement);
 
     QString m_connection;
-    QHash<QString, FileRecord> m_records;                  // by nameMatchKey
+    mutable std::future<Contents> m_reading;
+    mutable QString m_readProblem;
+    mutable QHash<QString, FileRecord> m_records;          // by nameMatchKey
     QHash<QString, std::optional<FileRecord>> m_queue;     // by nameMatchKey; empty = remove
     QList<std::pair<QString, StateSide>> m_pendingCleared; // by nameMatchKey
-    QList<PendingTransfer> m_pending;
-    std::optional<QDateTime> m_lastCompleteRun;
+    mutable QList<PendingTransfer> m_pending;
+    mutable std::optional<QDateTime> m_lastCompleteRun;
     QElapsedTimer m_sinceFlush;
 };
 

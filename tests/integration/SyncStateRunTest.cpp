@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include "integration/SyncRunFixture.h"
 #include "support/QtPrinters.h"
@@ -312,18 +314,40 @@ TEST_F(RememberingRunTest, ARunCutOffIsFinishedByTheNext) {
     EXPECT_EQ(tree(m_localDir.path()), tree(m_remoteDir.path()));
 }
 
-TEST_F(RememberingRunTest, ADamagedStateIsSetAsideAndTheRunDecidesAsAFirstRun) {
+// A file that is no database, and one whose rows cannot be read (found only
+// while the run scans).
+class DamagedStateTest : public RememberingRunTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(DamagedStateTest, IsSetAsideAndTheRunDecidesAsAFirstRun) {
     startServer();
     writeFile(local("a.txt"), "a", at(1, 9, 0));
     writeFile(remote("a.txt"), "a", at(1, 9, 0));
-    const QString path = engine::SyncState::pathFor(engine::stateIdentityOf(m_project.Settings()));
-    QDir().mkpath(QFileInfo(path).path());
-    writeFile(path, "not a database at all, not even close");
+    const engine::StateIdentity identity = engine::stateIdentityOf(m_project.Settings());
+    const QString path = engine::SyncState::pathFor(identity);
+    if (GetParam()) {
+        QDir().mkpath(QFileInfo(path).path());
+        writeFile(path, "not a database at all, not even close");
+    } else {
+        ASSERT_TRUE(engine::SyncState::open(identity).state);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("damage"));
+        db.setDatabaseName(path);
+        ASSERT_TRUE(db.open());
+        QSqlQuery query(db);
+        EXPECT_TRUE(query.exec(QStringLiteral("DROP TABLE files")));
+        EXPECT_TRUE(query.exec(QStringLiteral("CREATE TABLE files(unknown)")));
+        query = QSqlQuery();
+        db.close();
+        db = {};
+        QSqlDatabase::removeDatabase(QStringLiteral("damage"));
+    }
     const RunOutcome& outcome = run();
     EXPECT_TRUE(outcome.completed);
     EXPECT_EQ(outcome.problems + outcome.uploaded + outcome.downloaded, 0) << logText().toStdString();
     EXPECT_TRUE(logText().contains(QStringLiteral("was moved aside"))) << logText().toStdString();
     EXPECT_EQ(engine::describeState(m_project.Settings()).files, 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Damage, DamagedStateTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "NoDatabase" : "RowsUnreadable"; });
 
 } // namespace
