@@ -118,8 +118,17 @@ QString inertForTerminal(const QString& text) {
 QString nameMatchKey(const QString& name) {
     // Most names are plain ASCII, where folding is lower case and no form
     // composes: every name of a large tree passes here, often twice.
-    if (std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x80; }))
-        return name.toLower();
+    if (std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x80; })) {
+        const auto isUpper = [](QChar c) { return c.unicode() >= u'A' && c.unicode() <= u'Z'; };
+        if (std::none_of(name.cbegin(), name.cend(), isUpper))
+            return name; // shared, not copied
+        QString key = name;
+        for (QChar& c : key) {
+            if (isUpper(c))
+                c = QChar(char16_t(c.unicode() + (u'a' - u'A')));
+        }
+        return key;
+    }
     const QString composed = name.normalized(QString::NormalizationForm_C);
     QString key;
     key.reserve(composed.size());
