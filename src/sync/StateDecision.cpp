@@ -122,6 +122,10 @@ StateDecision withoutRecord(setting::SyncMode mode, const Side& local, const Sid
     return {copyFrom(newer.where), newerOn(newer.where)};
 }
 
+bool sameSizeAndMinute(const Side& a, const Side& b) {
+    return a.size == b.size && a.minute() == b.minute(); // an unknown remote size never matches a local one
+}
+
 // One way: the source's changes go to the target; a source edit goes even
 // when the target's minute is the same or, if the target is as the last run
 // left it, when the clocks disagree. Otherwise the newer minute decides.
@@ -131,6 +135,10 @@ StateDecision oneWay(const Side& source, const Side& target) {
     if (!target.present)
         return {copyFrom(source.where), deletedOn(target.where)};
     if (source.changed) {
+        // Both changed to the same size and minute: something else put them
+        // in step again (a restore, another tool); nothing needs to travel.
+        if (target.changed && sameSizeAndMinute(source, target))
+            return {StateAction::RecordOnly, QStringLiteral("changed on both sides alike")};
         if (!target.changed || target.minute() <= source.minute())
             return {copyFrom(source.where), changedOn(source.where)};
         return {StateAction::None, QStringLiteral("changed on both sides, ") + newerOn(target.where)};
@@ -140,10 +148,6 @@ StateDecision oneWay(const Side& source, const Side& target) {
     if (target.minute() < source.minute())
         return {copyFrom(source.where), newerOn(source.where)};
     return {StateAction::None, changedOn(target.where)};
-}
-
-bool sameSizeAndMinute(const Side& a, const Side& b) {
-    return a.size == b.size && a.minute() == b.minute(); // an unknown remote size never matches a local one
 }
 
 // Both ways: each side against its own record.

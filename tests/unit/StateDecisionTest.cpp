@@ -97,6 +97,7 @@ TEST(StateDecision, EachSideAgainstItsOwnRecord) {
         {"download: same-minute edit", down, inStep.local, rem(99, "10:00:00"), inStep, Download, "changed on the server since the last run"},
         {"upload: edit behind the server's clock", up, loc(100, "10:30:00"), rem(100, "11:00:00"), recordWith(rem(100, "11:00:00")), Upload, "changed locally since the last run"},
         {"upload: both changed within one minute", up, loc(5, "10:05:40"), rem(6, "10:05:00"), inStep, Upload, "changed locally since the last run"},
+        {"download: both changed alike", down, loc(6, "10:05:40"), rem(6, "10:05:00"), inStep, RecordOnly, "changed on both sides alike"},
         {"upload: both changed, remote newer", up, loc(5, "10:30:00"), rem(6, "11:00:00"), inStep, None, "changed on both sides, newer on the server"},
         {"upload: remote changed, older", up, inStep.local, rem(100, "09:00:00"), inStep, Upload, "newer locally"},
         {"upload: remote changed, newer", up, inStep.local, rem(100, "11:00:00"), inStep, None, "changed on the server since the last run"},
