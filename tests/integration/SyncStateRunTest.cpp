@@ -2,6 +2,8 @@
 // against the test server and vsftpd.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -244,8 +246,13 @@ TEST_F(RememberingRunTest, AServerThatCannotSetTimesGetsNoPingPong) {
     EXPECT_EQ(readFile(local("report.txt")), "report");
 }
 
-TEST_F(RememberingRunTest, DeletingMostOfTheFilesNeedsLeave) {
-    startServer();
+// The guards, on the test server and on vsftpd.
+class GuardTest : public RememberingRunTest, public ::testing::WithParamInterface<Server> {};
+
+TEST_P(GuardTest, DeletingMostOfTheFilesNeedsLeave) {
+    ASSERT_NO_FATAL_FAILURE(startOn(GetParam()));
+    if (IsSkipped())
+        return;
     for (int i = 0; i < 12; ++i)
         writeFile(local(QStringLiteral("f%1.txt").arg(i)), "x", at(1, 9, 0));
     ASSERT_EQ(run().uploaded, 12);
@@ -257,32 +264,64 @@ TEST_F(RememberingRunTest, DeletingMostOfTheFilesNeedsLeave) {
     EXPECT_EQ(withheld.deletionsWithheld, 7);
     EXPECT_EQ(withheld.uploaded + withheld.deleted, 0);
     EXPECT_TRUE(logText().contains(QStringLiteral("allow it with --max-delete 7"))) << logText().toStdString();
-    EXPECT_EQ(tree(m_remoteDir.path()).size(), 12u);
+    EXPECT_EQ(tree(servedRoot()).size(), 12u);
 
     m_project.MaxDelete = 7;
     const RunOutcome& allowed = run();
     EXPECT_EQ(allowed.deleted, 7) << logText().toStdString();
     EXPECT_EQ(allowed.uploaded, 1);
-    EXPECT_EQ(tree(m_remoteDir.path()), tree(m_localDir.path()));
+    EXPECT_EQ(tree(servedRoot()), tree(m_localDir.path()));
 }
 
 // Files outside the masks are invisible: neither deleted nor forgotten.
-TEST_F(RememberingRunTest, NarrowerMasksKeepTheRecordsOfWhatTheyHide) {
-    startServer();
+TEST_P(GuardTest, NarrowerMasksKeepTheRecordsOfWhatTheyHide) {
+    ASSERT_NO_FATAL_FAILURE(startOn(GetParam()));
+    if (IsSkipped())
+        return;
     writeFile(local("a.txt"), "a", at(1, 9, 0));
     writeFile(local("b.log"), "b", at(1, 9, 0));
     ASSERT_EQ(run().uploaded, 2);
     m_project.IncludeMasks = QStringLiteral("*.txt");
     ASSERT_TRUE(QFile::remove(local("b.log")));
     EXPECT_EQ(run().deleted, 0);
-    EXPECT_EQ(tree(m_remoteDir.path()), (std::set<QString>{"a.txt", "b.log"}));
+    EXPECT_EQ(tree(servedRoot()), (std::set<QString>{"a.txt", "b.log"}));
     // Seen again, b.log is known as deleted here, not as new on the server.
     m_project.IncludeMasks = QStringLiteral("*.*");
     const RunOutcome& widened = run();
     EXPECT_EQ(widened.deleted, 1) << logText().toStdString();
     EXPECT_EQ(widened.downloaded, 0);
-    EXPECT_EQ(tree(m_remoteDir.path()), (std::set<QString>{"a.txt"}));
+    EXPECT_EQ(tree(servedRoot()), (std::set<QString>{"a.txt"}));
 }
+
+// A remote folder that can no longer be listed looks empty: none of the
+// local files in it is taken for deleted on the server.
+TEST_P(GuardTest, AFolderThatCannotBeListedCarriesNoDeletions) {
+    m_project.SubFilders = true;
+    ASSERT_NO_FATAL_FAILURE(startOn(GetParam()));
+    if (IsSkipped())
+        return;
+    writeFile(local("sub/a.txt"), "a", at(1, 9, 0));
+    writeFile(local("b.txt"), "b", at(1, 9, 0));
+    ASSERT_EQ(run().uploaded, 2);
+    if (m_vsftpd) {
+        ASSERT_EQ(::chmod(QFile::encodeName(served("sub")).constData(), 0111), 0);
+    } else {
+        const quint16 port = m_server->port();
+        m_server.reset();
+        m_options.unlistableDirs << QStringLiteral("sub");
+        m_options.extraArguments << QStringLiteral("--port") << QString::number(port);
+        startServer();
+    }
+    const RunOutcome& outcome = run();
+    EXPECT_FALSE(outcome.remoteScanComplete);
+    EXPECT_EQ(outcome.deleted, 0) << logText().toStdString();
+    EXPECT_EQ(readFile(local("sub/a.txt")), "a");
+    if (m_vsftpd)
+        ::chmod(QFile::encodeName(served("sub")).constData(), 0755);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, GuardTest, ::testing::Values(Server::Mlsd, Server::Vsftpd),
+                         [](const auto& info) { return info.param == Server::Vsftpd ? "Vsftpd" : "TestServer"; });
 
 // The server stops answering at the first rename: the uploads' temporary
 // files stay behind. The next run removes them and finishes, deleting nothing.
