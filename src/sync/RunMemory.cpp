@@ -35,6 +35,13 @@ QString relativeFolderOf(const QString& path) {
     return slash < 0 ? QString() : path.left(slash);
 }
 
+// A dry run leaves a state it cannot read where it is.
+QString dryRunCannotRead(const engine::StateIdentity& identity, const QString& problem) {
+    return QStringLiteral("The sync state \"%1\" could not be read (%2): this dry run decides as a first run, and a "
+                          "real run will set the state aside.")
+        .arg(QDir::toNativeSeparators(engine::SyncState::pathFor(identity)), problem);
+}
+
 } // namespace
 
 void SyncRun::OpenSyncState() {
@@ -47,9 +54,7 @@ void SyncRun::OpenSyncState() {
         QString problem;
         if (!engine::SyncState::peek(identity, problem)) {
             if (!problem.isEmpty())
-                Log(QStringLiteral("The sync state \"%1\" could not be read (%2): this dry run decides as a first "
-                                   "run, and a real run will set the state aside.")
-                        .arg(QDir::toNativeSeparators(engine::SyncState::pathFor(identity)), problem));
+                Log(dryRunCannotRead(identity, problem));
             return;
         }
     }
@@ -68,9 +73,7 @@ void SyncRun::CheckSyncStateRead() {
     m_state.reset();
     const engine::StateIdentity identity = engine::stateIdentityOf(m_settings);
     if (m_options.DryRun) {
-        Log(QStringLiteral("The sync state \"%1\" could not be read (%2): this dry run decides as a first run, and a "
-                           "real run will set the state aside.")
-                .arg(QDir::toNativeSeparators(engine::SyncState::pathFor(identity)), problem));
+        Log(dryRunCannotRead(identity, problem));
         return;
     }
     engine::SyncState::Opened again = engine::SyncState::openAfresh(identity, problem);
