@@ -48,15 +48,12 @@ std::optional<RelativeName> SyncRun::ConflictCopyOf(const RelativeName& name) co
 }
 
 void SyncRun::ReportConflict(const QString& name, const QString& kept, const QString& copy) {
-    if (!m_hooks.event)
-        return;
     engine::RunEvent event;
     event.type = engine::RunEvent::Type::Conflict;
     event.file = name;
     event.side = kept;
     event.copy = copy;
-    event.dryRun = m_options.DryRun;
-    m_hooks.event(event);
+    Report(std::move(event));
 }
 
 void SyncRun::SettleConflicts() {

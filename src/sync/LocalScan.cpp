@@ -220,13 +220,10 @@ void SyncRun::SkipName(const QString& side, const QString& name, const QString& 
 }
 
 void SyncRun::ReportSkippedName(const QString& side, const QString& name, const QString& reason) {
-    if (!m_hooks.event)
-        return;
     engine::RunEvent event;
     event.type = engine::RunEvent::Type::Skipped;
     event.side = side;
     event.file = name;
     event.message = reason;
-    event.dryRun = m_options.DryRun;
-    m_hooks.event(event);
+    Report(std::move(event));
 }

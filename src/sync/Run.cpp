@@ -411,17 +411,21 @@ engine::Job SyncRun::CountedJob(engine::ActionKind, int index, const QString& na
 
 void SyncRun::ReportAction(engine::ActionKind kind, const QString& name, qint64 bytes, bool ok, const QString& reason,
                            const QString& serverReply) {
-    if (!m_hooks.event)
-        return;
     engine::RunEvent event;
     event.type = !ok ? engine::RunEvent::Type::Failure
                      : (isDeletion(kind) ? engine::RunEvent::Type::Deletion : engine::RunEvent::Type::Transfer);
     event.action = kind;
     event.file = name;
     event.bytes = ok ? bytes : 0;
-    event.dryRun = m_options.DryRun;
     event.message = reason;
     event.serverReply = serverReply;
+    Report(std::move(event));
+}
+
+void SyncRun::Report(engine::RunEvent event) {
+    if (!m_hooks.event)
+        return;
+    event.dryRun = m_options.DryRun;
     m_hooks.event(event);
 }
 
@@ -434,7 +438,7 @@ qint64 SyncRun::PlanProgress() {
     auto transfers = [&](const TListOfFiles& walked) {
         const engine::StateAction transfer =
             &walked == &LocalFiles ? engine::StateAction::Upload : engine::StateAction::Download;
-        const std::vector<Verdict>& verdicts = &walked == &LocalFiles ? m_localVerdicts : m_remoteVerdicts;
+        const std::vector<Verdict>& verdicts = VerdictsOf(walked);
         for (size_t i = 0; i < verdicts.size(); ++i) {
             // A conflict moves one version over the wire, about as large.
             if (verdicts[i].action == transfer ||

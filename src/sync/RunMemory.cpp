@@ -241,9 +241,18 @@ bool SyncRun::StateAllowsDeletions(qint64 local, qint64 remote) {
     return false;
 }
 
+const std::vector<SyncRun::Verdict>& SyncRun::VerdictsOf(const TListOfFiles& walked) const {
+    return &walked == &LocalFiles ? m_localVerdicts : m_remoteVerdicts;
+}
+
+const SyncRun::Verdict* SyncRun::VerdictAt(const TListOfFiles& walked, int index) const {
+    const std::vector<Verdict>& verdicts = VerdictsOf(walked);
+    return index >= 0 && size_t(index) < verdicts.size() ? &verdicts[size_t(index)] : nullptr;
+}
+
 std::vector<engine::PlannedAction> SyncRun::PlanOf(const TListOfFiles& walked, StateAction action) {
     EnsureDecided();
-    const std::vector<Verdict>& verdicts = &walked == &LocalFiles ? m_localVerdicts : m_remoteVerdicts;
+    const std::vector<Verdict>& verdicts = VerdictsOf(walked);
     std::vector<engine::PlannedAction> plan;
     for (size_t i = 0; i < verdicts.size(); ++i) {
         if (verdicts[i].action == action)
@@ -253,19 +262,17 @@ std::vector<engine::PlannedAction> SyncRun::PlanOf(const TListOfFiles& walked, S
 }
 
 bool SyncRun::DecidedByRecord(const TListOfFiles& walked, int index) const {
-    const std::vector<Verdict>& verdicts = &walked == &LocalFiles ? m_localVerdicts : m_remoteVerdicts;
-    return size_t(index) < verdicts.size() && verdicts[size_t(index)].byRecord;
+    const Verdict* verdict = VerdictAt(walked, index);
+    return verdict && verdict->byRecord;
 }
 
 QString SyncRun::ReasonFor(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match) const {
-    const std::vector<Verdict>& verdicts = &walked == &LocalFiles ? m_localVerdicts : m_remoteVerdicts;
-    const QString clocks = MoveReason(walked, index, searched, match);
-    if (size_t(index) >= verdicts.size() || !verdicts[size_t(index)].byRecord)
-        return clocks;
+    const Verdict* verdict = VerdictAt(walked, index);
+    if (!verdict || !verdict->byRecord)
+        return MoveReason(walked, index, searched, match);
     // The record decided; the minutes of both sides still tell the story.
-    if (match < 0)
-        return QStringLiteral(" (%1)").arg(verdicts[size_t(index)].reason);
-    return clocks + QStringLiteral(" (%1)").arg(verdicts[size_t(index)].reason);
+    const QString why = QStringLiteral(" (%1)").arg(verdict->reason);
+    return match < 0 ? why : MoveReason(walked, index, searched, match) + why;
 }
 
 void SyncRun::NotePending(engine::ActionKind kind, const TListOfFiles& walked,

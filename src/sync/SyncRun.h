@@ -207,6 +207,8 @@ private:
     // The work of a pass's job wrapped so that the progress counts it and its
     // outcome carries what the run's events need.
     engine::Job CountedJob(engine::ActionKind kind, int index, const QString& name, qint64 bytes, engine::Job job);
+    // Hands an event to those who listen, marked as of a dry run where it is.
+    void Report(engine::RunEvent event);
     // Reports one action's end as an event, when someone listens.
     void ReportAction(engine::ActionKind kind, const QString& name, qint64 bytes, bool ok, const QString& reason,
                       const QString& serverReply);
@@ -332,6 +334,10 @@ private:
     std::vector<engine::PlannedAction> PlanOf(const TListOfFiles& walked, engine::StateAction action);
     QString ReasonFor(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match) const;
     bool DecidedByRecord(const TListOfFiles& walked, int index) const;
+    // The verdicts of walked's files, and the one of its file at index (none
+    // when the list was not decided on).
+    const std::vector<Verdict>& VerdictsOf(const TListOfFiles& walked) const;
+    const Verdict* VerdictAt(const TListOfFiles& walked, int index) const;
     // Notes the transfers a pass is about to start, before the first of them.
     void NotePending(engine::ActionKind kind, const TListOfFiles& walked,
                      const std::vector<engine::PlannedAction>& plan);
