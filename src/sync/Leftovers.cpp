@@ -102,6 +102,6 @@ void SyncRun::RestoreAsideLeftover(const QString& relativePath, const AsideLefto
         NoteRemoteFolderIncomplete();
         return;
     }
-    if (IsFileIncluded(aside.originalName, m_includeMasks, m_excludeMasks))
+    if (m_fileFilter.includes(aside.originalName))
         AddRemoteFile(*name, aside.entry);
 }

@@ -18,7 +18,6 @@
 #include "sync/StateDecision.h"
 
 using engine::joinRelative;
-using engine::ScanMasks;
 
 namespace {
 
@@ -94,9 +93,9 @@ bool isLink(const QString& path) {
 }
 
 // The local wall-clock time of an exact time, to the millisecond.
-NaiveDateTime wallClockOf(qint64 mtimeNs) {
+NaiveDateTime wallClockOf(qint64 mtimeNs, engine::LocalTimes& localTimes) {
     const qint64 msecs = mtimeNs >= 0 ? mtimeNs / 1'000'000 : -((-mtimeNs + 999'999) / 1'000'000);
-    return NaiveDateTime::fromLocal(QDateTime::fromMSecsSinceEpoch(msecs));
+    return localTimes.fromUtc(msecs);
 }
 
 // Raw name bytes for a log line: printable ASCII as it is, all else as \xNN.
@@ -119,7 +118,7 @@ void SyncRun::CollectLocalFiles() {
         return;
     DoProgress();
     Log(QStringLiteral("Collecting local files..."));
-    const ScanMasks masks(m_includeMasks, m_excludeMasks, m_settings.IncludeMasks, m_settings.ExcludeMasks);
+    m_fileFilter = FileFilterOfSettings();
     LocalFiles.Clear();
     m_localVerdicts.clear(); // decided again for the new list
     m_localIndex.reset();
@@ -186,14 +185,14 @@ void SyncRun::CollectLocalFolder(const QString& relativePath) {
             continue;
         if (!isFolder && inet::isTransferTempName(name)) {
             if (!isLink(base + name)) // ours are never links
-                NoteLeftover(m_localLeftovers, relativePath, name, wallClockOf(entry->mtimeNs));
+                NoteLeftover(m_localLeftovers, relativePath, name, wallClockOf(entry->mtimeNs, m_localTimes));
             continue;
         }
         // A version a conflict kept aside is the user's to look at: never
         // uploaded, recorded or deleted.
         if (!isFolder && engine::isConflictCopyName(name))
             continue;
-        if (!isFolder && !IsFileIncluded(name, m_includeMasks, m_excludeMasks))
+        if (!isFolder && !m_fileFilter.includes(name))
             continue;
         const std::optional<RelativeName> child = RelativeName::fromPath(joinRelative(relativePath, name));
         if (!child) {
@@ -203,7 +202,7 @@ void SyncRun::CollectLocalFolder(const QString& relativePath) {
         if (isFolder)
             CollectLocalFolder(child->text());
         else
-            LocalFiles.AddFile(*child, entry->size, wallClockOf(entry->mtimeNs), entry->mtimeNs);
+            LocalFiles.AddFile(*child, entry->size, wallClockOf(entry->mtimeNs, m_localTimes), entry->mtimeNs);
     }
 }
 

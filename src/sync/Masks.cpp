@@ -1,5 +1,6 @@
 #include "sync/Masks.h"
 
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -259,4 +260,59 @@ bool MatchesMaskList(const MaskList& masks, const QString& name) {
 
 bool IsFileIncluded(const QString& name, const MaskList& includeMasks, const MaskList& excludeMasks) {
     return MatchesMaskList(includeMasks, name) && !MatchesMaskList(excludeMasks, name);
+}
+
+struct FileFilter::Compiled {
+    struct Mask {
+        QString text;
+        std::optional<std::vector<Token>> tokens; // none for an invalid mask
+
+        explicit Mask(const QString& mask) : text(mask) {
+            if (mask.isEmpty())
+                return;
+            try {
+                tokens = compileMask(mask);
+            } catch (const VellisyncError&) {
+                // Thrown again when matching reaches it.
+            }
+        }
+
+        bool matches(const QString& preparedName) const {
+            if (text.isEmpty())
+                return false;
+            if (!tokens)
+                compileMask(text); // throws the mask's error
+            return matchTokens(*tokens, preparedName);
+        }
+    };
+
+    static std::vector<Mask> compileAll(const MaskList& masks) {
+        std::vector<Mask> compiled;
+        compiled.reserve(size_t(masks.size()));
+        for (const QString& mask : masks)
+            compiled.emplace_back(mask);
+        return compiled;
+    }
+
+    static bool anyMatches(const std::vector<Mask>& masks, const QString& preparedName) {
+        for (const Mask& mask : masks) {
+            if (mask.matches(preparedName))
+                return true;
+        }
+        return false;
+    }
+
+    std::vector<Mask> include;
+    std::vector<Mask> exclude;
+};
+
+FileFilter::FileFilter() : m_compiled(std::make_shared<const Compiled>()) {}
+
+FileFilter::FileFilter(const MaskList& includeMasks, const MaskList& excludeMasks)
+    : m_compiled(std::make_shared<const Compiled>(
+          Compiled{Compiled::compileAll(includeMasks), Compiled::compileAll(excludeMasks)})) {}
+
+bool FileFilter::includes(const QString& name) const {
+    const QString prepared = withExtension(lastComponent(name));
+    return Compiled::anyMatches(m_compiled->include, prepared) && !Compiled::anyMatches(m_compiled->exclude, prepared);
 }

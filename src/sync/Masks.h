@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 // File masks: lists, matching and the include/exclude decision of the scans.
 
 using MaskList = QStringList;
@@ -27,3 +29,17 @@ bool MatchesMaskList(const MaskList& masks, const QString& name);
 
 // True when name matches at least one include mask and no exclude mask.
 bool IsFileIncluded(const QString& name, const MaskList& includeMasks, const MaskList& excludeMasks);
+
+// IsFileIncluded for the many names of a scan: each mask is compiled once. An
+// invalid mask throws where matching would reach it, exactly as above.
+class FileFilter {
+public:
+    FileFilter(); // includes nothing
+    FileFilter(const MaskList& includeMasks, const MaskList& excludeMasks);
+
+    bool includes(const QString& name) const;
+
+private:
+    struct Compiled;
+    std::shared_ptr<const Compiled> m_compiled;
+};

@@ -14,7 +14,6 @@
 #include "sync/ScanHelpers.h"
 
 using engine::joinRelative;
-using engine::ScanMasks;
 
 namespace {
 
@@ -160,7 +159,7 @@ void SyncRun::CollectRemoteFiles() {
     }
     DoProgress();
     Log(QStringLiteral("Collecting FTP files..."));
-    const ScanMasks masks(m_includeMasks, m_excludeMasks, m_settings.IncludeMasks, m_settings.ExcludeMasks);
+    m_fileFilter = FileFilterOfSettings();
     if (!m_remoteListingStarted)
         StartRemoteListing();
     m_remoteListingStarted = false;
@@ -262,7 +261,7 @@ void SyncRun::CollectRemoteFolder(const QString& relativePath) {
                 NoteLeftover(m_remoteLeftovers, relativePath, data.name, RemoteTimeOf(data));
             continue;
         }
-        if (data.isDirectory ? !m_settings.SubFilders : !IsFileIncluded(data.name, m_includeMasks, m_excludeMasks))
+        if (data.isDirectory ? !m_settings.SubFilders : !m_fileFilter.includes(data.name))
             continue;
         // A name from the server becomes a path and a command only once it
         // has proven to be one plain level: never "..", never "a/../b".

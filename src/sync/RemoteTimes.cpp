@@ -67,7 +67,7 @@ void SyncRun::AskExactTimes() {
     // A file the server gives no time for keeps its listed day.
     pool.run([this](engine::JobOutcome& outcome) {
         for (const engine::ExactTime& answer : outcome.exactTimes) {
-            RemoteFiles.SetDateTime(answer.item, engine::utcToLocal(answer.utc));
+            RemoteFiles.SetDateTime(answer.item, m_localTimes.fromUtc(answer.utc.toMSecsSinceEpoch()));
             m_remoteSeen[size_t(answer.item)].exactUtcMSecs = answer.utc.toMSecsSinceEpoch();
         }
         DoProgress();
@@ -141,9 +141,9 @@ void SyncRun::LearnListingZone() {
                 .arg(reason));
 }
 
-NaiveDateTime SyncRun::RemoteTimeOf(const inet::FindData& data) const {
+NaiveDateTime SyncRun::RemoteTimeOf(const inet::FindData& data) {
     const NaiveDateTime time = NaiveDateTime::fromDateAndTime(data.modifiedDate, data.modifiedTime);
     if (data.timeSource != inet::FindData::TimeSource::Local && m_listingZone)
-        return engine::listedToLocal(time, *m_listingZone);
+        return m_localTimes.fromListed(time, *m_listingZone);
     return time;
 }

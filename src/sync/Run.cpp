@@ -124,6 +124,10 @@ void SyncRun::Run() {
     }
 }
 
+FileFilter SyncRun::FileFilterOfSettings() const {
+    return FileFilter(ParseMaskList(m_settings.IncludeMasks), ParseMaskList(m_settings.ExcludeMasks));
+}
+
 void SyncRun::LogServerLossAndProblems() {
     if (ServerStoppedAnswering()) {
         LastRunOutcome.serverStoppedAnswering = true;

@@ -139,29 +139,35 @@ void SyncRun::DecideByState() {
     // Each name's key is made once: large trees have many names.
     const FileNameIndex& localIndex = LocalIndex();
     const FileNameIndex& remoteIndex = RemoteIndex();
+    int recordsMet = 0; // each name is decided once, so each record is met once
     for (int i = 0; i < LocalFiles.Count(); ++i) {
         const int match = remoteIndex.IndexOfKey(localIndex.KeyAt(i));
         m_localVerdicts[size_t(i)] = VerdictOn(localIndex.KeyAt(i), i, match);
         m_localVerdicts[size_t(i)].match = match;
+        recordsMet += m_localVerdicts[size_t(i)].byRecord ? 1 : 0;
     }
     for (int j = 0; j < RemoteFiles.Count(); ++j) {
         const int match = localIndex.IndexOfKey(remoteIndex.KeyAt(j));
         // A pair is decided once, from whichever side first finds the other.
         if (match >= 0 && m_localVerdicts[size_t(match)].match == j)
             m_remoteVerdicts[size_t(j)] = m_localVerdicts[size_t(match)];
-        else
+        else {
             m_remoteVerdicts[size_t(j)] = VerdictOn(remoteIndex.KeyAt(j), match, j);
+            recordsMet += m_remoteVerdicts[size_t(j)].byRecord ? 1 : 0;
+        }
         m_remoteVerdicts[size_t(j)].match = match;
     }
     // A file gone from both sides needs no record; one the scans could not
     // see (outside the masks, in a folder not read) keeps its own.
     m_goneFromBoth.clear();
-    if (!m_state || !LastRunOutcome.localScanComplete || !LastRunOutcome.remoteScanComplete)
+    if (!m_state || !LastRunOutcome.localScanComplete || !LastRunOutcome.remoteScanComplete ||
+        recordsMet == m_state->count())
         return;
+    const FileFilter filter = FileFilterOfSettings();
     for (auto it = m_state->begin(); it != m_state->end(); ++it) {
         const QString& path = it.value().path;
-        const bool seenByScans = (m_settings.SubFilders || !path.contains(QLatin1Char('/'))) &&
-                                 IsFileIncluded(fileNameOf(path), m_includeMasks, m_excludeMasks);
+        const bool seenByScans =
+            (m_settings.SubFilders || !path.contains(QLatin1Char('/'))) && filter.includes(fileNameOf(path));
         if (seenByScans && localIndex.IndexOfKey(it.key()) < 0 && remoteIndex.IndexOfKey(it.key()) < 0)
             m_goneFromBoth << path;
     }

@@ -12,6 +12,12 @@ namespace {
 constexpr int MaxZoneMinutes = 14 * 60;
 constexpr int ZoneStepMinutes = 15;
 
+// Wall-clock milliseconds count from 1899-12-30, the Unix epoch's day 25,569.
+qint64 unixEpochWallClock() {
+    static const qint64 epoch = NaiveDateTime::fromParts(1970, 1, 1).msecs();
+    return epoch;
+}
+
 } // namespace
 
 std::optional<int> parseZoneOffset(const QString& text) {
@@ -56,6 +62,10 @@ NaiveDateTime utcToLocal(const QDateTime& utc) {
     return NaiveDateTime::fromLocal(utc);
 }
 
+NaiveDateTime LocalTimes::fromListed(NaiveDateTime listed, int minutesEast) {
+    return fromUtc(listed.msecs() - unixEpochWallClock() - qint64(minutesEast) * 60'000);
+}
+
 NaiveDateTime LocalTimes::fromUtc(qint64 utcMSecs) {
     constexpr qint64 hour = 3'600'000;
     const qint64 hourStart = utcMSecs >= 0 ? utcMSecs - utcMSecs % hour : utcMSecs - ((utcMSecs % hour) + hour) % hour;
@@ -70,9 +80,7 @@ NaiveDateTime LocalTimes::fromUtc(qint64 utcMSecs) {
     }
     if (!found.value())
         return utcToLocal(QDateTime::fromMSecsSinceEpoch(utcMSecs, Qt::UTC));
-    // Wall-clock milliseconds count from 1899-12-30, the Unix epoch's day 25,569.
-    static const qint64 unixEpoch = NaiveDateTime::fromParts(1970, 1, 1).msecs();
-    return NaiveDateTime::fromMSecs(unixEpoch + utcMSecs + qint64(*found.value()) * 1000);
+    return NaiveDateTime::fromMSecs(unixEpochWallClock() + utcMSecs + qint64(*found.value()) * 1000);
 }
 
 } // namespace engine

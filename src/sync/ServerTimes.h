@@ -32,6 +32,8 @@ NaiveDateTime utcToLocal(const QDateTime& utc);
 class LocalTimes {
 public:
     NaiveDateTime fromUtc(qint64 utcMSecs);
+    // A time listed in the zone minutesEast, like listedToLocal.
+    NaiveDateTime fromListed(NaiveDateTime listed, int minutesEast);
 
 private:
     QHash<qint64, std::optional<int>> m_offsetOfHour; // seconds east; none when it changes within the hour

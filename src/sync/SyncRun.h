@@ -127,8 +127,8 @@ private:
     RunHooks m_hooks;
     engine::RunProgress& Progress() { return *m_hooks.counts; }
     // State of the scan in progress.
-    MaskList m_includeMasks;
-    MaskList m_excludeMasks;
+    FileFilter m_fileFilter; // the settings' masks, made again by each scan
+    FileFilter FileFilterOfSettings() const;
     // Canonical paths of the local folders entered by the scan in progress.
     QSet<QString> m_visitedLocalFolders;
     // Folders the run's scans have entered, for the progress.
@@ -153,7 +153,7 @@ private:
     };
     void AddRemoteFile(const RelativeName& name, const inet::FindData& data);
     // A remote entry's time as local wall-clock time, as the list holds it.
-    NaiveDateTime RemoteTimeOf(const inet::FindData& data) const;
+    NaiveDateTime RemoteTimeOf(const inet::FindData& data);
     // Learns the zone of LIST times from the listings (or takes the setting).
     void LearnListingZone();
     // Asks the exact time of the remote files that were listed with a date
