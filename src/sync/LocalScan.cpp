@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "model/Global.h"
@@ -21,34 +22,70 @@ using engine::joinRelative;
 
 namespace {
 
-// A folder's entry names, read whole before any is looked at, so that no
-// listing stays open while the scan goes down a level. Names whose bytes are
-// no valid UTF-8 name nothing a text could, and are kept apart so that the log
-// can say they were left out.
-struct FolderNames {
-    std::vector<QString> names;
+// What one stat(2) of a folder entry tells, following a link as the scan
+// does.
+struct EntryStatus {
+    bool isFolder = false;
+    bool isFile = false;
+    qint64 size = 0;
+    qint64 mtimeNs = 0; // nanoseconds since the epoch
+};
+
+struct FolderEntry {
+    QString name;
+    std::optional<EntryStatus> status; // none when nothing can be reached through the name
+    bool isLink = false;
+};
+
+// A folder's entries, read and looked at whole before any is used, so that no
+// listing stays open while the scan goes down a level. Each entry is looked
+// at relative to the open folder: one short path walk per entry, however deep
+// the tree. Names whose bytes are no valid UTF-8 name nothing a text could,
+// and are kept apart so that the log can say they were left out.
+struct FolderContents {
+    FolderIdentity identity;
+    std::vector<FolderEntry> entries;
     std::vector<QByteArray> undecodable;
     int error = 0; // errno when the folder could not be listed
 };
 
-FolderNames readFolderNames(const QString& folder) {
-    FolderNames result;
+EntryStatus statusOf(const struct stat& status) {
+    return EntryStatus{S_ISDIR(status.st_mode), S_ISREG(status.st_mode), qint64(status.st_size),
+                       qint64(status.st_mtim.tv_sec) * 1'000'000'000 + qint64(status.st_mtim.tv_nsec)};
+}
+
+FolderEntry entryIn(int folder, const dirent& found, QString name) {
+    FolderEntry entry{std::move(name), std::nullopt, found.d_type == DT_LNK};
+    struct stat status = {};
+    if (::fstatat(folder, found.d_name, &status, 0) == 0)
+        entry.status = statusOf(status);
+    if (found.d_type == DT_UNKNOWN) // file systems that do not say what an entry is
+        entry.isLink = ::fstatat(folder, found.d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode);
+    return entry;
+}
+
+FolderContents readFolder(const QString& folder) {
+    FolderContents result;
     errno = 0;
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(QFile::encodeName(folder).constData()), &::closedir);
-    if (!dir) {
+    struct stat self = {};
+    if (!dir || ::fstat(::dirfd(dir.get()), &self) != 0) {
         result.error = errno != 0 ? errno : EIO;
         return result;
     }
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const QByteArray name(entry->d_name);
+    result.identity = {quint64(self.st_dev), quint64(self.st_ino)};
+    while (const dirent* found = ::readdir(dir.get())) {
+        const QByteArrayView name(found->d_name);
         if (name == "." || name == "..")
             continue;
-        QStringDecoder utf8(QStringDecoder::Utf8);
+        // Stateless: a sequence cut off at the end of a name is an error too.
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
         QString decoded = utf8(name);
-        if (utf8.hasError())
-            result.undecodable.push_back(name);
-        else
-            result.names.push_back(std::move(decoded));
+        if (utf8.hasError()) {
+            result.undecodable.emplace_back(name.toByteArray());
+        } else {
+            result.entries.push_back(entryIn(::dirfd(dir.get()), *found, std::move(decoded)));
+        }
     }
     return result;
 }
@@ -68,28 +105,6 @@ bool isMissing(const QString& path) {
     // Without the trailing slash: with it, lstat would follow a final link.
     const QString entry = path.size() > 1 && path.endsWith(QLatin1Char('/')) ? path.chopped(1) : path;
     return ::lstat(QFile::encodeName(entry).constData(), &status) != 0 && errno == ENOENT;
-}
-
-// What one stat(2) of a folder entry tells, following a link as the scan
-// does; none when nothing can be reached through the name.
-struct EntryStatus {
-    bool isFolder = false;
-    bool isFile = false;
-    qint64 size = 0;
-    qint64 mtimeNs = 0; // nanoseconds since the epoch
-};
-
-std::optional<EntryStatus> entryStatus(const QString& path) {
-    struct stat status = {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
-        return std::nullopt;
-    return EntryStatus{S_ISDIR(status.st_mode), S_ISREG(status.st_mode), qint64(status.st_size),
-                       qint64(status.st_mtim.tv_sec) * 1'000'000'000 + qint64(status.st_mtim.tv_nsec)};
-}
-
-bool isLink(const QString& path) {
-    struct stat status = {};
-    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISLNK(status.st_mode);
 }
 
 // The local wall-clock time of an exact time, to the millisecond.
@@ -153,16 +168,13 @@ void SyncRun::CollectLocalFolder(const QString& relativePath) {
     }
     if (relativePath.isEmpty())
         LastRunOutcome.localRootReached = true;
-    const QString canonical = folderInfo.canonicalFilePath();
-    if (m_visitedLocalFolders.contains(canonical))
-        return;
-    m_visitedLocalFolders.insert(canonical);
-
-    const FolderNames listing = readFolderNames(folderInfo.filePath());
+    const FolderContents listing = readFolder(folderInfo.filePath());
     if (listing.error != 0) { // it went between the look at it and the listing
         NoteLocalFolderUnread(folderInfo.filePath(), QString::fromLocal8Bit(std::strerror(listing.error)));
         return;
     }
+    if (!m_visitedLocalFolders.insert(listing.identity).second)
+        return;
     for (const QByteArray& name : listing.undecodable) {
         const QString reason = QStringLiteral("the name is not valid UTF-8");
         Log(QStringLiteral("Skipped local name \"%1\": %2")
@@ -170,13 +182,12 @@ void SyncRun::CollectLocalFolder(const QString& relativePath) {
         ReportSkippedName(QStringLiteral("local"), joinRelative(relativePath, bytesForLog(name)), reason);
         ++LastRunOutcome.problems;
     }
-    const QString base = AddTrailingBackslash(folderInfo.filePath());
-    for (const QString& name : listing.names) {
+    for (const FolderEntry& found : listing.entries) {
         DoProgress();
         if (StopRequested)
             break;
-        // One system call per entry: a large tree has many.
-        const std::optional<EntryStatus> entry = entryStatus(base + name);
+        const QString& name = found.name;
+        const std::optional<EntryStatus>& entry = found.status;
         // Sockets, pipes, devices and dangling links are not files to sync.
         if (!entry || (!entry->isFolder && !entry->isFile))
             continue;
@@ -184,7 +195,7 @@ void SyncRun::CollectLocalFolder(const QString& relativePath) {
         if (isFolder && !m_settings.SubFilders)
             continue;
         if (!isFolder && inet::isTransferTempName(name)) {
-            if (!isLink(base + name)) // ours are never links
+            if (!found.isLink) // ours are never links
                 NoteLeftover(m_localLeftovers, relativePath, name, wallClockOf(entry->mtimeNs, m_localTimes));
             continue;
         }

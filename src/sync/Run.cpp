@@ -513,8 +513,8 @@ bool SyncRun::DeletionsWithinLimit(qint64 planned) {
 
 void SyncRun::NoteScanProgress() {
     // The scans forget their folder sets when they end; the counts stay.
-    if (!m_visitedLocalFolders.isEmpty())
-        m_localFoldersSeen = m_visitedLocalFolders.size();
+    if (!m_visitedLocalFolders.empty())
+        m_localFoldersSeen = qint64(m_visitedLocalFolders.size());
     if (!m_remoteListings.isEmpty())
         m_remoteFoldersSeen = m_remoteListings.size();
     Progress().noteScanned(m_localFoldersSeen + m_remoteFoldersSeen, LocalFiles.Count() + RemoteFiles.Count());

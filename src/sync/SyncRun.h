@@ -26,6 +26,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
+#include <utility>
 #include <vector>
 
 // Why the stored port, proxy port (which matters only with a proxy) or
@@ -36,6 +38,9 @@ QString proxyPortProblem(const ProjectSettings& settings);
 QString encryptionProblem(const ProjectSettings& settings);
 
 // Where a run's news goes. Each is called on the run's thread; any may be empty.
+// A local folder as the file system knows it: device and inode.
+using FolderIdentity = std::pair<quint64, quint64>;
+
 struct RunHooks {
     // One log line, already made inert for a terminal.
     std::function<void(const QString& line)> log;
@@ -129,8 +134,8 @@ private:
     // State of the scan in progress.
     FileFilter m_fileFilter; // the settings' masks, made again by each scan
     FileFilter FileFilterOfSettings() const;
-    // Canonical paths of the local folders entered by the scan in progress.
-    QSet<QString> m_visitedLocalFolders;
+    // The local folders entered by the scan in progress, as device and inode.
+    std::set<FolderIdentity> m_visitedLocalFolders;
     // Folders the run's scans have entered, for the progress.
     qint64 m_localFoldersSeen = 0;
     qint64 m_remoteFoldersSeen = 0;

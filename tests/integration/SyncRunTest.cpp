@@ -1073,21 +1073,28 @@ TEST_P(UntrustedInputTest, LocalNamesThatCannotTravelAreSkipped) {
     writeFile(remote("site/other.txt"), "O", at(1, 10, 0));
     writeFile(local("root/x\r\nDELE other.txt\r\nNOOP"), "X", at(2, 10, 0));
     writeFile(local("root/y\nDELE other.txt"), "Y", at(2, 10, 0));
-    const QByteArray latin1Name = QFile::encodeName(local(QStringLiteral("root/"))) + "caf\xe9.txt";
-    ASSERT_EQ(::close(::open(latin1Name.constData(), O_CREAT | O_WRONLY, 0644)), 0);
-    const auto removeLatin1Name = qScopeGuard([&] { ::unlink(latin1Name.constData()); }); // Qt cannot name it
+    // Latin-1, and a UTF-8 sequence cut off at the end of the name.
+    const QByteArray rawNames[] = {QFile::encodeName(local(QStringLiteral("root/"))) + "caf\xe9.txt",
+                                   QFile::encodeName(local(QStringLiteral("root/"))) + "cut\xc3"};
+    for (const QByteArray& name : rawNames)
+        ASSERT_EQ(::close(::open(name.constData(), O_CREAT | O_WRONLY, 0644)), 0);
+    const auto removeRawNames = qScopeGuard([&] { // Qt cannot name them
+        for (const QByteArray& name : rawNames)
+            ::unlink(name.constData());
+    });
     m_project.SyncMode = setting::SyncMode::LocalToRemote;
     startServer();
     m_project.Run();
     EXPECT_EQ(m_log.mid(m_log.size() - 2),
-              (QStringList{"0 files has been uploaded.", "This run met 3 problem(s): see the lines above."}));
+              (QStringList{"0 files has been uploaded.", "This run met 4 problem(s): see the lines above."}));
     EXPECT_TRUE(
         m_log.contains(QStringLiteral("Skipped local name \"x\\r\\nDELE other.txt\\r\\nNOOP\": the name holds a "
                                       "line break or NUL, which cannot be sent to an FTP server")))
         << m_log.join('\n').toStdString();
     EXPECT_TRUE(m_log.contains(QStringLiteral("Skipped local name \"caf\\xe9.txt\": the name is not valid UTF-8")));
-    EXPECT_EQ(linesStartingWith(QStringLiteral("Skipped local name \"")), 3) << m_log.join('\n').toStdString();
-    EXPECT_EQ(m_project.LastRunOutcome().problems, 3);
+    EXPECT_TRUE(m_log.contains(QStringLiteral("Skipped local name \"cut\\xc3\": the name is not valid UTF-8")));
+    EXPECT_EQ(linesStartingWith(QStringLiteral("Skipped local name \"")), 4) << m_log.join('\n').toStdString();
+    EXPECT_EQ(m_project.LastRunOutcome().problems, 4);
     EXPECT_EQ(tree(m_remoteDir.path()), (std::set<QString>{"outside.txt", "site/other.txt"}));
 }
 
