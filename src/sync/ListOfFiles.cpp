@@ -74,11 +74,11 @@ NaiveDateTime TruncateDateTime(int level, NaiveDateTime value) {
 FileNameIndex::FileNameIndex(const TListOfFiles& list) {
     m_firstIndex.reserve(list.Count());
     m_keys.reserve(size_t(list.Count()));
-    for (int i = 0; i < list.Count(); ++i) {
+    for (int i = 0; i < list.Count(); ++i)
         m_keys.push_back(nameMatchKey(list.Strings(i)));
-        if (!m_firstIndex.contains(m_keys.back())) // a later duplicate keeps the first index
-            m_firstIndex.insert(m_keys.back(), i);
-    }
+    // Backwards, so that of names with one key the first one's index stays.
+    for (int i = list.Count() - 1; i >= 0; --i)
+        m_firstIndex.insert(m_keys[size_t(i)], i);
 }
 
 int FileNameIndex::IndexOf(const QString& name) const {

@@ -140,14 +140,21 @@ void SyncRun::DecideByState() {
     const FileNameIndex& localIndex = LocalIndex();
     const FileNameIndex& remoteIndex = RemoteIndex();
     int recordsMet = 0; // each name is decided once, so each record is met once
+    // The first local file of each remote one's name, found from the local
+    // side: most remote names then need no look-up of their own.
+    std::vector<int> firstLocalOf(size_t(RemoteFiles.Count()), -1);
     for (int i = 0; i < LocalFiles.Count(); ++i) {
         const int match = remoteIndex.IndexOfKey(localIndex.KeyAt(i));
         m_localVerdicts[size_t(i)] = VerdictOn(localIndex.KeyAt(i), i, match);
         m_localVerdicts[size_t(i)].match = match;
         recordsMet += m_localVerdicts[size_t(i)].byRecord ? 1 : 0;
+        if (match >= 0 && firstLocalOf[size_t(match)] < 0)
+            firstLocalOf[size_t(match)] = i;
     }
     for (int j = 0; j < RemoteFiles.Count(); ++j) {
-        const int match = localIndex.IndexOfKey(remoteIndex.KeyAt(j));
+        // A remote name after the first of its key is looked up itself.
+        const int match =
+            firstLocalOf[size_t(j)] >= 0 ? firstLocalOf[size_t(j)] : localIndex.IndexOfKey(remoteIndex.KeyAt(j));
         // A pair is decided once, from whichever side first finds the other.
         if (match >= 0 && m_localVerdicts[size_t(match)].match == j)
             m_remoteVerdicts[size_t(j)] = m_localVerdicts[size_t(match)];

@@ -1,5 +1,6 @@
 #include "sync/SyncState.h"
 
+#include <algorithm>
 #include <atomic>
 #include <future>
 
@@ -314,6 +315,10 @@ QString SyncState::createSchema(const QString& identityKey) {
 // Rows are checked as they come: the file is ours, but whatever a later run
 // removes by these names must still be a name under its root.
 QString SyncState::readRows(const QSqlDatabase& db, Contents& contents) {
+    // Room for every row at once: growing the table hashes each key again.
+    QSqlQuery count(db);
+    if (count.exec(QStringLiteral("SELECT COUNT(*) FROM files")) && count.next())
+        contents.records.reserve(qsizetype(std::clamp<qint64>(count.value(0).toLongLong(), 0, 10'000'000)));
     QSqlQuery files(db);
     files.setForwardOnly(true);
     if (!files.exec(QStringLiteral("SELECT path, local_size, local_mtime_ns, remote_size, remote_time_msecs, "
