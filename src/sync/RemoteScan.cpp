@@ -249,11 +249,9 @@ void SyncRun::CollectRemoteFolder(const QString& relativePath) {
     NoteUnrecognisedListingLines(relativePath, listing->unrecognisedLines);
 
     QStringList pendingFolders;
-    QSet<QString> listedNames;
     std::vector<AsideLeftover> asides;
     for (const inet::FindData& data : listing->entries) {
         DoProgress();
-        listedNames.insert(data.name);
         if (!data.isDirectory && inet::isTransferTempName(data.name)) {
             if (QString original = inet::originalOfAsideName(data.name); !original.isEmpty())
                 asides.push_back({data, std::move(original)});
@@ -274,6 +272,11 @@ void SyncRun::CollectRemoteFolder(const QString& relativePath) {
             pendingFolders.append(child->text());
         else
             AddRemoteFile(*child, data);
+    }
+    QSet<QString> listedNames;
+    if (!asides.empty()) {
+        for (const inet::FindData& data : listing->entries)
+            listedNames.insert(data.name);
     }
     for (const AsideLeftover& aside : asides) {
         // Beside the file it was the old version of, it is a leftover too.

@@ -9,7 +9,13 @@
 namespace engine {
 
 inline QString joinRelative(const QString& relativePath, const QString& name) {
-    return relativePath.isEmpty() ? name : relativePath + QLatin1Char('/') + name;
+    if (relativePath.isEmpty())
+        return name;
+    // One allocation: every name of both trees passes here.
+    QString joined;
+    joined.reserve(relativePath.size() + 1 + name.size());
+    joined.append(relativePath).append(QLatin1Char('/')).append(name);
+    return joined;
 }
 
 } // namespace engine
