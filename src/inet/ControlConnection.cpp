@@ -49,6 +49,11 @@ ControlConnection::ControlConnection(std::unique_ptr<QTcpSocket> socket, Millise
       m_assembler(MaxReplyText) {}
 
 ControlConnection::~ControlConnection() {
+    // Whoever queued work learns that it never went out.
+    while (!m_queued.empty()) {
+        std::vector<Queued> left = std::exchange(m_queued, {});
+        failQueued(left);
+    }
     if (isUsable()) {
         // Leave politely, without waiting for the goodbye: its text does not
         // matter, and neither may it change the caller's last response.
@@ -124,15 +129,7 @@ bool ControlConnection::send(const QString& command) {
         qCDebug(lcInet).noquote() << "refused a command with a line break:" << redacted(command).left(40);
         return fail(ErrorUnsafeCommand);
     }
-    if (!isUsable())
-        return fail(ErrorConnectionAborted);
-    m_transcript.push_back(redacted(command));
-    qCDebug(lcInet).noquote() << "-->" << redacted(command);
-    if (!writeAll(*m_socket, command.toUtf8() + "\r\n", m_replyTimeout, m_errors)) {
-        markUnusable();
-        return false;
-    }
-    return true;
+    return write({command});
 }
 
 bool ControlConnection::readReply(FtpReply& reply) {
@@ -198,21 +195,71 @@ bool ControlConnection::isSendable(const QString& command) {
 bool ControlConnection::sendTogether(const QStringList& commands) {
     if (!std::all_of(commands.cbegin(), commands.cend(), isSendable))
         return fail(ErrorUnsafeCommand);
-    if (!isUsable())
+    return write(commands);
+}
+
+bool ControlConnection::queue(const QStringList& commands, QueuedReplies onReplies) {
+    if (!std::all_of(commands.cbegin(), commands.cend(), isSendable))
+        return fail(ErrorUnsafeCommand);
+    m_queued.push_back({commands, std::move(onReplies)});
+    return true;
+}
+
+bool ControlConnection::flushQueued() {
+    return m_queued.empty() || write({});
+}
+
+void ControlConnection::appendLine(QByteArray& lines, const QString& command) {
+    m_transcript.push_back(redacted(command));
+    qCDebug(lcInet).noquote() << "-->" << redacted(command);
+    lines += command.toUtf8() + "\r\n";
+}
+
+bool ControlConnection::write(const QStringList& commands) {
+    std::vector<Queued> riding = std::exchange(m_queued, {});
+    if (!isUsable()) {
+        failQueued(riding);
         return fail(ErrorConnectionAborted);
+    }
     // One write: the commands leave in as few packets as they fit, and the
     // server reads them in as few gulps.
     QByteArray lines;
-    for (const QString& command : commands) {
-        m_transcript.push_back(redacted(command));
-        qCDebug(lcInet).noquote() << "-->" << redacted(command);
-        lines += command.toUtf8() + "\r\n";
+    for (const Queued& queued : riding) {
+        for (const QString& command : queued.commands)
+            appendLine(lines, command);
     }
+    for (const QString& command : commands)
+        appendLine(lines, command);
     if (!writeAll(*m_socket, lines, m_replyTimeout, m_errors)) {
         markUnusable();
+        failQueued(riding);
         return false;
     }
+    return readQueuedReplies(riding);
+}
+
+bool ControlConnection::readQueuedReplies(std::vector<Queued>& riding) {
+    for (size_t i = 0; i < riding.size(); ++i) {
+        // Their replies are theirs: the caller's last response stays its own,
+        // unless the connection fails on the way.
+        const ErrorState before = m_errors;
+        std::vector<FtpReply> replies(size_t(riding[i].commands.size()));
+        for (FtpReply& reply : replies) {
+            if (!readFinalReply(reply)) {
+                failQueued(riding, i);
+                return false;
+            }
+        }
+        m_errors = before;
+        riding[i].onReplies(&replies);
+    }
     return true;
+}
+
+void ControlConnection::failQueued(std::vector<Queued>& riding, size_t from) {
+    for (size_t i = from; i < riding.size(); ++i)
+        riding[i].onReplies(nullptr);
+    riding.clear();
 }
 
 bool ControlConnection::commandsTogether(const QStringList& commands, std::vector<FtpReply>& replies) {

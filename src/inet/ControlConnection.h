@@ -12,6 +12,7 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -71,6 +72,18 @@ public:
     bool askEach(const QString& verb, const QStringList& arguments, qsizetype perWrite,
                  std::vector<std::optional<FtpReply>>& replies);
 
+    // Commands that need not go out at once: they leave with the connection's
+    // next write, ahead of its own commands, and their final replies are read
+    // before anything else and handed to onReplies. Whatever the next write
+    // waits for, they ride in the same round trip. onReplies gets none when
+    // the connection failed first; it may queue more, but sends nothing. Nothing
+    // is queued when a command could not be sent (ErrorUnsafeCommand).
+    using QueuedReplies = std::function<void(const std::vector<FtpReply>* replies)>;
+    bool queue(const QStringList& commands, QueuedReplies onReplies);
+    bool hasQueued() const { return !m_queued.empty(); }
+    // Sends what is queued on its own and reads the replies.
+    bool flushQueued();
+
     // False once the conversation is out of step or the connection is gone.
     bool isUsable() const;
     void markUnusable();
@@ -89,6 +102,15 @@ public:
     Milliseconds replyTimeout() const { return m_replyTimeout; }
 
 private:
+    struct Queued {
+        QStringList commands;
+        QueuedReplies onReplies;
+    };
+    // One write of the queued commands and then these; the queued ones' replies are read.
+    bool write(const QStringList& commands);
+    bool readQueuedReplies(std::vector<Queued>& riding);
+    static void failQueued(std::vector<Queued>& riding, size_t from = 0);
+    void appendLine(QByteArray& lines, const QString& command);
     void acknowledgeAtOnce();
     bool fail(int code) { return m_errors.fail(code); }
 
@@ -101,6 +123,7 @@ private:
     bool m_encrypted = false;
     TlsSetup m_tls;
     QByteArray m_fingerprint;
+    std::vector<Queued> m_queued;
 };
 
 // Whether a reply says the server does not know or implement a command

@@ -122,6 +122,78 @@ bool FtpConnectionPrivate::renameCheckingSize(const QString& tempPath, const QSt
     return renamed || requireClasses({replies[next], replies[next + 1]}, {3, 2});
 }
 
+bool FtpConnectionPrivate::mayQueuePlacement(bool replacesFile, bool setsTime) const {
+    // A refused rename over a file is put right by moving the file aside,
+    // and a refused time by trying the next way: both need replies first.
+    if (replacesFile && !(m_capabilities & RenamesOverFiles))
+        return false;
+    if (setsTime && m_timeSetter != TimeSetter::None && !m_timeSetterProven)
+        return false;
+    return m_control && m_control->isUsable();
+}
+
+void FtpConnectionPrivate::noteRenamedOverFile() {
+    if (!(m_capabilities & RefusesRenameOverFiles))
+        m_capabilities |= RenamesOverFiles;
+}
+
+bool FtpConnectionPrivate::flushQueued() {
+    return !m_control || m_control->flushQueued();
+}
+
+bool FtpConnectionPrivate::queuePlacement(const StoredUpload& stored, const QString& target, bool askStoredTime,
+                                          WhenPlaced whenPlaced) {
+    // As renameCheckingSize, and the time the server gave the file where it
+    // takes none from us.
+    const bool askSize = stored.size != FindData::UnknownSize && !(m_capabilities & RefusedSize);
+    const bool setTime = stored.modified && m_timeSetter != TimeSetter::None;
+    const bool askTime = !setTime && askStoredTime;
+    QStringList commands;
+    if (askSize)
+        commands << QStringLiteral("SIZE ") + stored.tempPath;
+    if (setTime)
+        commands << timeCommand(*stored.modified, stored.tempPath);
+    commands << QStringLiteral("RNFR ") + stored.tempPath << QStringLiteral("RNTO ") + target;
+    if (askTime)
+        commands << QStringLiteral("MDTM ") + target;
+    auto onReplies = [this, stored, target, askSize, setTime, askTime,
+                      whenPlaced = std::move(whenPlaced)](const std::vector<FtpReply>* replies) {
+        PlacedUpload placed;
+        if (!replies) {
+            placed.failure = Failure{ErrorConnectionAborted, {}};
+            whenPlaced(placed);
+            return;
+        }
+        size_t next = 0;
+        const bool cut = askSize && sizeDiffers(replies->at(next++), stored.size);
+        const bool timeSet = setTime && learnTimeReply(replies->at(next++));
+        const FtpReply& from = replies->at(next++);
+        const FtpReply& to = replies->at(next++);
+        const bool renamed = from.isIntermediate() && to.isCompletion();
+        // The clean-up goes with the next command too; the caller learns of
+        // the failure that mattered, not of the clean-up's.
+        const auto removeLater = [this](const QString& path) {
+            m_control->queue({QStringLiteral("DELE ") + path}, [](const std::vector<FtpReply>*) {});
+        };
+        if (cut) {
+            // See renameCheckingSize: a cut file must not stay under the name.
+            removeLater(renamed ? target : stored.tempPath);
+            placed.failure = Failure{ErrorUploadSizeMismatch, {}};
+        } else if (!renamed) {
+            removeLater(stored.tempPath);
+            placed.failure = Failure{ErrorExtendedError, from.isIntermediate() ? to.text : from.text};
+        } else {
+            placed.ok = true;
+            if (timeSet)
+                placed.storedTime = stored.modified;
+            else if (askTime)
+                placed.storedTime = parseMdtmReply(replies->at(next).text);
+        }
+        whenPlaced(placed);
+    };
+    return m_control->queue(commands, std::move(onReplies));
+}
+
 bool FtpConnection::modificationTimes(const QStringList& remoteFiles, std::vector<std::optional<QDateTime>>& times) {
     return d->track(d->askModificationTimes(remoteFiles, times));
 }

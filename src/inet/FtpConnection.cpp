@@ -63,6 +63,59 @@ std::optional<SourceState> stateOf(const QFile& file) {
     return SourceState{qint64(info.st_size), qint64(info.st_mtim.tv_sec), qint64(info.st_mtim.tv_nsec)};
 }
 
+// Stores a local file under a temporary name beside remoteFile: the part of
+// an upload before the rename into place. It ends with the source as it
+// was when read (time and size), for the stored file to get its time.
+bool storeUnderTempName(FtpConnectionPrivate& d, const QString& localFile, const QString& remoteFile,
+                        const std::function<bool()>& sourceUnchanged, StoredUpload& stored) {
+    QFile source(localFile);
+    errno = 0;
+    if (!source.open(QIODevice::ReadOnly))
+        return d.fail(currentErrno());
+    const std::optional<SourceState> atOpen = stateOf(source);
+    d.leftAside.clear();
+    d.lastStoredTime.reset();
+    // Stored under a temporary name of this run and renamed when complete, so
+    // the remote file is never seen half written, a broken upload leaves it
+    // alone, and another run's upload of the same file writes a file of its own.
+    QString tempPath = d.remoteTempPath(remoteFile);
+    const Milliseconds inactivity = d.parameters().timeouts.data;
+    // The start of the file (a small file whole) goes before the server's
+    // "150": one round trip less per file, and a refusal still comes first.
+    constexpr qint64 StartBytes = 32 * 1024;
+    const auto store = [&](const QString& path) {
+        return d.track(d.transferCommand(
+            QStringLiteral("STOR ") + path, [&](DataConnection& data) { return data.send(source, inactivity); },
+            [&](DataConnection& data) { return data.sendStart(source, StartBytes, inactivity); }));
+    };
+    bool storedOk = store(tempPath);
+    // The start of the file may have gone out already: it is read again from
+    // its beginning (a pipe cannot be, and gets no second try).
+    const bool retryWithoutDot = !storedOk && d.mayRetryWithoutDot(tempPath) && !source.isSequential();
+    if (retryWithoutDot && source.seek(0)) {
+        tempPath = d.remoteTempPath(remoteFile, TempNameStyle::Visible);
+        storedOk = store(tempPath);
+    }
+    if (!storedOk) {
+        d.removeQuietly(tempPath);
+        return false;
+    }
+    d.learnStoredTempName(tempPath, retryWithoutDot);
+    // What went out may be a mix of two versions: it must not replace anything.
+    if (stateOf(source) != atOpen || (sourceUnchanged && !sourceUnchanged())) {
+        d.removeQuietly(tempPath);
+        return d.fail(ErrorSourceChanged);
+    }
+    // The remote file gets the time the local one had when it was read, to
+    // the second: the next run then sees the same minute on both sides.
+    stored.tempPath = tempPath;
+    if (atOpen) {
+        stored.modified = QDateTime::fromSecsSinceEpoch(atOpen->seconds, Qt::UTC);
+        stored.size = atOpen->size;
+    }
+    return true;
+}
+
 // The handle over a listing's entries, the first of them in `first`; an
 // empty listing gives none and ErrorNoMoreFiles.
 std::unique_ptr<FtpFind> findHandle(std::vector<FindData> entries, FindData& first, ErrorState& errors) {
@@ -219,50 +272,39 @@ bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile,
 
 bool FtpConnection::putFile(const QString& localFile, const QString& remoteFile,
                             const std::function<bool()>& sourceUnchanged) {
-    QFile source(localFile);
-    errno = 0;
-    if (!source.open(QIODevice::ReadOnly))
-        return d->fail(currentErrno());
-    const std::optional<SourceState> atOpen = stateOf(source);
-    d->leftAside.clear();
-    d->lastStoredTime.reset();
-    // Stored under a temporary name of this run and renamed when complete, so
-    // the remote file is never seen half written, a broken upload leaves it
-    // alone, and another run's upload of the same file writes a file of its own.
-    QString tempPath = d->remoteTempPath(remoteFile);
-    const Milliseconds inactivity = d->parameters().timeouts.data;
-    // The start of the file (a small file whole) goes before the server's
-    // "150": one round trip less per file, and a refusal still comes first.
-    constexpr qint64 StartBytes = 32 * 1024;
-    const auto store = [&](const QString& path) {
-        return d->track(d->transferCommand(
-            QStringLiteral("STOR ") + path, [&](DataConnection& data) { return data.send(source, inactivity); },
-            [&](DataConnection& data) { return data.sendStart(source, StartBytes, inactivity); }));
-    };
-    bool stored = store(tempPath);
-    // The start of the file may have gone out already: it is read again from
-    // its beginning (a pipe cannot be, and gets no second try).
-    const bool retryWithoutDot = !stored && d->mayRetryWithoutDot(tempPath) && !source.isSequential();
-    if (retryWithoutDot && source.seek(0)) {
-        tempPath = d->remoteTempPath(remoteFile, TempNameStyle::Visible);
-        stored = store(tempPath);
-    }
-    if (!stored) {
-        d->removeQuietly(tempPath);
+    StoredUpload stored;
+    return storeUnderTempName(*d, localFile, remoteFile, sourceUnchanged, stored) &&
+           d->track(d->moveIntoPlace(stored.tempPath, remoteFile, stored.modified, stored.size));
+}
+
+bool FtpConnection::putFileQueuingPlacement(const QString& localFile, const QString& remoteFile,
+                                            const std::function<bool()>& sourceUnchanged, bool replacesFile,
+                                            bool askStoredTime, WhenPlaced whenPlaced) {
+    StoredUpload stored;
+    if (!storeUnderTempName(*d, localFile, remoteFile, sourceUnchanged, stored))
         return false;
+    if (d->mayQueuePlacement(replacesFile, stored.modified.has_value()) &&
+        d->queuePlacement(stored, remoteFile, askStoredTime, whenPlaced))
+        return true;
+    if (!d->track(d->moveIntoPlace(stored.tempPath, remoteFile, stored.modified, stored.size)))
+        return false;
+    if (replacesFile)
+        d->noteRenamedOverFile();
+    PlacedUpload placed{true, {}, d->lastStoredTime};
+    if (!placed.storedTime && askStoredTime) {
+        // The file has the time the server gave it; a failure to learn it is
+        // no failure of the upload.
+        ErrorStateGuard keep(d->errors());
+        std::vector<std::optional<QDateTime>> times;
+        if (d->askModificationTimes({remoteFile}, times) && !times.empty())
+            placed.storedTime = times.front();
     }
-    d->learnStoredTempName(tempPath, retryWithoutDot);
-    // What went out may be a mix of two versions: it must not replace anything.
-    if (stateOf(source) != atOpen || (sourceUnchanged && !sourceUnchanged())) {
-        d->removeQuietly(tempPath);
-        return d->fail(ErrorSourceChanged);
-    }
-    // The remote file gets the time the local one had when it was read, to
-    // the second: the next run then sees the same minute on both sides.
-    std::optional<QDateTime> modified;
-    if (atOpen)
-        modified = QDateTime::fromSecsSinceEpoch(atOpen->seconds, Qt::UTC);
-    return d->track(d->moveIntoPlace(tempPath, remoteFile, modified, atOpen ? atOpen->size : FindData::UnknownSize));
+    whenPlaced(placed);
+    return true;
+}
+
+bool FtpConnection::flushQueued() {
+    return d->track(d->flushQueued());
 }
 
 QString FtpConnection::previousVersionLeftAside() const {

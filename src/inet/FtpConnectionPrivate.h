@@ -37,6 +37,13 @@ struct LogonParameters {
     QString transferToken; // marks this run's temporary files
 };
 
+// An upload stored under its temporary name, waiting for the rename into place.
+struct StoredUpload {
+    QString tempPath;
+    std::optional<QDateTime> modified; // the source's time when it was read
+    qint64 size = FindData::UnknownSize;
+};
+
 class FtpConnectionPrivate {
 public:
     // What the server has shown it offers or refuses. Refusals are remembered
@@ -120,6 +127,15 @@ public:
     // sentBytes is known, a file the server holds with another size fails.
     bool moveIntoPlace(const QString& tempPath, const QString& target, const std::optional<QDateTime>& modified = {},
                        qint64 sentBytes = FindData::UnknownSize);
+    // Whether the rename into place (with its size check and time) can go
+    // with the next command: only where nothing in it may need another round
+    // trip, a rename over a file or the search for a way to set times.
+    bool mayQueuePlacement(bool replacesFile, bool setsTime) const;
+    // Queues that step; whenPlaced learns how it went once the replies are in.
+    bool queuePlacement(const StoredUpload& stored, const QString& target, bool askStoredTime, WhenPlaced whenPlaced);
+    // A rename onto an existing file worked: later ones may be queued.
+    void noteRenamedOverFile();
+    bool flushQueued();
 
     // The temporary path of an upload to remoteFile, in the style this
     // server accepts (as far as it has shown).

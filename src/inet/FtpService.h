@@ -73,6 +73,14 @@ struct Failure {
     QString lastResponseInfo;
 };
 
+// How the last step of an upload went (see FtpConnection::putFileQueuingPlacement).
+struct PlacedUpload {
+    bool ok = false;
+    Failure failure;                     // when not ok
+    std::optional<QDateTime> storedTime; // the stored file's time (UTC), when known
+};
+using WhenPlaced = std::function<void(const PlacedUpload&)>;
+
 // The service's own description of one of its error codes, or an empty text
 // when the code is not the service's.
 QString errorDescription(int code);
@@ -272,6 +280,21 @@ public:
     // (ErrorUploadSizeMismatch) and is not left under the file's name.
     bool putFile(const QString& localFile, const QString& remoteFile,
                  const std::function<bool()>& sourceUnchanged = {});
+    // putFile(), except that its last step (the size check, the time and the
+    // rename into place, one round trip) may go out with the connection's
+    // next command instead, where the server has shown that nothing in that
+    // step will need a second one: the next file's request then rides in the
+    // same round trip. whenPlaced learns how the step went: before this
+    // returns when it ran at once, else during a later call on this
+    // connection or flushQueued(). False (whenPlaced not called) when the
+    // upload failed before that step, or ran it at once and failed.
+    // replacesFile: the server holds a file of that name now. askStoredTime:
+    // where the server cannot be given the file's time, ask the one it gave.
+    bool putFileQueuingPlacement(const QString& localFile, const QString& remoteFile,
+                                 const std::function<bool()>& sourceUnchanged, bool replacesFile, bool askStoredTime,
+                                 WhenPlaced whenPlaced);
+    // Sends what waits to go with the next command, and reads the replies.
+    bool flushQueued();
     // After a failed putFile: the path under which the previous version of
     // the file was left because the server refused to put it back under its
     // own name; empty when it was not.

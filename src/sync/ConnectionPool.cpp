@@ -25,6 +25,32 @@ constexpr int DataRefusalsPerShrink = 2;
 
 } // namespace
 
+JobOutcome withLaterPart(JobOutcome outcome) {
+    if (!outcome.later || !*outcome.later)
+        return outcome;
+    const std::shared_ptr<std::optional<JobOutcome>> later = std::exchange(outcome.later, nullptr);
+    JobOutcome& part = **later;
+    outcome.ok = outcome.ok && part.ok;
+    outcome.lines += part.lines;
+    outcome.notices += part.notices;
+    if (part.localAfter)
+        outcome.localAfter = part.localAfter;
+    if (part.remoteTimeAfter)
+        outcome.remoteTimeAfter = part.remoteTimeAfter;
+    if (outcome.action && part.action)
+        outcome.action->serverReply = part.action->serverReply;
+    for (const std::function<void(JobOutcome&)>& finisher : std::exchange(outcome.finishers, {}))
+        finisher(outcome);
+    return outcome;
+}
+
+void whenWhole(JobOutcome& outcome, std::function<void(JobOutcome&)> finisher) {
+    if (outcome.later && !*outcome.later)
+        outcome.finishers.push_back(std::move(finisher));
+    else
+        finisher(outcome);
+}
+
 bool saysTooManyConnections(const QString& reply) {
     // "421 There are too many connections from your internet address."
     // "530 Sorry, the maximum number of clients (2) from your host are already connected."
@@ -129,8 +155,12 @@ void ConnectionPool::workerLoop(bool logOnAtOnce) {
         if (!connection)
             return; // the thread ends; it is waited for when the pool goes
     }
+    Waiting waiting;
     std::unique_lock lock(m_mutex);
     for (;;) {
+        // Nothing more to ride with: what waits goes out on its own.
+        if (!waiting.empty() && (m_shuttingDown || m_queue.empty() || !mayStartJobs()))
+            flushWaiting(waiting, *connection, lock);
         ++m_idleWorkers;
         m_changed.wait(lock, [this] { return m_shuttingDown || (!m_queue.empty() && mayStartJobs()); });
         --m_idleWorkers;
@@ -149,7 +179,7 @@ void ConnectionPool::workerLoop(bool logOnAtOnce) {
         JobOutcome outcome = (*job)(*connection);
         const int refused = connection->dataConnectionRefusals() - refusalsBefore;
         lock.lock();
-        finish(std::move(outcome), *connection);
+        settle(std::move(outcome), waiting, *connection);
         if (refused > 0)
             noteDataConnectionRefusals(refused);
         if (1 + m_liveWorkers > m_connectionsAllowed) {
@@ -158,6 +188,8 @@ void ConnectionPool::workerLoop(bool logOnAtOnce) {
             break;
         }
     }
+    if (!waiting.empty())
+        flushWaiting(waiting, *connection, lock);
     lock.unlock();
     connection.reset(); // QUIT on the thread that owns the connection
 }
@@ -166,6 +198,48 @@ void ConnectionPool::warmUp() {
     std::lock_guard lock(m_mutex);
     while (1 + m_liveWorkers < m_connectionsAllowed && m_logon.session)
         startWorker(true);
+}
+
+// Called with the mutex held. An outcome still waiting for its later part
+// stays in hand, and those of the connection's earlier jobs that have come
+// in meanwhile go on.
+void ConnectionPool::settle(JobOutcome outcome, Waiting& waiting, const inet::FtpConnection& connection) {
+    if (outcome.later)
+        waiting.push_back(std::move(outcome));
+    else
+        finish(std::move(outcome), connection);
+    finishWaiting(waiting, connection);
+}
+
+// Called with the mutex held.
+void ConnectionPool::finishWaiting(Waiting& waiting, const inet::FtpConnection& connection) {
+    for (auto it = waiting.begin(); it != waiting.end();) {
+        if (*it->later) {
+            finish(withLaterPart(std::move(*it)), connection);
+            it = waiting.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+// Called with the mutex held; releases it while the connection talks. The
+// replies either come or the connection fails: either way each waiting
+// outcome is then complete.
+void ConnectionPool::flushWaiting(Waiting& waiting, inet::FtpConnection& connection,
+                                  std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    connection.flushQueued();
+    lock.lock();
+    finishWaiting(waiting, connection);
+    for (JobOutcome& left : waiting) {
+        // Defensive: a part that never came is a failed action, never a silent one.
+        left.later.reset();
+        left.ok = false;
+        left.lines << QStringLiteral("The server's answer to the last step of a transfer never came");
+        finish(std::move(left), connection);
+    }
+    waiting.clear();
 }
 
 // Called with the mutex held.
@@ -193,6 +267,7 @@ void ConnectionPool::noteDataConnectionRefusals(int count) {
 }
 
 void ConnectionPool::run(const std::function<void(JobOutcome&)>& onDone) {
+    Waiting ownWaiting;
     std::unique_lock lock(m_mutex);
     for (;;) {
         while (!m_done.empty()) {
@@ -204,6 +279,10 @@ void ConnectionPool::run(const std::function<void(JobOutcome&)>& onDone) {
         }
         if (!mayStartJobs())
             m_queue.clear();
+        if (!ownWaiting.empty() && m_queue.empty()) {
+            flushWaiting(ownWaiting, m_own, lock);
+            continue;
+        }
         if (m_queue.empty() && m_inHand == 0 && m_done.empty())
             return;
         if (!m_queue.empty()) {
@@ -217,7 +296,7 @@ void ConnectionPool::run(const std::function<void(JobOutcome&)>& onDone) {
             JobOutcome outcome = job(m_own);
             const int refused = m_own.dataConnectionRefusals() - refusalsBefore;
             lock.lock();
-            finish(std::move(outcome), m_own);
+            settle(std::move(outcome), ownWaiting, m_own);
             if (refused > 0)
                 noteDataConnectionRefusals(refused);
             continue;

@@ -54,9 +54,23 @@ struct JobOutcome {
     // the server told it.
     std::optional<std::pair<qint64, qint64>> localAfter = {};
     std::optional<QDateTime> remoteTimeAfter = {};
+    // An upload whose last step went out with its connection's next command:
+    // the rest of its outcome, filled in once the replies are in. The pool
+    // hands the job on only then.
+    std::shared_ptr<std::optional<JobOutcome>> later = {};
+    // What wrappers of the job do to its whole outcome, in order, once the
+    // later part is in (see whenWhole).
+    std::vector<std::function<void(JobOutcome&)>> finishers = {};
 };
 
 using Job = std::function<JobOutcome(inet::FtpConnection& connection)>;
+
+// An outcome with its later part in: its lines after the job's own, its
+// success and what the transfer left, then the finishers applied. Without a
+// later part (or before it is in), the outcome as it is.
+JobOutcome withLaterPart(JobOutcome outcome);
+// Applies finisher to the outcome once it is whole: at once when it is.
+void whenWhole(JobOutcome& outcome, std::function<void(JobOutcome&)> finisher);
 
 // Whether a refused logon's reply says the server takes no more connections
 // from us (as opposed to refusing the user).
@@ -117,6 +131,11 @@ private:
     std::unique_ptr<inet::FtpConnection> connectWorker(std::optional<Job>& heldJob);
     inet::ConnectResult logOn(bool& tooMany);
     void finish(JobOutcome outcome, const inet::FtpConnection& connection);
+    // Outcomes of one connection that wait for its next command's replies.
+    using Waiting = std::vector<JobOutcome>;
+    void settle(JobOutcome outcome, Waiting& waiting, const inet::FtpConnection& connection);
+    void finishWaiting(Waiting& waiting, const inet::FtpConnection& connection);
+    void flushWaiting(Waiting& waiting, inet::FtpConnection& connection, std::unique_lock<std::mutex>& lock);
     void noteDataConnectionRefusals(int count);
 
     PoolLogon m_logon;

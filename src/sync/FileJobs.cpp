@@ -43,17 +43,30 @@ QString putFailureLine(const inet::FtpConnection& connection, const QString& loc
     return ftpFailureLine(connection, QStringLiteral("FtpPutFile('%1')").arg(escapedForLog(localFile)));
 }
 
+JobOutcome placedOutcome(const inet::FtpConnection& connection, const QString& localFile,
+                         const std::optional<QDateTime>& storedTime);
+
 JobOutcome uploaded(inet::FtpConnection& connection, const QString& localFile, const QString& remoteFile, bool askTime,
                     JobOutcome outcome) {
-    outcome.lines << QStringLiteral("File %1 has been uploaded").arg(escapedForLog(localFile));
-    outcome.remoteTimeAfter = connection.lastStoredTime();
-    if (!outcome.remoteTimeAfter && askTime) {
+    std::optional<QDateTime> storedTime = connection.lastStoredTime();
+    if (!storedTime && askTime) {
         // The file has the time the server gave it; a failure to learn it is
         // no failure of the upload.
         std::vector<std::optional<QDateTime>> times;
         if (connection.modificationTimes({remoteFile}, times) && !times.empty())
-            outcome.remoteTimeAfter = times.front();
+            storedTime = times.front();
     }
+    JobOutcome placed = placedOutcome(connection, localFile, storedTime);
+    placed.lines = outcome.lines + placed.lines;
+    return placed;
+}
+
+// The report of an upload once in place; storedTime: the file's time on the
+// server (UTC), when known.
+JobOutcome placedOutcome(const inet::FtpConnection& connection, const QString& localFile,
+                         const std::optional<QDateTime>& storedTime) {
+    JobOutcome outcome{true, {QStringLiteral("File %1 has been uploaded").arg(escapedForLog(localFile))}, {}};
+    outcome.remoteTimeAfter = storedTime;
     if (connection.setsNoModificationTimes())
         outcome.notices << QStringLiteral("The server cannot set the modification time of a file: uploaded files "
                                           "keep the time of their upload.");
@@ -161,7 +174,7 @@ JobOutcome downloadFile(inet::FtpConnection& connection, const FileRoots& roots,
 
 JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, RemoteFolders& folders,
                       const RelativeName& localName, const RelativeName& remoteName,
-                      const std::function<bool()>& scannedState, bool askTime) {
+                      const std::function<bool()>& scannedState, bool askTime, Placement placement) {
     const QString remoteFolder = folderPart(roots.remoteRoot + remoteName.text());
     JobOutcome outcome;
     if (!folders.ensure(connection, remoteFolder, roots.probeUnknownFolders, outcome.lines)) {
@@ -170,16 +183,44 @@ JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, R
     }
     const QString localFile = roots.localRoot + localName.text();
     const QString remoteFile = remoteFolder + remoteName.fileName();
-    const auto put = [&] { return connection.putFile(localFile, remoteFile, scannedState); };
+    // Where the placement waits for the connection's next command, the
+    // outcome is made when its replies are in.
+    auto placed = std::make_shared<std::optional<JobOutcome>>();
+    const auto whenPlaced = [placed, localFile, &connection](const inet::PlacedUpload& result) {
+        if (result.ok) {
+            *placed = placedOutcome(connection, localFile, result.storedTime);
+            return;
+        }
+        JobOutcome refused =
+            failed(ftpFailureLine(result.failure, QStringLiteral("FtpPutFile('%1')").arg(escapedForLog(localFile))));
+        if (result.failure.code == inet::ErrorExtendedError)
+            refused.action = ActionReport{{}, 0, result.failure.lastResponseInfo.trimmed(), -1};
+        *placed = std::move(refused);
+    };
+    const auto put = [&] {
+        if (placement == Placement::MayWait)
+            return connection.putFileQueuingPlacement(localFile, remoteFile, scannedState, false, askTime, whenPlaced);
+        if (placement == Placement::MayWaitOverFile)
+            return connection.putFileQueuingPlacement(localFile, remoteFile, scannedState, true, askTime, whenPlaced);
+        return connection.putFile(localFile, remoteFile, scannedState);
+    };
+    const auto stored = [&] {
+        if (placement == Placement::AtOnce)
+            return uploaded(connection, localFile, remoteFile, askTime, std::move(outcome));
+        outcome.later = placed;
+        if (*placed) // it went at once: nothing waits
+            outcome = withLaterPart(std::move(outcome));
+        return std::move(outcome);
+    };
     if (retryTransientFaults(connection, put))
-        return uploaded(connection, localFile, remoteFile, askTime, std::move(outcome));
+        return stored();
     // A folder the run remembered may have gone since the scan: check the
     // whole path once, the slow way, and try again.
     if (isRefusedByServer(connection) && !roots.probeUnknownFolders) {
         folders.forget(remoteFolder);
         if (folders.ensure(connection, remoteFolder, true, outcome.lines)) {
             if (retryTransientFaults(connection, put))
-                return uploaded(connection, localFile, remoteFile, askTime, std::move(outcome));
+                return stored();
             outcome.lines << putFailureLine(connection, localFile);
             outcome = withAsideNamed(connection, std::move(outcome));
         }

@@ -55,9 +55,14 @@ JobOutcome downloadFile(inet::FtpConnection& connection, const FileRoots& roots,
 // scannedState answers whether the local file still is as the scan saw it.
 // askTime: where the server could not be given the file's time, ask which
 // one it gave (for the sync state).
+// placement: whether the rename into place may go with the connection's
+// next command (see FtpConnection::putFileQueuingPlacement); the outcome
+// then comes in `later` (see JobOutcome).
+enum class Placement { AtOnce, MayWait, MayWaitOverFile };
 JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, RemoteFolders& folders,
                       const RelativeName& localName, const RelativeName& remoteName,
-                      const std::function<bool()>& scannedState, bool askTime = false);
+                      const std::function<bool()>& scannedState, bool askTime = false,
+                      Placement placement = Placement::AtOnce);
 JobOutcome deleteRemoteFile(inet::FtpConnection& connection, const FileRoots& roots, const RelativeName& name);
 
 } // namespace engine

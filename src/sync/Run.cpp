@@ -42,8 +42,10 @@ QString refusalReply(const inet::FtpConnection& connection) {
 engine::Job withReason(engine::Job job, const QString& reason) {
     return [job = std::move(job), reason](inet::FtpConnection& connection) {
         engine::JobOutcome outcome = job(connection);
-        if (outcome.ok && !outcome.lines.isEmpty())
-            outcome.lines.last() += reason;
+        engine::whenWhole(outcome, [reason](engine::JobOutcome& whole) {
+            if (whole.ok && !whole.lines.isEmpty())
+                whole.lines.last() += reason;
+        });
         return outcome;
     };
 }
@@ -234,9 +236,12 @@ int SyncRun::UploadFiles() {
             if (!localName || !remoteName)
                 return std::nullopt;
             auto unchanged = engine::unchangedSince(roots.localRoot + localName->text(), LocalFiles.Objects(index));
+            // Each file's rename into place may ride with its connection's next request.
+            const engine::Placement placement =
+                match >= 0 ? engine::Placement::MayWaitOverFile : engine::Placement::MayWait;
             return [roots, &folders, local = *localName, remote = *remoteName, unchanged = std::move(unchanged),
-                    askTime](inet::FtpConnection& connection) {
-                return engine::uploadFile(connection, roots, folders, local, remote, unchanged, askTime);
+                    askTime, placement](inet::FtpConnection& connection) {
+                return engine::uploadFile(connection, roots, folders, local, remote, unchanged, askTime, placement);
             };
         });
 }
