@@ -223,6 +223,10 @@ bool FtpConnection::listsFoldersTogether() const {
     return d->mayListByStatTogether();
 }
 
+void FtpConnection::setControlListingsWanted(bool wanted) {
+    d->setControlListingsWanted(wanted);
+}
+
 bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile, bool failIfExists,
                             qint64 expectedSize) {
     if (failIfExists && QFileInfo::exists(localFile))

@@ -77,6 +77,9 @@ public:
         // files of our own the first time a final rename is refused.
         RenamesOverFiles = 0x20000,
         RefusesRenameOverFiles = 0x40000,
+        // A CWD and a STAT of "." sent together have listed a folder whole:
+        // pairs of them may list many folders in one round trip.
+        StatOfCurrentProven = 0x80000,
     };
     Q_DECLARE_FLAGS(Capabilities, Capability)
 
@@ -180,6 +183,8 @@ public:
     // proven to list; see FtpConnection::listFoldersTogether.
     bool listByStatTogether(const QStringList& folders, std::vector<FolderListing>& listings);
     bool mayListByStatTogether() const;
+    // See FtpConnection::setControlListingsWanted.
+    void setControlListingsWanted(bool wanted) { m_controlListingsWanted = wanted; }
 
     // What TLS did on the latest logon.
     const TlsReport& tlsReport() const { return m_tlsReport; }
@@ -254,6 +259,14 @@ private:
     // STAT -a of the folder's path alone, accepted only when its listing proves
     // the folder is there; false (nothing learnt) otherwise.
     bool listByStatPath(const QString& folder, std::vector<FindData>& entries, bool& connectionLost);
+    // Whether STAT of each folder's own path lists it (its "." entry shown).
+    bool listsPathsByStat() const;
+    // A pair "CWD folder", STAT of "." for each folder, all sent at once;
+    // see listByStatTogether.
+    bool listByEnteringTogether(const QStringList& folders, std::vector<FolderListing>& listings);
+    // The listing of a STAT reply into listing, where it is a whole one;
+    // notes a folder whose listing overflowed the reply size limit.
+    void takeWholeStatListing(const QString& folder, const FtpReply& reply, FolderListing& listing);
     bool mayPipelinePassive() const;
     // EPSV (or PASV) and the command in one go; the data connection opened.
     std::unique_ptr<DataConnection> openPassiveAhead(const QString& command);
@@ -303,6 +316,9 @@ private:
     int m_dataConnectionRefusals = 0;
     // Folders (absolute paths) whose STAT listing overflowed the reply size limit.
     QSet<QString> m_statOverflowed;
+    // The caller takes listings in LIST form (times to the minute, in the
+    // server's zone) over the control connection even where MLSD is offered.
+    bool m_controlListingsWanted = false;
     TimeSetter m_timeSetter = TimeSetter::Mfmt;
     bool m_timeSetterProven = false;
     TlsReport m_tlsReport;

@@ -124,8 +124,10 @@ bool FtpConnectionPrivate::isWholeStatListing(const FtpReply& reply, const QStri
 
 bool FtpConnectionPrivate::mayListWithStat() const {
     // MLSD's times are exact and in UTC; LIST-form times are not, so STAT is
-    // used only where the server offers no MLSD anyway. Proxies may not pass it.
-    return !(m_capabilities & OffersMlsd) && !(m_capabilities & RefusedStat) && !m_parameters.proxy;
+    // used where the server offers no MLSD anyway, or where the caller has
+    // said it can do without exact times. Proxies may not pass it.
+    const bool mlsdFirst = (m_capabilities & OffersMlsd) && !m_controlListingsWanted;
+    return !mlsdFirst && !(m_capabilities & RefusedStat) && !m_parameters.proxy;
 }
 
 bool FtpConnectionPrivate::mayListWithStat(const QString& folder) const {
@@ -173,9 +175,13 @@ bool FtpConnectionPrivate::listByStatPath(const QString& folder, std::vector<Fin
     return true;
 }
 
-bool FtpConnectionPrivate::mayListByStatTogether() const {
+bool FtpConnectionPrivate::listsPathsByStat() const {
     const Capabilities proven = m_capabilities & (StatPathProven | StatWithoutA | StatNeedsCwd);
-    return mayListWithStat() && proven == StatPathProven;
+    return proven == StatPathProven;
+}
+
+bool FtpConnectionPrivate::mayListByStatTogether() const {
+    return mayListWithStat() && (listsPathsByStat() || (m_capabilities & StatOfCurrentProven));
 }
 
 bool FtpConnectionPrivate::listByStatTogether(const QStringList& folders, std::vector<FolderListing>& listings) {
@@ -184,6 +190,8 @@ bool FtpConnectionPrivate::listByStatTogether(const QStringList& folders, std::v
         return false;
     if (!mayListByStatTogether())
         return true;
+    if (!listsPathsByStat())
+        return listByEnteringTogether(folders, listings);
     std::vector<std::optional<FtpReply>> replies;
     if (!m_control->askEach(QStringLiteral("STAT -a"), folders, folders.size(), replies))
         return false;
@@ -205,6 +213,54 @@ bool FtpConnectionPrivate::listByStatTogether(const QStringList& folders, std::v
         listing.listed = true;
     }
     return true;
+}
+
+bool FtpConnectionPrivate::listByEnteringTogether(const QStringList& folders, std::vector<FolderListing>& listings) {
+    // A STAT of "." right after a CWD that worked lists that folder. After
+    // a CWD that failed it lists whatever folder the connection was in, so
+    // a pair counts only with its CWD done; absolute paths keep each pair
+    // apart from those before it.
+    const QString stat = statCommand();
+    QStringList commands;
+    std::vector<size_t> asked;
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        const QString& folder = folders.at(i);
+        const QString enter = QStringLiteral("CWD ") + folder;
+        if (!folder.startsWith(QLatin1Char('/')) || m_statOverflowed.contains(folder) ||
+            !ControlConnection::isSendable(enter))
+            continue;
+        commands << enter << stat;
+        asked.push_back(size_t(i));
+    }
+    if (commands.isEmpty())
+        return true;
+    std::vector<FtpReply> replies;
+    if (!m_control->commandsTogether(commands, replies))
+        return false;
+    for (size_t k = 0; k < asked.size(); ++k) {
+        if (!replies[2 * k].isCompletion())
+            continue;
+        const QString& folder = folders.at(qsizetype(asked[k]));
+        // The connection stays in the last folder entered, as after enterAndList.
+        rememberDirectoryChange(folder);
+        takeWholeStatListing(folder, replies[2 * k + 1], listings[asked[k]]);
+    }
+    return true;
+}
+
+void FtpConnectionPrivate::takeWholeStatListing(const QString& folder, const FtpReply& reply, FolderListing& listing) {
+    if (reply.overflowed) {
+        m_statOverflowed.insert(folder); // left to a data connection
+        return;
+    }
+    // Empty is not whole: a folder that may be entered but not read lists
+    // as empty on some servers.
+    const QStringList body = replyBody(reply);
+    if (!isWholeStatListing(reply, body, statForm()))
+        return;
+    takeListingLines(body, false, listing.entries);
+    listing.unrecognisedLines = unrecognisedListingLines;
+    listing.listed = true;
 }
 
 bool FtpConnectionPrivate::enterAndList(const QString& folder, std::vector<FindData>& entries, bool& entered) {
@@ -246,9 +302,15 @@ bool FtpConnectionPrivate::enterAndListByStat(const QString& folder, std::vector
             m_capabilities |= StatNeedsCwd;
         if (!isWholeStatListing(statReply, body, statForm()))
             return listDirectory(entries);
+        m_capabilities |= StatOfCurrentProven;
         takeListingLines(body, false, entries);
         return true;
     }
+    // Once STAT has listed a folder, a refusal is about this folder, not the
+    // command (pyftpdlib: "550 Permission denied." for a folder it may enter
+    // but not read): STAT stays in use for the others.
+    if (m_capabilities & StatOfCurrentProven)
+        return listDirectory(entries);
     if (learnStatRefusal(statReply) && mayListWithStat()) {
         if (!m_control->command(statCommand(), statReply))
             return false;
@@ -256,6 +318,7 @@ bool FtpConnectionPrivate::enterAndListByStat(const QString& folder, std::vector
             const QStringList body = replyBody(statReply);
             if (!isWholeStatListing(statReply, body, statForm()))
                 return listDirectory(entries);
+            m_capabilities |= StatOfCurrentProven;
             takeListingLines(body, false, entries);
             return true;
         }

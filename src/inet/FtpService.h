@@ -259,6 +259,14 @@ public:
     bool listFoldersTogether(const QStringList& folders, std::vector<FolderListing>& listings);
     // Whether listFoldersTogether would list folders at all on this connection.
     bool listsFoldersTogether() const;
+    // Where the server offers MLSD, folders are listed with it, for its exact
+    // UTC times, and so over a data connection each. A caller that needs no
+    // exact times for most files (it knows them already) may want listings
+    // over the control connection instead (STAT), many folders in one round
+    // trip, with LIST-form times: to the minute (or the day), in the server's
+    // listing zone. A folder not proven to be listed whole that way is still
+    // listed with MLSD. Off by default.
+    void setControlListingsWanted(bool wanted);
     // RETR into a temporary file beside localFile, renamed over it when
     // complete. A file that is replaced keeps its permission bits; a link to
     // a file is written through (the file it points to gets the content).

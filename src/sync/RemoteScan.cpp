@@ -90,6 +90,9 @@ struct TreeListing {
     std::shared_ptr<FoldersToList> waiting;
     bool subfolders = false;
     engine::ConnectionPool* pool = nullptr;
+    // Listings over the control connection in LIST form, even where the
+    // server offers MLSD; see FtpConnection::setControlListingsWanted.
+    bool controlListings = false;
 };
 
 engine::Job listingJob(const std::shared_ptr<const TreeListing>& tree);
@@ -121,6 +124,8 @@ void queueSubfolders(const std::shared_ptr<const TreeListing>& tree, const engin
 engine::Job listingJob(const std::shared_ptr<const TreeListing>& tree) {
     return [tree](inet::FtpConnection& connection) {
         const QString& base = tree->base;
+        // Said by every listing job: the connection may have listed for another scan.
+        connection.setControlListingsWanted(tree->controlListings);
         const QStringList folders = tree->waiting->take(connection.listsFoldersTogether());
         engine::FolderListings listings;
         std::vector<inet::FolderListing> together;
@@ -205,8 +210,8 @@ void SyncRun::StartRemoteListing() {
     engine::RemoteFolders& known = RemoteFolderMemory();
     for (QString level = m_remoteBase; level.size() > 1; level = level.left(level.lastIndexOf(QLatin1Char('/'))))
         known.addKnown(level);
-    auto tree = std::make_shared<TreeListing>(
-        TreeListing{m_remoteBase, std::make_shared<FoldersToList>(), m_settings.SubFilders, &Pool()});
+    auto tree = std::make_shared<TreeListing>(TreeListing{m_remoteBase, std::make_shared<FoldersToList>(),
+                                                          m_settings.SubFilders, &Pool(), ListsWithoutExactTimes()});
     tree->waiting->add({});
     Pool().add(listingJob(tree));
 }
@@ -287,6 +292,14 @@ void SyncRun::CollectRemoteFolder(const QString& relativePath) {
     }
     for (const QString& subfolder : std::as_const(pendingFolders))
         CollectRemoteFolder(subfolder);
+}
+
+bool SyncRun::ListsWithoutExactTimes() const {
+    // A re-sync decides most files by their records, which a listing to the
+    // minute (or to the day, the exact time then coming from the record)
+    // matches as well as an exact one: MLSD's exact times are not worth a
+    // data connection for each folder. A first run has no records to go by.
+    return m_state && m_state->count() > 0;
 }
 
 void SyncRun::AddRemoteFile(const RelativeName& name, const inet::FindData& data) {

@@ -248,6 +248,9 @@ private:
     // connections, so that the listings come while the local side is
     // scanned; nothing is logged. CollectRemoteFiles does it when no one has.
     void StartRemoteListing();
+    // Whether the remote tree is listed over the control connection even where
+    // the server offers MLSD: on a re-sync, not on a first run.
+    bool ListsWithoutExactTimes() const;
     void FinishRemoteListing();
     bool m_remoteListingStarted = false;
     // Where the run's own connection was before the scan entered the remote folder.

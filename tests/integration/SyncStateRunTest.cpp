@@ -326,6 +326,89 @@ TEST_P(GuardTest, AFolderThatCannotBeListedCarriesNoDeletions) {
 INSTANTIATE_TEST_SUITE_P(Servers, GuardTest, ::testing::Values(Server::Mlsd, Server::Vsftpd),
                          [](const auto& info) { return info.param == Server::Vsftpd ? "Vsftpd" : "TestServer"; });
 
+// On a server that lists with MLSD, a re-sync lists its folders over the
+// control connection (CWD and STAT pairs, many in one round trip) and must
+// decide as the first run, which listed with MLSD, would.
+class ControlListingRunTest : public RememberingRunTest {
+protected:
+    void SetUp() override {
+        RememberingRunTest::SetUp();
+        m_project.SubFilders = true;
+        m_project.Connections = 1; // one connection: the commands per folder are known
+        m_options.logCommands = true;
+    }
+
+    // The server's command log from the last mark() on.
+    QString commandsSinceMark() const { return m_server->serverLog().mid(m_mark); }
+    void mark() { m_mark = m_server->serverLog().size(); }
+    qsizetype m_mark = 0;
+};
+
+TEST_F(ControlListingRunTest, ReSyncListsEveryFolderWithoutMlsd) {
+    // Names that must reach the wire as one plain argument each.
+    const QStringList files{"top.txt",         "a/one.txt",       "a/b/two.txt",
+                            "a/b/c/three.txt", "-a dir/dash.txt", QStringLiteral("ünï çödé/u.txt"),
+                            "x y/z w.txt",     "x y/keep.txt"};
+    for (const QString& name : files)
+        writeFile(local(name), name.toUtf8(), at(1, 9, 0, 30));
+    ASSERT_NO_FATAL_FAILURE(startOn(Server::Mlsd));
+    ASSERT_EQ(run().uploaded, int(files.size())) << logText().toStdString();
+    EXPECT_TRUE(commandsSinceMark().contains(QStringLiteral("COMMAND MLSD"))); // a first run needs exact times
+    EXPECT_FALSE(commandsSinceMark().contains(QStringLiteral("COMMAND STAT")));
+
+    mark();
+    const RunOutcome& unchanged = run();
+    EXPECT_TRUE(unchanged.remoteScanComplete) << logText().toStdString();
+    EXPECT_EQ(unchanged.uploaded + unchanged.downloaded + unchanged.deleted, 0) << logText().toStdString();
+    EXPECT_FALSE(commandsSinceMark().contains(QStringLiteral("COMMAND MLSD"))) << commandsSinceMark().toStdString();
+    EXPECT_TRUE(commandsSinceMark().contains(QStringLiteral("COMMAND CWD /-a dir")));
+
+    // An edit on each side and a deletion on the server: each acted on once.
+    writeFile(local("a/b/two.txt"), "edited here", at(1, 10, 0));
+    writeFile(remote("a/one.txt"), "edited there", at(1, 10, 0));
+    QFile::remove(remote("x y/z w.txt"));
+    mark();
+    const RunOutcome changed = run();
+    EXPECT_EQ(changed.uploaded, 1) << logText().toStdString();
+    EXPECT_EQ(changed.downloaded, 1);
+    EXPECT_EQ(changed.deleted, 1);
+    EXPECT_EQ(readFile(remote("a/b/two.txt")), "edited here");
+    EXPECT_EQ(readFile(local("a/one.txt")), "edited there");
+    EXPECT_FALSE(QFile::exists(local("x y/z w.txt")));
+    EXPECT_FALSE(commandsSinceMark().contains(QStringLiteral("COMMAND MLSD"))) << commandsSinceMark().toStdString();
+    const RunOutcome& again = run();
+    EXPECT_EQ(again.uploaded + again.downloaded + again.deleted, 0) << logText().toStdString();
+}
+
+// A folder pyftpdlib may enter but not read answers STAT with "550
+// Permission denied.", and an empty one lists as empty, which on other servers
+// a folder closed to us does too: each is listed with MLSD, as before. The
+// unreadable one is a failed listing, and nothing in it is deleted.
+TEST_F(ControlListingRunTest, UnreadableAndEmptyFoldersAreLeftToMlsd) {
+    writeFile(local("sub/a.txt"), "a", at(1, 9, 0));
+    writeFile(local("b.txt"), "b", at(1, 9, 0));
+    writeFile(local("later/c.txt"), "c", at(1, 9, 0));
+    ASSERT_TRUE(QDir().mkpath(remote("empty")));
+    ASSERT_NO_FATAL_FAILURE(startOn(Server::Mlsd));
+    ASSERT_EQ(run().uploaded, 3);
+    const quint16 port = m_server->port();
+    m_server.reset();
+    m_options.unreadableDirs << QStringLiteral("sub");
+    m_options.extraArguments << QStringLiteral("--port") << QString::number(port);
+    startServer();
+
+    const RunOutcome& outcome = run();
+    EXPECT_FALSE(outcome.remoteScanComplete);
+    EXPECT_EQ(outcome.uploaded + outcome.downloaded + outcome.deleted, 0) << logText().toStdString();
+    EXPECT_EQ(readFile(local("sub/a.txt")), "a");
+    const QStringList failures = m_log.filter(QStringLiteral("FtpFindFirstFile"));
+    ASSERT_EQ(failures.size(), 1) << logText().toStdString();
+    EXPECT_TRUE(failures.first().contains(QStringLiteral("'/sub'"))) << failures.first().toStdString();
+    // One MLSD each for "sub" and "empty"; STAT goes on for "later" after
+    // the refusal for "sub".
+    EXPECT_EQ(commandsSinceMark().count(QStringLiteral("COMMAND MLSD")), 2) << commandsSinceMark().toStdString();
+}
+
 // The server stops answering at the first rename: the uploads' temporary
 // files stay behind. The next run removes them and finishes, deleting nothing.
 TEST_F(RememberingRunTest, ARunCutOffIsFinishedByTheNext) {

@@ -79,6 +79,8 @@ bool FtpTestServer::start() {
         args << QStringLiteral("--unlistable") << name;
     for (const QString& name : m_options.emptyStatDirs)
         args << QStringLiteral("--empty-stat") << name;
+    for (const QString& name : m_options.unreadableDirs)
+        args << QStringLiteral("--unreadable") << name;
     if (!m_options.tlsCertificate.isEmpty())
         args << QStringLiteral("--tls-cert") << m_options.tlsCertificate;
     if (m_options.tlsRequired)

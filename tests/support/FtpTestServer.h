@@ -31,6 +31,7 @@ struct FtpTestServerOptions {
     QStringList listLines;         // extra raw lines in every listing
     QStringList unlistableDirs;    // folder names that can be entered but not listed (vsftpd, mode 111)
     QStringList emptyStatDirs;     // folder names whose STAT listing is empty
+    QStringList unreadableDirs;    // folder names that can be entered but not read (pyftpdlib, mode 111)
     QString tlsCertificate;        // PEM with certificate and key: the server offers AUTH TLS
     bool tlsRequired = false;      // TLS before the logon and PROT P before any transfer
     bool tlsImplicit = false;      // TLS from the first byte

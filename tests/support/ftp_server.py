@@ -6,6 +6,7 @@ terminated. Faults come from options, so a test asks for exactly the server
 behaviour it needs.
 """
 import argparse
+import errno
 import os
 import sys
 import time
@@ -83,6 +84,10 @@ def parse_args():
                    help="folder name (last component) that can be entered but not listed, as a folder of mode "
                         "111 on vsftpd: its listings are empty (no \".\" either) and a LIST or MLSD of it ends "
                         "\"226 Transfer done (but failed to open directory).\"")
+    p.add_argument("--unreadable", action="append", default=[],
+                   help="folder name (last component) that can be entered but not read, as a folder of mode 111 "
+                        "is to pyftpdlib run by a user other than root: STAT and MLSD of it answer "
+                        "\"550 Permission denied.\"")
     p.add_argument("--empty-stat", action="append", default=[],
                    help="folder name (last component) whose STAT listing is empty whatever it holds")
     p.add_argument("--no-mfmt", action="store_true", help="refuse MFMT: no way to set a file's time")
@@ -345,7 +350,7 @@ def make_handler(args):
     if args.tls_cert and args.tls_keep_data_open:
         TestHandler.dtp_handler = make_lingering_dtp_handler()
 
-    if args.list_name or args.list_line or args.list_zone or args.list_dot or args.unlistable:
+    if args.list_name or args.list_line or args.list_zone or args.list_dot or args.unlistable or args.unreadable:
         TestHandler.abstracted_fs = make_listing_fs(args)
 
     if args.unlistable:
@@ -410,6 +415,8 @@ def make_listing_fs(args):
 
     class ListingFS(AbstractedFS):
         def listdir(self, path):
+            if os.path.basename(os.path.normpath(path)) in args.unreadable:
+                raise PermissionError(errno.EACCES, "Permission denied")
             if unlistable(path):
                 return []  # vsftpd cannot open it, and lists nothing
             return AbstractedFS.listdir(self, path)
