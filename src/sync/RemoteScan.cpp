@@ -299,7 +299,7 @@ bool SyncRun::ListsWithoutExactTimes() const {
     // minute (or to the day, the exact time then coming from the record)
     // matches as well as an exact one: MLSD's exact times are not worth a
     // data connection for each folder. A first run has no records to go by.
-    return m_state && m_state->count() > 0;
+    return m_state && m_state->heldRecordsWhenOpened();
 }
 
 void SyncRun::AddRemoteFile(const RelativeName& name, const inet::FindData& data) {

@@ -41,6 +41,24 @@ void SyncRun::AskExactTimes() {
         if (downloads || local.IndexOfKey(remote.KeyAt(item)) >= 0)
             wanted.push_back(item);
     }
+    AskExactTimesOf(wanted);
+}
+
+void SyncRun::AskExactTimesOfDownloads(const std::vector<engine::PlannedAction>& plan) {
+    // A listing to the minute (over the control connection, where the server
+    // would have listed exact times with MLSD) decided these files; the
+    // local copies get the exact time, as after a first run.
+    if (!ListsWithoutExactTimes() || m_options.DryRun || StopRequested)
+        return;
+    std::vector<int> wanted;
+    for (const engine::PlannedAction& action : plan) {
+        if (!m_remoteSeen[size_t(action.index)].exactUtcMSecs)
+            wanted.push_back(action.index);
+    }
+    AskExactTimesOf(wanted);
+}
+
+void SyncRun::AskExactTimesOf(const std::vector<int>& wanted) {
     if (wanted.empty())
         return;
     // One share for each connection, each share asked in a few round trips.

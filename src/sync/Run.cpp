@@ -206,8 +206,10 @@ void SyncRun::RunPasses() {
 int SyncRun::DownloadFiles() {
     EnsureDecided();
     const engine::FileRoots roots = Roots();
-    return RunPass(engine::ActionKind::Download, RemoteFiles, LocalFiles,
-                   PlanOf(RemoteFiles, engine::StateAction::Download), QStringLiteral("Would download %1"),
+    std::vector<engine::PlannedAction> plan = PlanOf(RemoteFiles, engine::StateAction::Download);
+    AskExactTimesOfDownloads(plan);
+    return RunPass(engine::ActionKind::Download, RemoteFiles, LocalFiles, std::move(plan),
+                   QStringLiteral("Would download %1"),
                    [this, &roots](int index, const QString& name, int match) -> std::optional<engine::Job> {
                        const auto remoteName = RelativeName::fromPath(name);
                        const auto localName = RelativeName::fromPath(match >= 0 ? LocalFiles.Strings(match) : name);

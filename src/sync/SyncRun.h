@@ -164,6 +164,9 @@ private:
     // Asks the exact time of the remote files that were listed with a date
     // only, where the decision depends on it.
     void AskExactTimes();
+    void AskExactTimesOfDownloads(const std::vector<engine::PlannedAction>& plan);
+    // MDTM of these RemoteFiles items, shared among the connections.
+    void AskExactTimesOf(const std::vector<int>& wanted);
     // Why a pass acts on walked's file: " (local ..., remote ...)" or
     // " (not on the server)".
     QString MoveReason(const TListOfFiles& walked, int index, const TListOfFiles& searched, int match) const;

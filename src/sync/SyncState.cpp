@@ -273,6 +273,10 @@ QString SyncState::prepare(const QString& identityKey) {
                                     "('meta', 'files', 'pending')")) ||
         !tables.next() || tables.value(0).toInt() != 3)
         return QStringLiteral("it is damaged: a table is missing");
+    // Whether there is anything at all to go by, known before the rows are.
+    QSqlQuery any(QSqlDatabase::database(m_connection, false));
+    m_recordsWhenOpened =
+        any.exec(QStringLiteral("SELECT EXISTS(SELECT 1 FROM files)")) && any.next() && any.value(0).toInt() != 0;
     return {};
 }
 

@@ -101,6 +101,9 @@ public:
         awaitContents();
         return int(m_records.size());
     }
+    // Whether the file held any record when it was opened, known at once
+    // (count() waits for the rows).
+    bool heldRecordsWhenOpened() const { return m_recordsWhenOpened; }
     auto begin() const {
         awaitContents();
         return m_records.cbegin();
@@ -177,6 +180,7 @@ private:
     QList<std::pair<QString, StateSide>> m_pendingCleared; // by nameMatchKey
     mutable QList<PendingTransfer> m_pending;
     mutable std::optional<QDateTime> m_lastCompleteRun;
+    bool m_recordsWhenOpened = false;
     QElapsedTimer m_sinceFlush;
 };
 

@@ -365,7 +365,10 @@ TEST_F(ControlListingRunTest, ReSyncListsEveryFolderWithoutMlsd) {
 
     // An edit on each side and a deletion on the server: each acted on once.
     writeFile(local("a/b/two.txt"), "edited here", at(1, 10, 0));
-    writeFile(remote("a/one.txt"), "edited there", at(1, 10, 0));
+    // Yesterday: listed to the minute, not to the day.
+    const QDateTime yesterday = QDateTime::currentDateTime().addDays(-1);
+    writeFile(remote("a/one.txt"), "edited there",
+              NaiveDateTime::fromDateAndTime(yesterday.date(), QTime(yesterday.time().hour(), 0, 42)));
     QFile::remove(remote("x y/z w.txt"));
     mark();
     const RunOutcome changed = run();
@@ -374,6 +377,8 @@ TEST_F(ControlListingRunTest, ReSyncListsEveryFolderWithoutMlsd) {
     EXPECT_EQ(changed.deleted, 1);
     EXPECT_EQ(readFile(remote("a/b/two.txt")), "edited here");
     EXPECT_EQ(readFile(local("a/one.txt")), "edited there");
+    // Listed to the minute, downloaded with the server's exact time.
+    EXPECT_EQ(QFileInfo(local("a/one.txt")).lastModified(), QFileInfo(remote("a/one.txt")).lastModified());
     EXPECT_FALSE(QFile::exists(local("x y/z w.txt")));
     EXPECT_FALSE(commandsSinceMark().contains(QStringLiteral("COMMAND MLSD"))) << commandsSinceMark().toStdString();
     const RunOutcome& again = run();
