@@ -129,7 +129,9 @@ bool FtpConnectionPrivate::mayQueuePlacement(bool replacesFile, bool setsTime) c
         return false;
     if (setsTime && m_timeSetter != TimeSetter::None && !m_timeSetterProven)
         return false;
-    return m_control && m_control->isUsable();
+    // Through an FTP proxy, a passive request queued behind other commands
+    // met replies out of step: proxies keep the plain conversation.
+    return !m_parameters.proxy && m_control && m_control->isUsable();
 }
 
 void FtpConnectionPrivate::noteRenamedOverFile() {
