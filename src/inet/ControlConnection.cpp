@@ -206,7 +206,12 @@ bool ControlConnection::queue(const QStringList& commands, QueuedReplies onRepli
 }
 
 bool ControlConnection::flushQueued() {
-    return m_queued.empty() || write({});
+    // What the replies make queued (a clean-up) goes too.
+    while (!m_queued.empty()) {
+        if (!write({}))
+            return false;
+    }
+    return true;
 }
 
 void ControlConnection::appendLine(QByteArray& lines, const QString& command) {

@@ -81,7 +81,7 @@ public:
     using QueuedReplies = std::function<void(const std::vector<FtpReply>* replies)>;
     bool queue(const QStringList& commands, QueuedReplies onReplies);
     bool hasQueued() const { return !m_queued.empty(); }
-    // Sends what is queued on its own and reads the replies.
+    // Sends what is queued on its own and reads the replies, until nothing is.
     bool flushQueued();
 
     // False once the conversation is out of step or the connection is gone.

@@ -177,6 +177,7 @@ void ConnectionPool::workerLoop(bool logOnAtOnce) {
         }
         const int refusalsBefore = connection->dataConnectionRefusals();
         JobOutcome outcome = (*job)(*connection);
+        doAgain(waiting, *connection);
         const int refused = connection->dataConnectionRefusals() - refusalsBefore;
         lock.lock();
         settle(std::move(outcome), waiting, *connection);
@@ -214,7 +215,7 @@ void ConnectionPool::settle(JobOutcome outcome, Waiting& waiting, const inet::Ft
 // Called with the mutex held.
 void ConnectionPool::finishWaiting(Waiting& waiting, const inet::FtpConnection& connection) {
     for (auto it = waiting.begin(); it != waiting.end();) {
-        if (*it->later) {
+        if (*it->later && !(*it->later)->again) {
             finish(withLaterPart(std::move(*it)), connection);
             it = waiting.erase(it);
         } else {
@@ -230,6 +231,7 @@ void ConnectionPool::flushWaiting(Waiting& waiting, inet::FtpConnection& connect
                                   std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     connection.flushQueued();
+    doAgain(waiting, connection);
     lock.lock();
     finishWaiting(waiting, connection);
     for (JobOutcome& left : waiting) {
@@ -240,6 +242,15 @@ void ConnectionPool::flushWaiting(Waiting& waiting, inet::FtpConnection& connect
         finish(std::move(left), connection);
     }
     waiting.clear();
+}
+
+void ConnectionPool::doAgain(Waiting& waiting, inet::FtpConnection& connection) {
+    for (JobOutcome& outcome : waiting) {
+        if (*outcome.later && (*outcome.later)->again) {
+            const std::function<JobOutcome(inet::FtpConnection&)> again = std::move((*outcome.later)->again);
+            **outcome.later = again(connection); // done at once: no later part of its own
+        }
+    }
 }
 
 // Called with the mutex held.
@@ -294,6 +305,7 @@ void ConnectionPool::run(const std::function<void(JobOutcome&)>& onDone) {
             lock.unlock();
             const int refusalsBefore = m_own.dataConnectionRefusals();
             JobOutcome outcome = job(m_own);
+            doAgain(ownWaiting, m_own);
             const int refused = m_own.dataConnectionRefusals() - refusalsBefore;
             lock.lock();
             settle(std::move(outcome), ownWaiting, m_own);

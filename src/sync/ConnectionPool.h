@@ -61,6 +61,9 @@ struct JobOutcome {
     // What wrappers of the job do to its whole outcome, in order, once the
     // later part is in (see whenWhole).
     std::vector<std::function<void(JobOutcome&)>> finishers = {};
+    // In a later part: the work failed for a reason that may pass, and this
+    // does it again, at once, on the connection that met the failure.
+    std::function<JobOutcome(inet::FtpConnection&)> again = {};
 };
 
 using Job = std::function<JobOutcome(inet::FtpConnection& connection)>;
@@ -136,6 +139,8 @@ private:
     void settle(JobOutcome outcome, Waiting& waiting, const inet::FtpConnection& connection);
     void finishWaiting(Waiting& waiting, const inet::FtpConnection& connection);
     void flushWaiting(Waiting& waiting, inet::FtpConnection& connection, std::unique_lock<std::mutex>& lock);
+    // Without the mutex: does again what a later part asks to be done again.
+    static void doAgain(Waiting& waiting, inet::FtpConnection& connection);
     void noteDataConnectionRefusals(int count);
 
     PoolLogon m_logon;

@@ -113,7 +113,11 @@ bool retryOnTimeout(const inet::FtpConnection& connection, const std::function<b
 }
 
 bool isTransientFault(const inet::FtpConnection& connection) {
-    switch (connection.lastError()) {
+    return isTransientFailure(connection.lastError(), connection.lastResponseInfo());
+}
+
+bool isTransientFailure(int code, const QString& reply) {
+    switch (code) {
     case inet::ErrorTimeout:
     case inet::ErrorConnectionAborted:
     case inet::ErrorConnectionReset:
@@ -122,7 +126,7 @@ bool isTransientFault(const inet::FtpConnection& connection) {
     case inet::ErrorExtendedError:
         // 421 closing, 425 no data connection, 426 transfer broken off,
         // 450 file busy, 451 local error: "try again later" (RFC 959, 4.2).
-        switch (connection.lastResponseInfo().left(3).toInt()) {
+        switch (reply.left(3).toInt()) {
         case 421:
         case 425:
         case 426:
@@ -186,9 +190,20 @@ JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, R
     // Where the placement waits for the connection's next command, the
     // outcome is made when its replies are in.
     auto placed = std::make_shared<std::optional<JobOutcome>>();
-    const auto whenPlaced = [placed, localFile, &connection](const inet::PlacedUpload& result) {
+    const auto whenPlaced = [placed, localFile, &connection, roots, &folders, localName, remoteName, scannedState,
+                             askTime](const inet::PlacedUpload& result) {
         if (result.ok) {
             *placed = placedOutcome(connection, localFile, result.storedTime);
+            return;
+        }
+        if (isTransientFailure(result.failure.code, result.failure.lastResponseInfo)) {
+            // As a failure before the placement would be: the upload is tried
+            // again, this time placed at once (a lost connection has logged on afresh).
+            *placed = JobOutcome{};
+            (*placed)->again = [roots, &folders, localName, remoteName, scannedState,
+                                askTime](inet::FtpConnection& again) {
+                return uploadFile(again, roots, folders, localName, remoteName, scannedState, askTime);
+            };
             return;
         }
         JobOutcome refused =

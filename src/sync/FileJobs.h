@@ -41,6 +41,8 @@ bool retryOnTimeout(const inet::FtpConnection& connection, const std::function<b
 // not: the file may have changed on the server since it was listed, and the
 // next run, which lists it again, is the one to fetch it.
 bool isTransientFault(const inet::FtpConnection& connection);
+// The same for a failure's code and the reply that came with it.
+bool isTransientFailure(int code, const QString& reply);
 // Calls attempt (a call on connection) until it succeeds or fails for a
 // reason that will not pass, at most four times, pausing a little longer
 // before each further try; the connection's last error is that of the last call.

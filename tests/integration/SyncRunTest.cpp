@@ -675,6 +675,39 @@ TEST_F(SyncRunTest, DroppedConnectionLogsOnAgain) {
     EXPECT_EQ(tree(m_localDir.path()).size(), 20u) << "the next run fetches what the drop cost";
 }
 
+// On one connection each file's rename rides with the next file's request,
+// never before the transfer's end (some servers end a transfer on any command).
+// A connection lost with renames in flight costs no file: they are uploaded
+// again. A store the server cut short fails each file and leaves nothing,
+// under its name or a temporary one.
+TEST_F(SyncRunTest, RenamesInFlightCostNoFile) {
+    struct Case {
+        const char* name;
+        QStringList serverArguments;
+        size_t arrived;
+    };
+    const Case cases[] = {{"dropped at a rename", {"--drop-on", "RNTO:3"}, 6},
+                          {"stored cut short", {"--cut-stor-to", "3"}, 0},
+                          {"a transfer ended by an early command", {"--abort-on-early-command"}, 6}};
+    m_project.Connections = 1;
+    m_project.SyncMode = setting::SyncMode::LocalToRemote;
+    for (int i = 0; i < 6; ++i)
+        writeFile(local(QStringLiteral("f%1.txt").arg(i)), "content", at(1, 10, 0));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const QString& name : QDir(m_remoteDir.path()).entryList(QDir::Files | QDir::Hidden))
+            QFile::remove(remote(name));
+        m_options.extraArguments = c.serverArguments;
+        m_log.clear();
+        startServer();
+        m_project.Run();
+        EXPECT_EQ(m_project.LastRunOutcome().failedActions, int(6 - c.arrived)) << m_log.join('\n').toStdString();
+        EXPECT_EQ(tree(m_remoteDir.path()).size(), c.arrived) << m_log.join('\n').toStdString();
+        for (const QString& name : tree(m_remoteDir.path()))
+            EXPECT_EQ(readFile(remote(name)), "content");
+    }
+}
+
 // --- Nothing lost, nothing hidden --------------------------------------------
 
 // An upload cut off while the old remote file stood aside left it under the

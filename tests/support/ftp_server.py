@@ -65,6 +65,9 @@ def parse_args():
     p.add_argument("--refuse-data", action="append", default=[],
                    help="COMMAND:N - answer the first N occurrences of COMMAND with 425, as a server or proxy "
                         "out of data ports does")
+    p.add_argument("--abort-on-early-command", action="store_true",
+                   help="a command that arrives while a transfer is in progress ends the transfer with 426, "
+                        "as some servers do")
     p.add_argument("--log-commands", action="store_true",
                    help="write every command received on standard error, one line each")
     p.add_argument("--abort-retr-after", type=int, default=-1,
@@ -163,6 +166,11 @@ def make_handler(args):
                 exit_on["left"] -= 1
                 if exit_on["left"] == 0:
                     os._exit(0)  # every socket closes with the process
+            transferring = self.data_channel is not None and self.data_channel.cmd is not None
+            if args.abort_on_early_command and transferring and cmd not in ("ABOR", "STAT", "QUIT", "NOOP"):
+                self.data_channel.close()
+                self.data_channel = None
+                self.respond("426 Transfer aborted by an early command.")
             if refusals.get(cmd, 0) > 0:
                 refusals[cmd] -= 1
                 self.respond("425 Can't open data connection.")
