@@ -2,13 +2,17 @@
 // connection and thread ran them and how many were in hand at once. The
 // further connections log on to a real server.
 #include "sync/ConnectionPool.h"
+#include "sync/FileJobs.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -180,6 +184,46 @@ TEST_P(PoolSizeTest, EveryJobRunsOnceAndReportsOnTheCallingThread) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ConnectionPool, PoolSizeTest, ::testing::Values(1, 3));
+
+// Uploads whose renames ride with their connection's next request: each
+// outcome reaches onDone once, whole, on the calling thread, the last ones
+// of each connection too.
+TEST_F(ConnectionPoolTest, UploadsPlacedLaterReportOnceEach) {
+    ASSERT_NO_FATAL_FAILURE(startServer());
+    QTemporaryDir local;
+    ASSERT_TRUE(local.isValid());
+    const QString folder = QStringLiteral("placed-%1").arg(QCoreApplication::applicationPid());
+    auto pool = makePool(3);
+    engine::RemoteFolders folders;
+    const engine::FileRoots roots{local.path() + QLatin1Char('/'), QStringLiteral("/"), QStringLiteral("/"),
+                                  QStringLiteral("/"), true};
+    for (int id = 0; id < 12; ++id) {
+        const QString name = QStringLiteral("%1/f%2.txt").arg(folder).arg(id);
+        QDir().mkpath(local.filePath(folder));
+        QFile file(local.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(100 + id, 'x'));
+        file.close();
+        const RelativeName relative = *RelativeName::fromPath(name);
+        pool->add([roots, &folders, relative](inet::FtpConnection& connection) {
+            return engine::uploadFile(connection, roots, folders, relative, relative, {}, false,
+                                      engine::Placement::MayWait);
+        });
+    }
+    std::map<QString, int> reported;
+    bool offThread = false;
+    bool whole = true;
+    pool->run([&](engine::JobOutcome& outcome) {
+        offThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
+        whole &= outcome.ok && !outcome.later &&
+                 outcome.lines.value(outcome.lines.size() - 1).endsWith(QStringLiteral(" has been uploaded"));
+        ++reported[outcome.lines.value(outcome.lines.size() - 1)];
+    });
+    EXPECT_TRUE(whole);
+    EXPECT_EQ(reported.size(), 12u);
+    EXPECT_TRUE(std::all_of(reported.cbegin(), reported.cend(), [](const auto& r) { return r.second == 1; }));
+    EXPECT_FALSE(offThread);
+}
 
 // A stop while every connection has a job in hand: those jobs finish and
 // report, no other job starts, and run() returns.
