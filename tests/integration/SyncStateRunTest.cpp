@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <functional>
+
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -41,6 +43,16 @@ protected:
         m_project.UserName = QStringLiteral("anonymous");
         m_project.Password.clear();
         m_project.RemoteFolder = QStringLiteral("/pub");
+    }
+
+    // The test server again on the same port (the project's state knows the
+    // server by it), with the options as `change` leaves them.
+    void restartServer(const std::function<void(FtpTestServerOptions&)>& change) {
+        const quint16 port = m_server->port();
+        m_server.reset();
+        change(m_options);
+        m_options.extraArguments << QStringLiteral("--port") << QString::number(port);
+        startServer();
     }
 
     QString served(const QString& relative) const {
@@ -309,11 +321,7 @@ TEST_P(GuardTest, AFolderThatCannotBeListedCarriesNoDeletions) {
     if (m_vsftpd) {
         ASSERT_EQ(::chmod(QFile::encodeName(served("sub")).constData(), 0111), 0);
     } else {
-        const quint16 port = m_server->port();
-        m_server.reset();
-        m_options.unlistableDirs << QStringLiteral("sub");
-        m_options.extraArguments << QStringLiteral("--port") << QString::number(port);
-        startServer();
+        restartServer([](FtpTestServerOptions& options) { options.unlistableDirs << QStringLiteral("sub"); });
     }
     const RunOutcome& outcome = run();
     EXPECT_FALSE(outcome.remoteScanComplete);
@@ -396,11 +404,7 @@ TEST_F(ControlListingRunTest, UnreadableAndEmptyFoldersAreLeftToMlsd) {
     ASSERT_TRUE(QDir().mkpath(remote("empty")));
     ASSERT_NO_FATAL_FAILURE(startOn(Server::Mlsd));
     ASSERT_EQ(run().uploaded, 3);
-    const quint16 port = m_server->port();
-    m_server.reset();
-    m_options.unreadableDirs << QStringLiteral("sub");
-    m_options.extraArguments << QStringLiteral("--port") << QString::number(port);
-    startServer();
+    restartServer([](FtpTestServerOptions& options) { options.unreadableDirs << QStringLiteral("sub"); });
 
     const RunOutcome& outcome = run();
     EXPECT_FALSE(outcome.remoteScanComplete);
@@ -430,11 +434,7 @@ TEST_F(RememberingRunTest, ARunCutOffIsFinishedByTheNext) {
     ASSERT_TRUE(leftover) << logText().toStdString();
 
     // The same server again: the state belongs to its address.
-    const quint16 port = m_server->port();
-    m_server.reset();
-    m_options.silentFrom.clear();
-    m_options.extraArguments << QStringLiteral("--port") << QString::number(port);
-    startServer();
+    restartServer([](FtpTestServerOptions& options) { options.silentFrom.clear(); });
     const RunOutcome& next = run();
     EXPECT_EQ(next.uploaded, 3) << logText().toStdString();
     EXPECT_EQ(next.deleted, 0);
