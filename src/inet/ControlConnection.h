@@ -80,7 +80,6 @@ public:
     // is queued when a command could not be sent (ErrorUnsafeCommand).
     using QueuedReplies = std::function<void(const std::vector<FtpReply>* replies)>;
     bool queue(const QStringList& commands, QueuedReplies onReplies);
-    bool hasQueued() const { return !m_queued.empty(); }
     // Sends what is queued on its own and reads the replies, until nothing is.
     bool flushQueued();
 

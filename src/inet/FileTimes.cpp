@@ -92,34 +92,55 @@ bool FtpConnectionPrivate::renameCheckingSize(const QString& tempPath, const QSt
                                               const std::optional<QDateTime>& modified, qint64 sentBytes,
                                               bool& timeSet) {
     timeSet = false;
-    // The size and the time go with the rename, in the same round trip; a
-    // rename keeps the time, so the file never shows the wrong one.
-    const bool askSize = sentBytes != FindData::UnknownSize && !(m_capabilities & RefusedSize);
-    const bool setTime = modified && m_timeSetter != TimeSetter::None;
-    QStringList commands;
-    if (askSize)
-        commands << QStringLiteral("SIZE ") + tempPath;
-    if (setTime)
-        commands << timeCommand(*modified, tempPath);
-    commands << QStringLiteral("RNFR ") + tempPath << QStringLiteral("RNTO ") + target;
+    const Placement step = placement(tempPath, target, modified, sentBytes, false);
     std::vector<FtpReply> replies;
-    if (!ensureConnected() || !m_control->commandsTogether(commands, replies))
+    if (!ensureConnected() || !m_control->commandsTogether(step.commands, replies))
         return false;
-    size_t next = 0;
-    const bool cut = askSize && sizeDiffers(replies[next++], sentBytes);
-    if (setTime)
-        timeSet = learnTimeReply(replies[next++]);
-    const bool renamed = replies[next].code / 100 == 3 && replies[next + 1].isCompletion();
-    if (cut) {
+    const PlacementReplies read = readPlacement(step, replies, sentBytes);
+    timeSet = read.timeSet;
+    if (read.cut) {
         // The rename went with the question. A cut file left under the name
         // with the source's time would pass for the whole file on every later
         // run, which compares times only; without it the next run sends the
         // file again.
-        if (renamed)
+        if (read.renamed)
             removeQuietly(target);
         return fail(ErrorUploadSizeMismatch); // the caller removes the temporary file
     }
-    return renamed || requireClasses({replies[next], replies[next + 1]}, {3, 2});
+    return read.renamed || requireClasses({*read.renameFrom, *read.renameTo}, {3, 2});
+}
+
+FtpConnectionPrivate::Placement FtpConnectionPrivate::placement(const QString& tempPath, const QString& target,
+                                                                const std::optional<QDateTime>& modified,
+                                                                qint64 sentBytes, bool askStoredTime) const {
+    // The size and the time go with the rename, in the same round trip; a
+    // rename keeps the time, so the file never shows the wrong one.
+    Placement step;
+    step.askSize = sentBytes != FindData::UnknownSize && !(m_capabilities & RefusedSize);
+    step.setTime = modified && m_timeSetter != TimeSetter::None;
+    step.askTime = !step.setTime && askStoredTime;
+    if (step.askSize)
+        step.commands << QStringLiteral("SIZE ") + tempPath;
+    if (step.setTime)
+        step.commands << timeCommand(*modified, tempPath);
+    step.commands << QStringLiteral("RNFR ") + tempPath << QStringLiteral("RNTO ") + target;
+    if (step.askTime)
+        step.commands << QStringLiteral("MDTM ") + target;
+    return step;
+}
+
+FtpConnectionPrivate::PlacementReplies
+FtpConnectionPrivate::readPlacement(const Placement& step, const std::vector<FtpReply>& replies, qint64 sentBytes) {
+    PlacementReplies read;
+    size_t next = 0;
+    read.cut = step.askSize && sizeDiffers(replies.at(next++), sentBytes);
+    read.timeSet = step.setTime && learnTimeReply(replies.at(next++));
+    read.renameFrom = &replies.at(next++);
+    read.renameTo = &replies.at(next++);
+    read.renamed = read.renameFrom->isIntermediate() && read.renameTo->isCompletion();
+    if (step.askTime)
+        read.storedTime = &replies.at(next);
+    return read;
 }
 
 bool FtpConnectionPrivate::mayQueuePlacement(bool replacesFile, bool setsTime) const {
@@ -132,6 +153,11 @@ bool FtpConnectionPrivate::mayQueuePlacement(bool replacesFile, bool setsTime) c
     // Through an FTP proxy, a passive request queued behind other commands
     // met replies out of step: proxies keep the plain conversation.
     return !m_parameters.proxy && m_control && m_control->isUsable();
+}
+
+void FtpConnectionPrivate::queueRemoval(const QString& remoteFile) {
+    if (m_control && m_control->isUsable())
+        m_control->queue({QStringLiteral("DELE ") + remoteFile}, [](const std::vector<FtpReply>*) {});
 }
 
 void FtpConnectionPrivate::noteRenamedOverFile() {
@@ -147,18 +173,8 @@ bool FtpConnectionPrivate::queuePlacement(const StoredUpload& stored, const QStr
                                           WhenPlaced whenPlaced) {
     // As renameCheckingSize, and the time the server gave the file where it
     // takes none from us.
-    const bool askSize = stored.size != FindData::UnknownSize && !(m_capabilities & RefusedSize);
-    const bool setTime = stored.modified && m_timeSetter != TimeSetter::None;
-    const bool askTime = !setTime && askStoredTime;
-    QStringList commands;
-    if (askSize)
-        commands << QStringLiteral("SIZE ") + stored.tempPath;
-    if (setTime)
-        commands << timeCommand(*stored.modified, stored.tempPath);
-    commands << QStringLiteral("RNFR ") + stored.tempPath << QStringLiteral("RNTO ") + target;
-    if (askTime)
-        commands << QStringLiteral("MDTM ") + target;
-    auto onReplies = [this, stored, target, askSize, setTime, askTime,
+    const Placement step = placement(stored.tempPath, target, stored.modified, stored.size, askStoredTime);
+    auto onReplies = [this, stored, target, step,
                       whenPlaced = std::move(whenPlaced)](const std::vector<FtpReply>* replies) {
         PlacedUpload placed;
         if (!replies) {
@@ -166,34 +182,27 @@ bool FtpConnectionPrivate::queuePlacement(const StoredUpload& stored, const QStr
             whenPlaced(placed);
             return;
         }
-        size_t next = 0;
-        const bool cut = askSize && sizeDiffers(replies->at(next++), stored.size);
-        const bool timeSet = setTime && learnTimeReply(replies->at(next++));
-        const FtpReply& from = replies->at(next++);
-        const FtpReply& to = replies->at(next++);
-        const bool renamed = from.isIntermediate() && to.isCompletion();
+        const PlacementReplies read = readPlacement(step, *replies, stored.size);
         // The clean-up goes with the next command too; the caller learns of
         // the failure that mattered, not of the clean-up's.
-        const auto removeLater = [this](const QString& path) {
-            m_control->queue({QStringLiteral("DELE ") + path}, [](const std::vector<FtpReply>*) {});
-        };
-        if (cut) {
+        if (read.cut) {
             // See renameCheckingSize: a cut file must not stay under the name.
-            removeLater(renamed ? target : stored.tempPath);
+            queueRemoval(read.renamed ? target : stored.tempPath);
             placed.failure = Failure{ErrorUploadSizeMismatch, {}};
-        } else if (!renamed) {
-            removeLater(stored.tempPath);
-            placed.failure = Failure{ErrorExtendedError, from.isIntermediate() ? to.text : from.text};
+        } else if (!read.renamed) {
+            queueRemoval(stored.tempPath);
+            const FtpReply& refusal = read.renameFrom->isIntermediate() ? *read.renameTo : *read.renameFrom;
+            placed.failure = Failure{ErrorExtendedError, refusal.text};
         } else {
             placed.ok = true;
-            if (timeSet)
+            if (read.timeSet)
                 placed.storedTime = stored.modified;
-            else if (askTime)
-                placed.storedTime = parseMdtmReply(replies->at(next).text);
+            else if (read.storedTime)
+                placed.storedTime = parseMdtmReply(read.storedTime->text);
         }
         whenPlaced(placed);
     };
-    return m_control->queue(commands, std::move(onReplies));
+    return m_control->queue(step.commands, std::move(onReplies));
 }
 
 bool FtpConnection::modificationTimes(const QStringList& remoteFiles, std::vector<std::optional<QDateTime>>& times) {

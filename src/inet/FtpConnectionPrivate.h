@@ -130,12 +130,33 @@ public:
     // sentBytes is known, a file the server holds with another size fails.
     bool moveIntoPlace(const QString& tempPath, const QString& target, const std::optional<QDateTime>& modified = {},
                        qint64 sentBytes = FindData::UnknownSize);
+    // The last step of an upload, one round trip: the size check, the time,
+    // the rename, and where asked and no time is set, the time the server gave.
+    struct Placement {
+        bool askSize = false;
+        bool setTime = false;
+        bool askTime = false;
+        QStringList commands;
+    };
+    struct PlacementReplies {
+        bool cut = false; // the server holds another size than was sent
+        bool timeSet = false;
+        bool renamed = false;
+        const FtpReply* renameFrom = nullptr;
+        const FtpReply* renameTo = nullptr;
+        const FtpReply* storedTime = nullptr; // the MDTM asked for, if any
+    };
+    Placement placement(const QString& tempPath, const QString& target, const std::optional<QDateTime>& modified,
+                        qint64 sentBytes, bool askStoredTime) const;
+    PlacementReplies readPlacement(const Placement& step, const std::vector<FtpReply>& replies, qint64 sentBytes);
     // Whether the rename into place (with its size check and time) can go
     // with the next command: only where nothing in it may need another round
     // trip, a rename over a file or the search for a way to set times.
     bool mayQueuePlacement(bool replacesFile, bool setsTime) const;
     // Queues that step; whenPlaced learns how it went once the replies are in.
     bool queuePlacement(const StoredUpload& stored, const QString& target, bool askStoredTime, WhenPlaced whenPlaced);
+    // DELE with the next command, its outcome of no interest.
+    void queueRemoval(const QString& remoteFile);
     // A rename onto an existing file worked: later ones may be queued.
     void noteRenamedOverFile();
     bool flushQueued();

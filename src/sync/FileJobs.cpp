@@ -39,12 +39,25 @@ bool isRefusedByServer(const inet::FtpConnection& connection) {
 }
 
 // Names the file, as the failure line of a download does.
-QString putFailureLine(const inet::FtpConnection& connection, const QString& localFile) {
-    return ftpFailureLine(connection, QStringLiteral("FtpPutFile('%1')").arg(escapedForLog(localFile)));
+QString putLabel(const QString& localFile) {
+    return QStringLiteral("FtpPutFile('%1')").arg(escapedForLog(localFile));
 }
 
+QString putFailureLine(const inet::FtpConnection& connection, const QString& localFile) {
+    return ftpFailureLine(connection, putLabel(localFile));
+}
+
+// The report of an upload once in place; storedTime: the file's time on the
+// server (UTC), when known.
 JobOutcome placedOutcome(const inet::FtpConnection& connection, const QString& localFile,
-                         const std::optional<QDateTime>& storedTime);
+                         const std::optional<QDateTime>& storedTime) {
+    JobOutcome outcome{true, {QStringLiteral("File %1 has been uploaded").arg(escapedForLog(localFile))}, {}};
+    outcome.remoteTimeAfter = storedTime;
+    if (connection.setsNoModificationTimes())
+        outcome.notices << QStringLiteral("The server cannot set the modification time of a file: uploaded files "
+                                          "keep the time of their upload.");
+    return outcome;
+}
 
 JobOutcome uploaded(inet::FtpConnection& connection, const QString& localFile, const QString& remoteFile, bool askTime,
                     JobOutcome outcome) {
@@ -59,18 +72,6 @@ JobOutcome uploaded(inet::FtpConnection& connection, const QString& localFile, c
     JobOutcome placed = placedOutcome(connection, localFile, storedTime);
     placed.lines = outcome.lines + placed.lines;
     return placed;
-}
-
-// The report of an upload once in place; storedTime: the file's time on the
-// server (UTC), when known.
-JobOutcome placedOutcome(const inet::FtpConnection& connection, const QString& localFile,
-                         const std::optional<QDateTime>& storedTime) {
-    JobOutcome outcome{true, {QStringLiteral("File %1 has been uploaded").arg(escapedForLog(localFile))}, {}};
-    outcome.remoteTimeAfter = storedTime;
-    if (connection.setsNoModificationTimes())
-        outcome.notices << QStringLiteral("The server cannot set the modification time of a file: uploaded files "
-                                          "keep the time of their upload.");
-    return outcome;
 }
 
 // A failed upload that could not put the previous version back under its
@@ -206,18 +207,16 @@ JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, R
             };
             return;
         }
-        JobOutcome refused =
-            failed(ftpFailureLine(result.failure, QStringLiteral("FtpPutFile('%1')").arg(escapedForLog(localFile))));
+        JobOutcome refused = failed(ftpFailureLine(result.failure, putLabel(localFile)));
         if (result.failure.code == inet::ErrorExtendedError)
             refused.action = ActionReport{{}, 0, result.failure.lastResponseInfo.trimmed(), -1};
         *placed = std::move(refused);
     };
     const auto put = [&] {
-        if (placement == Placement::MayWait)
-            return connection.putFileQueuingPlacement(localFile, remoteFile, scannedState, false, askTime, whenPlaced);
-        if (placement == Placement::MayWaitOverFile)
-            return connection.putFileQueuingPlacement(localFile, remoteFile, scannedState, true, askTime, whenPlaced);
-        return connection.putFile(localFile, remoteFile, scannedState);
+        if (placement == Placement::AtOnce)
+            return connection.putFile(localFile, remoteFile, scannedState);
+        return connection.putFileQueuingPlacement(localFile, remoteFile, scannedState,
+                                                  placement == Placement::MayWaitOverFile, askTime, whenPlaced);
     };
     const auto stored = [&] {
         if (placement == Placement::AtOnce)
