@@ -50,6 +50,8 @@ ControlConnection::ControlConnection(std::unique_ptr<QTcpSocket> socket, Millise
 
 ControlConnection::~ControlConnection() {
     // Whoever queued work learns that it never went out.
+    std::vector<Owed> owed = std::exchange(m_owed, {});
+    failOwed(owed, ErrorConnectionAborted);
     while (!m_queued.empty()) {
         std::vector<Queued> left = std::exchange(m_queued, {});
         failQueued(left);
@@ -205,9 +207,13 @@ bool ControlConnection::queue(const QStringList& commands, QueuedReplies onRepli
     return true;
 }
 
+void ControlConnection::owe(Milliseconds within, OwedReply onReply) {
+    m_owed.push_back({within, std::move(onReply)});
+}
+
 bool ControlConnection::flushQueued() {
     // What the replies make queued (a clean-up) goes too.
-    while (!m_queued.empty()) {
+    while (!m_queued.empty() || !m_owed.empty()) {
         if (!write({}))
             return false;
     }
@@ -221,8 +227,10 @@ void ControlConnection::appendLine(QByteArray& lines, const QString& command) {
 }
 
 bool ControlConnection::write(const QStringList& commands) {
+    std::vector<Owed> owed = std::exchange(m_owed, {});
     std::vector<Queued> riding = std::exchange(m_queued, {});
     if (!isUsable()) {
+        failOwed(owed, ErrorConnectionAborted);
         failQueued(riding);
         return fail(ErrorConnectionAborted);
     }
@@ -235,12 +243,35 @@ bool ControlConnection::write(const QStringList& commands) {
     }
     for (const QString& command : commands)
         appendLine(lines, command);
-    if (!writeAll(*m_socket, lines, m_replyTimeout, m_errors)) {
+    if (!lines.isEmpty() && !writeAll(*m_socket, lines, m_replyTimeout, m_errors)) {
         markUnusable();
+        failOwed(owed, m_errors.code);
+        failQueued(riding);
+        return false;
+    }
+    // Owed replies answer commands sent before anything that rides now.
+    if (!readOwedReplies(owed)) {
         failQueued(riding);
         return false;
     }
     return readQueuedReplies(riding);
+}
+
+bool ControlConnection::readOwedReplies(std::vector<Owed>& owed) {
+    for (size_t i = 0; i < owed.size(); ++i) {
+        const ErrorState before = m_errors;
+        FtpReply reply;
+        bool read = readReply(reply, owed[i].within);
+        while (read && reply.isPreliminary())
+            read = readReply(reply, owed[i].within);
+        if (!read) {
+            failOwed(owed, m_errors.code, i);
+            return false;
+        }
+        m_errors = before;
+        owed[i].onReply(&reply, ErrorSuccess);
+    }
+    return true;
 }
 
 bool ControlConnection::readQueuedReplies(std::vector<Queued>& riding) {
@@ -259,6 +290,12 @@ bool ControlConnection::readQueuedReplies(std::vector<Queued>& riding) {
         riding[i].onReplies(&replies);
     }
     return true;
+}
+
+void ControlConnection::failOwed(std::vector<Owed>& owed, int failure, size_t from) {
+    for (size_t i = from; i < owed.size(); ++i)
+        owed[i].onReply(nullptr, failure);
+    owed.clear();
 }
 
 void ControlConnection::failQueued(std::vector<Queued>& riding, size_t from) {

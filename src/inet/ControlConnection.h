@@ -82,6 +82,15 @@ public:
     bool queue(const QStringList& commands, QueuedReplies onReplies);
     // Sends what is queued on its own and reads the replies, until nothing is.
     bool flushQueued();
+    // The final reply to a command already sent is left for later: it is read
+    // (within `within`) at the connection's next write, before the replies of
+    // anything queued, and handed to onReply; a failed read hands it none and
+    // the error code. Only for a command whose work is over on the server's
+    // side (a transfer whose data connection the server has closed), so that
+    // what goes out meanwhile cannot reach it mid-way.
+    using OwedReply = std::function<void(const FtpReply* reply, int failure)>;
+    void owe(Milliseconds within, OwedReply onReply);
+    bool hasOwedReplies() const { return !m_owed.empty(); }
 
     // False once the conversation is out of step or the connection is gone.
     bool isUsable() const;
@@ -96,6 +105,9 @@ public:
     // session ticket) and the certificate's fingerprint.
     TlsSetup dataTlsSetup() const;
 
+    // Whether something the server sent is already in hand, unread.
+    bool hasReplyWaiting() const { return m_socket->bytesAvailable() > 0; }
+    int descriptor() const { return int(m_socket->socketDescriptor()); }
     QHostAddress peerAddress() const { return m_socket->peerAddress(); }
     QHostAddress localAddress() const { return m_socket->localAddress(); }
     Milliseconds replyTimeout() const { return m_replyTimeout; }
@@ -105,10 +117,16 @@ private:
         QStringList commands;
         QueuedReplies onReplies;
     };
+    struct Owed {
+        Milliseconds within;
+        OwedReply onReply;
+    };
     // One write of the queued commands and then these; the queued ones' replies are read.
     bool write(const QStringList& commands);
     bool readQueuedReplies(std::vector<Queued>& riding);
+    bool readOwedReplies(std::vector<Owed>& owed);
     static void failQueued(std::vector<Queued>& riding, size_t from = 0);
+    static void failOwed(std::vector<Owed>& owed, int failure, size_t from = 0);
     void appendLine(QByteArray& lines, const QString& command);
     void acknowledgeAtOnce();
     bool fail(int code) { return m_errors.fail(code); }
@@ -123,6 +141,7 @@ private:
     TlsSetup m_tls;
     QByteArray m_fingerprint;
     std::vector<Queued> m_queued;
+    std::vector<Owed> m_owed;
 };
 
 // Whether a reply says the server does not know or implement a command

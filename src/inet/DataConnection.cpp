@@ -48,18 +48,22 @@ struct UniqueDescriptor {
     const int fd;
 };
 
-// Reads and drops whatever comes until the peer closes, an error, or the limit.
-void drainUntilClosed(int fd, Milliseconds limit) {
+// Reads and drops whatever comes until the peer closes, an error, or the
+// limit; true when the peer closed (or reset) the connection.
+bool drainUntilClosed(int fd, Milliseconds limit, int orReadable = -1) {
     QDeadlineTimer deadline(limit);
     char buffer[4096];
     for (;;) {
-        pollfd entry{fd, POLLIN, 0};
-        const int ready = ::poll(&entry, 1, int(deadline.remainingTime()));
+        pollfd entries[2] = {{fd, POLLIN, 0}, {orReadable, POLLIN, 0}};
+        const int ready = ::poll(entries, orReadable >= 0 ? 2 : 1, int(deadline.remainingTime()));
         if (ready <= 0)
-            return;
+            return false;
+        if (entries[0].revents == 0)
+            return false; // the other descriptor has something to read
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got <= 0)
-            return;
+        if (got > 0 || (got < 0 && (errno == EAGAIN || errno == EINTR)))
+            continue;
+        return true; // the end, or a reset
     }
 }
 
@@ -162,13 +166,20 @@ bool DataConnection::receive(const std::function<bool(const QByteArray&)>& sink,
     if (socket.error() != QAbstractSocket::RemoteHostClosedError &&
         socket.error() != QAbstractSocket::UnknownSocketError)
         return fail(transferErrorCode(socket.error()));
+    m_serverClosed = true;
     return true;
 }
 
 void DataConnection::endUpload(Milliseconds inactivity) {
+    if (m_uploadEnded)
+        return;
     m_uploadEnded = true;
     if (!m_tls) {
-        m_socket->disconnectFromHost();
+        const qintptr descriptor = m_socket->socketDescriptor();
+        if (m_halfClose && descriptor >= 0)
+            ::shutdown(int(descriptor), SHUT_WR); // what Qt held went in writeAll
+        else
+            m_socket->disconnectFromHost();
         return;
     }
     // The server sends a TLS 1.3 session ticket after the handshake, and it
@@ -192,7 +203,17 @@ void DataConnection::endUpload(Milliseconds inactivity) {
     if (m_relayed)
         drainUntilClosed(keep.fd, std::min(inactivity, relayedCloseWait));
     ::shutdown(keep.fd, SHUT_WR);
-    drainUntilClosed(keep.fd, std::min(inactivity, closeLinger));
+    m_serverClosed = drainUntilClosed(keep.fd, std::min(inactivity, closeLinger));
+}
+
+bool DataConnection::serverClosed(Milliseconds within, int orReadable) {
+    if (m_serverClosed || !m_uploadEnded || m_tls)
+        return m_serverClosed;
+    const qintptr descriptor = m_socket->socketDescriptor();
+    if (!m_halfClose || descriptor < 0)
+        return false;
+    m_serverClosed = drainUntilClosed(int(descriptor), within, orReadable);
+    return m_serverClosed;
 }
 
 bool DataConnection::sendStart(QIODevice& source, qint64 maxBytes, Milliseconds inactivity) {
@@ -228,6 +249,8 @@ bool DataConnection::send(QIODevice& source, Milliseconds inactivity) {
             return false;
     }
     endUpload(inactivity);
+    if (m_halfClose && !m_tls)
+        return true;
     if (socket.state() != QAbstractSocket::UnconnectedState && !socket.waitForDisconnected(int(inactivity.count())) &&
         socket.state() != QAbstractSocket::UnconnectedState)
         return fail(ErrorTimeout);

@@ -54,6 +54,14 @@ public:
     bool sendStart(QIODevice& source, qint64 maxBytes, Milliseconds inactivity);
     // Whether the upload has been ended on the connection (the whole file went).
     bool uploadEnded() const { return m_uploadEnded; }
+    // Ends an upload with a half close, which leaves the server's own close
+    // to be seen by serverClosed(); send() then returns without waiting for it.
+    void halfCloseUploads() { m_halfClose = true; }
+    // Whether the server has closed its end (its transfer is over, whatever
+    // its reply will say): after receive(), or after an upload ended with a
+    // half close, for which it waits at most `within`, and no longer once
+    // the descriptor `orReadable` has something to read.
+    bool serverClosed(Milliseconds within, int orReadable);
 
 private:
     explicit DataConnection(ErrorState& errors) : m_errors(errors) {}
@@ -74,6 +82,8 @@ private:
     bool m_tlsChecked = false;
     bool m_relayed = false;
     bool m_uploadEnded = false;
+    bool m_halfClose = false;
+    bool m_serverClosed = false;
 };
 
 } // namespace inet

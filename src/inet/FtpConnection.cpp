@@ -63,11 +63,42 @@ std::optional<SourceState> stateOf(const QFile& file) {
     return SourceState{qint64(info.st_size), qint64(info.st_mtim.tv_sec), qint64(info.st_mtim.tv_nsec)};
 }
 
+// The rest of an upload whose final reply the connection reads later: the
+// rename into place goes with the command after that.
+struct LaterPlacement {
+    QString target;
+    bool askStoredTime = false;
+    WhenPlaced whenPlaced;
+};
+
+// What the upload's final reply, read later, leads to.
+FtpConnectionPrivate::OwedEnd placeWhenStored(FtpConnectionPrivate& d, const StoredUpload& stored,
+                                              const LaterPlacement& later) {
+    return [&d, stored, later](const FtpReply* reply, int /*failure*/) {
+        if (!reply) {
+            // Lost with the connection: the same as a placement that never went.
+            later.whenPlaced(PlacedUpload{false, Failure{ErrorConnectionAborted, {}}, {}});
+            return;
+        }
+        if (!reply->isCompletion()) {
+            // "426 Failure writing network stream.": what is stored is not the file.
+            d.queueRemoval(stored.tempPath);
+            later.whenPlaced(PlacedUpload{false, Failure{ErrorExtendedError, reply->text}, {}});
+            return;
+        }
+        if (!d.queuePlacement(stored, later.target, later.askStoredTime, later.whenPlaced))
+            later.whenPlaced(PlacedUpload{false, Failure{ErrorUnsafeCommand, {}}, {}});
+    };
+}
+
 // Stores a local file under a temporary name beside remoteFile: the part of
 // an upload before the rename into place. It ends with the source as it
 // was when read (time and size), for the stored file to get its time.
+// With `later`, the server's final reply may be left to the connection's
+// next command (endOwed), and the placement follows from it.
 bool storeUnderTempName(FtpConnectionPrivate& d, const QString& localFile, const QString& remoteFile,
-                        const std::function<bool()>& sourceUnchanged, StoredUpload& stored) {
+                        const std::function<bool()>& sourceUnchanged, StoredUpload& stored,
+                        const LaterPlacement* later = nullptr, bool* endOwed = nullptr) {
     QFile source(localFile);
     errno = 0;
     if (!source.open(QIODevice::ReadOnly))
@@ -83,12 +114,32 @@ bool storeUnderTempName(FtpConnectionPrivate& d, const QString& localFile, const
     // The start of the file (a small file whole) goes before the server's
     // "150": one round trip less per file, and a refusal still comes first.
     constexpr qint64 StartBytes = 32 * 1024;
+    const auto unchanged = [&] { return stateOf(source) == atOpen && (!sourceUnchanged || sourceUnchanged()); };
+    const auto noteStored = [&](const QString& path) {
+        stored.tempPath = path;
+        if (atOpen) {
+            stored.modified = QDateTime::fromSecsSinceEpoch(atOpen->seconds, Qt::UTC);
+            stored.size = atOpen->size;
+        }
+    };
+    // Only where a refusal of the name would not be tried again (the style
+    // of temporary names is known), and what went out is the file as read.
+    const auto oweEnd = [&]() -> FtpConnectionPrivate::OwedEnd {
+        if (!later || !d.knowsTempNameStyle() || !unchanged())
+            return {};
+        noteStored(tempPath);
+        if (endOwed)
+            *endOwed = true;
+        return placeWhenStored(d, stored, *later);
+    };
     const auto store = [&](const QString& path) {
         return d.track(d.transferCommand(
             QStringLiteral("STOR ") + path, [&](DataConnection& data) { return data.send(source, inactivity); },
-            [&](DataConnection& data) { return data.sendStart(source, StartBytes, inactivity); }));
+            [&](DataConnection& data) { return data.sendStart(source, StartBytes, inactivity); }, oweEnd));
     };
     bool storedOk = store(tempPath);
+    if (storedOk && endOwed && *endOwed)
+        return true;
     // The start of the file may have gone out already: it is read again from
     // its beginning (a pipe cannot be, and gets no second try).
     const bool retryWithoutDot = !storedOk && d.mayRetryWithoutDot(tempPath) && !source.isSequential();
@@ -102,17 +153,13 @@ bool storeUnderTempName(FtpConnectionPrivate& d, const QString& localFile, const
     }
     d.learnStoredTempName(tempPath, retryWithoutDot);
     // What went out may be a mix of two versions: it must not replace anything.
-    if (stateOf(source) != atOpen || (sourceUnchanged && !sourceUnchanged())) {
+    if (!unchanged()) {
         d.removeQuietly(tempPath);
         return d.fail(ErrorSourceChanged);
     }
     // The remote file gets the time the local one had when it was read, to
     // the second: the next run then sees the same minute on both sides.
-    stored.tempPath = tempPath;
-    if (atOpen) {
-        stored.modified = QDateTime::fromSecsSinceEpoch(atOpen->seconds, Qt::UTC);
-        stored.size = atOpen->size;
-    }
+    noteStored(tempPath);
     return true;
 }
 
@@ -227,51 +274,99 @@ void FtpConnection::setControlListingsWanted(bool wanted) {
     d->setControlListingsWanted(wanted);
 }
 
-bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile, bool failIfExists,
-                            qint64 expectedSize) {
+namespace {
+
+// Moves a complete download into place: rename(2) replaces the target in one step.
+bool placeDownload(FtpConnectionPrivate& d, const QString& tempPath, const QString& target) {
+    keepPermissionBits(target, tempPath);
+    errno = 0;
+    if (std::rename(QFile::encodeName(tempPath).constData(), QFile::encodeName(target).constData()) == 0)
+        return true;
+    return d.fail(currentErrno());
+}
+
+// A download to a temporary file beside the target, which replaces the
+// target only once complete: a broken transfer leaves the old file as it
+// was. With `later`, the server's final reply may be read with the
+// connection's next command (endOwed); `later` learns then how it ended.
+bool fetchFile(FtpConnectionPrivate& d, const QString& remoteFile, const QString& localFile, bool failIfExists,
+               qint64 expectedSize, const WhenFetched* later = nullptr, bool* endOwed = nullptr) {
     if (failIfExists && QFileInfo::exists(localFile))
-        return d->fail(EEXIST);
-    // The download goes to a temporary file beside the target and replaces the
-    // target only once complete: a broken transfer leaves the old file as it was.
+        return d.fail(EEXIST);
     const QString target = writeTarget(localFile);
-    const QString tempPath = localTempPath(target, d->parameters().transferToken);
+    const QString tempPath = localTempPath(target, d.parameters().transferToken);
     QFile temp(tempPath);
     errno = 0;
     if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return d->fail(currentErrno());
-    const auto writeChunk = [&temp, this](const QByteArray& chunk) {
+        return d.fail(currentErrno());
+    const auto writeChunk = [&temp, &d](const QByteArray& chunk) {
         errno = 0;
         if (temp.write(chunk) == chunk.size())
             return true;
-        return d->fail(currentErrno());
+        return d.fail(currentErrno());
     };
-    const Milliseconds inactivity = d->parameters().timeouts.data;
-    bool done = d->track(d->transferCommand(QStringLiteral("RETR ") + remoteFile, [&](DataConnection& data) {
-        return data.receive(writeChunk, inactivity);
-    }));
-    if (done) {
+    // What came is all on disk, and as much as the listing said: a server (or
+    // a proxy) that ends the data early and still reports success must not
+    // have the cut file taken for the whole one.
+    const auto wholeOnDisk = [&] {
         errno = 0;
-        if (!temp.flush()) {
-            d->fail(currentErrno());
-            done = false;
-        }
-    }
-    // A server (or a proxy) that ends the data early and still reports
-    // success must not have the cut file taken for the whole one.
-    if (done && expectedSize != FindData::UnknownSize && temp.size() != expectedSize)
-        done = d->fail(ErrorDownloadSizeMismatch);
+        if (!temp.flush())
+            return d.fail(currentErrno());
+        if (expectedSize != FindData::UnknownSize && temp.size() != expectedSize)
+            return d.fail(ErrorDownloadSizeMismatch);
+        return true;
+    };
+    const auto oweEnd = [&]() -> FtpConnectionPrivate::OwedEnd {
+        if (!later || !wholeOnDisk())
+            return {};
+        temp.close();
+        *endOwed = true;
+        return [&d, tempPath, target, whenFetched = *later](const FtpReply* reply, int failure) {
+            Failure failed{failure, {}};
+            if (reply && reply->isCompletion()) {
+                ErrorStateGuard keep(d.errors());
+                if (placeDownload(d, tempPath, target)) {
+                    whenFetched(nullptr);
+                    return;
+                }
+                failed = Failure{d.lastError(), {}};
+            } else if (reply) {
+                failed = Failure{ErrorExtendedError, reply->text};
+            }
+            QFile::remove(tempPath);
+            whenFetched(&failed);
+        };
+    };
+    const Milliseconds inactivity = d.parameters().timeouts.data;
+    bool done = d.track(d.transferCommand(
+        QStringLiteral("RETR ") + remoteFile,
+        [&](DataConnection& data) { return data.receive(writeChunk, inactivity); }, {}, oweEnd));
+    if (done && endOwed && *endOwed)
+        return true;
+    done = done && wholeOnDisk();
     temp.close();
-    if (done) {
-        keepPermissionBits(target, tempPath);
-        // rename(2) replaces the target in one step.
-        errno = 0;
-        if (std::rename(QFile::encodeName(tempPath).constData(), QFile::encodeName(target).constData()) == 0)
-            return true;
-        d->fail(currentErrno());
-    }
-    ErrorStateGuard keep(d->errors());
+    if (done && placeDownload(d, tempPath, target))
+        return true;
+    ErrorStateGuard keep(d.errors());
     QFile::remove(tempPath);
     return false;
+}
+
+} // namespace
+
+bool FtpConnection::getFile(const QString& remoteFile, const QString& localFile, bool failIfExists,
+                            qint64 expectedSize) {
+    return fetchFile(*d, remoteFile, localFile, failIfExists, expectedSize);
+}
+
+bool FtpConnection::getFileFinishingLater(const QString& remoteFile, const QString& localFile, qint64 expectedSize,
+                                          WhenFetched whenFetched) {
+    bool endOwed = false;
+    if (!fetchFile(*d, remoteFile, localFile, false, expectedSize, &whenFetched, &endOwed))
+        return false;
+    if (!endOwed)
+        whenFetched(nullptr);
+    return true;
 }
 
 bool FtpConnection::putFile(const QString& localFile, const QString& remoteFile,
@@ -285,8 +380,15 @@ bool FtpConnection::putFileQueuingPlacement(const QString& localFile, const QStr
                                             const std::function<bool()>& sourceUnchanged, bool replacesFile,
                                             bool askStoredTime, WhenPlaced whenPlaced) {
     StoredUpload stored;
-    if (!storeUnderTempName(*d, localFile, remoteFile, sourceUnchanged, stored))
+    // The time is set where it can be: the placement may wait when the way
+    // to set it is known.
+    const bool mayWait = d->mayQueuePlacement(replacesFile, true);
+    const LaterPlacement later{remoteFile, askStoredTime, whenPlaced};
+    bool endOwed = false;
+    if (!storeUnderTempName(*d, localFile, remoteFile, sourceUnchanged, stored, mayWait ? &later : nullptr, &endOwed))
         return false;
+    if (endOwed)
+        return true;
     if (d->mayQueuePlacement(replacesFile, stored.modified.has_value()) &&
         d->queuePlacement(stored, remoteFile, askStoredTime, whenPlaced))
         return true;

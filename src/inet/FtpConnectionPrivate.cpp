@@ -369,7 +369,8 @@ std::unique_ptr<DataConnection> FtpConnectionPrivate::openPassiveAhead(const QSt
 }
 
 bool FtpConnectionPrivate::transferCommand(const QString& command, const std::function<bool(DataConnection&)>& transfer,
-                                           const std::function<bool(DataConnection&)>& beforeReply) {
+                                           const std::function<bool(DataConnection&)>& beforeReply,
+                                           const std::function<OwedEnd()>& oweEnd) {
     if (!ensureConnected())
         return false;
     const bool ahead = mayPipelinePassive();
@@ -377,6 +378,9 @@ bool FtpConnectionPrivate::transferCommand(const QString& command, const std::fu
     if (!data)
         return noteDataConnectionRefusal();
     protectData(*data);
+    const bool mayOwe = ahead && oweEnd;
+    if (mayOwe)
+        data->halfCloseUploads();
     FtpReply reply;
     if (!ahead && !m_control->send(command))
         return false;
@@ -413,6 +417,8 @@ bool FtpConnectionPrivate::transferCommand(const QString& command, const std::fu
     }
     const bool transferred = data->establish(m_parameters.timeouts.data) && transfer(*data);
     const int transferError = lastError();
+    if (transferred && mayOwe && oweTransferEnd(*data, endedAhead, oweEnd))
+        return true;
     data.reset(); // closing our end makes a server that is still sending give up
     if (!transferred && transferError == ErrorTimeout) {
         // The server may still answer this command at any time: start afresh.
@@ -433,6 +439,29 @@ bool FtpConnectionPrivate::transferCommand(const QString& command, const std::fu
         return fail(transferError);
     if (m_parameters.passive)
         m_capabilities |= PassiveProven;
+    return true;
+}
+
+bool FtpConnectionPrivate::oweTransferEnd(DataConnection& data, bool endedAhead,
+                                          const std::function<OwedEnd()>& oweEnd) {
+    // Once the server has closed the data connection its transfer is over:
+    // the next command cannot reach it mid-way, and the final reply it sends
+    // first is read when that command's replies are. A reply that came in
+    // meanwhile is read now, and so is every reply of a server that closes
+    // late.
+    if (m_control->hasReplyWaiting() || !data.serverClosed(EndOfTransferWait, m_control->descriptor()) ||
+        m_control->hasReplyWaiting())
+        return false;
+    OwedEnd onEnd = oweEnd();
+    if (!onEnd)
+        return false;
+    const Milliseconds within = endedAhead ? EndOfEarlyUploadWait : m_parameters.timeouts.reply;
+    m_control->owe(within, [this, endedAhead, onEnd = std::move(onEnd)](const FtpReply* reply, int failure) {
+        // As a reply read at once would teach (see transferCommand).
+        if (!reply && endedAhead && failure == ErrorTimeout)
+            m_capabilities |= AcceptsDataEarly;
+        onEnd(reply, failure);
+    });
     return true;
 }
 

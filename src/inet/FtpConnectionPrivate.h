@@ -112,8 +112,18 @@ public:
     // beforeReply, where given, runs on the open data connection before the
     // command's first reply is awaited, when the command went ahead with the
     // passive request (the start of an upload).
+    // oweEnd, where given, may leave the final reply for later: once the data
+    // has gone and the server has closed the data connection, it is asked
+    // for what to do with that reply (nothing: it is read now), which the
+    // connection reads with its next write (ControlConnection::owe). True
+    // then means that the reply is owed.
+    using OwedEnd = ControlConnection::OwedReply;
     bool transferCommand(const QString& command, const std::function<bool(DataConnection&)>& transfer,
-                         const std::function<bool(DataConnection&)>& beforeReply = {});
+                         const std::function<bool(DataConnection&)>& beforeReply = {},
+                         const std::function<OwedEnd()>& oweEnd = {});
+    // Whether the server has ended its transfer first; if so, the final
+    // reply is owed with what oweEnd gives.
+    bool oweTransferEnd(DataConnection& data, bool endedAhead, const std::function<OwedEnd()>& oweEnd);
 
     // DELE of a leftover on a connection still in step, keeping the connection's
     // error state: clean-up after a failure must not hide the failure.
@@ -168,6 +178,8 @@ public:
     // After a refused STOR of tempPath: whether the same upload should be
     // tried once more under a name without the leading dot.
     bool mayRetryWithoutDot(const QString& tempPath) const;
+    // Whether the server has shown whether it takes temporary names with a dot.
+    bool knowsTempNameStyle() const { return (m_capabilities & (RefusesDotNames | AcceptsDotNames)).toInt() != 0; }
     // Learns from a STOR that worked which style of temporary name the server takes.
     void learnStoredTempName(const QString& tempPath, bool afterDotRefused);
 
@@ -334,6 +346,9 @@ private:
     // How long the end of an upload sent whole ahead of its command may take
     // once the server has turned to the command.
     static constexpr Milliseconds EndOfEarlyUploadWait{5'000};
+    // How long an upload waits for the server to close the data connection
+    // before it reads the final reply at once instead.
+    static constexpr Milliseconds EndOfTransferWait{2'000};
     int m_dataConnectionRefusals = 0;
     // Folders (absolute paths) whose STAT listing overflowed the reply size limit.
     QSet<QString> m_statOverflowed;

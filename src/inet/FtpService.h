@@ -80,6 +80,9 @@ struct PlacedUpload {
     std::optional<QDateTime> storedTime; // the stored file's time (UTC), when known
 };
 using WhenPlaced = std::function<void(const PlacedUpload&)>;
+// How a download ended (see FtpConnection::getFileFinishingLater): no
+// failure when the file is in place.
+using WhenFetched = std::function<void(const Failure* failure)>;
 
 // The service's own description of one of its error codes, or an empty text
 // when the code is not the service's.
@@ -274,6 +277,14 @@ public:
     // with another size replaces nothing: ErrorDownloadSizeMismatch.
     bool getFile(const QString& remoteFile, const QString& localFile, bool failIfExists,
                  qint64 expectedSize = FindData::UnknownSize);
+    // getFile(), except that the server's final reply, and with it the rename
+    // into place, may wait for the connection's next command, where the
+    // server has closed the data connection first: the next request then
+    // goes one round trip earlier. whenFetched learns how the download ended:
+    // before this returns, or during a later call on this connection or
+    // flushQueued(). False (whenFetched not called) when it failed before.
+    bool getFileFinishingLater(const QString& remoteFile, const QString& localFile, qint64 expectedSize,
+                               WhenFetched whenFetched);
     // STOR under a temporary name in the target folder, renamed when complete
     // and given the local file's modification time where the server allows.
     // Where the server will not rename over the existing file, that file is

@@ -155,25 +155,66 @@ bool retryTransientFaults(const inet::FtpConnection& connection, const std::func
     }
 }
 
-JobOutcome downloadFile(inet::FtpConnection& connection, const FileRoots& roots, const RelativeName& remoteName,
-                        const RelativeName& localName, NaiveDateTime time, qint64 expectedSize) {
-    const QString localFolder = roots.localRoot + localName.folderPart();
-    const QString localFile = AddTrailingBackslash(localFolder) + localName.fileName();
-    const QString remoteFile = roots.remoteRoot + remoteName.text();
-    const QString shown = roots.remoteShownRoot + remoteName.text();
-    // When the folder cannot be made, the fetch fails and logs why.
-    ForceFolders(localFolder);
-    if (!retryTransientFaults(connection,
-                              [&] { return connection.getFile(remoteFile, localFile, false, expectedSize); }))
-        return failed(ftpFailureLine(connection, QStringLiteral("FtpGetFile('%1')").arg(escapedForLog(shown))));
-    // The file gets the remote entry's time as local wall-clock time, so the
-    // next run sees equal minutes on both sides. A failure here is not reported.
+namespace {
+
+// A downloaded file in place gets the remote entry's time as local
+// wall-clock time, so the next run sees equal minutes on both sides. A
+// failure here is not reported.
+JobOutcome fetchedOutcome(const QString& localFile, NaiveDateTime time, const QString& shown) {
     QFile file(localFile);
     if (file.open(QIODevice::ReadOnly))
         file.setFileTime(time.toLocal(), QFileDevice::FileModificationTime);
     file.close();
     JobOutcome outcome{true, {QStringLiteral("File %1 has been downloaded").arg(escapedForLog(shown))}, {}};
     outcome.localAfter = localSizeAndMtimeNs(localFile);
+    return outcome;
+}
+
+QString getLabel(const QString& shown) {
+    return QStringLiteral("FtpGetFile('%1')").arg(escapedForLog(shown));
+}
+
+} // namespace
+
+JobOutcome downloadFile(inet::FtpConnection& connection, const FileRoots& roots, const RelativeName& remoteName,
+                        const RelativeName& localName, NaiveDateTime time, qint64 expectedSize, Placement placement) {
+    const QString localFolder = roots.localRoot + localName.folderPart();
+    const QString localFile = AddTrailingBackslash(localFolder) + localName.fileName();
+    const QString remoteFile = roots.remoteRoot + remoteName.text();
+    const QString shown = roots.remoteShownRoot + remoteName.text();
+    // When the folder cannot be made, the fetch fails and logs why.
+    ForceFolders(localFolder);
+    if (placement == Placement::AtOnce) {
+        if (!retryTransientFaults(connection,
+                                  [&] { return connection.getFile(remoteFile, localFile, false, expectedSize); }))
+            return failed(ftpFailureLine(connection, getLabel(shown)));
+        return fetchedOutcome(localFile, time, shown);
+    }
+    // Where the server's last reply waits for the connection's next command,
+    // the outcome is made when it is in.
+    auto fetched = std::make_shared<std::optional<JobOutcome>>();
+    const auto whenFetched = [fetched, roots, remoteName, localName, time, expectedSize, localFile,
+                              shown](const inet::Failure* failure) {
+        if (!failure) {
+            *fetched = fetchedOutcome(localFile, time, shown);
+        } else if (isTransientFailure(failure->code, failure->lastResponseInfo)) {
+            // As a failure before the end would be: fetched again at once.
+            *fetched = JobOutcome{};
+            (*fetched)->again = [roots, remoteName, localName, time, expectedSize](inet::FtpConnection& again) {
+                return downloadFile(again, roots, remoteName, localName, time, expectedSize);
+            };
+        } else {
+            *fetched = failed(ftpFailureLine(*failure, getLabel(shown)));
+        }
+    };
+    if (!retryTransientFaults(connection, [&] {
+            return connection.getFileFinishingLater(remoteFile, localFile, expectedSize, whenFetched);
+        }))
+        return failed(ftpFailureLine(connection, getLabel(shown)));
+    JobOutcome outcome;
+    outcome.later = fetched;
+    if (*fetched) // it ended at once: nothing waits
+        outcome = withLaterPart(std::move(outcome));
     return outcome;
 }
 

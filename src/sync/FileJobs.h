@@ -50,17 +50,18 @@ bool retryTransientFaults(const inet::FtpConnection& connection, const std::func
 
 // The file actions, each on the connection it is given and with its log
 // lines in the outcome, so they can run on any connection of the pool.
+// placement (of both transfers): whether the last step, the rename into
+// place, may wait for the connection's next command (see
+// FtpConnection::putFileQueuingPlacement and getFileFinishingLater); the
+// outcome then comes in `later` (see JobOutcome).
+enum class Placement { AtOnce, MayWait, MayWaitOverFile };
 // expectedSize: the listed size (inet::FindData::UnknownSize when none can be trusted).
 JobOutcome downloadFile(inet::FtpConnection& connection, const FileRoots& roots, const RelativeName& remoteName,
                         const RelativeName& localName, NaiveDateTime time,
-                        qint64 expectedSize = inet::FindData::UnknownSize);
+                        qint64 expectedSize = inet::FindData::UnknownSize, Placement placement = Placement::AtOnce);
 // scannedState answers whether the local file still is as the scan saw it.
 // askTime: where the server could not be given the file's time, ask which
 // one it gave (for the sync state).
-// placement: whether the rename into place may go with the connection's
-// next command (see FtpConnection::putFileQueuingPlacement); the outcome
-// then comes in `later` (see JobOutcome).
-enum class Placement { AtOnce, MayWait, MayWaitOverFile };
 JobOutcome uploadFile(inet::FtpConnection& connection, const FileRoots& roots, RemoteFolders& folders,
                       const RelativeName& localName, const RelativeName& remoteName,
                       const std::function<bool()>& scannedState, bool askTime = false,

@@ -208,20 +208,20 @@ int SyncRun::DownloadFiles() {
     const engine::FileRoots roots = Roots();
     std::vector<engine::PlannedAction> plan = PlanOf(RemoteFiles, engine::StateAction::Download);
     AskExactTimesOfDownloads(plan);
-    return RunPass(engine::ActionKind::Download, RemoteFiles, LocalFiles, std::move(plan),
-                   QStringLiteral("Would download %1"),
-                   [this, &roots](int index, const QString& name, int match) -> std::optional<engine::Job> {
-                       const auto remoteName = RelativeName::fromPath(name);
-                       const auto localName = RelativeName::fromPath(match >= 0 ? LocalFiles.Strings(match) : name);
-                       if (!remoteName || !localName || !MayChangeLocally(*localName, true))
-                           return std::nullopt;
-                       const qint64 size = m_remoteSizeUnchecked.contains(index) ? inet::FindData::UnknownSize
-                                                                                 : RemoteFiles.Objects(index)->Size;
-                       return [roots, remote = *remoteName, local = *localName, time = RemoteFiles.GetDateTime(index),
-                               size](inet::FtpConnection& connection) {
-                           return engine::downloadFile(connection, roots, remote, local, time, size);
-                       };
-                   });
+    return RunPass(
+        engine::ActionKind::Download, RemoteFiles, LocalFiles, std::move(plan), QStringLiteral("Would download %1"),
+        [this, &roots](int index, const QString& name, int match) -> std::optional<engine::Job> {
+            const auto remoteName = RelativeName::fromPath(name);
+            const auto localName = RelativeName::fromPath(match >= 0 ? LocalFiles.Strings(match) : name);
+            if (!remoteName || !localName || !MayChangeLocally(*localName, true))
+                return std::nullopt;
+            const qint64 size =
+                m_remoteSizeUnchecked.contains(index) ? inet::FindData::UnknownSize : RemoteFiles.Objects(index)->Size;
+            return [roots, remote = *remoteName, local = *localName, time = RemoteFiles.GetDateTime(index),
+                    size](inet::FtpConnection& connection) {
+                return engine::downloadFile(connection, roots, remote, local, time, size, engine::Placement::MayWait);
+            };
+        });
 }
 
 int SyncRun::UploadFiles() {

@@ -288,17 +288,18 @@ TEST_F(FtpClientTest, ServerRefusalsCarryTheReply) {
     EXPECT_FALSE(QFileInfo::exists(serverPath(QStringLiteral("a.txt"))));
 }
 
-// Once the way to set times is known, an upload's rename into place waits
-// for the connection's next command and its replies are read with that
-// command's; a refused rename fails its file alone and leaves nothing behind.
+// Once the way to set times is known, an upload's final reply is read with
+// the connection's next command, and the rename into place that it allows
+// rides with the one after; a refused rename fails its file alone and leaves
+// nothing behind.
 TEST_F(FtpClientTest, PlacementsRideWithTheNextCommand) {
     FtpTestServerOptions options;
     options.extraArguments = {QStringLiteral("--refuse-rename-to"), QStringLiteral("c.txt")};
     ASSERT_NO_FATAL_FAILURE(startServer(options));
+    std::map<QString, PlacedUpload> placed; // outlives the connection, which may still report
     auto session = openSession();
     auto connection = connectTo(*session);
     ASSERT_TRUE(connection);
-    std::map<QString, PlacedUpload> placed;
     const auto put = [&](const QString& name) {
         EXPECT_NO_FATAL_FAILURE(writeFile(localPath(name), name.toUtf8()));
         return connection->putFileQueuingPlacement(localPath(name), name, {}, false, false,
@@ -306,22 +307,25 @@ TEST_F(FtpClientTest, PlacementsRideWithTheNextCommand) {
     };
     ASSERT_TRUE(put(QStringLiteral("a.txt")));
     ASSERT_EQ(placed.count(QStringLiteral("a.txt")), 1u) << "the first learns how times are set: placed at once";
-    ASSERT_TRUE(put(QStringLiteral("b.txt")));
-    EXPECT_EQ(placed.count(QStringLiteral("b.txt")), 0u);
-    EXPECT_FALSE(QFileInfo::exists(serverPath(QStringLiteral("b.txt")))) << "not renamed yet";
-    ASSERT_TRUE(put(QStringLiteral("c.txt")));
-    ASSERT_EQ(placed.count(QStringLiteral("b.txt")), 1u) << "placed with the next command";
+    for (const QString& name : {QStringLiteral("b.txt"), QStringLiteral("c.txt")}) {
+        ASSERT_TRUE(put(name));
+        EXPECT_EQ(placed.count(name), 0u);
+        EXPECT_FALSE(QFileInfo::exists(serverPath(name))) << "not renamed yet";
+    }
+    ASSERT_TRUE(put(QStringLiteral("d.txt")));
+    ASSERT_EQ(placed.count(QStringLiteral("b.txt")), 1u) << "placed with a later command";
     EXPECT_TRUE(placed[QStringLiteral("b.txt")].ok);
     EXPECT_TRUE(placed[QStringLiteral("b.txt")].storedTime.has_value());
     EXPECT_EQ(readFile(serverPath(QStringLiteral("b.txt"))), "b.txt");
     ASSERT_TRUE(connection->flushQueued());
-    ASSERT_EQ(placed.count(QStringLiteral("c.txt")), 1u);
+    ASSERT_EQ(placed.size(), 4u);
+    EXPECT_TRUE(placed[QStringLiteral("d.txt")].ok);
     EXPECT_FALSE(placed[QStringLiteral("c.txt")].ok);
     EXPECT_TRUE(placed[QStringLiteral("c.txt")].failure.lastResponseInfo.startsWith(QStringLiteral("553 ")));
     // The refused file's temporary copy goes with the next command too.
     ASSERT_TRUE(connection->setCurrentDirectory(QStringLiteral("/")));
     EXPECT_EQ(QDir(m_root.path()).entryList(QDir::Files | QDir::Hidden),
-              (QStringList{QStringLiteral("a.txt"), QStringLiteral("b.txt")}));
+              (QStringList{QStringLiteral("a.txt"), QStringLiteral("b.txt"), QStringLiteral("d.txt")}));
 }
 
 // A line break inside an argument would end the command early and send the

@@ -316,7 +316,9 @@ TEST_F(SyncRunTest, StopFromTheLogFinishesTheFileInHand) {
         writeFile(remote(QString::fromUtf8(name)), "R", at(1, 10, 0));
     writeFile(local("up.txt"), "L", at(1, 10, 0));
     m_project.SyncMode = setting::SyncMode::Bidirectional;
-    m_project.Connections = 1; // on one connection only the file in hand can be in flight
+    // On one connection the files in hand when the first is reported are that
+    // one and, where its last reply rode with the next request, the next.
+    m_project.Connections = 1;
     m_onLine = [this](const QString& line) {
         if (line.endsWith(QStringLiteral("has been downloaded")))
             m_project.RequestStop();
@@ -324,11 +326,13 @@ TEST_F(SyncRunTest, StopFromTheLogFinishesTheFileInHand) {
     startServer();
     m_project.Run();
     const QStringList tail = afterScans();
-    ASSERT_EQ(tail.size(), 3) << m_log.join('\n').toStdString();
-    EXPECT_TRUE(tail[0].endsWith(QStringLiteral("has been downloaded")));
-    EXPECT_EQ(tail[1], QStringLiteral("1 files has been downloaded, 0 files has been uploaded."));
-    EXPECT_EQ(tail[2], QStringLiteral("Task has been stopped by user"));
-    EXPECT_EQ(tree(m_localDir.path()).size(), 2u);
+    ASSERT_TRUE(tail.size() == 3 || tail.size() == 4) << m_log.join('\n').toStdString();
+    const qsizetype arrived = tail.size() - 2;
+    for (qsizetype i = 0; i < arrived; ++i)
+        EXPECT_TRUE(tail[i].endsWith(QStringLiteral("has been downloaded")));
+    EXPECT_EQ(tail[arrived], QStringLiteral("%1 files has been downloaded, 0 files has been uploaded.").arg(arrived));
+    EXPECT_EQ(tail[arrived + 1], QStringLiteral("Task has been stopped by user"));
+    EXPECT_EQ(tree(m_localDir.path()).size(), size_t(arrived) + 1);
     EXPECT_TRUE(m_project.LastRunOutcome().stopped);
     EXPECT_FALSE(m_project.ConnectHandle());
 }
@@ -464,7 +468,10 @@ TEST_F(SyncRunTest, OneTimeOutIsRetriedAndASecondInARowEndsTheRun) {
         << m_log.join('\n').toStdString();
     EXPECT_TRUE(tail.last().startsWith(QStringLiteral("This run met ")));
     // Each connection gives up on the file in its hands; no further file starts.
-    EXPECT_LE(m_log.filter(QStringLiteral(" fails with message: ")).size(), m_project.Connections);
+    // At most the files in hand fail, two per connection: the one whose last
+    // reply was awaited and the one whose request went with it.
+    EXPECT_LE(m_log.filter(QStringLiteral(" fails with message: ")).size(), 2 * m_project.Connections)
+        << m_log.join('\n').toStdString();
     EXPECT_TRUE(m_project.LastRunOutcome().serverStoppedAnswering);
     EXPECT_FALSE(m_project.ConnectHandle());
 }
@@ -532,7 +539,10 @@ TEST_F(SyncRunTest, ServerThatDiesEndsTheRunAtOnce) {
     m_project.Run();
     EXPECT_TRUE(m_log.contains(QStringLiteral("The server can no longer be reached: the run ends here.")))
         << m_log.join('\n').toStdString();
-    EXPECT_LE(m_log.filter(QStringLiteral(" fails with message: ")).size(), m_project.Connections);
+    // At most the files in hand fail, two per connection: the one whose last
+    // reply was awaited and the one whose request went with it.
+    EXPECT_LE(m_log.filter(QStringLiteral(" fails with message: ")).size(), 2 * m_project.Connections)
+        << m_log.join('\n').toStdString();
     EXPECT_TRUE(m_project.LastRunOutcome().serverStoppedAnswering);
     EXPECT_FALSE(m_project.LastRunOutcome().completed);
 }
