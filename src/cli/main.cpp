@@ -9,7 +9,7 @@
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vellisync-cli"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.4"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELLISYNC_VERSION));
     InitializeGlobals();
     return cli::runCommandLine(QCoreApplication::arguments().mid(1));
 }

@@ -257,7 +257,7 @@ void TVellisyncMain::FormShow() {
     PageControl1->setCurrentIndex(WelcomePage);
     Label13->setText(PageTitles[WelcomePage]);
     Label1->setText(PageDescriptions[WelcomePage]);
-    setWindowTitle(QStringLiteral("%1 %2").arg(windowTitle(), QStringLiteral("1.4")));
+    setWindowTitle(QStringLiteral("%1 %2").arg(windowTitle(), QStringLiteral(VELLISYNC_VERSION)));
     UpdatePage();
 }
 

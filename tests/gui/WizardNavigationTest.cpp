@@ -4,6 +4,7 @@
 
 #include <QGroupBox>
 #include <QLabel>
+#include <QScopeGuard>
 
 namespace {
 
@@ -31,15 +32,30 @@ TEST_F(WizardTest, ShowsPageZeroWithVersionInCaptionAndControlDefaults) {
     EXPECT_EQ(window->minimumSize(), window->maximumSize());
 }
 
-TEST_F(WizardTest, PortShowsThousandsSeparatorAndStopsAtTheEndsOfItsRange) {
+// A port is copied as it is written: no group separator, whatever the
+// locale ("20,876" under en_US is no port a server announces).
+TEST_F(WizardTest, PortsShowNoGroupSeparatorAndStopAtTheEndsOfTheirRange) {
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const auto restoreLocale = qScopeGuard([&] { QLocale::setDefault(previous); });
+    // Widgets take the default locale when they are made.
+    window.reset();
+    window = std::make_unique<TVellisyncMain>();
     showWindow();
     next();
+    for (const char* name : {"udPort", "udProxyPort"}) {
+        SCOPED_TRACE(name);
+        auto* field = child<QSpinBox>(name);
+        field->setValue(20876);
+        EXPECT_EQ(field->text(), QStringLiteral("20876"));
+        EXPECT_EQ(field->findChild<QLineEdit*>()->text(), QStringLiteral("20876"));
+    }
     auto* port = child<QSpinBox>("udPort");
     port->setValue(65534);
     QTest::keyClick(child<QLineEdit>("ePort"), Qt::Key_Up);
     QTest::keyClick(child<QLineEdit>("ePort"), Qt::Key_Up);
     EXPECT_EQ(port->value(), 65535);
-    EXPECT_EQ(child<QLineEdit>("ePort")->text(), QLocale().toString(65535));
+    EXPECT_EQ(child<QLineEdit>("ePort")->text(), QStringLiteral("65535"));
     port->setValue(1);
     QTest::keyClick(child<QLineEdit>("ePort"), Qt::Key_Down);
     EXPECT_EQ(port->value(), 1);
@@ -303,7 +319,7 @@ TEST_P(StoredPortTest, PortOutsideTheFieldIsReportedAndKeptUntilOneIsTyped) {
         next();
     ASSERT_EQ(page(), param.page);
     const qint32 storedValue = (*CurrentProject).*param.stored;
-    EXPECT_EQ(child<QLineEdit>(param.edit)->text(), param.shown ? QLocale().toString(storedValue) : QString());
+    EXPECT_EQ(child<QLineEdit>(param.edit)->text(), param.shown ? QString::number(storedValue) : QString());
 
     const int beepsBefore = beeps;
     next();

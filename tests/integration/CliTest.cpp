@@ -642,13 +642,37 @@ TEST_F(CliTest, ConflictAndStateOptionsAreCheckedBeforeAnythingHappens) {
     EXPECT_EQ(project.Conflicts, setting::Conflicts::Skip);
 }
 
-TEST_F(CliTest, HelpIsPrintedInTheUsualForm) {
+// Each command is followed by its own options, so an option listed under
+// another command's heading is a fault of the help.
+TEST_F(CliTest, HelpShowsEachCommandWithItsOwnOptions) {
     const CliResult result = cli({QStringLiteral("--help")});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_TRUE(result.out.startsWith(QStringLiteral("Usage: vellisync-cli COMMAND")));
-    EXPECT_TRUE(result.out.contains(QStringLiteral("--dry-run")));
-    EXPECT_TRUE(result.out.contains(QStringLiteral("state [--forget] PROJECT")));
-    EXPECT_TRUE(result.out.contains(QStringLiteral("--on-conflict keep-both|skip|local|remote")));
+    struct Section {
+        const char* heading;
+        QStringList options;
+    };
+    const Section sections[] = {
+        {"\nrun [OPTIONS] PROJECT\n",
+         {"--dry-run", "--explain", "--max-delete N", "--on-conflict keep-both|skip|local|remote", "--json"}},
+        {"\nlist\n", {}},
+        {"\ncreate CAPTION [OPTIONS]\n",
+         {"--server HOST", "--port N", "--mode upload|download|both", "--on-conflict keep-both|skip",
+          "--trust-fingerprint SHA256"}},
+        {"\nstate [--forget] PROJECT\n", {"--forget"}},
+        {"\nGeneral options:\n", {"-h, --help", "--version"}},
+    };
+    qsizetype start = 0;
+    for (const Section& section : sections) {
+        SCOPED_TRACE(section.heading);
+        const qsizetype heading = result.out.indexOf(QString::fromLatin1(section.heading), start);
+        ASSERT_GE(heading, start) << result.out.toStdString();
+        const qsizetype end = result.out.indexOf(QStringLiteral("\n\n"), heading + 1);
+        const QString text = result.out.mid(heading, end < 0 ? -1 : end - heading);
+        for (const QString& option : section.options)
+            EXPECT_TRUE(text.contains(QStringLiteral("\n  ") + option)) << option.toStdString();
+        start = heading + 1;
+    }
 }
 
 } // namespace

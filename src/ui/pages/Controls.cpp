@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -99,7 +100,11 @@ QSpinBox* newNumberSpinBox(const QString& name, const QString& editName, int min
 
 QSpinBox* newPortSpinBox(const QString& name, const QString& editName, int minimum, QWidget* parent) {
     QSpinBox* spin = newNumberSpinBox(name, editName, minimum, TVellisyncProject::HighestPort, 21, parent);
-    spin->setGroupSeparatorShown(true);
+    // A port is a number to copy, not a quantity: "20,876" or "20.876" is not
+    // what a server's address says, and would not paste back. The C locale
+    // also keeps the digits ASCII whatever the user's locale.
+    spin->setGroupSeparatorShown(false);
+    spin->setLocale(QLocale::c());
     return spin;
 }
 
