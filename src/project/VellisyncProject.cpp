@@ -201,5 +201,6 @@ void TVellisyncProject::ForgetKeyringPassword() const {
 }
 
 bool TVellisyncProject::KeyringReachable() {
-    return PasswordKeyring().isReachable();
+    // Asked while the window waits: a keyring that does not answer soon counts as absent.
+    return PasswordKeyring(std::chrono::seconds(5)).isReachable();
 }
