@@ -52,7 +52,9 @@ const char* const UsageText = "Usage: vellisync-cli COMMAND [OPTIONS]\n"
                               "                            locally), is left alone, or takes the local or the\n"
                               "                            remote version on both sides.\n"
                               "  --password-stdin          Read the password for this run from standard input\n"
-                              "                            (one line); the project keeps its own.\n"
+                              "                            (one line); the project keeps its own. A project\n"
+                              "                            whose password is in the desktop keyring needs it\n"
+                              "                            when the keyring is absent or locked.\n"
                               "  --quiet                   Print only failures, the summary and the problems\n"
                               "                            line.\n"
                               "  --log-file FILE           Write the whole stamped log to FILE as well, as the\n"
@@ -351,6 +353,10 @@ int runProject(const QStringList& arguments) {
         if (password.isNull())
             return failure(QStringLiteral("--password-stdin: no password on standard input"));
         project.Password = password;
+    } else if (QString keyringError; !project.FetchKeyringPassword(keyringError)) {
+        return failure(QStringLiteral("'%1' keeps its password in the desktop keyring, which cannot give it (%2); "
+                                      "give the password with --password-stdin")
+                           .arg(project.FileName, keyringError));
     }
 
     // The same road as the wizard's run page: a worker thread that hands every

@@ -207,6 +207,10 @@ bool loadProjectSettings(const QString& fileName, ProjectSettings& settings) {
     for (const SettingField& field : projectSettingFields()) {
         setSettingValue(field, settings, readSetting(store, field));
     }
+    // The keyring holds the password; whatever the file says is not it.
+    if (settings.passwordInKeyring()) {
+        settings.Password.clear();
+    }
     return true;
 }
 
@@ -219,6 +223,9 @@ void saveProjectSettings(const QString& fileName, const ProjectSettings& setting
         const SettingValue value = settingValue(field, settings);
         if (field.storedOnlyWhenChanged && value == field.whenAbsent) {
             continue;
+        }
+        if (field.kind == SettingKind::ScrambledPassword && settings.passwordInKeyring()) {
+            continue; // the password went to the keyring, not into the file
         }
         writeSetting(store, field, value);
     }

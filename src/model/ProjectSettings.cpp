@@ -56,7 +56,7 @@ QString plainReviewText(SettingKind kind, const SettingValue& value) {
 }
 
 // clang-format off
-const std::array<SettingField, 22> fields = {{
+const std::array<SettingField, 24> fields = {{
     // key, kind, member, new project, file without the key, stored only when changed, trimmed on load,
     // review group, label, shown, value text
     {"Caption", Text, &PS::Caption, text("<No Caption>"), text("<No Caption>"), false, false,
@@ -68,6 +68,10 @@ const std::array<SettingField, 22> fields = {{
     {"UserName", Text, &PS::UserName, text("anonymous"), text("anonymous"), false, false,
      ReviewGroup::Server, "User name", ReviewShown::Always, nullptr},
     {"Password", ScrambledPassword, &PS::Password, text("guest@example.com"), QString(), false, false,
+     ReviewGroup::None, nullptr, ReviewShown::Always, nullptr},
+    {"PasswordStore", Text, &PS::PasswordStore, QString(), QString(), true, false,
+     ReviewGroup::None, nullptr, ReviewShown::Always, nullptr},
+    {"KeyringEntry", Text, &PS::KeyringEntry, QString(), QString(), true, false,
      ReviewGroup::None, nullptr, ReviewShown::Always, nullptr},
     {"Passive", Boolean, &PS::Passive, 0, 0, false, false,
      ReviewGroup::Server, "Passive mode", ReviewShown::Always, nullptr},

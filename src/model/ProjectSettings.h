@@ -113,6 +113,15 @@ struct ProjectSettings {
     // Two-way runs: what a file changed on both sides gets. Stored only when
     // not the default; a number that names no choice keeps both versions.
     setting::Conflicts Conflicts = setting::Conflicts::KeepBoth;
+    // Where the password lives: empty (a file without the key), the file,
+    // scrambled; KeyringPasswordStore, the desktop keyring under the entry
+    // KeyringEntry, and the file holds no password. Both stored only when set.
+    inline static const QString KeyringPasswordStore = QStringLiteral("Keyring");
+    QString PasswordStore;
+    QString KeyringEntry;
+
+    // True when the password belongs in the desktop keyring, not in the file.
+    bool passwordInKeyring() const { return PasswordStore.compare(KeyringPasswordStore, Qt::CaseInsensitive) == 0; }
 
     friend bool operator==(const ProjectSettings&, const ProjectSettings&) = default;
 };

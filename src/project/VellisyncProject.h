@@ -52,6 +52,9 @@ public:
     void SetPort(qint32 value);
     void SetUserName(const QString& value);
     void SetPassword(const QString& value);
+    // Chooses where the next save keeps the password: the desktop keyring
+    // (the file then holds none) or the file, scrambled.
+    void SetPasswordInKeyring(bool inKeyring);
     void SetPassive(bool value);
     void SetRemoteFolder(const QString& value);
     void SetLocalFolder(const QString& value);
@@ -86,7 +89,22 @@ public:
     bool LoadFromFile(const QString& fileName);
     // Writes the settings, replacing the file atomically (mode 0600,
     // folders created with 0700). Storage errors propagate as VellisyncError.
+    // A password kept in the keyring goes there first (a new entry when the
+    // project has none); a keyring that refuses throws VellisyncError before
+    // the file is touched. A password moved back into the file leaves the
+    // keyring.
     bool SaveToFile(const QString& fileName);
+
+    // --- The desktop keyring (project/PasswordKeyring.h) ----------------------
+
+    // Loading never asks the keyring: this puts the keyring's password into
+    // Password, for a project that keeps it there. False with error when the
+    // keyring is absent, locked, silent or holds no entry for the project.
+    bool FetchKeyringPassword(QString& error);
+    // Removes the project's keyring entry, if any, when its file is removed.
+    void ForgetKeyringPassword() const;
+    // Whether a desktop keyring answers and is unlocked.
+    static bool KeyringReachable();
 
     // --- Doors into the run -----------------------------------------------------
 
@@ -149,6 +167,7 @@ public:
     TRunEventHandler OnRunEvent;
 
 private:
+    void storePasswordInKeyring();
     std::unique_ptr<SyncRun> NewRun();
     // The run the doors work on, made on first use; it follows the settings
     // while no Run is in progress.
@@ -159,4 +178,7 @@ private:
     mutable std::mutex m_runMutex;
     std::unique_ptr<SyncRun> m_run;
     std::unique_ptr<SyncRun> m_preparedRun;
+    // The password or its place changed since the last load or save: the
+    // keyring's copy is stale.
+    bool m_keyringOutOfDate = false;
 };

@@ -129,6 +129,22 @@ TEST_F(ProjectFileTest, ListingZoneIsWrittenOnlyWhenSetAndReadBack) {
     }
 }
 
+// A project whose password lives in the keyring takes none from its file,
+// even one a hand put there; the keys come back as written.
+TEST_F(ProjectFileTest, KeyringProjectTakesNoPasswordFromItsFile) {
+    for (const char* store : {"Keyring", "keyring"}) {
+        writeFile(path("k.VSPJ"), QByteArray("[Root]\r\nServer=STRING|\"ftp.local\"\r\nPassword=STRING|\"") +
+                                      ScramblePassword(QStringLiteral("stale")).toLatin1() +
+                                      "\"\r\nPasswordStore=STRING|\"" + store +
+                                      "\"\r\nKeyringEntry=STRING|\"0f1e\"\r\n");
+        TVellisyncProject loaded;
+        ASSERT_TRUE(loaded.LoadFromFile(path("k.VSPJ")));
+        EXPECT_TRUE(loaded.passwordInKeyring()) << store;
+        EXPECT_EQ(loaded.Password, QString());
+        EXPECT_EQ(loaded.KeyringEntry, QStringLiteral("0f1e"));
+    }
+}
+
 TEST_F(ProjectFileTest, TlsSettingsAreWrittenOnlyWhenSetAndReadBack) {
     const QString fingerprint = QStringLiteral("00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF");
     for (const bool set : {false, true}) {
@@ -287,6 +303,8 @@ TEST_F(ProjectFileTest, AFileWithOnlyTheServerGivesEveryOtherDefault) {
                                                 "Port=21",
                                                 "UserName=anonymous",
                                                 "Password=" + QString(35, u' '),
+                                                "PasswordStore=",
+                                                "KeyringEntry=",
                                                 "Passive=0",
                                                 "Encryption=0",
                                                 "TrustedCertificate=",

@@ -88,6 +88,8 @@ TEST(ProjectSettings, SetDefaultsGivesANewProjectAndClearsModifiedStopAndFileNam
                                                 "Port=21",
                                                 "UserName=anonymous",
                                                 "Password=guest@example.com",
+                                                "PasswordStore=",
+                                                "KeyringEntry=",
                                                 "Passive=0",
                                                 "Encryption=1",
                                                 "TrustedCertificate=",

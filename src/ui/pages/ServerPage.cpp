@@ -60,6 +60,11 @@ ServerPage::ServerPage(TVellisyncMain& window) : WizardPage(QStringLiteral("TabS
     logon->addWidget(eUserName, 1, 1);
     logon->addWidget(newBuddyLabel(QStringLiteral("Password:"), ePassword, GroupBox1), 2, 0);
     logon->addWidget(ePassword, 2, 1);
+    cbKeyring = new QCheckBox(QStringLiteral("Keep the password in the desktop keyring"), GroupBox1);
+    cbKeyring->setObjectName(QStringLiteral("cbKeyring"));
+    cbKeyring->setToolTip(QStringLiteral("The project file then holds no password."));
+    cbKeyring->setVisible(false);
+    logon->addWidget(cbKeyring, 3, 0, 1, 2);
     layout->addWidget(GroupBox1);
 
     cbPassive = new QCheckBox(QStringLiteral("Passive mode"), this);
@@ -92,6 +97,17 @@ void ServerPage::Fill(const TVellisyncProject& project) {
     showStoredNumber(udConnections, project.Connections);
     showEncryption(*cbEncryption, project);
     cbAnonim->setChecked(eUserName->text().toLower() == AnonymousUser);
+    // A new project keeps its password in the keyring when there is one; a
+    // stored one keeps it where it is until the user moves it.
+    const bool offered = project.passwordInKeyring() || keyringReachable();
+    cbKeyring->setVisible(offered);
+    cbKeyring->setChecked(project.passwordInKeyring() || (offered && project.FileName.isEmpty()));
+}
+
+bool ServerPage::keyringReachable() {
+    if (!m_keyringReachable)
+        m_keyringReachable = TVellisyncProject::KeyringReachable();
+    return *m_keyringReachable;
 }
 
 void ServerPage::Enter() {
@@ -115,6 +131,7 @@ bool ServerPage::Leave(bool movingForward) {
     project.SetPort(udPort->value());
     project.SetUserName(eUserName->text());
     project.SetPassword(ePassword->text());
+    project.SetPasswordInKeyring(!cbKeyring->isHidden() && cbKeyring->isChecked());
     project.SetPassive(cbPassive->isChecked());
     project.SetConnections(udConnections->value());
     storeEncryption(*cbEncryption, project);

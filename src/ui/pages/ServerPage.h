@@ -2,6 +2,8 @@
 
 #include "ui/pages/WizardPage.h"
 
+#include <optional>
+
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -20,7 +22,8 @@ public:
     // "Anonymous Logon" puts the anonymous user and the placeholder address in
     // and disables both edits.
     void Enter() override;
-    // With Next: host, port, user, password and connections must hold values.
+    // With Next: host, port, user, password and connections must hold values;
+    // the keyring choice says where the next save keeps the password.
     bool Leave(bool movingForward) override;
 
     QLineEdit* eHost = nullptr;
@@ -34,9 +37,17 @@ public:
     QLineEdit* eConnections = nullptr;
     QSpinBox* udConnections = nullptr;
     QComboBox* cbEncryption = nullptr;
+    // "Keep the password in the desktop keyring": shown when a keyring
+    // answers, or when the project keeps its password there already (so it
+    // can be moved back into the file).
+    QCheckBox* cbKeyring = nullptr;
 
 private:
+    // Asks the keyring once per page: the question waits for its answer.
+    bool keyringReachable();
+
     QString m_placeholderPassword;
+    std::optional<bool> m_keyringReachable;
 };
 
 } // namespace wizard

@@ -201,6 +201,10 @@ bool WelcomePage::Leave(bool) {
         return false;
     // Whatever the load leaves in the project goes on to page 1.
     project.LoadFromFile(stored->FileName);
+    if (QString error; !project.FetchKeyringPassword(error))
+        showUserMessage(QStringLiteral("The password of this project is kept in the desktop keyring, which cannot give "
+                                       "it (%1). Enter the password on the next page.")
+                            .arg(error));
     reportUnusableNumbers(project);
     return true;
 }
@@ -245,8 +249,10 @@ void WelcomePage::RemoveProjectClick() {
     if (!m_window.ConfirmYesNo(QStringLiteral("Are you sure to remove selected project?")))
         return;
     QListWidgetItem* item = selected.constFirst();
-    if (const TVellisyncProject* project = ItemProject(item))
+    if (const TVellisyncProject* project = ItemProject(item)) {
         removeProjectFile(project->FileName);
+        project->ForgetKeyringPassword();
+    }
     // The item owns its project object; taking it out of the list and letting
     // it go frees both.
     std::unique_ptr<QListWidgetItem> removed(lvProjects->takeItem(lvProjects->row(item)));
