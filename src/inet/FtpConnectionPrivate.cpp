@@ -378,7 +378,7 @@ bool FtpConnectionPrivate::transferCommand(const QString& command, const std::fu
     if (!data)
         return noteDataConnectionRefusal();
     protectData(*data);
-    const bool mayOwe = ahead && oweEnd;
+    const bool mayOwe = ahead && oweEnd && !(m_capabilities & EndsTransfersLate);
     if (mayOwe)
         data->halfCloseUploads();
     FtpReply reply;
@@ -457,6 +457,16 @@ bool FtpConnectionPrivate::oweTransferEnd(DataConnection& data, bool endedAhead,
         return false;
     const Milliseconds within = endedAhead ? EndOfEarlyUploadWait : m_parameters.timeouts.reply;
     m_control->owe(within, [this, endedAhead, onEnd = std::move(onEnd)](const FtpReply* reply, int failure) {
+        // A passive reply in its place answers what went out later: a server
+        // that turns to the next command before it has ended the transfer.
+        // Nothing more read on this connection can be trusted.
+        if (reply && (reply->code == 227 || reply->code == 229)) {
+            qCDebug(lcInet) << "a transfer's final reply came after the next command's; closing";
+            m_capabilities |= EndsTransfersLate;
+            m_control->markUnusable();
+            reply = nullptr;
+            failure = ErrorConnectionAborted;
+        }
         // As a reply read at once would teach (see transferCommand).
         if (!reply && endedAhead && failure == ErrorTimeout)
             m_capabilities |= AcceptsDataEarly;

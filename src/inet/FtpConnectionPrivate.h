@@ -80,6 +80,10 @@ public:
         // A CWD and a STAT of "." sent together have listed a folder whole:
         // pairs of them may list many folders in one round trip.
         StatOfCurrentProven = 0x80000,
+        // Answered a command sent after a transfer's data connection had
+        // closed before the transfer's own final reply: every such reply is
+        // read before anything more goes out.
+        EndsTransfersLate = 0x100000,
     };
     Q_DECLARE_FLAGS(Capabilities, Capability)
 

@@ -685,36 +685,49 @@ TEST_F(SyncRunTest, DroppedConnectionLogsOnAgain) {
     EXPECT_EQ(tree(m_localDir.path()).size(), 20u) << "the next run fetches what the drop cost";
 }
 
-// On one connection each file's rename rides with the next file's request,
-// never before the transfer's end (some servers end a transfer on any command).
-// A connection lost with renames in flight costs no file: they are uploaded
-// again. A store the server cut short fails each file and leaves nothing,
-// under its name or a temporary one.
-TEST_F(SyncRunTest, RenamesInFlightCostNoFile) {
+// On one connection a transfer's last reply is read with the next request and
+// an upload's rename rides with the one after, never before the server has
+// ended the transfer (some servers end a transfer on any command, some answer
+// later commands first). A connection lost with either in flight costs no
+// file: it goes again. A store the server cut short fails each file and leaves
+// nothing, under its name or a temporary one.
+TEST_F(SyncRunTest, TransfersInFlightCostNoFile) {
+    using setting::SyncMode;
     struct Case {
         const char* name;
+        SyncMode mode;
         QStringList serverArguments;
         size_t arrived;
     };
-    const Case cases[] = {{"dropped at a rename", {"--drop-on", "RNTO:3"}, 6},
-                          {"stored cut short", {"--cut-stor-to", "3"}, 0},
-                          {"a transfer ended by an early command", {"--abort-on-early-command"}, 6}};
+    const Case cases[] = {
+        {"upload dropped at a rename", SyncMode::LocalToRemote, {"--drop-on", "RNTO:3"}, 6},
+        {"upload stored cut short", SyncMode::LocalToRemote, {"--cut-stor-to", "3"}, 0},
+        {"upload ended by an early command", SyncMode::LocalToRemote, {"--abort-on-early-command"}, 6},
+        {"upload ended after the next command", SyncMode::LocalToRemote, {"--late-transfer-end"}, 6},
+        {"download dropped at a request", SyncMode::RemoteToLocal, {"--drop-on", "RETR:3"}, 6},
+        {"download ended by an early command", SyncMode::RemoteToLocal, {"--abort-on-early-command"}, 6},
+        {"download ended after the next command", SyncMode::RemoteToLocal, {"--late-transfer-end"}, 6}};
     m_project.Connections = 1;
-    m_project.SyncMode = setting::SyncMode::LocalToRemote;
-    for (int i = 0; i < 6; ++i)
-        writeFile(local(QStringLiteral("f%1.txt").arg(i)), "content", at(1, 10, 0));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        for (const QString& name : QDir(m_remoteDir.path()).entryList(QDir::Files | QDir::Hidden))
-            QFile::remove(remote(name));
+        const bool up = c.mode == SyncMode::LocalToRemote;
+        const QString source = up ? m_localDir.path() : m_remoteDir.path();
+        const QString target = up ? m_remoteDir.path() : m_localDir.path();
+        for (const QString& folder : {source, target}) {
+            for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+                QFile::remove(folder + '/' + name);
+        }
+        for (int i = 0; i < 6; ++i)
+            writeFile(source + QStringLiteral("/f%1.txt").arg(i), "content", at(1, 10, 0));
+        m_project.SyncMode = c.mode;
         m_options.extraArguments = c.serverArguments;
         m_log.clear();
         startServer();
         m_project.Run();
         EXPECT_EQ(m_project.LastRunOutcome().failedActions, int(6 - c.arrived)) << m_log.join('\n').toStdString();
-        EXPECT_EQ(tree(m_remoteDir.path()).size(), c.arrived) << m_log.join('\n').toStdString();
-        for (const QString& name : tree(m_remoteDir.path()))
-            EXPECT_EQ(readFile(remote(name)), "content");
+        EXPECT_EQ(tree(target).size(), c.arrived) << m_log.join('\n').toStdString();
+        for (const QString& name : tree(target))
+            EXPECT_EQ(readFile(target + '/' + name), "content");
     }
 }
 

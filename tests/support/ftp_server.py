@@ -68,6 +68,10 @@ def parse_args():
     p.add_argument("--abort-on-early-command", action="store_true",
                    help="a command that arrives while a transfer is in progress ends the transfer with 426, "
                         "as some servers do")
+    p.add_argument("--late-transfer-end", action="store_true",
+                   help="send a transfer's final reply a while after its data connection closed, answering "
+                        "commands that arrive meanwhile first, as servers that end transfers on a thread of "
+                        "their own may")
     p.add_argument("--log-commands", action="store_true",
                    help="write every command received on standard error, one line each")
     p.add_argument("--abort-retr-after", type=int, default=-1,
@@ -364,6 +368,9 @@ def make_handler(args):
     if args.unlistable:
         TestHandler.dtp_handler = make_failed_listing_dtp_handler(TestHandler.dtp_handler)
 
+    if args.late_transfer_end:
+        TestHandler.dtp_handler = make_late_ending_dtp_handler(TestHandler.dtp_handler)
+
     return TestHandler
 
 
@@ -392,6 +399,22 @@ def make_lingering_dtp_handler():
             TLS_DTPHandler.handle_ssl_shutdown(self)
 
     return LingeringDTPHandler
+
+
+def make_late_ending_dtp_handler(dtp_base):
+    class LateEndingDTPHandler(dtp_base):
+        """Closes the data connection at once, but sends the 226 (or 426)
+        only later: a command that comes meanwhile is answered first."""
+
+        def close(self):
+            late = None if self._closed else self._resp
+            self._resp = None
+            channel = self.cmd_channel
+            dtp_base.close(self)
+            if late:
+                channel.ioloop.call_later(0.3, lambda: channel.connected and channel.respond(late[0], logfun=late[1]))
+
+    return LateEndingDTPHandler
 
 
 def make_failed_listing_dtp_handler(dtp_base):
