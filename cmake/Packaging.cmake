@@ -28,6 +28,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # XWayland unless the native plugin is there.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates, qt6-wayland")
+# The desktop keyring is reached through libsecret, which qtkeychain loads
+# at run time.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates, libsecret-1-0, qt6-wayland")
 
 include(CPack)
