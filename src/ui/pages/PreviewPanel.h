@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class PlanPreview;
+struct ProjectSettings;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QTableWidget;
+class QTimer;
+
+namespace wizard {
+
+// The review page's preview: a dry run of the project on a thread of its
+// own, shown as a table of what the run would do (deletions marked and
+// counted above it) with the lines worth a look below it. Nothing on either
+// side changes; the page's "Go!" stays one click away.
+class PreviewPanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit PreviewPanel(QWidget* parent);
+    ~PreviewPanel() override;
+
+    // Starts a dry run of these settings, dropping the preview before it.
+    void start(const ProjectSettings& settings);
+    // Asks the dry run in progress to end and waits for it, so that a real
+    // run never meets it; the preview shown so far stays.
+    void stop();
+    // Drops the preview (and stops its dry run): the settings may have changed.
+    void clear();
+    bool running() const;
+    // How many files the last finished preview would delete; none while no
+    // whole preview is shown.
+    std::optional<int> plannedDeletions() const { return m_deletions; }
+
+    QPushButton* bPreview = nullptr;
+    QPushButton* bCancelPreview = nullptr;
+    QLabel* lPreviewStatus = nullptr;
+    QLabel* lPreviewCounts = nullptr;
+    QTableWidget* tvPreview = nullptr;
+    QListWidget* lvPreviewNotes = nullptr;
+
+Q_SIGNALS:
+    // Asks the page for the settings to preview (Preview was clicked).
+    void previewRequested();
+
+private:
+    void previewEnded();
+    void showResult();
+    void showButtons();
+    void showProgress();
+
+    std::unique_ptr<PlanPreview> m_preview;
+    QTimer* m_progressTimer = nullptr;
+    std::optional<int> m_deletions;
+};
+
+} // namespace wizard
