@@ -1,7 +1,8 @@
 // The review page's preview against a real FTP server: a dry run on a worker
 // thread whose table says what the run's own dry run says, with deletions
 // marked and counted, that changes nothing on either side nor in the state
-// folder; and Go!, which asks before a run that deletes many files.
+// folder, and names what the scan skipped; and Go!, which asks before a run
+// that deletes many files.
 #include "gui/WizardFixture.h"
 
 #include <QCryptographicHash>
@@ -15,6 +16,7 @@
 #include <QTableWidget>
 
 #include "support/FtpTestServer.h"
+#include "ui/pages/PreviewPanel.h"
 
 namespace {
 
@@ -81,6 +83,8 @@ protected:
         QFile older(m_remote + QStringLiteral("/same.txt"));
         ASSERT_TRUE(older.open(QIODevice::ReadWrite));
         ASSERT_TRUE(older.setFileTime(QDateTime::currentDateTime().addDays(-2), QFileDevice::FileModificationTime));
+        // A name no server can take: the scan skips it, and the preview says so below its table.
+        writeFile(m_local + QStringLiteral("/bad\nname.txt"), "skipped");
         for (int i = 1; i <= 7; ++i)
             writeFile(m_remote + QStringLiteral("/old%1.txt").arg(i), "gone");
         for (int attempt = 0; attempt < 20 && !m_server; ++attempt) {
@@ -157,8 +161,13 @@ TEST_F(PreviewTest, ShowsTheDryRunsPlanWithDeletionsMarkedAndChangesNothing) {
         auto* table = child<QTableWidget>("tvPreview");
         ASSERT_TRUE(table);
         QList<QStringList> rows;
+        QStringList notes;
         int marked = 0;
         for (int row = 0; row < table->rowCount(); ++row) {
+            if (table->item(row, 0)->data(wizard::PreviewPanel::NoteRole).toBool()) {
+                notes << table->item(row, 0)->text();
+                continue;
+            }
             rows.append({table->item(row, 0)->text(), table->item(row, 1)->text(), table->item(row, 2)->text()});
             const bool deletion = rows.last().constFirst().startsWith(QLatin1String("Delete"));
             for (int column = 0; column < table->columnCount(); ++column)
@@ -168,6 +177,9 @@ TEST_F(PreviewTest, ShowsTheDryRunsPlanWithDeletionsMarkedAndChangesNothing) {
         EXPECT_EQ(marked, 7);
         EXPECT_TRUE(child<QLabel>("lPreviewCounts")->text().contains(QStringLiteral("7 files to DELETE")))
             << child<QLabel>("lPreviewCounts")->text().toStdString();
+        EXPECT_EQ(notes.filter(QRegularExpression(QStringLiteral("^Skipped local name \"bad\\\\nname\\.txt\""))).size(),
+                  1)
+            << notes.join(QLatin1Char('\n')).toStdString();
 
         // The runner's dry run of the same settings says the same, line by line.
         TVellisyncProject dryRun;

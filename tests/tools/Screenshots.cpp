@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStandardPaths>
+#include <QTableWidget>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -170,8 +171,10 @@ int main(int argc, char** argv) {
     next->click();
     control<QPushButton>(window, "bPreview")->click();
     auto* previewButton = control<QPushButton>(window, "bPreview");
-    ok = ok && QTest::qWaitFor([previewButton] { return previewButton->isEnabled(); }, 60'000) &&
-         grabPage(window, output, QStringLiteral("page5-preview"));
+    ok = ok && QTest::qWaitFor([previewButton] { return previewButton->isEnabled(); }, 60'000);
+    // The deletions come after the transfers.
+    control<QTableWidget>(window, "tvPreview")->scrollToBottom();
+    ok = ok && grabPage(window, output, QStringLiteral("page5-preview"));
     back->click();
     back->click();
     control<QCheckBox>(window, "cbExact")->setChecked(false);

@@ -96,11 +96,17 @@ ReviewPage::ReviewPage(TVellisyncMain& window) : WizardPage(QStringLiteral("TabS
     layout->addLayout(state);
 
     m_preview = new PreviewPanel(this);
-    layout->addWidget(m_preview, 2);
+    layout->addWidget(m_preview);
 
     connect(bForgetState, &QPushButton::clicked, this, guarded([this] { ForgetState(); }));
     connect(m_preview, &PreviewPanel::previewRequested, this,
             [this] { m_preview->start(currentProject().Settings()); });
+    // The fixed window has little room: while a preview shows, the review
+    // keeps a few lines and its scroll bars.
+    connect(m_preview, &PreviewPanel::previewShown, this, [this, layout](bool shown) {
+        mReview->setMaximumHeight(shown ? 4 * mReview->fontMetrics().height() + 16 : QWIDGETSIZE_MAX);
+        layout->setStretchFactor(m_preview, shown ? 2 : 0);
+    });
 }
 
 void ReviewPage::Enter() {

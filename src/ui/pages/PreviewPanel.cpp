@@ -4,7 +4,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
 #include <QStyle>
 #include <QTableWidget>
@@ -53,7 +52,8 @@ QString filesText(int count) {
     return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
 }
 
-// "3 to upload, 1 to download, 7 to delete (marked)": the line above the table.
+// "7 files to DELETE (marked), 3 to upload, 1 to download": the line above
+// the table, deletions first, where a cut-off line still shows them.
 QString countsText(const PreviewResult& result) {
     int uploads = 0;
     int downloads = 0;
@@ -64,9 +64,14 @@ QString countsText(const PreviewResult& result) {
     const int deletions = result.deletions();
     if (result.actions.empty())
         return QStringLiteral("Nothing to do: both sides are in step.");
-    QString text = QStringLiteral("%1 to upload, %2 to download, ").arg(filesText(uploads), filesText(downloads));
-    return text + (deletions > 0 ? QStringLiteral("%1 to DELETE (marked below).").arg(filesText(deletions))
-                                 : QStringLiteral("nothing to delete."));
+    if (deletions == 0)
+        return QStringLiteral("%1 to upload, %2 to download, nothing to delete.")
+            .arg(filesText(uploads))
+            .arg(downloads);
+    return QStringLiteral("%1 to DELETE (marked), %2 to upload, %3 to download.")
+        .arg(filesText(deletions))
+        .arg(uploads)
+        .arg(downloads);
 }
 
 QTableWidgetItem* newCell(const QString& text, bool deletion) {
@@ -94,21 +99,15 @@ PreviewPanel::PreviewPanel(QWidget* parent) : QWidget(parent) {
     bPreview->setToolTip(QStringLiteral("Show what Go! would do, without changing anything on either side"));
     bCancelPreview = new QPushButton(QStringLiteral("Cancel"), this);
     bCancelPreview->setObjectName(QStringLiteral("bCancelPreview"));
-    lPreviewStatus = new QLabel(this);
-    lPreviewStatus->setObjectName(QStringLiteral("lPreviewStatus"));
-    lPreviewStatus->setTextFormat(Qt::PlainText);
-    // A long line must not widen the fixed window.
-    lPreviewStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    buttons->addWidget(bPreview);
-    buttons->addWidget(bCancelPreview);
-    buttons->addWidget(lPreviewStatus, 1);
-    layout->addLayout(buttons);
-
     lPreviewCounts = new QLabel(this);
     lPreviewCounts->setObjectName(QStringLiteral("lPreviewCounts"));
     lPreviewCounts->setTextFormat(Qt::PlainText);
+    // A long line must not widen the fixed window.
     lPreviewCounts->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    layout->addWidget(lPreviewCounts);
+    buttons->addWidget(bPreview);
+    buttons->addWidget(bCancelPreview);
+    buttons->addWidget(lPreviewCounts, 1);
+    layout->addLayout(buttons);
 
     tvPreview = new QTableWidget(0, ColumnCount, this);
     tvPreview->setObjectName(QStringLiteral("tvPreview"));
@@ -119,12 +118,9 @@ PreviewPanel::PreviewPanel(QWidget* parent) : QWidget(parent) {
     tvPreview->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tvPreview->setWordWrap(false);
     tvPreview->horizontalHeader()->setSectionResizeMode(FileColumn, QHeaderView::Stretch);
+    tvPreview->horizontalHeader()->setSectionResizeMode(ReasonColumn, QHeaderView::Stretch);
+    tvPreview->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     layout->addWidget(tvPreview, 1);
-
-    lvPreviewNotes = new QListWidget(this);
-    lvPreviewNotes->setObjectName(QStringLiteral("lvPreviewNotes"));
-    lvPreviewNotes->setMaximumHeight(4 * fontMetrics().height() + 8);
-    layout->addWidget(lvPreviewNotes);
 
     m_progressTimer = new QTimer(this);
     m_progressTimer->setInterval(ProgressIntervalMs);
@@ -147,13 +143,13 @@ void PreviewPanel::clear() {
     m_progressTimer->stop();
     m_preview.reset(); // stops the dry run and waits for it
     m_deletions.reset();
-    lPreviewStatus->clear();
     lPreviewCounts->clear();
+    lPreviewCounts->setPalette(palette());
+    tvPreview->clearSpans();
     tvPreview->setRowCount(0);
-    lvPreviewNotes->clear();
-    for (QWidget* part : std::initializer_list<QWidget*>{lPreviewCounts, tvPreview, lvPreviewNotes})
-        part->hide();
+    tvPreview->hide();
     showButtons();
+    Q_EMIT previewShown(false);
 }
 
 void PreviewPanel::start(const ProjectSettings& settings) {
@@ -161,10 +157,11 @@ void PreviewPanel::start(const ProjectSettings& settings) {
     m_preview = std::make_unique<PlanPreview>(settings);
     // Received on this thread; dropped with the preview when it is cleared first.
     connect(m_preview.get(), &QThread::finished, m_preview.get(), [this] { previewEnded(); });
-    lPreviewStatus->setText(QStringLiteral("Previewing: connecting..."));
+    lPreviewCounts->setText(QStringLiteral("Previewing: connecting..."));
     m_progressTimer->start();
     m_preview->start();
     showButtons();
+    Q_EMIT previewShown(true);
 }
 
 void PreviewPanel::stop() {
@@ -186,7 +183,7 @@ void PreviewPanel::previewEnded() {
 
 void PreviewPanel::showProgress() {
     if (m_preview)
-        lPreviewStatus->setText(QStringLiteral("Previewing: ") +
+        lPreviewCounts->setText(QStringLiteral("Previewing: ") +
                                 engine::describeProgress(m_preview->progress().snapshot()));
 }
 
@@ -202,15 +199,14 @@ void PreviewPanel::showResult() {
     const bool whole = outcome.completed && !outcome.stopped && result.error.isEmpty();
     if (whole)
         m_deletions = result.deletions();
+    // How the dry run ended, when it did not end as planned, heads its lines.
+    QStringList notes = result.notes;
     if (!result.error.isEmpty())
-        lPreviewStatus->setText(QStringLiteral("The preview has stopped by an error: %1").arg(result.error));
+        notes.prepend(QStringLiteral("The preview has stopped by an error: %1").arg(result.error));
     else if (outcome.stopped)
-        lPreviewStatus->setText(QStringLiteral("The preview has been cancelled: what it found so far is shown."));
-    else if (!outcome.notStarted.isEmpty() || !outcome.connected)
-        lPreviewStatus->setText(QStringLiteral("No preview: see the lines below."));
-    else
-        lPreviewStatus->setText(QStringLiteral("Preview: nothing has been changed on either side."));
-    lPreviewCounts->setText(countsText(result));
+        notes.prepend(QStringLiteral("The preview has been cancelled: what it found so far is shown."));
+    lPreviewCounts->setText(whole || outcome.stopped ? countsText(result)
+                                                     : QStringLiteral("No preview: see the lines below."));
     QPalette palette = lPreviewCounts->palette();
     if (result.deletions() > 0)
         palette.setColor(QPalette::WindowText, DeletionColour);
@@ -219,8 +215,9 @@ void PreviewPanel::showResult() {
     const QIcon deletionIcon = style()->standardIcon(QStyle::SP_TrashIcon).isNull()
                                    ? style()->standardIcon(QStyle::SP_MessageBoxWarning)
                                    : style()->standardIcon(QStyle::SP_TrashIcon);
-    tvPreview->setRowCount(int(result.actions.size()));
-    for (int row = 0; row < int(result.actions.size()); ++row) {
+    const int actions = int(result.actions.size());
+    tvPreview->setRowCount(actions + int(notes.size()));
+    for (int row = 0; row < actions; ++row) {
         const PreviewAction& action = result.actions[size_t(row)];
         const bool deletion = action.isDeletion();
         auto* kind = newCell(actionText(action.action), deletion);
@@ -235,13 +232,25 @@ void PreviewPanel::showResult() {
         size->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         tvPreview->setItem(row, SizeColumn, size);
     }
+    // Sized by the files' rows alone: the lines below span the whole row.
     tvPreview->resizeColumnToContents(ActionColumn);
     tvPreview->resizeColumnToContents(SizeColumn);
-    lvPreviewNotes->clear();
-    lvPreviewNotes->addItems(result.notes);
-    lPreviewCounts->show();
+    // The scan's own lines (a folder it could not list, a name it skipped)
+    // across the whole row, after the files.
+    const QIcon noteIcon = style()->standardIcon(QStyle::SP_MessageBoxInformation);
+    for (int note = 0; note < int(notes.size()); ++note) {
+        const int row = actions + note;
+        auto* line = newCell(notes[note], false);
+        line->setIcon(noteIcon);
+        line->setToolTip(notes[note]);
+        line->setData(NoteRole, true);
+        QFont font = line->font();
+        font.setItalic(true);
+        line->setFont(font);
+        tvPreview->setItem(row, ActionColumn, line);
+        tvPreview->setSpan(row, ActionColumn, 1, ColumnCount);
+    }
     tvPreview->show();
-    lvPreviewNotes->setVisible(!result.notes.isEmpty());
 }
 
 } // namespace wizard

@@ -8,7 +8,6 @@
 class PlanPreview;
 struct ProjectSettings;
 class QLabel;
-class QListWidget;
 class QPushButton;
 class QTableWidget;
 class QTimer;
@@ -17,8 +16,9 @@ namespace wizard {
 
 // The review page's preview: a dry run of the project on a thread of its
 // own, shown as a table of what the run would do (deletions marked and
-// counted above it) with the lines worth a look below it. Nothing on either
-// side changes; the page's "Go!" stays one click away.
+// counted in the line above it), the lines worth a look in rows of their own
+// at its end. Nothing on either side changes; the page's "Go!" stays one
+// click away.
 class PreviewPanel : public QWidget {
     Q_OBJECT
 public:
@@ -39,14 +39,17 @@ public:
 
     QPushButton* bPreview = nullptr;
     QPushButton* bCancelPreview = nullptr;
-    QLabel* lPreviewStatus = nullptr;
+    // The dry run's progress while it goes, then the counts and how it ended.
     QLabel* lPreviewCounts = nullptr;
     QTableWidget* tvPreview = nullptr;
-    QListWidget* lvPreviewNotes = nullptr;
+    // The role that marks a row of the table as a line of the scan's, not a file's action.
+    static constexpr int NoteRole = Qt::UserRole + 1;
 
 Q_SIGNALS:
     // Asks the page for the settings to preview (Preview was clicked).
     void previewRequested();
+    // A preview has started (true) or been dropped (false): the page makes room for it.
+    void previewShown(bool shown);
 
 private:
     void previewEnded();
