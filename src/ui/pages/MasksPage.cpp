@@ -120,10 +120,16 @@ void ReviewPage::Enter() {
 }
 
 bool ReviewPage::Leave(bool movingForward) {
-    // The real run must not meet the dry run on its pair of folders.
-    m_preview->stop();
-    if (!movingForward)
+    if (!movingForward) {
+        m_preview->cancel();
         return true;
+    }
+    // The real run must not meet the dry run on its pair of folders: Go!
+    // comes again once the dry run has let go of them.
+    if (m_preview->running()) {
+        m_preview->cancelThen([this] { m_window.bNext->click(); });
+        return false;
+    }
     const std::optional<int> deletions = m_preview->plannedDeletions();
     if (!deletions || *deletions <= DeletionsWithoutQuestion)
         return true;

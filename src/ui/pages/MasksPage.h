@@ -35,8 +35,9 @@ public:
     // Shows the project's review text and the state of its folders as they
     // are now; a preview of other settings is dropped.
     void Enter() override;
-    // Stops a preview in progress; going on asks first when the preview
-    // shows that the run would delete many files.
+    // Going back cancels a preview in progress; going on waits for its end
+    // and then asks first when the preview shows that the run would delete
+    // many files.
     bool Leave(bool movingForward) override;
     // After a confirmation, drops the sync state so that the next run is a first run.
     void ForgetState();

@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <utility>
+
 #include "project/PlanPreview.h"
 #include "sync/RelativeName.h"
 #include "ui/ErrorHandler.h"
@@ -126,10 +128,7 @@ PreviewPanel::PreviewPanel(QWidget* parent) : QWidget(parent) {
     m_progressTimer->setInterval(ProgressIntervalMs);
     connect(m_progressTimer, &QTimer::timeout, this, [this] { showProgress(); });
     connect(bPreview, &QPushButton::clicked, this, guarded([this] { Q_EMIT previewRequested(); }));
-    connect(bCancelPreview, &QPushButton::clicked, this, guarded([this] {
-                if (m_preview)
-                    m_preview->requestStop();
-            }));
+    connect(bCancelPreview, &QPushButton::clicked, this, guarded([this] { cancel(); }));
     clear();
 }
 
@@ -140,6 +139,7 @@ bool PreviewPanel::running() const {
 }
 
 void PreviewPanel::clear() {
+    m_afterEnd = {};
     m_progressTimer->stop();
     m_preview.reset(); // stops the dry run and waits for it
     m_deletions.reset();
@@ -164,12 +164,19 @@ void PreviewPanel::start(const ProjectSettings& settings) {
     Q_EMIT previewShown(true);
 }
 
-void PreviewPanel::stop() {
-    if (!running())
+void PreviewPanel::cancel() {
+    if (running())
+        m_preview->requestStop();
+}
+
+void PreviewPanel::cancelThen(std::function<void()> then) {
+    m_afterEnd = std::move(then);
+    if (running()) {
+        lPreviewCounts->setText(QStringLiteral("Stopping the preview..."));
+        m_preview->requestStop();
         return;
-    m_preview->requestStop();
-    m_preview->wait();
-    previewEnded();
+    }
+    QMetaObject::invokeMethod(this, std::exchange(m_afterEnd, {}), Qt::QueuedConnection);
 }
 
 void PreviewPanel::previewEnded() {
@@ -179,6 +186,8 @@ void PreviewPanel::previewEnded() {
     m_preview->wait();
     showResult();
     showButtons();
+    if (m_afterEnd)
+        QMetaObject::invokeMethod(this, std::exchange(m_afterEnd, {}), Qt::QueuedConnection);
 }
 
 void PreviewPanel::showProgress() {

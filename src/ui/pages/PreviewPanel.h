@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -27,9 +28,13 @@ public:
 
     // Starts a dry run of these settings, dropping the preview before it.
     void start(const ProjectSettings& settings);
-    // Asks the dry run in progress to end and waits for it, so that a real
-    // run never meets it; the preview shown so far stays.
-    void stop();
+    // Asks the dry run in progress to end; what it found so far is shown
+    // once it has.
+    void cancel();
+    // Cancels the dry run in progress and calls then once it has ended (at
+    // once, on this thread's next turn, when none goes): a real run must not
+    // meet it on its pair of folders, and the window must not wait for it.
+    void cancelThen(std::function<void()> then);
     // Drops the preview (and stops its dry run): the settings may have changed.
     void clear();
     bool running() const;
@@ -60,6 +65,7 @@ private:
     std::unique_ptr<PlanPreview> m_preview;
     QTimer* m_progressTimer = nullptr;
     std::optional<int> m_deletions;
+    std::function<void()> m_afterEnd;
 };
 
 } // namespace wizard
