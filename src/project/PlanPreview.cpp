@@ -28,7 +28,13 @@ int PreviewResult::deletions() const {
 
 PlanPreview::PlanPreview(const ProjectSettings& settings) : m_progress(std::make_shared<engine::RunProgress>()) {
     RunHooks hooks;
-    hooks.log = [this](const QString& line) { noteLine(line); };
+    // A run clears its stop flag as it starts: a stop asked before that is
+    // passed on again with the run's first news.
+    hooks.log = [this](const QString& line) {
+        passStopOn();
+        noteLine(line);
+    };
+    hooks.progress = [this] { passStopOn(); };
     hooks.event = [this](const engine::RunEvent& event) { noteEvent(event); };
     hooks.counts = m_progress;
     RunOptions options;
@@ -42,10 +48,20 @@ PlanPreview::~PlanPreview() {
 }
 
 void PlanPreview::requestStop() {
+    m_stopRequested = true;
     m_run->RequestStop();
 }
 
+void PlanPreview::passStopOn() {
+    if (m_stopRequested)
+        m_run->RequestStop();
+}
+
 void PlanPreview::run() {
+    if (m_stopRequested) {
+        m_result.outcome.stopped = true;
+        return;
+    }
     try {
         m_run->Run();
     } catch (const VellisyncError& error) {

@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <QThread>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -58,10 +59,12 @@ protected:
     void run() override;
 
 private:
+    void passStopOn();
     void noteLine(const QString& line);
     void noteEvent(const engine::RunEvent& event);
 
     std::shared_ptr<engine::RunProgress> m_progress;
     std::unique_ptr<SyncRun> m_run;
     PreviewResult m_result;
+    std::atomic<bool> m_stopRequested{false};
 };
