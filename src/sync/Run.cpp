@@ -316,7 +316,7 @@ int SyncRun::DeleteLocalFilesIn(const std::vector<engine::PlannedAction>& plan) 
             ReportAction(engine::ActionKind::DeleteLocal, name, 0, false, m_lastLogLine, {});
             continue;
         }
-        ReportAction(engine::ActionKind::DeleteLocal, name, 0, true, {}, {});
+        ReportAction(engine::ActionKind::DeleteLocal, name, 0, true, m_options.DryRun ? reason : QString(), {});
         ++count;
     }
     return count;
@@ -369,7 +369,8 @@ int SyncRun::RunPass(engine::ActionKind kind, const TListOfFiles& walked, const 
         if (m_options.DryRun) {
             Log(dryRunLine.arg(escapedForLog(name)) + reason);
             Progress().actionFinished(name, bytes);
-            ReportAction(kind, name, bytes, true, {}, {});
+            // The reason rides with the event, so a preview can show it beside the name.
+            ReportAction(kind, name, bytes, true, reason, {});
             ++count;
             continue;
         }

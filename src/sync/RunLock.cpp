@@ -61,13 +61,13 @@ QString RunLock::lockFileName(const RunTarget& target) {
     return QStringLiteral("run-%1.lock").arg(QString::fromLatin1(digest.toHex()));
 }
 
-RunLock::RunLock(const RunTarget& target) {
+RunLock::RunLock(const RunTarget& target, Mode mode) {
     const QString folder = lockFolder();
-    if (!ForceFolders(folder, OwnerOnlyFolder)) {
+    if (mode == Mode::Create && !ForceFolders(folder, OwnerOnlyFolder)) {
         m_problem = QStringLiteral("the folder \"%1\" cannot be created").arg(QDir::toNativeSeparators(folder));
         return;
     }
-    take(folder + QLatin1Char('/') + lockFileName(target));
+    take(folder + QLatin1Char('/') + lockFileName(target), mode);
 }
 
 RunLock::~RunLock() {
@@ -75,9 +75,14 @@ RunLock::~RunLock() {
         ::close(m_fd); // releases the lock
 }
 
-void RunLock::take(const QString& path) {
+void RunLock::take(const QString& path, Mode mode) {
     // O_CLOEXEC: a program the run might start must not keep the lock alive.
-    m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int access = mode == Mode::Create ? O_RDWR | O_CREAT : O_RDONLY;
+    m_fd = ::open(QFile::encodeName(path).constData(), access | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (m_fd < 0 && mode == Mode::IfPresent && errno == ENOENT) {
+        m_state = State::Held; // nothing to hold, and nothing made
+        return;
+    }
     if (m_fd < 0) {
         m_problem =
             QStringLiteral("\"%1\" cannot be opened: %2").arg(QDir::toNativeSeparators(path), systemReason(errno));

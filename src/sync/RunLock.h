@@ -29,8 +29,14 @@ public:
         Unavailable // the lock could not be made; problem() says why
     };
 
+    // Create makes the folder and the lock file where they are missing; a
+    // dry run, which writes nothing anywhere, takes IfPresent: the lock where
+    // a run made its file before, and none where no file is (a run starting
+    // meanwhile cannot be harmed by one that only reads).
+    enum class Mode { Create, IfPresent };
+
     // Tries once to take the lock of target; never waits.
-    explicit RunLock(const RunTarget& target);
+    explicit RunLock(const RunTarget& target, Mode mode = Mode::Create);
     ~RunLock();
     RunLock(const RunLock&) = delete;
     RunLock& operator=(const RunLock&) = delete;
@@ -50,7 +56,7 @@ public:
     static QString lockFileName(const RunTarget& target);
 
 private:
-    void take(const QString& path);
+    void take(const QString& path, Mode mode);
 
     int m_fd = -1;
     State m_state = State::Unavailable;

@@ -57,6 +57,12 @@ void SyncRun::OpenSyncState() {
                 Log(dryRunCannotRead(identity, problem));
             return;
         }
+        // Read only: not even the journal's set-up or the file's mode changes.
+        engine::SyncState::Opened opened = engine::SyncState::openToRead(identity);
+        if (!opened.state && !opened.logLine.isEmpty())
+            Log(dryRunCannotRead(identity, opened.logLine));
+        m_state = std::move(opened.state);
+        return;
     }
     engine::SyncState::Opened opened = engine::SyncState::open(identity);
     // A state set aside costs this run its memory, nothing else: it goes on

@@ -74,7 +74,8 @@ struct RunEvent {
     QString file;
     qint64 bytes = 0;
     bool dryRun = false;
-    QString message;     // a failure: the line that says why; a skipped name: why
+    QString message;     // a failure: the line that says why; a skipped name: why; an action of a dry run:
+                         // why it would be taken, as its line ends (" (not on the server)")
     QString serverReply; // a failure the server refused: its reply
     QString side;        // a skipped name: "local" or "remote"; a conflict: the version that kept the name,
                          // or empty when the file was skipped

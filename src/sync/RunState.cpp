@@ -87,8 +87,10 @@ engine::FileRoots SyncRun::Roots() const {
 }
 
 std::unique_ptr<engine::RunLock> SyncRun::LockRun() {
-    auto lock = std::make_unique<engine::RunLock>(engine::RunTarget{
-        m_settings.LocalFolder, m_settings.Server, m_settings.Port, m_settings.UserName, m_settings.RemoteFolder});
+    auto lock = std::make_unique<engine::RunLock>(
+        engine::RunTarget{m_settings.LocalFolder, m_settings.Server, m_settings.Port, m_settings.UserName,
+                          m_settings.RemoteFolder},
+        m_options.DryRun ? engine::RunLock::Mode::IfPresent : engine::RunLock::Mode::Create);
     switch (lock->state()) {
     case engine::RunLock::State::Held:
         return lock;

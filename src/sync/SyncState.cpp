@@ -11,6 +11,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
 
 #include "model/Global.h"
 #include "sync/RelativeName.h"
@@ -44,6 +45,20 @@ QString newConnectionName() {
 bool existsOrDangles(const QString& path) {
     const QFileInfo info(path);
     return info.exists() || info.isSymLink();
+}
+
+// Points a connection that only reads at path. Where no write-ahead log lies
+// beside the file (no writer has it open, none was cut off), the file is
+// read as immutable, so SQLite makes no companion files that a reader would
+// leave behind; otherwise it reads the file together with its log.
+void setReadOnlyTarget(QSqlDatabase& db, const QString& path) {
+    if (existsOrDangles(path + QStringLiteral("-wal"))) {
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        return;
+    }
+    db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) + QStringLiteral("?immutable=1"));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
 }
 
 QString shown(const QString& path) {
@@ -136,6 +151,16 @@ SyncState::Opened SyncState::openAfresh(const StateIdentity& identity, const QSt
     return {std::move(fresh.state), logLine};
 }
 
+SyncState::Opened SyncState::openToRead(const StateIdentity& identity) {
+    const QString path = pathFor(identity);
+    if (!existsOrDangles(path))
+        return {};
+    Attempt attempt = openFile(path, identityKeyOf(identity), Access::ReadOnly);
+    if (attempt.state)
+        return {std::move(attempt.state), {}};
+    return {nullptr, attempt.problem};
+}
+
 std::optional<SyncState::Peek> SyncState::peek(const StateIdentity& identity, QString& problem) {
     problem.clear();
     const QString path = pathFor(identity);
@@ -145,8 +170,7 @@ std::optional<SyncState::Peek> SyncState::peek(const StateIdentity& identity, QS
     std::optional<Peek> found;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        setReadOnlyTarget(db, path);
         problem = [&]() -> QString {
             if (!QFileInfo(path).isFile() || QFileInfo(path).isSymLink())
                 return QStringLiteral("it is not a plain file");
@@ -188,11 +212,15 @@ bool SyncState::forget(const StateIdentity& identity) {
     return gone;
 }
 
-SyncState::Attempt SyncState::openFile(const QString& path, const QString& identityKey) {
+SyncState::Attempt SyncState::openFile(const QString& path, const QString& identityKey, Access access) {
     const QFileInfo info(path);
+    const bool readOnly = access == Access::ReadOnly;
     if (info.isSymLink() || (info.exists() && !info.isFile()))
         return {nullptr, QStringLiteral("it is not a plain file")};
-    if (!info.exists()) {
+    if (readOnly) {
+        if (!info.exists())
+            return {nullptr, QStringLiteral("it does not exist")};
+    } else if (!info.exists()) {
         // Made here rather than by SQLite, which would give it the umask's
         // permissions: the state names the user's files.
         QFile file(path);
@@ -205,14 +233,17 @@ SyncState::Attempt SyncState::openFile(const QString& path, const QString& ident
     auto state = std::make_unique<SyncState>(Key{}, newConnectionName());
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), state->m_connection);
-        db.setDatabaseName(path);
+        if (readOnly)
+            setReadOnlyTarget(db, path);
+        else
+            db.setDatabaseName(path);
         if (!db.open())
             return {nullptr, db.lastError().text()};
     }
-    QString problem = state->prepare(identityKey);
+    QString problem = state->prepare(identityKey, access);
     if (!problem.isEmpty())
         return {nullptr, problem}; // the state closes its connection as it goes
-    state->m_reading = std::async(std::launch::async, &SyncState::readContents, path);
+    state->m_reading = std::async(std::launch::async, &SyncState::readContents, path, access);
     return {std::move(state), {}};
 }
 
@@ -237,7 +268,7 @@ bool SyncState::execute(const QString& statement) {
 // Checks that the file is a state of this identity in a layout this version
 // knows (creating the layout in an empty file), and loads it; the problem
 // found, or an empty text.
-QString SyncState::prepare(const QString& identityKey) {
+QString SyncState::prepare(const QString& identityKey, Access access) {
     int version = 0;
     {
         // The first read is where SQLite finds out that a file is no database.
@@ -252,8 +283,14 @@ QString SyncState::prepare(const QString& identityKey) {
     // power cut can lose the last commits but never tear the file, which the
     // rollback journal does not promise at that setting. One writer on one
     // thread, so the concurrent readers WAL also allows are not needed.
-    if (!execute(QStringLiteral("PRAGMA journal_mode=WAL")) || !execute(QStringLiteral("PRAGMA synchronous=NORMAL")))
+    // A reader takes the file as it is: setting it up is a writer's work.
+    if (access == Access::ReadOnly) {
+        if (version == 0)
+            return QStringLiteral("it holds no sync state yet");
+    } else if (!execute(QStringLiteral("PRAGMA journal_mode=WAL")) ||
+               !execute(QStringLiteral("PRAGMA synchronous=NORMAL"))) {
         return QStringLiteral("it cannot be set up");
+    }
     if (version == 0) {
         const QString problem = createSchema(identityKey);
         if (!problem.isEmpty())
@@ -370,13 +407,18 @@ QString SyncState::readRows(const QSqlDatabase& db, Contents& contents) {
 // On a thread of its own, with a connection of its own: the run's thread
 // connects and scans meanwhile. A record that could not be read leaves the
 // state holding nothing.
-SyncState::Contents SyncState::readContents(const QString& path) {
+SyncState::Contents SyncState::readContents(const QString& path, Access access) {
     Contents contents;
     const QString connection = newConnectionName();
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        // Beside a writer's own connection the file is read with its log as usual.
+        if (access == Access::ReadOnly) {
+            setReadOnlyTarget(db, path);
+        } else {
+            db.setDatabaseName(path);
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        }
         contents.problem = db.open() ? readRows(db, contents) : db.lastError().text();
         if (!contents.problem.isEmpty())
             contents = Contents{{}, {}, {}, contents.problem};

@@ -70,6 +70,11 @@ public:
     // Moves a state that cannot be used (problem says why) aside, as open()
     // does, and makes a new one.
     static Opened openAfresh(const StateIdentity& identity, const QString& problem);
+    // For a run that writes nothing (a dry run): the state of identity as it
+    // is, on a read-only connection; nothing is made, moved, set up or
+    // written. An empty state with the reason as logLine when it cannot be
+    // read, and an empty Opened when there is no state.
+    static Opened openToRead(const StateIdentity& identity);
     // Removes the state file of identity (and its companions); true when no
     // state of it is left.
     static bool forget(const StateIdentity& identity);
@@ -157,8 +162,9 @@ private:
         std::unique_ptr<SyncState> state;
         QString problem; // why the file cannot be used
     };
-    static Attempt openFile(const QString& path, const QString& identityKey);
-    QString prepare(const QString& identityKey);
+    enum class Access { ReadWrite, ReadOnly };
+    static Attempt openFile(const QString& path, const QString& identityKey, Access access = Access::ReadWrite);
+    QString prepare(const QString& identityKey, Access access);
     QString createSchema(const QString& identityKey);
     struct Contents {
         QHash<QString, FileRecord> records; // by nameMatchKey
@@ -166,7 +172,7 @@ private:
         std::optional<QDateTime> lastCompleteRun;
         QString problem;
     };
-    static Contents readContents(const QString& path);
+    static Contents readContents(const QString& path, Access access);
     static QString readRows(const QSqlDatabase& db, Contents& contents);
     void awaitContents() const;
     bool writeQueued();

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStandardPaths>
+#include <QTableWidget>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -159,6 +160,27 @@ int main(int argc, char** argv) {
     next->click();
 
     ok = ok && grabPage(window, output, QStringLiteral("page5"));
+    // The preview of an exact copy, whose deletions are marked; then back to
+    // the project as described.
+    auto* back = control<QPushButton>(window, "bBack");
+    back->click();
+    back->click();
+    control<QRadioButton>(window, "rgModeItem0")->click();
+    control<QCheckBox>(window, "cbExact")->setChecked(true);
+    next->click();
+    next->click();
+    control<QPushButton>(window, "bPreview")->click();
+    auto* previewButton = control<QPushButton>(window, "bPreview");
+    ok = ok && QTest::qWaitFor([previewButton] { return previewButton->isEnabled(); }, 60'000);
+    // The deletions come after the transfers.
+    control<QTableWidget>(window, "tvPreview")->scrollToBottom();
+    ok = ok && grabPage(window, output, QStringLiteral("page5-preview"));
+    back->click();
+    back->click();
+    control<QCheckBox>(window, "cbExact")->setChecked(false);
+    control<QRadioButton>(window, "rgModeItem2")->click();
+    next->click();
+    next->click();
     next->click();
     // The server answers the first rename of an upload late: the picture shows the bar on
     // its way and that file in hand.

@@ -15,10 +15,15 @@
 #include "ui/ErrorHandler.h"
 #include "ui/VellisyncMain.h"
 #include "ui/pages/Controls.h"
+#include "ui/pages/PreviewPanel.h"
 
 namespace wizard {
 
 namespace {
+
+// More planned deletions than this make Go! ask first: a few are routine,
+// many more often mean a wrong or emptied folder.
+constexpr int DeletionsWithoutQuestion = 5;
 
 // "Sync state: 1,234 files, last complete run 2026-12-08 14:03" in local time,
 // or what the next run will do without one.
@@ -90,12 +95,46 @@ ReviewPage::ReviewPage(TVellisyncMain& window) : WizardPage(QStringLiteral("TabS
     state->addWidget(bForgetState);
     layout->addLayout(state);
 
+    m_preview = new PreviewPanel(this);
+    layout->addWidget(m_preview);
+
     connect(bForgetState, &QPushButton::clicked, this, guarded([this] { ForgetState(); }));
+    connect(m_preview, &PreviewPanel::previewRequested, this,
+            [this] { m_preview->start(currentProject().Settings()); });
+    // The fixed window has little room: while a preview shows, the review
+    // keeps a few lines and its scroll bars.
+    connect(m_preview, &PreviewPanel::previewShown, this, [this, layout](bool shown) {
+        mReview->setMaximumHeight(shown ? 4 * mReview->fontMetrics().height() + 16 : QWIDGETSIZE_MAX);
+        layout->setStretchFactor(m_preview, shown ? 2 : 0);
+    });
 }
 
 void ReviewPage::Enter() {
     mReview->setPlainText(currentProject().GetReviewText());
     ShowSyncState();
+    // Enter runs again when a control of the page asks for it; only other
+    // settings make the preview stale.
+    if (m_previewedSettings != currentProject().Settings())
+        m_preview->clear();
+    m_previewedSettings = currentProject().Settings();
+}
+
+bool ReviewPage::Leave(bool movingForward) {
+    if (!movingForward) {
+        m_preview->cancel();
+        return true;
+    }
+    // The real run must not meet the dry run on its pair of folders: Go!
+    // comes again once the dry run has let go of them.
+    if (m_preview->running()) {
+        m_preview->cancelThen([this] { m_window.bNext->click(); });
+        return false;
+    }
+    const std::optional<int> deletions = m_preview->plannedDeletions();
+    if (!deletions || *deletions <= DeletionsWithoutQuestion)
+        return true;
+    return m_window.ConfirmYesNo(
+        QStringLiteral("This run will delete %1 files, as the preview shows. Go on?").arg(*deletions));
 }
 
 void ReviewPage::ShowSyncState() {
@@ -111,6 +150,8 @@ void ReviewPage::ForgetState() {
                                               "times of both sides, as a first run does.")))
         return;
     const QString refusal = engine::forgetState(currentProject());
+    // Without its state a run decides otherwise: the preview no longer holds.
+    m_preview->clear();
     ShowSyncState();
     if (!refusal.isEmpty())
         throw VellisyncError(refusal);

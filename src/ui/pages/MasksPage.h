@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/ProjectSettings.h"
 #include "ui/pages/WizardPage.h"
 
 class QLabel;
@@ -8,6 +9,8 @@ class QPlainTextEdit;
 class QPushButton;
 
 namespace wizard {
+
+class PreviewPanel;
 
 // Page 4: include and exclude masks, stored whichever way the page is left.
 class MasksPage : public WizardPage {
@@ -29,17 +32,26 @@ class ReviewPage : public WizardPage {
 public:
     explicit ReviewPage(TVellisyncMain& window);
 
-    // Shows the project's review text and the state of its folders as they are now.
+    // Shows the project's review text and the state of its folders as they
+    // are now; a preview of other settings is dropped.
     void Enter() override;
+    // Going back cancels a preview in progress; going on waits for its end
+    // and then asks first when the preview shows that the run would delete
+    // many files.
+    bool Leave(bool movingForward) override;
     // After a confirmation, drops the sync state so that the next run is a first run.
     void ForgetState();
 
     QPlainTextEdit* mReview = nullptr;
     QLabel* lSyncState = nullptr;
     QPushButton* bForgetState = nullptr;
+    PreviewPanel* m_preview = nullptr;
 
 private:
     void ShowSyncState();
+
+    // The settings of the page's last entry: a preview shown was made of them.
+    ProjectSettings m_previewedSettings;
 };
 
 } // namespace wizard
