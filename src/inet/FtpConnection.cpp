@@ -437,4 +437,8 @@ bool FtpConnection::createDirectory(const QString& directory) {
     return d->track(d->simpleCommand(QStringLiteral("MKD ") + directory, 2));
 }
 
+bool FtpConnection::createDirectories(const QStringList& folders, std::vector<bool>& made) {
+    return d->track(d->makeFolders(folders, made));
+}
+
 } // namespace inet

@@ -475,6 +475,21 @@ bool FtpConnectionPrivate::oweTransferEnd(DataConnection& data, bool endedAhead,
     return true;
 }
 
+bool FtpConnectionPrivate::makeFolders(const QStringList& folders, std::vector<bool>& made) {
+    made.assign(size_t(folders.size()), false);
+    if (!ensureConnected())
+        return false;
+    // Each MKD waits for the one before it on the server, so a parent comes
+    // first; a name that cannot be sent gets no reply and is not made.
+    constexpr qsizetype FoldersMadeTogether = 100;
+    std::vector<std::optional<FtpReply>> replies;
+    if (!m_control->askEach(QStringLiteral("MKD"), folders, FoldersMadeTogether, replies))
+        return false;
+    for (size_t i = 0; i < replies.size(); ++i)
+        made[i] = replies[i] && replies[i]->isCompletion();
+    return true;
+}
+
 bool FtpConnectionPrivate::noteDataConnectionRefusal() {
     // "425 Can't open data connection." (an FTP proxy out of ports), "425
     // EPSV: Address already in use", or no connection to the port given.

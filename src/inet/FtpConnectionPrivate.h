@@ -134,6 +134,8 @@ public:
     void removeQuietly(const QString& remoteFile);
     // RNFR and RNTO.
     bool rename(const QString& from, const QString& to);
+    // MKD of each folder, many to a write (see FtpConnection::createDirectories).
+    bool makeFolders(const QStringList& folders, std::vector<bool>& made);
     // Replies of commands sent together, each of the class given for it
     // (AnyClass: whatever it is); the first that is not becomes the error.
     static constexpr int AnyClass = 0;

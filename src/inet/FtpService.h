@@ -314,6 +314,11 @@ public:
                                  WhenPlaced whenPlaced);
     // Sends what waits to go with the next command, and reads the replies.
     bool flushQueued();
+    // MKD of each folder, many in one write, in the order given (a parent
+    // before its children); made[i] tells whether folders[i] was created. A
+    // refusal (the folder exists, no permission) is no failure of the call:
+    // false only when the connection failed.
+    bool createDirectories(const QStringList& folders, std::vector<bool>& made);
     // After a failed putFile: the path under which the previous version of
     // the file was left because the server refused to put it back under its
     // own name; empty when it was not.

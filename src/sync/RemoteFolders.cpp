@@ -54,6 +54,30 @@ void RemoteFolders::forget(const QString& folder) {
     }
 }
 
+void RemoteFolders::createAhead(inet::FtpConnection& connection, const QStringList& folders) {
+    QStringList missing;
+    {
+        std::lock_guard lock(m_mutex);
+        QSet<QString> listed;
+        for (const QString& folder : folders) {
+            for (const QString& level : cumulativeLevels(folder)) {
+                if (level != QLatin1String("/") && !m_known.contains(level) && !listed.contains(level)) {
+                    listed.insert(level);
+                    missing << level; // after its parent, which came before it
+                }
+            }
+        }
+    }
+    std::vector<bool> made;
+    if (missing.isEmpty() || !connection.createDirectories(missing, made))
+        return;
+    std::lock_guard lock(m_mutex);
+    for (qsizetype i = 0; i < missing.size(); ++i) {
+        if (made[size_t(i)])
+            m_known.insert(missing[i]);
+    }
+}
+
 bool RemoteFolders::ensure(inet::FtpConnection& connection, const QString& folder, bool probe, QStringList& lines) {
     for (const QString& level : cumulativeLevels(folder)) {
         if (!ensureLevel(connection, level, probe, lines))

@@ -32,6 +32,11 @@ public:
     // False after the first level that could not be made; its failure line
     // ("FtpCreateDirectory fails with message: ...") is added to lines.
     bool ensure(inet::FtpConnection& connection, const QString& folder, bool probe, QStringList& lines);
+    // Creates, many in one round trip, the levels of the folders given that
+    // are not known yet (each a path that ends with "/"), before the uploads
+    // that need them. What could not be made is left to ensure(), which says
+    // why; nothing is logged here.
+    void createAhead(inet::FtpConnection& connection, const QStringList& folders);
 
 private:
     bool ensureLevel(inet::FtpConnection& connection, const QString& level, bool probe, QStringList& lines);

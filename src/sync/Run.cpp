@@ -224,14 +224,40 @@ int SyncRun::DownloadFiles() {
         });
 }
 
+// The folders that new files go to and the scan did not list are made
+// before the uploads, many in one round trip, rather than each by the first
+// upload that needs it while the others wait. Only where the scan listed
+// every remote folder, so an unknown one is a missing one.
+void SyncRun::CreateFoldersAhead(const std::vector<engine::PlannedAction>& plan, const engine::FileRoots& roots) {
+    if (m_options.DryRun || StopRequested || !ConnectHandle || roots.probeUnknownFolders ||
+        !m_unlistedRemoteFolders.isEmpty())
+        return;
+    QStringList wanted;
+    QSet<QString> seen;
+    for (const engine::PlannedAction& action : plan) {
+        if (action.match >= 0)
+            continue; // its folder holds it already
+        const auto remoteName = RelativeName::fromPath(LocalFiles.Strings(action.index));
+        if (!remoteName)
+            continue;
+        const QString folder = roots.remoteRoot + remoteName->folderPart();
+        if (!seen.contains(folder)) {
+            seen.insert(folder);
+            wanted << folder;
+        }
+    }
+    RemoteFolderMemory().createAhead(*ConnectHandle, wanted);
+}
+
 int SyncRun::UploadFiles() {
     EnsureDecided();
     const engine::FileRoots roots = Roots();
     engine::RemoteFolders& folders = RemoteFolderMemory();
     const bool askTime = m_state != nullptr;
+    std::vector<engine::PlannedAction> plan = PlanOf(LocalFiles, engine::StateAction::Upload);
+    CreateFoldersAhead(plan, roots);
     return RunPass(
-        engine::ActionKind::Upload, LocalFiles, RemoteFiles, PlanOf(LocalFiles, engine::StateAction::Upload),
-        QStringLiteral("Would upload %1"),
+        engine::ActionKind::Upload, LocalFiles, RemoteFiles, std::move(plan), QStringLiteral("Would upload %1"),
         [this, &roots, &folders, askTime](int index, const QString& name, int match) -> std::optional<engine::Job> {
             const auto localName = RelativeName::fromPath(name);
             const auto remoteName = RelativeName::fromPath(match >= 0 ? RemoteFiles.Strings(match) : name);

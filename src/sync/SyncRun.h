@@ -165,6 +165,7 @@ private:
     // only, where the decision depends on it.
     void AskExactTimes();
     void AskExactTimesOfDownloads(const std::vector<engine::PlannedAction>& plan);
+    void CreateFoldersAhead(const std::vector<engine::PlannedAction>& plan, const engine::FileRoots& roots);
     // MDTM of these RemoteFiles items, shared among the connections.
     void AskExactTimesOf(const std::vector<int>& wanted);
     // Why a pass acts on walked's file: " (local ..., remote ...)" or
