@@ -69,6 +69,9 @@ private:
     // The handshake of a protected connection, checked once; true at once
     // for an unprotected one.
     bool secured();
+    // Keeps the last, partial segment of what is written next until the end
+    // of the upload can go with it.
+    void holdLastSegment();
     // Ends an upload's connection: close_notify under TLS, then the close.
     void endUpload(Milliseconds inactivity);
 
