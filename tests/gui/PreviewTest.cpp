@@ -107,24 +107,8 @@ protected:
 
     // Page 0 to the review page with an exact copy of the local folder to the server.
     void describeExactUpload() {
-        showWindow();
-        next();
-        type("eHost", m_server->host());
-        child<QSpinBox>("udPort")->setValue(m_server->port());
-        click("cbAnonim");
-        type("eUserName", m_server->options().user);
-        type("ePassword", m_server->options().password);
-        click("cbPassive");
-        next();
-        next();
-        type("eRemote", QStringLiteral("/"));
-        type("eLocal", m_local);
-        click("rgModeItem0");
-        child<QCheckBox>("cbSubfolders")->setChecked(true);
-        child<QCheckBox>("cbExact")->setChecked(true);
-        next();
-        next();
-        ASSERT_EQ(page(), 5);
+        describeUpload(m_server->host(), m_server->port(), m_server->options().user, m_server->options().password,
+                       m_local, true);
     }
 
     void preview() {

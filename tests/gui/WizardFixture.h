@@ -128,6 +128,32 @@ protected:
         QTest::keyClicks(edit, text);
     }
 
+    // Page 0 to the review page with a new project that uploads local to the
+    // root of a server, in passive mode; exactCopy ticks "Exact Copy" too.
+    void describeUpload(const QString& host, int port, const QString& user, const QString& password,
+                        const QString& local, bool exactCopy = false) {
+        showWindow();
+        next();
+        type("eHost", host);
+        child<QSpinBox>("udPort")->setValue(port);
+        click("cbAnonim");
+        type("eUserName", user);
+        type("ePassword", password);
+        click("cbPassive");
+        next();
+        next();
+        type("eRemote", QStringLiteral("/"));
+        type("eLocal", local);
+        click("rgModeItem0");
+        if (exactCopy) {
+            child<QCheckBox>("cbSubfolders")->setChecked(true);
+            child<QCheckBox>("cbExact")->setChecked(true);
+        }
+        next();
+        next();
+        ASSERT_EQ(page(), 5);
+    }
+
     // Saves a project file with the given caption and returns its path.
     QString storeProject(const QString& caption, const std::function<void(TVellisyncProject&)>& edit = {}) {
         TVellisyncProject project;
