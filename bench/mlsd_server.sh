@@ -1,7 +1,8 @@
 #!/bin/bash
 # Serves the shared ftp-bench's folder with a server that lists with MLSD,
 # for timing clients against it on the bench's emulated link: the project's
-# test server (pyftpdlib) or ProFTPD (Debian's proftpd-core). Root is needed;
+# test server (pyftpdlib) or ProFTPD (Debian's proftpd-core, fetched with
+# apt-get download). Root is needed;
 # run it after `ftp-bench setup --link rttN`, then point the bench at the port:
 #
 #   bench/mlsd_server.sh [pyftpdlib|proftpd]   # starts both servers, prints the port
@@ -36,10 +37,22 @@ serve_pyftpdlib() { # HOST PASSIVE-PORTS [NAMESPACE]
     echo $! >>"$pids"
 }
 
+# Debian's proftpd-core conflicts with the bench's vsftpd package: it is
+# unpacked into a folder of its own instead of installed.
+proftpd_binary() {
+    local pkg=$top/proftpd-pkg
+    if [[ ! -x $pkg/root/usr/sbin/proftpd ]]; then
+        mkdir -p "$pkg"
+        (cd "$pkg" && apt-get download -q proftpd-core >/dev/null && dpkg -x proftpd-core_*.deb root)
+    fi
+    echo "$pkg/root/usr/sbin/proftpd"
+}
+
 serve_proftpd() { # HOST PASSIVE-PORTS [NAMESPACE]
     local prefix=()
     [[ -n ${3:-} ]] && prefix=(ip netns exec "$3")
-    command -v proftpd >/dev/null || { echo "proftpd is missing: apt-get install proftpd-core" >&2; exit 1; }
+    local proftpd
+    proftpd=$(proftpd_binary)
     local dir=$top/proftpd-$1
     mkdir -p "$dir"
     # Its own users file: the bench user is not in this machine's passwd.
@@ -73,7 +86,7 @@ AllowOverwrite on
 MaxInstances 200
 TimeoutIdle 600
 CONF
-    "${prefix[@]}" proftpd --nodaemon --config "$dir/proftpd.conf" >"$dir/stdout" 2>&1 &
+    "${prefix[@]}" "$proftpd" --nodaemon --config "$dir/proftpd.conf" >"$dir/stdout" 2>&1 &
     echo $! >>"$pids"
 }
 

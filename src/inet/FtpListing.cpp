@@ -279,6 +279,38 @@ bool FtpConnectionPrivate::enterAndList(const QString& folder, std::vector<FindD
     // Checked again: the STAT of the path may have overflowed.
     if (mayListWithStat(folder))
         return enterAndListByStat(folder, entries, entered);
+    // An FTP proxy answers some commands itself (EPSV refused) ahead of the
+    // server's replies to earlier ones: nothing rides through it.
+    if (folder != QLatin1String("..") && !m_parameters.proxy) {
+        // The CWD rides with the listing's first command, one round trip less
+        // for each folder. Its reply comes first; whatever is listed after a
+        // refused CWD is the folder the connection was in, and is dropped.
+        std::optional<FtpReply> changed;
+        const QString change = QStringLiteral("CWD ") + folder;
+        const auto takeReply = [this, &changed, &folder](const std::vector<FtpReply>* replies) {
+            if (!replies)
+                return;
+            changed = replies->front();
+            if (changed->isCompletion())
+                rememberDirectoryChange(folder);
+        };
+        if (m_control->queue({change}, takeReply)) {
+            const bool listed = listDirectory(entries);
+            if (!changed) { // the connection failed before the CWD's reply came
+                if (listed)
+                    fail(ErrorConnectionAborted);
+                return false;
+            }
+            if (!changed->isCompletion()) {
+                entries.clear();
+                unrecognisedListingLines.clear();
+                setLastResponseInfo(changed->text);
+                return fail(ErrorExtendedError);
+            }
+            entered = true;
+            return listed;
+        }
+    }
     if (!changeDirectory(folder))
         return false;
     entered = true;
