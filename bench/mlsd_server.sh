@@ -18,11 +18,18 @@ port=${MLSD_BENCH_PORT:-2121}
 top=/tmp/ftp-bench
 srv=$top/srv
 pids=$top/mlsd-server.pids
-if [[ $kind == stop ]]; then
-    [[ -f $pids ]] && xargs -r kill <"$pids" 2>/dev/null || true
+stop() {
+    [[ -f $pids ]] || return 0
+    local pid
+    for pid in $(<"$pids"); do
+        kill "$pid" 2>/dev/null || continue
+        # Gone, listening port and all, before another server takes the port.
+        for _ in {1..50}; do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    done
     rm -f "$pids"
-    exit
-fi
+}
+stop
+[[ $kind == stop ]] && exit
 [[ -d $srv ]] || { echo "no $srv: run ftp-bench setup first" >&2; exit 1; }
 
 serve_pyftpdlib() { # HOST PASSIVE-PORTS [NAMESPACE]
