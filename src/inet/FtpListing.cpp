@@ -285,9 +285,11 @@ bool FtpConnectionPrivate::enterAndList(const QString& folder, std::vector<FindD
         // The CWD rides with the listing's first command, one round trip less
         // for each folder. Its reply comes first; whatever is listed after a
         // refused CWD is the folder the connection was in, and is dropped.
+        bool answered = false; // or failed with the connection
         std::optional<FtpReply> changed;
         const QString change = QStringLiteral("CWD ") + folder;
-        const auto takeReply = [this, &changed, &folder](const std::vector<FtpReply>* replies) {
+        const auto takeReply = [this, &answered, &changed, &folder](const std::vector<FtpReply>* replies) {
+            answered = true;
             if (!replies)
                 return;
             changed = replies->front();
@@ -295,7 +297,14 @@ bool FtpConnectionPrivate::enterAndList(const QString& folder, std::vector<FindD
                 rememberDirectoryChange(folder);
         };
         if (m_control->queue({change}, takeReply)) {
-            const bool listed = listDirectory(entries);
+            bool listed = listDirectory(entries);
+            if (!answered && m_control) {
+                // The listing failed before anything went out: the CWD goes
+                // alone, never later with some other command.
+                ErrorStateGuard keep(m_errors);
+                m_control->flushQueued();
+                listed = false;
+            }
             if (!changed) { // the connection failed before the CWD's reply came
                 if (listed)
                     fail(ErrorConnectionAborted);
