@@ -16,16 +16,10 @@
 #include <QTableWidget>
 
 #include "support/FtpTestServer.h"
+#include "support/TestFiles.h"
 #include "ui/pages/PreviewPanel.h"
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(content);
-}
 
 // Every entry below folder with its kind, size, time and content: what a
 // write, a rename, a new folder or a new lock file would change.

@@ -14,23 +14,8 @@
 
 #include "model/Errors.h"
 #include "support/FtpTestServer.h"
+#include "support/TestFiles.h"
 #include "ui/ErrorHandler.h"
-
-namespace {
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(content);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 class RunPageTest : public WizardTest {
 protected:
